@@ -1,0 +1,40 @@
+// The solution drivers: outer iterations on one grid, or the multigrid cycle
+// over the whole hierarchy. Both leave the temperatures of the finest grid in
+// the run's `t`, the finest grid as the current grid, and the results written.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "grid/grid.hpp"
+#include "run/context.hpp"
+
+namespace placatermo {
+
+void solve_single_grid(RunContext& run);
+void solve_multigrid(RunContext& run);
+
+// The factor tables of the MSI solver; empty unless solver_kind is 5.
+struct MsiTables {
+    std::vector<double> lower, upper;
+    void create(const InputParameters& input, std::int32_t volume_count);
+    void release();
+};
+
+// One call of the solver that solver_kind selects (1 Jacobi, 2 Gauss-Seidel,
+// 3 SOR, 4 ADI, 5 MSI; any other value: none) on the current grid, with u as
+// the unknown.
+void call_selected_solver(const InputParameters& input, const CurrentGrid& grid, std::span<const double> a,
+                          std::span<const double> b, const MsiTables& msi, std::span<double> u);
+
+// The history line (TR2, I8, E15.6) of one outer iteration. The line reaches
+// the file within about a second; a requested stop ends the run here.
+void write_history_line(RunContext& run, std::int32_t iteration, double ratio);
+
+// The result operations on the finest grid, in their order: boundary values,
+// the temperature listing, both profiles with their plots, the mean
+// temperature and the north heat rate.
+void write_results(RunContext& run);
+
+}  // namespace placatermo

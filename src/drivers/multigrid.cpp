@@ -1,0 +1,243 @@
+// The correction-scheme multigrid cycle: descent from the second finest grid
+// to the coarsest on restricted residuals, ascent with bilinear interpolation
+// of the corrections, smoothing and the convergence test on the finest grid.
+#include <algorithm>
+
+#include "drivers/drivers.hpp"
+#include "run/errors.hpp"
+#include "solvers/solvers.hpp"
+
+namespace placatermo {
+
+namespace {
+
+// The arrays of one grid visit, created on entering the grid and released on
+// leaving it.
+struct GridSystem {
+    std::vector<double> a, b;
+    GridSystem(std::size_t n) : a(create_array("a", 5 * n)), b(create_array("b", n)) {}
+};
+
+class Multigrid {
+public:
+    explicit Multigrid(RunContext& run)
+        : run_(run), in_(run.input), grid_(run.grid), top_(run.input.grid_count)
+    {
+        offsets_.assign(static_cast<std::size_t>(top_) + 1, 0);
+        for (int k = 2; k <= top_; ++k)
+            offsets_[static_cast<std::size_t>(k)] = offsets_[static_cast<std::size_t>(k - 1)] + in_.volume_count_of(k - 1);
+    }
+
+    void run();
+
+private:
+    std::size_t count_of(int k) const { return static_cast<std::size_t>(in_.volume_count_of(k)); }
+    std::int64_t offset_of(int k) const { return offsets_[static_cast<std::size_t>(k)]; }
+
+    void enter(int k)
+    {
+        grid_.grid_index = k;
+        grid_.grid_offset = static_cast<std::int32_t>(offset_of(k));
+        enter_grid(grid_, in_, k, k == top_);
+    }
+
+    void smooth(const GridSystem& sys, MsiTables& msi, std::span<double> u)
+    {
+        if (in_.solver_kind == 5)
+            factorize_msi(sys.a, msi.lower, msi.upper, grid_.volume_count, grid_.nx, grid_.ny);
+        call_selected_solver(in_, grid_, sys.a, sys.b, msi, u);
+    }
+
+    // residual_store of the real volumes of the current grid: b - a u.
+    void store_residual(const GridSystem& sys, std::span<const double> u_values)
+    {
+        const std::int64_t nx = grid_.nx;
+        const std::int64_t ny = grid_.ny;
+        const Coefficients<const double> c(std::span<const double>(sys.a), grid_.volume_count);
+        const From1<const double> b(sys.b.data());
+        const From1<const double> u(u_values);
+        const From1<double> store(residual_store_.data());
+        const std::int64_t offset = grid_.grid_offset;
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            for (std::int64_t j = 2; j <= ny - 1; ++j) {
+                const std::int64_t p = volume_number(i, j, nx);
+                store(offset + p) = b(p) - (c.as(p) * u(p - nx) + c.ap(p) * u(p) + c.aw(p) * u(p - 1) +
+                                            c.ae(p) * u(p + 1) + c.an(p) * u(p + nx));
+            }
+        }
+    }
+
+    // Injection of the paired fine residual into b of the current grid k.
+    void restrict_to(int k, GridSystem& sys)
+    {
+        const std::int64_t nx = grid_.nx;
+        const std::int64_t ny = grid_.ny;
+        const std::int64_t fine_nx = in_.nx_of(k + 1);
+        const std::int64_t fine_offset = offset_of(k + 1);
+        const std::int64_t offset = grid_.grid_offset;
+        std::fill(sys.b.begin(), sys.b.end(), 0.0);
+        const From1<double> b(sys.b.data());
+        const From1<double> store(residual_store_.data());
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            for (std::int64_t j = 2; j <= ny - 1; ++j) {
+                const double v = store(fine_offset + (2 * i - 1) + (2 * j - 2) * fine_nx);
+                const std::int64_t p = volume_number(i, j, nx);
+                b(p) = v;
+                store(offset + p) = v;
+            }
+        }
+    }
+
+    // Bilinear interpolation of grid k - 1's correction, added to grid k's.
+    void prolongate_to(int k)
+    {
+        const std::int64_t nx = grid_.nx;
+        const std::int64_t ny = grid_.ny;
+        const std::int64_t nxc = in_.nx_of(k - 1);
+        const std::int64_t coarse_offset = offset_of(k - 1);
+        const std::int64_t offset = grid_.grid_offset;
+        const From1<double> store(correction_store_.data());
+        const auto c = [&](std::int64_t q) { return store(coarse_offset + q); };
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            for (std::int64_t j = 2; j <= ny - 1; ++j) {
+                const std::int64_t ic = (i - 1) / 2 + 1;
+                const std::int64_t jc = (j - 1) / 2 + 1;
+                const std::int64_t pc = ic + (jc - 1) * nxc;
+                const bool odd_i = i % 2 == 1;
+                const bool odd_j = j % 2 == 1;
+                double value;
+                if (odd_i && odd_j) value = c(pc);
+                else if (odd_j) value = 0.5 * (c(pc) + c(pc + 1));
+                else if (odd_i) value = 0.5 * (c(pc) + c(pc + nxc));
+                else value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
+                const std::int64_t p = offset + volume_number(i, j, nx);
+                store(p) = store(p) + value;
+            }
+        }
+    }
+
+    void copy_to_store(std::span<const double> u)
+    {
+        std::copy(u.begin(), u.end(), correction_store_.begin() + grid_.grid_offset);
+    }
+
+    void descend(int k);
+    void ascend_intermediate(int k, MsiTables& msi);
+    bool ascend_finest(std::int32_t outer, MsiTables& msi);
+
+    RunContext& run_;
+    const InputParameters& in_;
+    CurrentGrid& grid_;
+    const int top_;
+    std::vector<std::int64_t> offsets_;
+    std::vector<double> residual_store_, correction_store_;
+};
+
+void Multigrid::descend(int k)
+{
+    std::vector<double> correction = create_array("correction", count_of(k));
+    GridSystem sys(count_of(k));
+    MsiTables msi;
+    msi.create(in_, in_.volume_count_of(k));
+    enter(k);
+    build_coefficients(grid_, in_, sys.a, sys.b);
+    restrict_to(k, sys);
+    std::fill(correction.begin(), correction.end(), 0.0);
+    smooth(sys, msi, correction);
+    copy_to_store(correction);
+    store_residual(sys, correction);
+}
+
+void Multigrid::ascend_intermediate(int k, MsiTables& msi)
+{
+    std::vector<double> correction = create_array("correction", count_of(k));
+    GridSystem sys(count_of(k));
+    build_coefficients(grid_, in_, sys.a, sys.b);
+    const std::int64_t nx = grid_.nx;
+    const std::int64_t ny = grid_.ny;
+    const std::int64_t offset = grid_.grid_offset;
+    std::fill(sys.b.begin(), sys.b.end(), 0.0);
+    const From1<double> b(sys.b.data());
+    const From1<const double> residual(residual_store_.data());
+    for (std::int64_t i = 2; i <= nx - 1; ++i)
+        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+            const std::int64_t p = volume_number(i, j, nx);
+            b(p) = residual(offset + p);
+        }
+    const auto first = correction_store_.begin() + offset;
+    std::copy(first, first + static_cast<std::ptrdiff_t>(correction.size()), correction.begin());
+    smooth(sys, msi, correction);
+    copy_to_store(correction);
+}
+
+// The finest-grid visit of a cycle; true when the run has converged.
+bool Multigrid::ascend_finest(std::int32_t outer, MsiTables& msi)
+{
+    RunState& state = run_.state;
+    GridSystem sys(count_of(top_));
+    const auto first = correction_store_.begin() + grid_.grid_offset;
+    for (std::size_t p = 0; p < run_.t.size(); ++p) run_.t[p] = run_.t[p] + first[static_cast<std::ptrdiff_t>(p)];
+    build_coefficients(grid_, in_, sys.a, sys.b);
+    smooth(sys, msi, run_.t);
+    compute_residual_norm(grid_.nx, grid_.ny, grid_.volume_count, sys.a, sys.b, run_.t, state.residual_norm);
+    const double ratio = state.residual_norm / state.first_residual_norm;
+    write_history_line(run_, outer, ratio);
+    if (ratio <= in_.tolerance) {
+        state.elapsed_seconds = run_.clock.read();
+        return true;
+    }
+    store_residual(sys, run_.t);
+    return false;
+}
+
+void Multigrid::run()
+{
+    RunState& state = run_.state;
+    state.elapsed_seconds = run_.clock.read();
+    run_.t = create_array("t", count_of(top_));
+    const auto total = static_cast<std::size_t>(in_.total_volume_count);
+    residual_store_ = create_array("residual_store", total);
+    correction_store_ = create_array("correction_store", total);
+
+    enter(top_);
+    {
+        GridSystem sys(count_of(top_));
+        MsiTables msi;
+        msi.create(in_, in_.volume_count_of(top_));
+        build_coefficients(grid_, in_, sys.a, sys.b);
+        smooth(sys, msi, run_.t);
+        compute_residual_norm(grid_.nx, grid_.ny, grid_.volume_count, sys.a, sys.b, run_.t,
+                              state.first_residual_norm);
+        state.outer_iteration = 1;
+        write_history_line(run_, 1, 1.0);
+        store_residual(sys, run_.t);
+    }
+
+    bool converged = false;
+    for (std::int64_t outer = 2; outer <= in_.max_outer_iterations && !converged; ++outer) {
+        state.outer_iteration = static_cast<std::int32_t>(outer);
+        for (int k = top_ - 1; k >= 1; --k) descend(k);
+        for (int k = 2; k <= top_; ++k) {
+            MsiTables msi;
+            msi.create(in_, in_.volume_count_of(k));
+            enter(k);
+            if (k == top_)
+                std::fill_n(correction_store_.begin() + grid_.grid_offset, count_of(k), 0.0);
+            prolongate_to(k);
+            if (k < top_) ascend_intermediate(k, msi);
+            else converged = ascend_finest(state.outer_iteration, msi);
+        }
+    }
+    if (!converged) state.elapsed_seconds = run_.clock.read();
+    write_results(run_);
+}
+
+}  // namespace
+
+void solve_multigrid(RunContext& run)
+{
+    Multigrid cycle(run);
+    cycle.run();
+}
+
+}  // namespace placatermo

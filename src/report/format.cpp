@@ -1,0 +1,312 @@
+#include "report/format.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "report/text.hpp"
+
+namespace placatermo {
+
+namespace {
+
+[[noreturn]] void bad_layout(std::string_view text, std::size_t pos)
+{
+    throw std::logic_error("layout malformado na posição " + std::to_string(pos) + ": " +
+                           std::string(text));
+}
+
+void skip_separators(std::string_view text, std::size_t& pos)
+{
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == ',')) ++pos;
+}
+
+int read_number(std::string_view text, std::size_t& pos)
+{
+    int value = 0;
+    const auto start = pos;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9')
+        value = value * 10 + (text[pos++] - '0');
+    if (pos == start) bad_layout(text, pos);
+    return value;
+}
+
+void fill_right_justified(char* field, int width, std::string_view body)
+{
+    if (static_cast<int>(body.size()) > width) {
+        std::memset(field, '*', static_cast<std::size_t>(width));
+        return;
+    }
+    const auto pad = static_cast<std::size_t>(width) - body.size();
+    std::memset(field, ' ', pad);
+    std::memcpy(field + pad, body.data(), body.size());
+}
+
+// Text of a value that is not a finite number, or empty for a finite one.
+std::string_view non_finite_word(double value)
+{
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    return {};
+}
+
+// Builds "d.ddd" + exponent from a mantissa text ("-1.2345" or "-1") and a
+// decimal exponent.
+std::size_t finish_real(char* buf, std::size_t len, int digits, int exponent)
+{
+    if (digits == 0) buf[len++] = '.';
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude <= 99) {
+        buf[len++] = 'E';
+        buf[len++] = exponent < 0 ? '-' : '+';
+        buf[len++] = static_cast<char>('0' + magnitude / 10);
+        buf[len++] = static_cast<char>('0' + magnitude % 10);
+    } else {
+        buf[len++] = exponent < 0 ? '-' : '+';
+        buf[len++] = static_cast<char>('0' + magnitude / 100);
+        buf[len++] = static_cast<char>('0' + magnitude / 10 % 10);
+        buf[len++] = static_cast<char>('0' + magnitude % 10);
+    }
+    return len;
+}
+
+std::size_t zero_real(char* buf, int digits)
+{
+    std::size_t len = 0;
+    buf[len++] = '0';
+    if (digits > 0) {
+        buf[len++] = '.';
+        for (int i = 0; i < digits; ++i) buf[len++] = '0';
+    }
+    return finish_real(buf, len, digits, 0);
+}
+
+}  // namespace
+
+void format_integer(char* field, int width, std::int64_t value)
+{
+    char buf[24];
+    const auto result = std::to_chars(buf, buf + sizeof buf, value);
+    fill_right_justified(field, width, std::string_view(buf, static_cast<std::size_t>(result.ptr - buf)));
+}
+
+void format_real(char* field, int width, int digits, double value)
+{
+    if (const auto word = non_finite_word(value); !word.empty()) {
+        fill_right_justified(field, width, word);
+        return;
+    }
+    char buf[400];
+    std::size_t len;
+    if (value == 0.0) {
+        len = zero_real(buf, digits);
+    } else {
+        // to_chars gives the correctly rounded "-d.ddde-05"; split off the exponent.
+        const auto result =
+            std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, digits);
+        char* e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(result.ptr - buf)));
+        int exponent = 0;
+        std::from_chars(e + (e[1] == '+' ? 2 : 1), result.ptr, exponent);
+        len = finish_real(buf, static_cast<std::size_t>(e - buf), digits, exponent);
+    }
+    fill_right_justified(field, width, std::string_view(buf, len));
+}
+
+void format_real_printf(char* field, int width, int digits, double value)
+{
+    if (const auto word = non_finite_word(value); !word.empty()) {
+        fill_right_justified(field, width, word);
+        return;
+    }
+    char buf[400];
+    std::size_t len;
+    if (value == 0.0) {
+        len = zero_real(buf, digits);
+    } else {
+        std::snprintf(buf, sizeof buf, "%.*E", digits, value);
+        char* e = std::strchr(buf, 'E');
+        const int exponent = std::atoi(e + 1);
+        len = finish_real(buf, static_cast<std::size_t>(e - buf), digits, exponent);
+    }
+    fill_right_justified(field, width, std::string_view(buf, len));
+}
+
+struct Layout::Walk {
+    std::string& out;
+    std::span<const Value> values;
+    std::size_t next = 0;
+    std::string line;
+    std::size_t column = 0;  // current column minus one
+
+    char* place(std::size_t length)
+    {
+        if (line.size() < column + length) line.resize(column + length, ' ');
+        char* field = line.data() + column;
+        column += length;
+        return field;
+    }
+    void end_line()
+    {
+        out += line;
+        out += "\r\n";
+        line.clear();
+        column = 0;
+    }
+};
+
+Layout::Layout(std::string_view text)
+{
+    std::size_t pos = 0;
+    skip_separators(text, pos);
+    if (pos >= text.size() || text[pos] != '(') bad_layout(text, pos);
+    ++pos;
+    items_ = parse_items(text, pos);
+    skip_separators(text, pos);
+    if (pos != text.size()) bad_layout(text, pos);
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].kind == Kind::group) reversion_ = i;
+}
+
+std::vector<Layout::Item> Layout::parse_items(std::string_view text, std::size_t& pos)
+{
+    std::vector<Item> items;
+    for (;;) {
+        skip_separators(text, pos);
+        if (pos >= text.size()) bad_layout(text, pos);
+        const char c = text[pos];
+        if (c == ')') {
+            ++pos;
+            return items;
+        }
+        Item item{};
+        if (c == '\'') {
+            std::string utf8;
+            ++pos;
+            for (;;) {
+                if (pos >= text.size()) bad_layout(text, pos);
+                if (text[pos] == '\'') {
+                    if (pos + 1 < text.size() && text[pos + 1] == '\'') {
+                        utf8 += '\'';
+                        pos += 2;
+                        continue;
+                    }
+                    ++pos;
+                    break;
+                }
+                utf8 += text[pos++];
+            }
+            item.kind = Kind::literal;
+            item.text = to_cp1252(utf8);
+        } else if (c == '/') {
+            item.kind = Kind::slash;
+            ++pos;
+        } else if (c >= '0' && c <= '9') {
+            item.width = read_number(text, pos);
+            if (pos >= text.size() || text[pos] != '(') bad_layout(text, pos);
+            ++pos;
+            item.kind = Kind::group;
+            item.items = parse_items(text, pos);
+        } else if (c == 'T') {
+            ++pos;
+            item.kind = Kind::tab;
+            if (pos < text.size() && text[pos] == 'R') {
+                item.kind = Kind::tab_right;
+                ++pos;
+            }
+            item.width = read_number(text, pos);
+            if (item.kind == Kind::tab && item.width < 1) bad_layout(text, pos);
+        } else if (c == 'I' || c == 'A' || c == 'E') {
+            ++pos;
+            item.kind = c == 'I' ? Kind::integer : c == 'A' ? Kind::text : Kind::real;
+            item.width = read_number(text, pos);
+            if (c == 'E') {
+                if (pos >= text.size() || text[pos] != '.') bad_layout(text, pos);
+                ++pos;
+                item.digits = read_number(text, pos);
+            }
+        } else {
+            bad_layout(text, pos);
+        }
+        items.push_back(std::move(item));
+    }
+}
+
+// Walks items[first ...]; false when a data item found no value left.
+bool Layout::walk(const std::vector<Item>& items, std::size_t first, Walk& state)
+{
+    for (std::size_t n = first; n < items.size(); ++n) {
+        const Item& item = items[n];
+        switch (item.kind) {
+        case Kind::literal:
+            std::memcpy(state.place(item.text.size()), item.text.data(), item.text.size());
+            break;
+        case Kind::slash:
+            state.end_line();
+            break;
+        case Kind::tab:
+            state.column = static_cast<std::size_t>(item.width - 1);
+            break;
+        case Kind::tab_right:
+            state.column += static_cast<std::size_t>(item.width);
+            break;
+        case Kind::group:
+            for (int r = 0; r < item.width; ++r)
+                if (!walk(item.items, 0, state)) return false;
+            break;
+        case Kind::integer:
+        case Kind::text:
+        case Kind::real: {
+            if (state.next == state.values.size()) return false;
+            const Value& value = state.values[state.next++];
+            char* field = state.place(static_cast<std::size_t>(item.width));
+            if (item.kind == Kind::integer) {
+                format_integer(field, item.width, std::get<std::int32_t>(value));
+            } else if (item.kind == Kind::real) {
+                format_real(field, item.width, item.digits, std::get<double>(value));
+            } else {
+                const std::string_view text = std::get<std::string_view>(value);
+                const auto w = static_cast<std::size_t>(item.width);
+                if (text.size() >= w) {
+                    std::memcpy(field, text.data(), w);
+                } else {
+                    std::memset(field, ' ', w - text.size());
+                    std::memcpy(field + (w - text.size()), text.data(), text.size());
+                }
+            }
+            break;
+        }
+        }
+    }
+    return true;
+}
+
+void Layout::format(std::string& out, std::span<const Value> values) const
+{
+    Walk state{out, values, 0, {}, 0};
+    bool complete = walk(items_, 0, state);
+    while (complete) {
+        state.end_line();
+        if (state.next == values.size()) return;
+        // Reversion: a new line from the last top-level group. A layout
+        // whose reversion part has no data item would never use up the
+        // values; it ends here.
+        const auto before = state.next;
+        complete = walk(items_, reversion_, state);
+        if (complete && state.next == before) {
+            state.end_line();
+            return;
+        }
+    }
+    state.end_line();
+}
+
+std::string Layout::format(std::initializer_list<Value> values) const
+{
+    std::string out;
+    format(out, std::span<const Value>(values.begin(), values.size()));
+    return out;
+}
+
+}  // namespace placatermo

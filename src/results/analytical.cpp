@@ -1,0 +1,106 @@
+// Boundary values, field listing and the comparison with the analytical
+// solution.
+#include <cmath>
+
+#include "results/results.hpp"
+
+namespace placatermo {
+
+namespace {
+
+constexpr double pi_squared = 9.869604401089358;
+
+}  // namespace
+
+void fill_boundary_values(RunContext& run)
+{
+    const CurrentGrid& g = run.grid;
+    const InputParameters& in = run.input;
+    const std::int64_t nx = g.nx;
+    const std::int64_t ny = g.ny;
+    const bool linear = in.bc_kind == 1;
+    const From1<double> t(run.t);
+
+    for (std::int64_t j = 1; j <= ny; ++j) t(volume_number(1, j, nx)) = 0.0;
+    for (std::int64_t j = 1; j <= ny; ++j) {
+        double y;
+        if (j == 1) y = 0.0;
+        else if (j == ny) y = in.ly;
+        else y = static_cast<double>(j - 2) * g.dy + 0.5 * g.dy;
+        t(volume_number(nx, j, nx)) = linear ? (y * 100.0) * in.lx : 0.0;
+    }
+    for (std::int64_t i = 2; i <= nx - 1; ++i) t(volume_number(i, 1, nx)) = 0.0;
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
+        const double x = static_cast<double>(i - 2) * g.dx + 0.5 * g.dx;
+        t(volume_number(i, ny, nx)) = linear ? (x * 100.0) * in.ly : std::sin((x * pi) / in.lx);
+    }
+}
+
+void write_temperature_field(OutputFile& file, std::span<const double> t_values, std::int32_t ny_,
+                             std::int32_t nx_, std::int32_t volume_count)
+{
+    static const Layout part_header("(/, TR2, 'parte ', I3)");
+    static const Layout row("(8(E15.6))");
+    const std::int64_t nx = nx_;
+    const std::int64_t ny = ny_;
+    const From1<const double> t(t_values);
+    std::int64_t offset = 0;
+    std::int32_t part = 1;
+    std::int64_t remaining = nx;
+    std::int64_t width = nx >= 8 ? 8 : nx;
+    Value values[8];
+    for (;;) {
+        file.write(part_header, {part});
+        for (std::int64_t j = 1; j <= ny; ++j) {
+            for (std::int64_t m = 0; m < width; ++m) values[m] = t(volume_number(offset + 1 + m, j, nx));
+            file.write(row, std::span<const Value>(values, static_cast<std::size_t>(width)));
+        }
+        if (nx < 8 || volume_number(offset + width, ny, nx) == volume_count) break;
+        offset += 8;
+        remaining -= 8;
+        width = remaining < 8 ? remaining : 8;
+        ++part;
+    }
+}
+
+void compare_with_analytical(RunContext& run)
+{
+    static const Layout mean_block(
+        "(/, TR5, 'TEMPERATURA MÉDIA', /, /, E26.15, ' = numérica', /, E26.15, ' = analítica')");
+    static const Layout rate_block("(/, TR5, 'TAXA DE TRANSFERÊNCIA DE CALOR NO CONTORNO NORTE', /, /, E26.15, "
+                                   "' = numérica', /, E26.15, ' = analítica')");
+    const CurrentGrid& g = run.grid;
+    const InputParameters& in = run.input;
+    const std::int64_t nx = g.nx;
+    const std::int64_t ny = g.ny;
+    const bool linear = in.bc_kind == 1;
+    const From1<const double> t(run.t.data());
+
+    double s = 0.0;
+    for (std::int64_t i = 2; i <= nx - 1; ++i)
+        for (std::int64_t j = 2; j <= ny - 1; ++j) s = s + t(volume_number(i, j, nx));
+    const double numerical_mean = ((s * g.dx) * g.dy) / (in.lx * in.ly);
+    run.state.numerical_mean_temperature = numerical_mean;
+    double analytical_mean;
+    if (linear) {
+        analytical_mean = (in.lx * 25.0) * in.ly;
+    } else {
+        const double a = (in.ly * pi) / in.lx;
+        const double c = (2.0 * in.lx) / (std::sinh(a) * (in.ly * pi_squared));
+        analytical_mean = (std::cosh(a) - 1.0) * c;
+    }
+    run.results->write(mean_block, {numerical_mean, analytical_mean});
+
+    double s2 = 0.0;
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
+        const double k = static_cast<double>(i - 2);
+        const double x = g.dx * k + 0.5 * g.dx;
+        const double boundary = linear ? (x * 100.0) * in.ly : std::sin((x * pi) / in.lx);
+        s2 = (boundary - t(volume_number(i, ny - 1, nx))) + s2;
+    }
+    const double numerical_rate = -(((s2 * 2.0) * g.dx) / g.dy);
+    const double analytical_rate = linear ? -((in.lx * in.lx) * 50.0) : -(2.0 / std::tanh((in.ly * pi) / in.lx));
+    run.results->write(rate_block, {numerical_rate, analytical_rate});
+}
+
+}  // namespace placatermo

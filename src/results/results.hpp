@@ -1,0 +1,47 @@
+// The result operations on the finest grid: boundary values, the field
+// listing, the analytical comparison, the centre-line profiles with their
+// plots, and the summary file.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "report/output_file.hpp"
+#include "run/context.hpp"
+
+namespace placatermo {
+
+// Overwrites the ghost entries of run.t with the boundary temperatures: west
+// column, east column, south row, north row.
+void fill_boundary_values(RunContext& run);
+
+// Lists all entries of t, ghost entries included, in parts of at most eight
+// columns, south row first.
+void write_temperature_field(OutputFile& file, std::span<const double> t, std::int32_t ny, std::int32_t nx,
+                             std::int32_t volume_count);
+
+// Mean temperature and heat transfer rate through the north boundary,
+// numerical beside analytical; keeps the numerical mean in the run state.
+void compare_with_analytical(RunContext& run);
+
+// The profiles along x at y = ly/2 and along y at x = lx/2: lines into the
+// results file and Tx.dat / Ty.dat, the title into Tx.gnu / Ty.gnu, and the
+// plotting program run on the script.
+void write_profile_x(RunContext& run);
+void write_profile_y(RunContext& run);
+
+// The six header lines that a plot script gets when it is missing or shorter
+// than six lines: a PNG of the analytical curve and the numerical points.
+std::string default_plot_header(char axis);
+
+// The new content of a plot script: its first six lines kept byte for byte,
+// then the title line and "replot". Empty when it has fewer than six lines.
+std::string replace_plot_title(std::string_view script, std::string_view plot_title);
+
+// The summary results file of ten lines.
+void write_summary_file(std::string_view discretization_file_name, std::span<const double> t, double mean,
+                        const CurrentGrid& grid, std::string_view title, std::string_view date_string);
+
+}  // namespace placatermo

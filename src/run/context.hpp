@@ -1,0 +1,50 @@
+// The values of one run, held together and passed by reference to the
+// operations of the run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "grid/grid.hpp"
+#include "report/output_file.hpp"
+#include "report/text.hpp"
+#include "run/input.hpp"
+#include "run/platform.hpp"
+
+namespace placatermo {
+
+struct RunOptions {
+    bool batch = false;  // no editor at the start or at the end
+};
+
+// The driver scalars, the stamps and the results kept for later writers.
+struct RunState {
+    std::int32_t outer_iteration = 0;
+    double residual_norm = 0.0;
+    double first_residual_norm = 0.0;
+    double elapsed_seconds = 0.0;
+    double numerical_mean_temperature = 0.0;
+    FixedText<12> date_string;
+    FixedText<8> time_string;
+    FixedText<62> plot_title;
+    int command_status = 0;
+};
+
+struct RunContext {
+    explicit RunContext(Platform& p) : platform(p), clock(p) {}
+
+    Platform& platform;
+    RunOptions options;
+    InputParameters input;
+    CurrentGrid grid;
+    RunState state;
+    ElapsedClock clock;
+    std::unique_ptr<OutputFile> results;  // the main results file, while open
+    std::vector<double> t;                // temperatures of the finest grid
+    // Asked after every history line; true ends the run there (set by an
+    // interrupt signal).
+    bool (*stop_requested)() = [] { return false; };
+};
+
+}  // namespace placatermo

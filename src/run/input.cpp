@@ -1,0 +1,366 @@
+#include "run/input.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+
+#include "run/errors.hpp"
+
+namespace placatermo {
+
+namespace {
+
+constexpr std::string_view labels[] = {
+    "",
+    "nome do experimento numérico",
+    "nome do arquivo de resultados (discretização)",
+    "nome do arquivo de resultados (iterativos)",
+    "comprimento do domínio de cálculo na direção X",
+    "comprimento do domínio de cálculo na direção Y",
+    "número de malhas",
+    "número de volumes na direção X da malha 1",
+    "número de volumes na direção Y da malha 1",
+    "tolerância do problema",
+    "número máximo de iterações externas",
+    "solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI",
+    "tolerância no MSI",
+    "número máximo de iterações internas",
+    "coeficiente de relaxação do SOR",
+    "1:c.c.linear; 2:c.c.senoidal",
+    "título",
+};
+
+// Names of the other files of a run, which a results or summary file must not
+// overwrite.
+constexpr std::string_view reserved_names[] = {"placatermo.ent", "Tx.dat", "Ty.dat", "Tx.gnu", "Ty.gnu"};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool ends_value(char c) { return is_blank(c) || c == ',' || c == '/'; }
+
+std::string quote(std::string_view bytes)
+{
+    constexpr std::size_t shown = 40;
+    std::string text = cp1252_to_utf8(bytes.substr(0, shown));
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return "\"" + text + (bytes.size() > shown ? "...\"" : "\"");
+}
+
+class RecordReader {
+public:
+    RecordReader(std::string_view bytes, std::string_view file_name) : bytes_(bytes), file_(file_name)
+    {
+        if (bytes_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+    }
+
+    [[noreturn]] void fail(int record, const std::string& what) const
+    {
+        throw FatalError("erro de leitura no arquivo \"" + std::string(file_) + "\", linha " +
+                         std::to_string(line_) + ", parâmetro \"" + std::string(labels[record]) +
+                         "\": " + what);
+    }
+
+    // The first value from the start of the next line on, skipping blank
+    // lines. A quoted text gives its inner text with doubled marks undone.
+    std::string next_value(int record, bool& quoted)
+    {
+        for (;;) {
+            if (pos_ >= bytes_.size()) {
+                throw FatalError("fim do arquivo \"" + std::string(file_) + "\" após a linha " +
+                                 std::to_string(line_) + ": falta o parâmetro \"" +
+                                 std::string(labels[record]) + "\" (registro " +
+                                 std::to_string(record) + " de 16)");
+            }
+            auto end = bytes_.find('\n', pos_);
+            if (end == std::string_view::npos) end = bytes_.size();
+            const std::string_view line = bytes_.substr(pos_, end - pos_);
+            pos_ = end + 1;
+            ++line_;
+            std::size_t i = 0;
+            while (i < line.size() && is_blank(line[i])) ++i;
+            if (i == line.size()) continue;
+            record_line_ = line_;
+            const char first = line[i];
+            if (first == ',' || first == '/') fail(record, "o valor está faltando no início da linha");
+            if (first == '\'' || first == '"') {
+                quoted = true;
+                return quoted_text(record, line, i);
+            }
+            quoted = false;
+            std::size_t j = i;
+            while (j < line.size() && !ends_value(line[j])) ++j;
+            return std::string(line.substr(i, j - i));
+        }
+    }
+
+    int record_line() const { return record_line_; }
+
+private:
+    std::string quoted_text(int record, std::string_view line, std::size_t i) const
+    {
+        const char mark = line[i];
+        std::string text;
+        for (std::size_t j = i + 1; j < line.size(); ++j) {
+            if (line[j] == mark) {
+                if (j + 1 < line.size() && line[j + 1] == mark) {
+                    text += mark;
+                    ++j;
+                    continue;
+                }
+                return text;
+            }
+            if (line[j] != '\r') text += line[j];
+        }
+        fail(record, std::string("o texto aberto com ") + (mark == '"' ? "aspas" : "apóstrofo") +
+                         " não foi fechado na mesma linha");
+    }
+
+    std::string_view bytes_;
+    std::string_view file_;
+    std::size_t pos_ = 0;
+    int line_ = 0;
+    int record_line_ = 0;
+};
+
+class InputParser {
+public:
+    InputParser(std::string_view bytes, std::string_view file_name) : reader_(bytes, file_name) {}
+
+    template <std::size_t N>
+    void read_text(int record, FixedText<N>& value)
+    {
+        bool quoted = false;
+        const std::string text = next(record, quoted);
+        for (const char c : text) {
+            const auto u = static_cast<unsigned char>(c);
+            if ((u < 0x20 && c != '\t') || u == 0x7F)
+                reader_.fail(record, "o texto contém um caractere de controle (byte " +
+                                         std::to_string(u) + ")");
+        }
+        value.assign(text);
+    }
+
+    std::int32_t read_integer(int record)
+    {
+        bool quoted = false;
+        const std::string text = next(record, quoted);
+        std::string_view digits = text;
+        if (!quoted && !digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+        bool valid = !quoted && !digits.empty();
+        for (const char c : digits) valid = valid && c >= '0' && c <= '9';
+        if (!valid) reader_.fail(record, quote(text) + " não é um número inteiro");
+        std::int64_t value = 0;
+        const auto* start = text.data() + (text[0] == '+' ? 1 : 0);
+        const auto result = std::from_chars(start, text.data() + text.size(), value);
+        if (result.ec != std::errc{} || value < std::numeric_limits<std::int32_t>::min() ||
+            value > std::numeric_limits<std::int32_t>::max())
+            reader_.fail(record, quote(text) +
+                                     " está fora do intervalo dos inteiros de 32 bits (de -2147483648 a 2147483647)");
+        return static_cast<std::int32_t>(value);
+    }
+
+    double read_double(int record)
+    {
+        bool quoted = false;
+        const std::string original = next(record, quoted);
+        std::string text = original;
+        // sign, digits with an optional point, optional exponent E, D or Q
+        std::size_t i = 0;
+        const auto digit = [&](std::size_t k) { return k < text.size() && text[k] >= '0' && text[k] <= '9'; };
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        std::size_t mantissa_digits = 0;
+        while (digit(i)) ++i, ++mantissa_digits;
+        if (i < text.size() && text[i] == '.') ++i;
+        while (digit(i)) ++i, ++mantissa_digits;
+        bool valid = !quoted && mantissa_digits > 0;
+        if (valid && i < text.size()) {
+            const char e = text[i];
+            if (e == 'E' || e == 'e' || e == 'D' || e == 'd' || e == 'Q' || e == 'q') {
+                text[i] = 'E';
+                ++i;
+                if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+                valid = digit(i);
+                while (digit(i)) ++i;
+            }
+            valid = valid && i == text.size();
+        }
+        if (!valid) reader_.fail(record, quote(original) + " não é um número real");
+        errno = 0;
+        const double value = std::strtod(text.c_str(), nullptr);
+        if (errno == ERANGE && (value > 1.0 || value < -1.0))
+            reader_.fail(record, quote(original) + " está fora do intervalo dos números reais de precisão dupla");
+        return value;
+    }
+
+    [[noreturn]] void fail(int record, const std::string& what) { reader_.fail(record, what); }
+    int line_of(int record) const { return lines_[static_cast<std::size_t>(record)]; }
+    const std::array<int, 17>& lines() const { return lines_; }
+
+private:
+    std::string next(int record, bool& quoted)
+    {
+        std::string value = reader_.next_value(record, quoted);
+        lines_[static_cast<std::size_t>(record)] = reader_.record_line();
+        return value;
+    }
+
+    RecordReader reader_;
+    std::array<int, 17> lines_{};
+};
+
+bool is_reserved(std::string_view name)
+{
+    for (const auto reserved : reserved_names)
+        if (name == reserved) return true;
+    return false;
+}
+
+void check_file_name(InputParser& parser, int record, std::string_view name)
+{
+    if (name.empty()) parser.fail(record, "o nome de arquivo está em branco");
+    if (is_reserved(name))
+        parser.fail(record, "o nome \"" + std::string(name) +
+                                "\" é de outro arquivo do programa e não pode ser usado aqui");
+}
+
+// Derives grid_nx, grid_ny, grid_volume_count and total_volume_count; false
+// when a count would leave the 32-bit integers.
+bool derive_grid_sizes(InputParameters& in)
+{
+    constexpr std::int64_t limit = std::numeric_limits<std::int32_t>::max();
+    const auto k_max = static_cast<std::size_t>(in.grid_count);
+    in.grid_nx.resize(k_max);
+    in.grid_ny.resize(k_max);
+    in.grid_volume_count.assign(k_max, 0);
+    const std::int64_t first = std::int64_t{in.grid_nx[0]} * in.grid_ny[0];
+    if (first > limit) return false;
+    in.grid_volume_count[0] = static_cast<std::int32_t>(first);
+    std::int64_t total = first;
+    for (std::size_t k = 2; k <= k_max; ++k) {
+        if (k - 1 >= 31) return false;
+        const std::int64_t factor = std::int64_t{1} << (k - 1);
+        const std::int64_t nx = (std::int64_t{in.grid_nx[0]} - 2) * factor + 2;
+        const std::int64_t ny = (std::int64_t{in.grid_ny[0]} - 2) * factor + 2;
+        if (nx > limit || ny > limit || nx * ny > limit) return false;
+        total += nx * ny;
+        if (total > limit) return false;
+        in.grid_nx[k - 1] = static_cast<std::int32_t>(nx);
+        in.grid_ny[k - 1] = static_cast<std::int32_t>(ny);
+        in.grid_volume_count[k - 1] = static_cast<std::int32_t>(nx * ny);
+    }
+    in.total_volume_count = static_cast<std::int32_t>(total);
+    return true;
+}
+
+}  // namespace
+
+std::string_view record_label(int record) { return labels[record]; }
+
+InputParameters parse_input_data(std::string_view bytes, std::string_view file_name)
+{
+    InputParameters in;
+    InputParser parser(bytes, file_name);
+    parser.read_text(1, in.experiment_name);
+    check_file_name(parser, 1, in.experiment_name.trimmed());
+    parser.read_text(2, in.discretization_file_name);
+    check_file_name(parser, 2, in.discretization_file_name.trimmed());
+    if (in.discretization_file_name.trimmed() == in.experiment_name.trimmed())
+        parser.fail(2, "o arquivo de resultados (discretização) não pode ter o mesmo nome do experimento");
+    parser.read_text(3, in.iterations_file_name);
+    in.lx = parser.read_double(4);
+    in.ly = parser.read_double(5);
+    in.grid_count = parser.read_integer(6);
+    if (in.grid_count < 1)
+        parser.fail(6, std::to_string(in.grid_count) + " está fora do intervalo permitido (1 ou mais malhas)");
+    in.grid_nx.assign(1, 0);
+    in.grid_ny.assign(1, 0);
+    in.grid_nx[0] = parser.read_integer(7);
+    if (in.grid_nx[0] < 3)
+        parser.fail(7, std::to_string(in.grid_nx[0]) +
+                           " está fora do intervalo permitido (3 ou mais, os dois volumes fictícios incluídos)");
+    in.grid_ny[0] = parser.read_integer(8);
+    if (in.grid_ny[0] < 3)
+        parser.fail(8, std::to_string(in.grid_ny[0]) +
+                           " está fora do intervalo permitido (3 ou mais, os dois volumes fictícios incluídos)");
+    if (!derive_grid_sizes(in)) {
+        // The largest number of grids whose counts still fit.
+        InputParameters probe = in;
+        int fits = 0;
+        for (int k = 1; k <= 31; ++k) {
+            probe.grid_count = k;
+            if (!derive_grid_sizes(probe)) break;
+            fits = k;
+        }
+        const std::string grid = std::to_string(in.grid_nx[0]) + " x " + std::to_string(in.grid_ny[0]);
+        if (fits == 0)
+            parser.fail(8, "a malha 1 de " + grid +
+                               " volumes excede o limite de 2147483647 volumes (inteiros de 32 bits)");
+        throw FatalError("erro no arquivo \"" + std::string(file_name) + "\", linha " +
+                         std::to_string(parser.line_of(6)) + ", parâmetro \"" + std::string(labels[6]) +
+                         "\": com a malha 1 de " + grid + " volumes, " + std::to_string(in.grid_count) +
+                         " malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo permitido é de 1 a " +
+                         std::to_string(fits));
+    }
+    in.tolerance = parser.read_double(9);
+    in.max_outer_iterations = parser.read_integer(10);
+    in.solver_kind = parser.read_integer(11);
+    in.msi_tolerance = parser.read_double(12);
+    in.max_inner_iterations = parser.read_integer(13);
+    if (in.solver_kind == 5 && in.max_inner_iterations < 1)
+        parser.fail(13, std::to_string(in.max_inner_iterations) +
+                            " está fora do intervalo permitido para o solver MSI (1 ou mais)");
+    in.sor_relaxation = parser.read_double(14);
+    in.bc_kind = parser.read_integer(15);
+    parser.read_text(16, in.title);
+    in.record_line = parser.lines();
+    return in;
+}
+
+std::string default_input_file()
+{
+    constexpr std::string_view lines[] = {
+        "placa.res         = nome do experimento numérico",
+        "placa.dis         = nome do arquivo de resultados (discretização)",
+        "placa.ite         = nome do arquivo de resultados (iterativos)",
+        "1.0               = comprimento do domínio de cálculo na direção X",
+        "1.0               = comprimento do domínio de cálculo na direção Y",
+        "3                 = número de malhas",
+        "6                 = número de volumes na direção X da malha 1",
+        "6                 = número de volumes na direção Y da malha 1",
+        "1.0e-6            = tolerância do problema",
+        "1000              = número máximo de iterações externas",
+        "2                 = solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI",
+        "1.0e-3            = tolerância no MSI",
+        "5                 = número máximo de iterações internas",
+        "1.5               = coeficiente de relaxação do SOR",
+        "1                 = 1:c.c.linear; 2:c.c.senoidal",
+        "'Placa quadrada, c.c. linear'   = título",
+    };
+    std::string file;
+    for (const auto line : lines) {
+        file += to_cp1252(line);
+        file += "\r\n";
+    }
+    return file;
+}
+
+double required_memory_bytes(const InputParameters& in)
+{
+    // Doubles per volume of the grid being solved: t, the five columns of a,
+    // b, the MSI tables and the largest solver work arrays.
+    double per_volume = 7.0;
+    switch (in.solver_kind) {
+    case 1:
+    case 3: per_volume += 1.0; break;
+    case 4: per_volume += 2.0; break;
+    case 5: per_volume += 7.0 + 3.0; break;
+    default: break;
+    }
+    const double finest = static_cast<double>(in.grid_volume_count.back());
+    double doubles = finest * per_volume;
+    if (in.grid_count > 1) doubles += finest /* correction */ + 2.0 * static_cast<double>(in.total_volume_count);
+    return doubles * 8.0;
+}
+
+}  // namespace placatermo

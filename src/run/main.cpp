@@ -1,0 +1,68 @@
+// placatermo: steady two-dimensional heat diffusion on a plate.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "run/errors.hpp"
+#include "run/program.hpp"
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void on_stop_signal(int signal_number) { stop_signal = signal_number; }
+
+void install_stop_signals()
+{
+#ifndef _WIN32
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;  // a second signal ends the program at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+constexpr const char* usage =
+    "Uso: placatermo [--batch]\n"
+    "\n"
+    "Resolve a difusão de calor bidimensional permanente numa placa retangular com os\n"
+    "parâmetros do arquivo placatermo.ent do diretório atual (criado com valores padrão\n"
+    "quando não existe), e grava os arquivos de resultados, Tx.dat, Ty.dat, Tx.gnu e Ty.gnu.\n"
+    "\n"
+    "  --batch   não abre o editor de texto no início nem no fim (para séries de execuções)\n"
+    "  --help    mostra este texto\n"
+    "\n"
+    "O editor é o comando da variável VISUAL, senão EDITOR, senão vi.\n";
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    placatermo::SystemPlatform platform;
+    placatermo::RunContext run(platform);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--batch") == 0) {
+            run.options.batch = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "placatermo: argumento desconhecido: %s\n%s", argv[i], usage);
+            return 2;
+        }
+    }
+    install_stop_signals();
+    run.stop_requested = [] { return stop_signal != 0; };
+    try {
+        placatermo::run_program(run);
+        return 0;
+    } catch (const placatermo::FatalError& error) {
+        std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "placatermo: erro interno: %s\n", error.what());
+    }
+    return 1;
+}

@@ -1,0 +1,133 @@
+#include "run/platform.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "report/text.hpp"
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace placatermo {
+
+bool run_command_succeeded(Platform& platform, const std::string& command)
+{
+    return platform.run_command(command) != -1;
+}
+
+std::string quote_for_shell(std::string_view name)
+{
+#ifdef _WIN32
+    std::string quoted = "\"";
+    for (const char c : name) quoted += c == '"' ? '_' : c;
+    return quoted + "\"";
+#else
+    std::string quoted = "'";
+    for (const char c : name) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+#endif
+}
+
+int SystemPlatform::run_command(const std::string& command)
+{
+    const std::string text(trim_right(command));
+    std::fflush(stdout);
+#ifdef _WIN32
+    const char* comspec = std::getenv("COMSPEC");
+    const char* interpreter = comspec != nullptr && *comspec != '\0' ? comspec : "cmd.exe";
+    const auto status = _spawnl(_P_WAIT, interpreter, interpreter, "/c", text.c_str(), nullptr);
+    return status == -1 ? -1 : static_cast<int>(status);
+#else
+    pid_t pid = 0;
+    char sh[] = "sh";
+    char dash_c[] = "-c";
+    char* argv[] = {sh, dash_c, const_cast<char*>(text.c_str()), nullptr};
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) == -1) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+#endif
+}
+
+LocalTime SystemPlatform::local_time()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+#ifdef _WIN32
+    localtime_s(&parts, &now);
+#else
+    localtime_r(&now, &parts);
+#endif
+    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+            parts.tm_hour, parts.tm_min, parts.tm_sec};
+}
+
+double SystemPlatform::clock_seconds()
+{
+    // Whole 100-nanosecond units, as the processing time is reported.
+    const auto ticks = std::chrono::duration_cast<std::chrono::duration<long long, std::ratio<1, 10000000>>>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<double>(ticks.count()) / 1.0e7;
+}
+
+void SystemPlatform::set_window_title(std::string_view title)
+{
+#ifdef _WIN32
+    (void)title;
+#else
+    if (isatty(STDOUT_FILENO) == 0) return;
+    std::printf("\033]0;%.*s\007", static_cast<int>(title.size()), title.data());
+    std::fflush(stdout);
+#endif
+}
+
+std::string SystemPlatform::editor_command(std::string_view file_name)
+{
+#ifdef _WIN32
+    return "notepad " + quote_for_shell(file_name);
+#else
+    const char* editor = std::getenv("VISUAL");
+    if (editor == nullptr || *editor == '\0') editor = std::getenv("EDITOR");
+    if (editor == nullptr || *editor == '\0') editor = "vi";
+    return std::string(editor) + " " + quote_for_shell(file_name);
+#endif
+}
+
+std::string SystemPlatform::plot_command(std::string_view script_name)
+{
+#ifdef _WIN32
+    return "wgnuplot " + quote_for_shell(script_name);
+#else
+    return "gnuplot " + quote_for_shell(script_name);
+#endif
+}
+
+double ElapsedClock::read()
+{
+    const double now = platform_.clock_seconds();
+    if (!started_) {
+        started_ = true;
+        start_ = now;
+        return 0.0;
+    }
+    return now - start_;
+}
+
+}  // namespace placatermo

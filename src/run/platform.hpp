@@ -1,0 +1,68 @@
+// What the program needs of the operating system: running a command line
+// through the command interpreter and waiting for it, the local date and time,
+// a steady clock and the window title. Tests substitute their own Platform.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace placatermo {
+
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+    // Status form of the command runner: runs the command line (trailing
+    // blanks dropped) through the command interpreter, waits without a time
+    // limit and returns the interpreter's exit code, or -1 when it could not
+    // be started.
+    virtual int run_command(const std::string& command) = 0;
+    virtual LocalTime local_time() = 0;
+    // Seconds on a steady clock, from an arbitrary origin.
+    virtual double clock_seconds() = 0;
+    virtual void set_window_title(std::string_view title) = 0;
+    // Command line that opens `file_name` in the text editor.
+    virtual std::string editor_command(std::string_view file_name) = 0;
+    // Command line that runs the plotting program on `script_name`.
+    virtual std::string plot_command(std::string_view script_name) = 0;
+};
+
+// Success form of the command runner: true when the interpreter was run.
+bool run_command_succeeded(Platform& platform, const std::string& command);
+
+// Quotes a file name for the command interpreter so that it is only ever read
+// as one file name: '...' with '\'' for POSIX shells, "..." for cmd.exe.
+std::string quote_for_shell(std::string_view name);
+
+// The real operating system. On Windows the interpreter is COMSPEC (or
+// cmd.exe) with /c, the editor notepad and the plotting program wgnuplot. On
+// POSIX systems the interpreter is /bin/sh -c, the editor the command in
+// VISUAL, else EDITOR, else vi (the variable may carry options), and the
+// plotting program gnuplot.
+class SystemPlatform : public Platform {
+public:
+    int run_command(const std::string& command) override;
+    LocalTime local_time() override;
+    double clock_seconds() override;
+    void set_window_title(std::string_view title) override;
+    std::string editor_command(std::string_view file_name) override;
+    std::string plot_command(std::string_view script_name) override;
+};
+
+// The elapsed-time clock: the first reading remembers the time and gives 0.0,
+// later readings the seconds since then.
+class ElapsedClock {
+public:
+    explicit ElapsedClock(Platform& platform) : platform_(platform) {}
+    double read();
+
+private:
+    Platform& platform_;
+    bool started_ = false;
+    double start_ = 0.0;
+};
+
+}  // namespace placatermo

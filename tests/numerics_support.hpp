@@ -1,0 +1,106 @@
+// Systems for the numerical tests: the plate's five-point system on a small
+// grid, random tables, and a dense direct solve to compare with.
+#pragma once
+
+#include <cmath>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "grid/grid.hpp"
+#include "run/input.hpp"
+#include "test_support.hpp"
+
+namespace placatermo::testing {
+
+struct System {
+    InputParameters input;
+    CurrentGrid grid;
+    std::vector<double> a, b;
+    std::size_t n() const { return static_cast<std::size_t>(grid.volume_count); }
+};
+
+inline System plate_system(int nx, int ny, int bc_kind = 1, double lx = 1.0, double ly = 1.0)
+{
+    InputRecords r;
+    r.nx = std::to_string(nx);
+    r.ny = std::to_string(ny);
+    r.bc_kind = std::to_string(bc_kind);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", lx);
+    r.lx = text;
+    std::snprintf(text, sizeof text, "%.17g", ly);
+    r.ly = text;
+    System s;
+    s.input = r.parse();
+    enter_grid(s.grid, s.input, 1, true);
+    s.a.assign(5 * s.n(), 0.0);
+    s.b.assign(s.n(), 0.0);
+    build_coefficients(s.grid, s.input, s.a, s.b);
+    return s;
+}
+
+// A diagonally dominant table with every coefficient non-zero, including
+// those that cross row ends and those that point outside the grid.
+inline void randomize(System& s, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> off(-1.0, 1.0);
+    const std::size_t n = s.n();
+    for (std::size_t k = 0; k < n; ++k) {
+        for (int c : {0, 1, 3, 4}) s.a[c * n + k] = off(random);
+        s.a[2 * n + k] = 5.0 + off(random);
+        s.b[k] = 10.0 * off(random);
+    }
+}
+
+// a t for every row, leaving out neighbours outside 1 ... n.
+inline std::vector<double> apply(const System& s, std::span<const double> t)
+{
+    const auto n = static_cast<std::int64_t>(s.n());
+    const std::int64_t nx = s.grid.nx;
+    std::vector<double> y(s.n(), 0.0);
+    for (std::int64_t k = 1; k <= n; ++k) {
+        double sum = s.a[2 * n + k - 1] * t[k - 1];
+        if (k - nx >= 1) sum += s.a[k - 1] * t[k - nx - 1];
+        if (k - 1 >= 1) sum += s.a[n + k - 1] * t[k - 2];
+        if (k + 1 <= n) sum += s.a[3 * n + k - 1] * t[k];
+        if (k + nx <= n) sum += s.a[4 * n + k - 1] * t[k + nx - 1];
+        y[k - 1] = sum;
+    }
+    return y;
+}
+
+// The solution of a t = b by Gaussian elimination with partial pivoting.
+inline std::vector<double> direct_solve(const System& s)
+{
+    const auto n = s.n();
+    const std::int64_t nx = s.grid.nx;
+    std::vector<double> m(n * n, 0.0), x = s.b;
+    const int offsets[5] = {static_cast<int>(-nx), -1, 0, 1, static_cast<int>(nx)};
+    for (std::size_t k = 0; k < n; ++k)
+        for (int c = 0; c < 5; ++c) {
+            const auto col = static_cast<std::int64_t>(k) + offsets[c];
+            if (col >= 0 && col < static_cast<std::int64_t>(n)) m[k * n + static_cast<std::size_t>(col)] = s.a[c * n + k];
+        }
+    for (std::size_t p = 0; p < n; ++p) {
+        std::size_t best = p;
+        for (std::size_t r = p + 1; r < n; ++r)
+            if (std::fabs(m[r * n + p]) > std::fabs(m[best * n + p])) best = r;
+        for (std::size_t c = 0; c < n; ++c) std::swap(m[p * n + c], m[best * n + c]);
+        std::swap(x[p], x[best]);
+        for (std::size_t r = p + 1; r < n; ++r) {
+            const double f = m[r * n + p] / m[p * n + p];
+            for (std::size_t c = p; c < n; ++c) m[r * n + c] -= f * m[p * n + c];
+            x[r] -= f * x[p];
+        }
+    }
+    for (std::size_t p = n; p-- > 0;) {
+        double sum = x[p];
+        for (std::size_t c = p + 1; c < n; ++c) sum -= m[p * n + c] * x[c];
+        x[p] = sum / m[p * n + p];
+    }
+    return x;
+}
+
+}  // namespace placatermo::testing

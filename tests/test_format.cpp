@@ -1,0 +1,169 @@
+// The record formatter: layouts, fields, rounding, the stop and reversion
+// rules, and the fast real field against the C library's.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "report/format.hpp"
+#include "report/text.hpp"
+
+namespace placatermo {
+namespace {
+
+std::string e_field(double v, int w, int d)
+{
+    std::string field(static_cast<std::size_t>(w), '#');
+    format_real(field.data(), w, d, v);
+    return field;
+}
+
+struct RealCase {
+    double value;
+    int width, digits;
+    const char* expected;
+};
+
+class RealField : public ::testing::TestWithParam<RealCase> {};
+
+TEST_P(RealField, Formats)
+{
+    const auto& c = GetParam();
+    EXPECT_EQ(e_field(c.value, c.width, c.digits), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, RealField,
+    ::testing::Values(RealCase{0.25, 15, 6, "   2.500000E-01"}, RealCase{1.0, 22, 9, "       1.000000000E+00"},
+                      RealCase{-12.5, 15, 6, "  -1.250000E+01"}, RealCase{9.9999999, 15, 6, "   1.000000E+01"},
+                      RealCase{0.0, 15, 6, "   0.000000E+00"}, RealCase{-0.0, 15, 6, "   0.000000E+00"},
+                      RealCase{0.1, 30, 19, "     1.0000000000000000555E-01"},
+                      RealCase{0.5, 20, 9, "     5.000000000E-01"}, RealCase{0.000123456, 15, 6, "   1.234560E-04"},
+                      RealCase{1.0e100, 15, 6, "   1.000000+100"}, RealCase{-2.5e-120, 15, 6, "  -2.500000-120"},
+                      RealCase{1.0e99, 15, 6, "   1.000000E+99"}, RealCase{4.9e-324, 15, 6, "   4.940656-324"},
+                      RealCase{12345665.0, 15, 6, "   1.234566E+07"}, RealCase{12345675.0, 15, 6, "   1.234568E+07"},
+                      // a negative value that fills the field exactly, and one column less
+                      RealCase{-1.5, 13, 6, "-1.500000E+00"}, RealCase{-1.5, 12, 6, "************"},
+                      RealCase{std::nan(""), 15, 6, "            NaN"},
+                      RealCase{std::numeric_limits<double>::infinity(), 15, 6, "       Infinity"},
+                      RealCase{-std::numeric_limits<double>::infinity(), 15, 6, "      -Infinity"},
+                      RealCase{-std::numeric_limits<double>::infinity(), 8, 1, "********"},
+                      RealCase{25.0, 26, 15, "     2.500000000000000E+01"},
+                      RealCase{-50.0, 26, 15, "    -5.000000000000000E+01"}));
+
+struct LayoutCase {
+    const char* layout;
+    std::vector<Value> values;
+    const char* expected;
+};
+
+class LayoutLines : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(LayoutLines, Writes)
+{
+    const auto& c = GetParam();
+    std::string out;
+    Layout(c.layout).format(out, c.values);
+    EXPECT_EQ(out, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, LayoutLines,
+    ::testing::Values(
+        LayoutCase{"(TR2, I8, E15.6)", {5, 0.25}, "         5   2.500000E-01\r\n"},
+        LayoutCase{"(TR2, I8, E15.6)", {12, 0.000123456}, "        12   1.234560E-04\r\n"},
+        LayoutCase{"(I8)", {123456789}, "********\r\n"},
+        LayoutCase{"(I8)", {-1234567}, "-1234567\r\n"},
+        LayoutCase{"(I3)", {-12}, "-12\r\n"},
+        // literals only, no values: processed once from start to end
+        LayoutCase{"(/, /, TR30, 'TEMPERATURAS')", {}, "\r\n\r\n                              TEMPERATURAS\r\n"},
+        LayoutCase{"('a', /)", {}, "a\r\n\r\n"},
+        LayoutCase{"(/, /, T3, 'Iteração', T14, 'Norma L1 / norma it.=1')",
+                   {},
+                   "\r\n\r\n  Itera\xE7\xE3o   Norma L1 / norma it.=1\r\n"},
+        // skipped columns at the end add nothing; T back overwrites
+        LayoutCase{"('abc', TR5)", {}, "abc\r\n"},
+        LayoutCase{"('abcdef', T2, 'X')", {}, "aXcdef\r\n"},
+        LayoutCase{"(T5, 'x')", {}, "    x\r\n"},
+        // text fields: cut to w, or right-justified
+        LayoutCase{"(A5)", {std::string_view("abcdefgh")}, "abcde\r\n"},
+        LayoutCase{"(A5, '|')", {std::string_view("ab")}, "   ab|\r\n"},
+        LayoutCase{"('''', A3, '''')", {std::string_view("x  ")}, "'x  '\r\n"},
+        // the walk stops at the first data item without a value
+        LayoutCase{"(I3, ' = a', /, I3, ' = b')", {7}, "  7 = a\r\n\r\n"},
+        // reversion to the last top-level group
+        LayoutCase{"(8(E15.6))",
+                   {1.0, 2.0, 3.0},
+                   "   1.000000E+00   2.000000E+00   3.000000E+00\r\n"},
+        LayoutCase{"(2(I2))", {1, 2, 3, 4, 5}, " 1 2\r\n 3 4\r\n 5\r\n"},
+        LayoutCase{"('x', 2(I2))", {1, 2, 3}, "x 1 2\r\n 3\r\n"},
+        LayoutCase{"(I2, 'a')", {1, 2}, " 1a\r\n 2a\r\n"},
+        LayoutCase{"(3(E15.6))",
+                   {0.05, 2.5, 2.75},
+                   "   5.000000E-02   2.500000E+00   2.750000E+00\r\n"},
+        LayoutCase{"('set title ''', A6, /, 'replot')", {std::string_view("ab cd'")},
+                   "set title 'ab cd'\r\nreplot\r\n"}));
+
+TEST(Layout, WholeLayoutWithOnlyLiteralsWritesEmptyLineAtClosingParenthesis)
+{
+    EXPECT_EQ(Layout("(/)").format({}), "\r\n\r\n");
+}
+
+TEST(Layout, MalformedLayoutIsAProgramError)
+{
+    EXPECT_THROW(Layout("(I8"), std::logic_error);
+    EXPECT_THROW(Layout("(X3)"), std::logic_error);
+    EXPECT_THROW(Layout("('abc)"), std::logic_error);
+}
+
+TEST(Text, FixedLengthPadsAndCuts)
+{
+    EXPECT_EQ(FixedText<5>("ab").view(), "ab   ");
+    EXPECT_EQ(FixedText<5>("abcdefg").view(), "abcde");
+    EXPECT_EQ(FixedText<5>("a b  ").trimmed(), "a b");
+    EXPECT_EQ(FixedText<3>("").trimmed(), "");
+}
+
+TEST(Text, ProgramTextsBecomeWindows1252Bytes)
+{
+    EXPECT_EQ(to_cp1252("título MÉDIA TRANSFERÊNCIA numérica analítica"),
+              "t\xEDtulo M\xC9" "DIA TRANSFER\xCANCIA num\xE9rica anal\xEDtica");
+    EXPECT_EQ(to_cp1252("€ – ç"), "\x80 \x96 \xE7");
+    EXPECT_EQ(cp1252_to_utf8("num\xE9rica \x80"), "numérica €");
+}
+
+// The fast field must give the C library's bytes for every value: random bit
+// patterns, exact decimal ties, subnormals, signed zeros and non-finite values.
+TEST(RealFieldFast, SameBytesAsPrintf)
+{
+    std::mt19937_64 random(20261208);
+    const int widths[][2] = {{15, 6}, {22, 9}, {26, 15}, {30, 19}, {20, 9}, {12, 3}, {40, 25}};
+    std::vector<double> values = {0.0, -0.0, std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity(), std::nan(""),
+                                  std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::min(), 0.5, 1.5, 2.5, 12345665.0, 12345675.0};
+    for (int i = 0; i < 200000; ++i) values.push_back(std::bit_cast<double>(random()));
+    for (int i = 0; i < 20000; ++i) {
+        // n + 1/2 scaled by a power of ten that keeps it exact: decimal ties
+        const double tie = (static_cast<double>(random() % 100000000) + 0.5) * std::ldexp(1.0, -(int)(random() % 8));
+        values.push_back(tie);
+        values.push_back(-tie);
+    }
+    for (int i = 0; i < 5000; ++i) values.push_back(std::bit_cast<double>(random() & 0x000FFFFFFFFFFFFFull));
+    char fast[64], plain[64];
+    for (const double v : values) {
+        for (const auto& wd : widths) {
+            format_real(fast, wd[0], wd[1], v);
+            format_real_printf(plain, wd[0], wd[1], v);
+            ASSERT_EQ(std::memcmp(fast, plain, static_cast<std::size_t>(wd[0])), 0)
+                << "value " << std::hexfloat << v << " E" << wd[0] << "." << wd[1];
+        }
+    }
+}
+
+}  // namespace
+}  // namespace placatermo

@@ -1,0 +1,108 @@
+// Coefficients, ghost rows and the residual norm.
+#include <gtest/gtest.h>
+
+#include "numerics_support.hpp"
+
+namespace placatermo {
+namespace {
+
+using testing::plate_system;
+
+double coef(const testing::System& s, int column, int i, int j)
+{
+    return s.a[static_cast<std::size_t>(column) * s.n() + static_cast<std::size_t>(volume_number(i, j, s.grid.nx) - 1)];
+}
+double rhs(const testing::System& s, int i, int j)
+{
+    return s.b[static_cast<std::size_t>(volume_number(i, j, s.grid.nx) - 1)];
+}
+enum { AS, AW, AP, AE, AN };
+
+TEST(Grid, CurrentGridValues)
+{
+    const auto s = plate_system(12, 12);
+    EXPECT_EQ(s.grid.volume_count, 144);
+    EXPECT_EQ(s.grid.center_index, 79);
+    EXPECT_EQ(s.grid.dx, 1.0 / 10.0);
+    const auto r = plate_system(7, 5, 1, 2.0, 3.0);
+    EXPECT_EQ(r.grid.center_index, (5 / 2) * 7 + 7 / 2 + 1);
+    EXPECT_EQ(r.grid.dy, 3.0 / 3.0);
+}
+
+TEST(Grid, OneRealVolume)
+{
+    const auto s = plate_system(3, 3, 1, 2.0, 1.0);
+    EXPECT_EQ(coef(s, AP, 2, 2), (1.0 * 2.0) / 2.0 + (2.0 * 2.0) / 1.0);
+    EXPECT_EQ(coef(s, AW, 2, 2), -(1.0 / 2.0));
+    EXPECT_EQ(coef(s, AS, 2, 2), -(2.0 / 1.0));
+    EXPECT_EQ(rhs(s, 2, 2), 0.0);
+}
+
+TEST(Grid, SquareGridAndGhostRows)
+{
+    const auto s = plate_system(6, 6);
+    for (int i = 2; i <= 5; ++i)
+        for (int j = 2; j <= 5; ++j) {
+            EXPECT_EQ(coef(s, AP, i, j), 4.0);
+            for (int c : {AS, AW, AE, AN}) EXPECT_EQ(coef(s, c, i, j), -1.0);
+        }
+    const double ghosts[4][5] = {{0, 0, 1, 1, 0}, {0, 1, 1, 0, 0}, {0, 0, 1, 0, 1}, {1, 0, 1, 0, 0}};
+    for (int j = 1; j <= 6; ++j)
+        for (int c = 0; c < 5; ++c) {
+            EXPECT_EQ(coef(s, c, 1, j), ghosts[0][c]);
+            EXPECT_EQ(coef(s, c, 6, j), ghosts[1][c]);
+        }
+    for (int i = 2; i <= 5; ++i)
+        for (int c = 0; c < 5; ++c) {
+            EXPECT_EQ(coef(s, c, i, 1), ghosts[2][c]);
+            EXPECT_EQ(coef(s, c, i, 6), ghosts[3][c]);
+        }
+}
+
+TEST(Grid, LinearBoundaryValues)
+{
+    const auto s = plate_system(6, 6, 1, 2.0, 1.0);
+    const double dy = 1.0 / 4.0, dx = 2.0 / 4.0;
+    // the north-east corner belongs to the east column
+    EXPECT_EQ(rhs(s, 6, 6), ((4.0 * dy + 0.5 * dy) * 200.0) * 2.0);
+    EXPECT_EQ(rhs(s, 6, 1), ((-1.0 * dy + 0.5 * dy) * 200.0) * 2.0);
+    EXPECT_EQ(rhs(s, 3, 6), ((1.0 * dx + 0.5 * dx) * 200.0) * 1.0);
+    EXPECT_EQ(rhs(s, 1, 4), 0.0);
+    EXPECT_EQ(rhs(s, 3, 1), 0.0);
+}
+
+TEST(Grid, SinusoidalBoundaryIsSymmetricAndKindThreeActsLikeTwo)
+{
+    const auto s = plate_system(9, 5, 2);
+    const auto t = plate_system(9, 5, 3);
+    EXPECT_EQ(s.b, t.b);
+    EXPECT_EQ(s.a, t.a);
+    for (int j = 1; j <= 5; ++j) EXPECT_EQ(rhs(s, 9, j), 0.0);
+    for (int i = 2; i <= 8; ++i) {
+        EXPECT_NEAR(rhs(s, i, 5), rhs(s, 10 - i, 5), 1e-14);
+        const double x = (i - 2) * (1.0 / 7.0) + 0.5 * (1.0 / 7.0);
+        EXPECT_EQ(rhs(s, i, 5), std::sin((x * pi) / 1.0) * 2.0);
+    }
+}
+
+TEST(Grid, ResidualNorm)
+{
+    auto s = plate_system(7, 6, 1, 1.0, 2.0);
+    double norm = -1.0;
+    std::vector<double> zero(s.n(), 0.0);
+    compute_residual_norm(s.grid.nx, s.grid.ny, s.grid.volume_count, s.a, s.b, zero, norm);
+    EXPECT_EQ(norm, 0.0);
+    const auto exact = testing::direct_solve(s);
+    compute_residual_norm(s.grid.nx, s.grid.ny, s.grid.volume_count, s.a, s.b, exact, norm);
+    EXPECT_LT(norm, 1e-11);
+    // one unit in the south-west real volume: its own row and those of its
+    // real east and north neighbours
+    std::vector<double> spike(s.n(), 0.0);
+    spike[static_cast<std::size_t>(volume_number(2, 2, 7) - 1)] = 1.0;
+    compute_residual_norm(s.grid.nx, s.grid.ny, s.grid.volume_count, s.a, s.b, spike, norm);
+    const double ap = coef(s, AP, 2, 2);
+    EXPECT_DOUBLE_EQ(norm, ap + std::fabs(coef(s, AS, 2, 3)) + std::fabs(coef(s, AW, 3, 2)));
+}
+
+}  // namespace
+}  // namespace placatermo

@@ -1,0 +1,115 @@
+// Helpers shared by the tests: a platform whose commands, clock and date are
+// under the test's control, a fresh working folder, and input files.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/context.hpp"
+#include "run/input.hpp"
+#include "run/platform.hpp"
+
+namespace placatermo::testing {
+
+class FakePlatform : public Platform {
+public:
+    std::vector<std::string> commands;
+    std::string window_title;
+    LocalTime time{2006, 7, 8, 9, 5, 7};
+    double now = 100.0;
+    double step = 0.25;  // seconds between clock readings
+    int status = 0;
+
+    int run_command(const std::string& command) override
+    {
+        commands.push_back(command);
+        return status;
+    }
+    LocalTime local_time() override { return time; }
+    double clock_seconds() override
+    {
+        const double value = now;
+        now += step;
+        return value;
+    }
+    void set_window_title(std::string_view title) override { window_title = title; }
+    std::string editor_command(std::string_view file_name) override { return "editor " + quote_for_shell(file_name); }
+    std::string plot_command(std::string_view script) override { return "plot " + quote_for_shell(script); }
+};
+
+// Makes a fresh folder the working directory for the lifetime of the object.
+class TempDir {
+public:
+    TempDir() : previous_(std::filesystem::current_path())
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "placatermo-test-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+        std::filesystem::current_path(path_);
+    }
+    ~TempDir()
+    {
+        std::filesystem::current_path(previous_);
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path previous_;
+    std::filesystem::path path_;
+};
+
+inline std::string read_file(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+inline void write_file(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// The 16 records of an input file, one value per line with LF line ends.
+struct InputRecords {
+    std::string experiment_name = "placa.res";
+    std::string discretization_file_name = "placa.dis";
+    std::string iterations_file_name = "placa.ite";
+    std::string lx = "1.0", ly = "1.0";
+    std::string grid_count = "1";
+    std::string nx = "5", ny = "4";
+    std::string tolerance = "1.0e-6";
+    std::string max_outer_iterations = "1000";
+    std::string solver_kind = "2";
+    std::string msi_tolerance = "1.0e-3";
+    std::string max_inner_iterations = "5";
+    std::string sor_relaxation = "1.5";
+    std::string bc_kind = "1";
+    std::string title = "'Placa quadrada, c.c. linear'";
+
+    std::vector<std::string> values() const
+    {
+        return {experiment_name, discretization_file_name, iterations_file_name, lx, ly, grid_count, nx, ny,
+                tolerance, max_outer_iterations, solver_kind, msi_tolerance, max_inner_iterations,
+                sor_relaxation, bc_kind, title};
+    }
+    std::string text(const std::string& line_end = "\n") const
+    {
+        std::string file;
+        for (const auto& v : values()) file += v + "   = label" + line_end;
+        return file;
+    }
+    InputParameters parse() const { return parse_input_data(text()); }
+};
+
+}  // namespace placatermo::testing
