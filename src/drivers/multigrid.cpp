@@ -18,6 +18,75 @@ struct GridSystem {
     GridSystem(std::size_t n) : a(create_array("a", 5 * n)), b(create_array("b", n)) {}
 };
 
+}  // namespace
+
+void store_residual(std::int32_t nx_, std::int32_t ny_, std::span<const double> a, std::span<const double> b_values,
+                    std::span<const double> u_values, std::span<double> residual)
+{
+    const std::int64_t nx = nx_;
+    const std::int64_t ny = ny_;
+    const Coefficients<const double> c(a, nx * ny);
+    const From1<const double> b(b_values);
+    const From1<const double> u(u_values);
+    const From1<double> r(residual);
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
+        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+            const std::int64_t p = volume_number(i, j, nx);
+            r(p) = b(p) - (c.as(p) * u(p - nx) + c.ap(p) * u(p) + c.aw(p) * u(p - 1) + c.ae(p) * u(p + 1) +
+                           c.an(p) * u(p + nx));
+        }
+    }
+}
+
+void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
+                       std::span<const double> fine_residual, std::span<double> b_values,
+                       std::span<double> coarse_residual)
+{
+    const std::int64_t nx = coarse_nx;
+    const std::int64_t ny = coarse_ny;
+    const std::int64_t fine_nx = fine_nx_;
+    std::fill(b_values.begin(), b_values.end(), 0.0);
+    const From1<double> b(b_values);
+    const From1<const double> fine(fine_residual);
+    const From1<double> coarse(coarse_residual);
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
+        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+            const double v = fine((2 * i - 1) + (2 * j - 2) * fine_nx);
+            const std::int64_t p = volume_number(i, j, nx);
+            b(p) = v;
+            coarse(p) = v;
+        }
+    }
+}
+
+void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                           std::span<const double> coarse_correction, std::span<double> fine_correction)
+{
+    const std::int64_t nx = fine_nx;
+    const std::int64_t ny = fine_ny;
+    const std::int64_t nxc = coarse_nx;
+    const From1<const double> c(coarse_correction);
+    const From1<double> fine(fine_correction);
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
+        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+            const std::int64_t ic = (i - 1) / 2 + 1;
+            const std::int64_t jc = (j - 1) / 2 + 1;
+            const std::int64_t pc = ic + (jc - 1) * nxc;
+            const bool odd_i = i % 2 == 1;
+            const bool odd_j = j % 2 == 1;
+            double value;
+            if (odd_i && odd_j) value = c(pc);
+            else if (odd_j) value = 0.5 * (c(pc) + c(pc + 1));
+            else if (odd_i) value = 0.5 * (c(pc) + c(pc + nxc));
+            else value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
+            const std::int64_t p = volume_number(i, j, nx);
+            fine(p) = fine(p) + value;
+        }
+    }
+}
+
+namespace {
+
 class Multigrid {
 public:
     explicit Multigrid(RunContext& run)
@@ -48,77 +117,19 @@ private:
         call_selected_solver(in_, grid_, sys.a, sys.b, msi, u);
     }
 
-    // residual_store of the real volumes of the current grid: b - a u.
-    void store_residual(const GridSystem& sys, std::span<const double> u_values)
+    std::span<double> part_of(std::vector<double>& store, int k)
     {
-        const std::int64_t nx = grid_.nx;
-        const std::int64_t ny = grid_.ny;
-        const Coefficients<const double> c(std::span<const double>(sys.a), grid_.volume_count);
-        const From1<const double> b(sys.b.data());
-        const From1<const double> u(u_values);
-        const From1<double> store(residual_store_.data());
-        const std::int64_t offset = grid_.grid_offset;
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
-            for (std::int64_t j = 2; j <= ny - 1; ++j) {
-                const std::int64_t p = volume_number(i, j, nx);
-                store(offset + p) = b(p) - (c.as(p) * u(p - nx) + c.ap(p) * u(p) + c.aw(p) * u(p - 1) +
-                                            c.ae(p) * u(p + 1) + c.an(p) * u(p + nx));
-            }
-        }
+        return std::span<double>(store).subspan(static_cast<std::size_t>(offset_of(k)), count_of(k));
     }
 
-    // Injection of the paired fine residual into b of the current grid k.
-    void restrict_to(int k, GridSystem& sys)
+    void store_residual_of(const GridSystem& sys, std::span<const double> u)
     {
-        const std::int64_t nx = grid_.nx;
-        const std::int64_t ny = grid_.ny;
-        const std::int64_t fine_nx = in_.nx_of(k + 1);
-        const std::int64_t fine_offset = offset_of(k + 1);
-        const std::int64_t offset = grid_.grid_offset;
-        std::fill(sys.b.begin(), sys.b.end(), 0.0);
-        const From1<double> b(sys.b.data());
-        const From1<double> store(residual_store_.data());
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
-            for (std::int64_t j = 2; j <= ny - 1; ++j) {
-                const double v = store(fine_offset + (2 * i - 1) + (2 * j - 2) * fine_nx);
-                const std::int64_t p = volume_number(i, j, nx);
-                b(p) = v;
-                store(offset + p) = v;
-            }
-        }
-    }
-
-    // Bilinear interpolation of grid k - 1's correction, added to grid k's.
-    void prolongate_to(int k)
-    {
-        const std::int64_t nx = grid_.nx;
-        const std::int64_t ny = grid_.ny;
-        const std::int64_t nxc = in_.nx_of(k - 1);
-        const std::int64_t coarse_offset = offset_of(k - 1);
-        const std::int64_t offset = grid_.grid_offset;
-        const From1<double> store(correction_store_.data());
-        const auto c = [&](std::int64_t q) { return store(coarse_offset + q); };
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
-            for (std::int64_t j = 2; j <= ny - 1; ++j) {
-                const std::int64_t ic = (i - 1) / 2 + 1;
-                const std::int64_t jc = (j - 1) / 2 + 1;
-                const std::int64_t pc = ic + (jc - 1) * nxc;
-                const bool odd_i = i % 2 == 1;
-                const bool odd_j = j % 2 == 1;
-                double value;
-                if (odd_i && odd_j) value = c(pc);
-                else if (odd_j) value = 0.5 * (c(pc) + c(pc + 1));
-                else if (odd_i) value = 0.5 * (c(pc) + c(pc + nxc));
-                else value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
-                const std::int64_t p = offset + volume_number(i, j, nx);
-                store(p) = store(p) + value;
-            }
-        }
+        store_residual(grid_.nx, grid_.ny, sys.a, sys.b, u, part_of(residual_store_, grid_.grid_index));
     }
 
     void copy_to_store(std::span<const double> u)
     {
-        std::copy(u.begin(), u.end(), correction_store_.begin() + grid_.grid_offset);
+        std::copy(u.begin(), u.end(), part_of(correction_store_, grid_.grid_index).begin());
     }
 
     void descend(int k);
@@ -141,11 +152,12 @@ void Multigrid::descend(int k)
     msi.create(in_, in_.volume_count_of(k));
     enter(k);
     build_coefficients(grid_, in_, sys.a, sys.b);
-    restrict_to(k, sys);
+    restrict_residual(grid_.nx, grid_.ny, in_.nx_of(k + 1), part_of(residual_store_, k + 1), sys.b,
+                      part_of(residual_store_, k));
     std::fill(correction.begin(), correction.end(), 0.0);
     smooth(sys, msi, correction);
     copy_to_store(correction);
-    store_residual(sys, correction);
+    store_residual_of(sys, correction);
 }
 
 void Multigrid::ascend_intermediate(int k, MsiTables& msi)
@@ -155,17 +167,16 @@ void Multigrid::ascend_intermediate(int k, MsiTables& msi)
     build_coefficients(grid_, in_, sys.a, sys.b);
     const std::int64_t nx = grid_.nx;
     const std::int64_t ny = grid_.ny;
-    const std::int64_t offset = grid_.grid_offset;
     std::fill(sys.b.begin(), sys.b.end(), 0.0);
     const From1<double> b(sys.b.data());
-    const From1<const double> residual(residual_store_.data());
+    const From1<const double> residual(part_of(residual_store_, k).data());
     for (std::int64_t i = 2; i <= nx - 1; ++i)
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             const std::int64_t p = volume_number(i, j, nx);
-            b(p) = residual(offset + p);
+            b(p) = residual(p);
         }
-    const auto first = correction_store_.begin() + offset;
-    std::copy(first, first + static_cast<std::ptrdiff_t>(correction.size()), correction.begin());
+    const auto stored = part_of(correction_store_, k);
+    std::copy(stored.begin(), stored.end(), correction.begin());
     smooth(sys, msi, correction);
     copy_to_store(correction);
 }
@@ -175,8 +186,8 @@ bool Multigrid::ascend_finest(std::int32_t outer, MsiTables& msi)
 {
     RunState& state = run_.state;
     GridSystem sys(count_of(top_));
-    const auto first = correction_store_.begin() + grid_.grid_offset;
-    for (std::size_t p = 0; p < run_.t.size(); ++p) run_.t[p] = run_.t[p] + first[static_cast<std::ptrdiff_t>(p)];
+    const auto stored = part_of(correction_store_, top_);
+    for (std::size_t p = 0; p < run_.t.size(); ++p) run_.t[p] = run_.t[p] + stored[p];
     build_coefficients(grid_, in_, sys.a, sys.b);
     smooth(sys, msi, run_.t);
     compute_residual_norm(grid_.nx, grid_.ny, grid_.volume_count, sys.a, sys.b, run_.t, state.residual_norm);
@@ -186,7 +197,7 @@ bool Multigrid::ascend_finest(std::int32_t outer, MsiTables& msi)
         state.elapsed_seconds = run_.clock.read();
         return true;
     }
-    store_residual(sys, run_.t);
+    store_residual_of(sys, run_.t);
     return false;
 }
 
@@ -210,7 +221,7 @@ void Multigrid::run()
                               state.first_residual_norm);
         state.outer_iteration = 1;
         write_history_line(run_, 1, 1.0);
-        store_residual(sys, run_.t);
+        store_residual_of(sys, run_.t);
     }
 
     bool converged = false;
@@ -221,9 +232,12 @@ void Multigrid::run()
             MsiTables msi;
             msi.create(in_, in_.volume_count_of(k));
             enter(k);
-            if (k == top_)
-                std::fill_n(correction_store_.begin() + grid_.grid_offset, count_of(k), 0.0);
-            prolongate_to(k);
+            if (k == top_) {
+                const auto finest = part_of(correction_store_, k);
+                std::fill(finest.begin(), finest.end(), 0.0);
+            }
+            prolongate_correction(grid_.nx, grid_.ny, in_.nx_of(k - 1), part_of(correction_store_, k - 1),
+                                  part_of(correction_store_, k));
             if (k < top_) ascend_intermediate(k, msi);
             else converged = ascend_finest(state.outer_iteration, msi);
         }

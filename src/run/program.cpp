@@ -26,7 +26,14 @@ FixedText<12> make_date_string(const LocalTime& time)
     std::string year = number_text(time.year);
     if (year.size() < 4) year.insert(0, 4 - year.size(), ' ');
     if (year.size() > 4) year.assign(4, '*');
-    return FixedText<12>("(" + number_text(time.day) + "/" + number_text(time.month) + "/" + year + ")");
+    std::string stamp = "(";
+    stamp += number_text(time.day);
+    stamp += '/';
+    stamp += number_text(time.month);
+    stamp += '/';
+    stamp += year;
+    stamp += ')';
+    return FixedText<12>(stamp);
 }
 
 FixedText<8> make_time_string(const LocalTime& time)

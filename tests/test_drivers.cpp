@@ -1,0 +1,197 @@
+// The single-grid driver and the multigrid cycle.
+#include <gtest/gtest.h>
+
+#include "numerics_support.hpp"
+#include "run_support.hpp"
+
+namespace placatermo {
+namespace {
+
+using testing::DriverRun;
+using testing::history_lines;
+using testing::InputRecords;
+
+int history_count(const std::string& history)
+{
+    int lines = 0;
+    for (std::size_t p = 0; (p = history.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
+    return lines;
+}
+
+// The ratio of the last history line.
+double last_ratio(const std::string& history)
+{
+    const auto end = history.rfind("\r\n");
+    const auto start = history.rfind("\r\n", end - 1);
+    return std::stod(history.substr(start == std::string::npos ? 0 : start + 2, end).substr(10));
+}
+
+struct DriverCase {
+    const char* name;
+    const char* grid_count;
+    const char* max_outer;
+    const char* tolerance;
+    const char* solver_kind;
+    std::string history;
+};
+
+class DriverHistory : public ::testing::TestWithParam<DriverCase> {};
+
+TEST_P(DriverHistory, Lines)
+{
+    const auto& c = GetParam();
+    InputRecords r;
+    r.grid_count = c.grid_count;
+    r.max_outer_iterations = c.max_outer;
+    r.tolerance = c.tolerance;
+    r.solver_kind = c.solver_kind;
+    DriverRun d(r);
+    d.solve();
+    EXPECT_EQ(c.history.empty() ? std::string("\r\n") : d.history(), c.history.empty() ? std::string("\r\n") : c.history);
+    if (c.history.empty()) EXPECT_EQ(d.results.substr(0, 46), "\r\n\r\n                              TEMPERATURAS");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EdgeCases, DriverHistory,
+    ::testing::Values(
+        DriverCase{"SingleNoOuterIteration", "1", "0", "1e-6", "2", ""},
+        DriverCase{"SingleToleranceOne", "1", "50", "1.0", "2", history_lines({{1, "1.000000E+00"}})},
+        DriverCase{"SingleNoSolver", "1", "3", "1e-6", "7",
+                   history_lines({{1, "NaN"}, {2, "NaN"}, {3, "NaN"}})},
+        DriverCase{"MultiOneOuterIteration", "3", "1", "1e-6", "2", history_lines({{1, "1.000000E+00"}})},
+        DriverCase{"MultiNoOuterIteration", "3", "-5", "1e-6", "2", history_lines({{1, "1.000000E+00"}})},
+        DriverCase{"MultiNoSolver", "2", "3", "1e-6", "0",
+                   history_lines({{1, "1.000000E+00"}, {2, "NaN"}, {3, "NaN"}})}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Multigrid, ToleranceOneStopsAfterTheSecondIteration)
+{
+    InputRecords r;
+    r.grid_count = "3";
+    r.tolerance = "1.0";
+    DriverRun d(r);
+    d.solve();
+    EXPECT_EQ(history_count(d.history()), 2);
+    EXPECT_EQ(d.history().substr(0, 27), history_lines({{1, "1.000000E+00"}}));
+}
+
+TEST(Multigrid, CenterIndexAndGridValuesAreThoseOfTheFinestGrid)
+{
+    InputRecords r;
+    r.grid_count = "2";
+    r.nx = "7";
+    r.ny = "7";
+    r.max_outer_iterations = "3";
+    DriverRun d(r);
+    d.solve();
+    EXPECT_EQ(d.run.grid.nx, 12);
+    EXPECT_EQ(d.run.grid.center_index, 79);
+    EXPECT_EQ(d.run.grid.dx, 1.0 / 10.0);
+    EXPECT_EQ(d.run.t.size(), 144u);
+}
+
+TEST(Multigrid, HierarchyOffsetsAndTransfers)
+{
+    InputRecords r;
+    r.grid_count = "3";
+    r.nx = "4";
+    r.ny = "4";
+    const InputParameters in = r.parse();
+    EXPECT_EQ(in.grid_volume_count, (std::vector<std::int32_t>{16, 36, 100}));
+    EXPECT_EQ(in.total_volume_count, 152);
+
+    // grid 2 (6 x 6) to grid 1 (4 x 4): the residual of fine volume P is P
+    std::vector<double> fine(36), b(16, 7.0), coarse(16, -1.0);
+    for (int p = 1; p <= 36; ++p) fine[static_cast<std::size_t>(p - 1)] = p;
+    restrict_residual(4, 4, 6, fine, b, coarse);
+    const auto fine_p = [](int i, int j) { return static_cast<double>(volume_number(i, j, 6)); };
+    const auto at = [](const std::vector<double>& v, int i, int j, int nx) { return v[static_cast<std::size_t>(volume_number(i, j, nx) - 1)]; };
+    EXPECT_EQ(at(b, 2, 2, 4), fine_p(3, 3));
+    EXPECT_EQ(at(b, 3, 2, 4), fine_p(5, 3));
+    EXPECT_EQ(at(b, 2, 3, 4), fine_p(3, 5));
+    EXPECT_EQ(at(b, 3, 3, 4), fine_p(5, 5));
+    EXPECT_EQ(at(coarse, 3, 3, 4), fine_p(5, 5));
+    EXPECT_EQ(at(b, 1, 1, 4), 0.0);
+    EXPECT_EQ(at(b, 4, 2, 4), 0.0);
+    EXPECT_EQ(at(coarse, 4, 2, 4), -1.0);  // ghost entries of the store are not written
+
+    // grid 1 to grid 2: coarse correction of Q is 2^Q, so every mean is exact
+    std::vector<double> c(16), f(36, 0.0);
+    for (int q = 1; q <= 16; ++q) c[static_cast<std::size_t>(q - 1)] = std::ldexp(1.0, q);
+    prolongate_correction(6, 6, 4, c, f);
+    const auto cq = [&](int i, int j) { return at(c, i, j, 4); };
+    EXPECT_EQ(at(f, 3, 3, 6), cq(2, 2));
+    EXPECT_EQ(at(f, 4, 3, 6), 0.5 * (cq(2, 2) + cq(3, 2)));
+    EXPECT_EQ(at(f, 3, 4, 6), 0.5 * (cq(2, 2) + cq(2, 3)));
+    EXPECT_EQ(at(f, 2, 2, 6), 0.25 * (cq(1, 1) + cq(2, 1) + cq(1, 2) + cq(2, 2)));
+    EXPECT_EQ(at(f, 5, 5, 6), cq(3, 3));
+    EXPECT_EQ(at(f, 1, 3, 6), 0.0);
+    EXPECT_EQ(at(f, 6, 6, 6), 0.0);
+    // it adds to what the fine store holds
+    prolongate_correction(6, 6, 4, c, f);
+    EXPECT_EQ(at(f, 3, 3, 6), 2.0 * cq(2, 2));
+}
+
+struct SolverKindCase {
+    const char* kind;
+    const char* grid_count;
+};
+
+class ConvergedRun : public ::testing::TestWithParam<SolverKindCase> {};
+
+// A converged run holds the solution of the finest grid's discrete system.
+TEST_P(ConvergedRun, MatchesTheDirectSolution)
+{
+    InputRecords r;
+    r.solver_kind = GetParam().kind;
+    r.grid_count = GetParam().grid_count;
+    const bool single = std::string(GetParam().grid_count) == "1";
+    r.nx = single ? "7" : "4";
+    r.ny = single ? "6" : "4";
+    r.bc_kind = "2";
+    r.tolerance = "1e-12";
+    r.max_outer_iterations = "20000";
+    r.sor_relaxation = "1.3";
+    r.msi_tolerance = "1e-2";
+    DriverRun d(r);
+    d.solve();
+    EXPECT_LE(last_ratio(d.history()), 1e-12);
+    const int finest = d.run.input.grid_count;
+    const auto s = testing::plate_system(d.run.input.nx_of(finest), d.run.input.ny_of(finest), 2);
+    const auto exact = testing::direct_solve(s);
+    const std::int64_t nx = s.grid.nx;
+    for (std::int64_t i = 2; i < nx; ++i)
+        for (std::int64_t j = 2; j < s.grid.ny; ++j) {
+            const auto k = static_cast<std::size_t>(volume_number(i, j, nx) - 1);
+            EXPECT_NEAR(d.run.t[k], exact[k], 1e-10) << i << ", " << j;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ConvergedRun,
+                         ::testing::Values(SolverKindCase{"1", "1"}, SolverKindCase{"2", "1"}, SolverKindCase{"3", "1"},
+                                           SolverKindCase{"4", "1"}, SolverKindCase{"5", "1"}, SolverKindCase{"1", "3"},
+                                           SolverKindCase{"2", "3"}, SolverKindCase{"3", "3"}, SolverKindCase{"4", "3"},
+                                           SolverKindCase{"5", "3"}, SolverKindCase{"2", "2"}));
+
+TEST(Multigrid, NeedsFarFewerIterationsThanOneGrid)
+{
+    InputRecords r;
+    r.nx = "4";
+    r.ny = "4";
+    r.grid_count = "6";
+    r.tolerance = "1e-6";
+    r.max_outer_iterations = "100000";
+    DriverRun multi(r);
+    multi.solve();
+    r.nx = "66";
+    r.ny = "66";
+    r.grid_count = "1";
+    DriverRun single(r);
+    single.solve();
+    const int m = history_count(multi.history());
+    const int s = history_count(single.history());
+    EXPECT_LT(m * 3, s) << m << " multigrid cycles, " << s << " single-grid iterations";
+}
+
+}  // namespace
+}  // namespace placatermo

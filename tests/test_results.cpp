@@ -1,0 +1,249 @@
+// Boundary values, field listing, analytical comparison, profiles, plot
+// scripts and the summary file, checked byte for byte.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "results/results.hpp"
+#include "run_support.hpp"
+
+namespace placatermo {
+namespace {
+
+using testing::InputRecords;
+using testing::read_file;
+using testing::write_file;
+
+// A run on one grid whose t holds 100 x y at the volume centres.
+struct ResultsRun : testing::DriverRun {
+    explicit ResultsRun(InputRecords r) : DriverRun(r)
+    {
+        enter_grid(run.grid, run.input, 1, true);
+        run.t.assign(static_cast<std::size_t>(run.grid.volume_count), 0.0);
+        for (std::int64_t j = 1; j <= run.grid.ny; ++j)
+            for (std::int64_t i = 1; i <= run.grid.nx; ++i)
+                run.t[static_cast<std::size_t>(volume_number(i, j, run.grid.nx) - 1)] =
+                    100.0 * ((i - 1.5) * run.grid.dx) * ((j - 1.5) * run.grid.dy);
+        run.results = std::make_unique<OutputFile>("driver.res");
+    }
+    std::string finish()
+    {
+        run.results->close();
+        return read_file("driver.res");
+    }
+};
+
+InputRecords grid(const char* nx, const char* ny, const char* bc = "1")
+{
+    InputRecords r;
+    r.nx = nx;
+    r.ny = ny;
+    r.bc_kind = bc;
+    return r;
+}
+
+TEST(FieldListing, FiveColumnsIsOnePart)
+{
+    testing::TempDir dir;
+    std::vector<double> t(15);
+    for (std::size_t k = 0; k < t.size(); ++k) t[k] = static_cast<double>(k + 1);
+    {
+        OutputFile file("f.res");
+        write_temperature_field(file, t, 3, 5, 15);
+        file.close();
+    }
+    EXPECT_EQ(read_file("f.res"),
+              "\r\n  parte   1\r\n"
+              "   1.000000E+00   2.000000E+00   3.000000E+00   4.000000E+00   5.000000E+00\r\n"
+              "   6.000000E+00   7.000000E+00   8.000000E+00   9.000000E+00   1.000000E+01\r\n"
+              "   1.100000E+01   1.200000E+01   1.300000E+01   1.400000E+01   1.500000E+01\r\n");
+}
+
+struct PartsCase {
+    int nx;
+    std::vector<int> widths;  // columns of each part
+};
+
+class FieldParts : public ::testing::TestWithParam<PartsCase> {};
+
+TEST_P(FieldParts, PartsOfAtMostEightColumns)
+{
+    testing::TempDir dir;
+    const int nx = GetParam().nx, ny = 3;
+    std::vector<double> t(static_cast<std::size_t>(nx * ny));
+    for (std::size_t k = 0; k < t.size(); ++k) t[k] = static_cast<double>(k + 1);
+    {
+        OutputFile file("f.res");
+        write_temperature_field(file, t, ny, nx, nx * ny);
+        file.close();
+    }
+    std::string expected;
+    int first = 1;
+    for (std::size_t part = 0; part < GetParam().widths.size(); ++part) {
+        char header[32];
+        std::snprintf(header, sizeof header, "\r\n  parte %3zu\r\n", part + 1);
+        expected += header;
+        for (int j = 1; j <= ny; ++j) {
+            for (int i = first; i < first + GetParam().widths[part]; ++i) {
+                char field[32];
+                std::snprintf(field, sizeof field, "%15.6E", static_cast<double>(i + (j - 1) * nx));
+                expected += field;
+            }
+            expected += "\r\n";
+        }
+        first += GetParam().widths[part];
+    }
+    EXPECT_EQ(read_file("f.res"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, FieldParts,
+                         ::testing::Values(PartsCase{3, {3}}, PartsCase{8, {8}}, PartsCase{9, {8, 1}},
+                                           PartsCase{16, {8, 8}}, PartsCase{23, {8, 8, 7}}));
+
+TEST(BoundaryValues, LinearAndSinusoidal)
+{
+    ResultsRun lin(grid("6", "5", "1"));
+    fill_boundary_values(lin.run);
+    const auto at = [](const RunContext& r, int i, int j) {
+        return r.t[static_cast<std::size_t>(volume_number(i, j, r.grid.nx) - 1)];
+    };
+    EXPECT_EQ(at(lin.run, 1, 3), 0.0);
+    EXPECT_EQ(at(lin.run, 6, 1), 0.0);
+    EXPECT_EQ(at(lin.run, 6, 5), 100.0);
+    EXPECT_EQ(at(lin.run, 6, 3), ((1.0 * (1.0 / 3.0) + 0.5 * (1.0 / 3.0)) * 100.0) * 1.0);
+    EXPECT_EQ(at(lin.run, 3, 5), ((1.0 * 0.25 + 0.5 * 0.25) * 100.0) * 1.0);
+    EXPECT_EQ(at(lin.run, 3, 1), 0.0);
+    EXPECT_EQ(at(lin.run, 3, 3), 100.0 * (1.5 * 0.25) * (1.5 / 3.0));  // real volumes untouched
+    ResultsRun sine(grid("6", "5", "3"));
+    fill_boundary_values(sine.run);
+    for (int j = 1; j <= 5; ++j) EXPECT_EQ(at(sine.run, 6, j), 0.0);
+    EXPECT_EQ(at(sine.run, 3, 5), std::sin((0.375 * pi) / 1.0));
+}
+
+TEST(Analytical, LinearExactFieldGivesTheAnalyticalValues)
+{
+    ResultsRun r(grid("12", "12"));
+    compare_with_analytical(r.run);
+    const std::string text = r.finish();
+    EXPECT_NEAR(r.run.state.numerical_mean_temperature, 25.0, 1e-12);
+    const std::string mean_head = "\r\n     TEMPERATURA M\xC9" "DIA\r\n\r\n";
+    ASSERT_EQ(text.substr(0, mean_head.size()), mean_head);
+    const std::string analytical_mean = "     2.500000000000000E+01 = anal\xEDtica\r\n";
+    const std::string rate_head = "\r\n     TAXA DE TRANSFER\xCANCIA DE CALOR NO CONTORNO NORTE\r\n\r\n";
+    const std::string analytical_rate = "    -5.000000000000000E+01 = anal\xEDtica\r\n";
+    const auto mean_line = text.find(analytical_mean);
+    ASSERT_NE(mean_line, std::string::npos);
+    EXPECT_EQ(text.substr(mean_line + analytical_mean.size(), rate_head.size()), rate_head);
+    EXPECT_EQ(text.substr(text.size() - analytical_rate.size()), analytical_rate);
+    const std::string numerical_rate = text.substr(mean_line + analytical_mean.size() + rate_head.size(), 39);
+    EXPECT_EQ(numerical_rate.substr(26), " = num\xE9rica\r\n");
+    EXPECT_NEAR(std::stod(numerical_rate.substr(0, 26)), -50.0, 1e-11);
+    EXPECT_EQ(text.size(), mean_head.size() + 2 * (39 + 40) + rate_head.size());
+}
+
+TEST(Analytical, SinusoidalValues)
+{
+    ResultsRun r(grid("8", "6", "2"));
+    compare_with_analytical(r.run);
+    const std::string text = r.finish();
+    const double a = (1.0 * 3.141592653589793) / 1.0;
+    char mean[64], rate[64];
+    std::snprintf(mean, sizeof mean, "%26.15E = anal\xEDtica\r\n", (std::cosh(a) - 1.0) * ((2.0 * 1.0) / (std::sinh(a) * (1.0 * 9.869604401089358))));
+    std::snprintf(rate, sizeof rate, "%26.15E = anal\xEDtica\r\n", -(2.0 / std::tanh(a)));
+    EXPECT_NE(text.find(mean), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - std::strlen(rate)), rate);
+}
+
+TEST(Profiles, DataFilesAndResultsLines)
+{
+    ResultsRun r(grid("12", "12"));
+    fill_boundary_values(r.run);
+    write_profile_x(r.run);
+    write_profile_y(r.run);
+    const std::string tx = read_file("Tx.dat");
+    const std::string ty = read_file("Ty.dat");
+    EXPECT_EQ(tx.substr(0, 47), "   0.000000E+00   0.000000E+00   0.000000E+00\r\n");
+    EXPECT_EQ(tx.substr(47, 47), "   5.000000E-02   2.500000E+00   2.750000E+00\r\n");
+    EXPECT_EQ(tx.substr(tx.size() - 47), "   1.000000E+00   5.000000E+01   5.500000E+01\r\n");
+    EXPECT_EQ(tx.size(), 12u * 47u);
+    EXPECT_EQ(ty.size(), 12u * 47u);
+    const std::string text = r.finish();
+    const std::string head_x = "\r\n\r\n     Temperatura em y = Ly/2 (x, Tanal\xEDtico, Tnum\xE9rico)\r\n\r\n";
+    const std::string head_y = "\r\n\r\n     Temperatura em x = Lx/2 (y, Tanal\xEDtico, Tnum\xE9rico)\r\n\r\n";
+    EXPECT_EQ(text, head_x + tx + head_y + ty);
+    EXPECT_EQ(r.platform.commands, (std::vector<std::string>{"plot 'Tx.gnu'", "plot 'Ty.gnu'"}));
+}
+
+TEST(Profiles, SinusoidalEndsUseTheLibrarySine)
+{
+    ResultsRun r(grid("7", "5", "2"));
+    fill_boundary_values(r.run);
+    write_profile_x(r.run);
+    const std::string tx = read_file("Tx.dat");
+    char last[64];
+    std::snprintf(last, sizeof last, "%15.6E",
+                  (std::sin((1.0 * pi) / 1.0) * std::sinh((1.0 * pi) / (1.0 * 2.0))) / std::sinh((1.0 * pi) / 1.0));
+    EXPECT_EQ(tx.substr(tx.size() - 32, 15), last);
+    EXPECT_NE(std::string(last), "   0.000000E+00");
+}
+
+constexpr std::string_view title62 = "Placa (8/7/2006)'                                             ";
+
+TEST(PlotScripts, TitleReplacesEverythingAfterSixLines)
+{
+    const std::string six = "l1\nl2\r\n\xE9\tx\n\nl5\rz\nl6\n";
+    const std::string title_lines = "set title '" + std::string(title62) + "\r\nreplot\r\n";
+    EXPECT_EQ(replace_plot_title(six + "old title\nreplot\nmore\nlines\n", title62), six + title_lines);
+    EXPECT_EQ(replace_plot_title(six, title62), six + title_lines);
+    // a sixth line without its line end is ended first
+    EXPECT_EQ(replace_plot_title("1\n2\n3\n4\n5\nsix", title62), "1\n2\n3\n4\n5\nsix\r\n" + title_lines);
+    EXPECT_EQ(replace_plot_title("1\n2\n3\n4\n5\n", title62), "");
+    EXPECT_EQ(replace_plot_title("", title62), "");
+}
+
+TEST(PlotScripts, MissingOrShortScriptGetsTheDefaultHeader)
+{
+    ResultsRun r(grid("6", "6"));
+    write_file("Ty.gnu", "only\r\nfour\r\nlines\r\nhere\r\n");
+    r.run.state.plot_title = FixedText<62>(title62);
+    fill_boundary_values(r.run);
+    write_profile_x(r.run);
+    write_profile_y(r.run);
+    const std::string tail = "set title '" + std::string(title62) + "\r\nreplot\r\n";
+    EXPECT_EQ(read_file("Tx.gnu"), default_plot_header('x') + tail);
+    EXPECT_EQ(read_file("Ty.gnu"), default_plot_header('y') + tail);
+}
+
+TEST(PlotScripts, ShippedHeadersAreTheDefaults)
+{
+    EXPECT_EQ(read_file(PLACATERMO_SOURCE_DIR "/data/Tx.gnu"), default_plot_header('x'));
+    EXPECT_EQ(read_file(PLACATERMO_SOURCE_DIR "/data/Ty.gnu"), default_plot_header('y'));
+    EXPECT_EQ(default_plot_header('x').substr(0, 21), "set encoding cp1252\r\n");
+}
+
+TEST(Summary, TenLines)
+{
+    testing::TempDir dir;
+    CurrentGrid g;
+    g.dx = 0.1;
+    g.center_index = 2;
+    const std::vector<double> t = {1.0, 28.25, 3.0};
+    const std::string title = "Placa quadrada" + std::string(36, ' ');
+    write_summary_file("resumo.dis          ", t, 24.5, g, title, "(8/7/2006)  ");
+    write_summary_file("resumo.dis          ", t, 24.5, g, title, "(8/7/2006)  ");
+    EXPECT_EQ(read_file("resumo.dis"),
+              "     1.0000000000000000555E-01 = dx          Dia = (8/7/2006)  \r\n"
+              "\r\n"
+              "     2 = n\xFAmero total de vari\xE1veis\r\n"
+              "\r\n"
+              "   'Temperatura Central, Placa quadrada                                    '\r\n"
+              "     2.8250000000000000000E+01 = solu\xE7\xE3o num\xE9rica\r\n"
+              "\r\n"
+              "   'T M\xE9" "dia, Placa quadrada                                    '\r\n"
+              "     2.4500000000000000000E+01 = solu\xE7\xE3o num\xE9rica\r\n"
+              "\r\n");
+}
+
+}  // namespace
+}  // namespace placatermo
