@@ -1,0 +1,252 @@
+// The program driver: stamps, the run's commands and files, failures that
+// must leave earlier results untouched, and whole runs against stored files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "run/errors.hpp"
+#include "run_support.hpp"
+
+namespace placatermo {
+namespace {
+
+using testing::FakePlatform;
+using testing::InputRecords;
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
+
+struct StampCase {
+    LocalTime time;
+    const char* date;
+    const char* clock;
+};
+
+class Stamps : public ::testing::TestWithParam<StampCase> {};
+
+TEST_P(Stamps, AreNotFilledWithZeros)
+{
+    EXPECT_EQ(make_date_string(GetParam().time).view(), GetParam().date);
+    EXPECT_EQ(make_time_string(GetParam().time).view(), GetParam().clock);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, Stamps,
+                         ::testing::Values(StampCase{{2006, 7, 8, 9, 5, 7}, "(8/7/2006)  ", "9:5:7   "},
+                                           StampCase{{2006, 12, 25, 14, 30, 45}, "(25/12/2006)", "14:30:45"},
+                                           StampCase{{2026, 1, 31, 14, 5, 7}, "(31/1/2026) ", "14:5:7  "},
+                                           StampCase{{2026, 1, 1, 0, 0, 0}, "(1/1/2026)  ", "0:0:0   "}));
+
+TEST(PlotTitle, CutsTheApostropheThenTheDate)
+{
+    const std::string fifty(50, 'T');
+    EXPECT_EQ(make_plot_title(fifty, "(8/7/2006)  ").view(), fifty + " (8/7/2006)'");
+    EXPECT_EQ(make_plot_title(fifty, "(25/12/2006)").view(), fifty + " (25/12/2006");
+    EXPECT_EQ(make_plot_title(fifty.substr(1), "(25/12/2006)").view(), fifty.substr(1) + " (25/12/2006)");
+    EXPECT_EQ(make_plot_title("Placa   ", "(8/7/2006)  ").view(), "Placa (8/7/2006)'" + std::string(45, ' '));
+}
+
+// A whole run with the fake platform in a fresh folder.
+struct ProgramRun {
+    TempDir dir;
+    FakePlatform platform;
+    RunContext run{platform};
+    std::string error;
+
+    ProgramRun() { platform.step = 0.5; }
+    void start(bool batch = false)
+    {
+        run.options.batch = batch;
+        try {
+            run_program(run);
+        } catch (const FatalError& e) {
+            error = e.what();
+        }
+    }
+};
+
+TEST(Program, FirstRunWritesTheDefaultInputAndShowsBothFiles)
+{
+    ProgramRun p;
+    p.start();
+    ASSERT_EQ(p.error, "");
+    EXPECT_EQ(read_file("placatermo.ent"), default_input_file());
+    EXPECT_EQ(p.platform.window_title, "PLACATERMO (Difusão de Calor Bidimensional Permanente)");
+    EXPECT_EQ(p.platform.commands, (std::vector<std::string>{"editor 'placatermo.ent'", "plot 'Tx.gnu'",
+                                                              "plot 'Ty.gnu'", "editor 'placa.res'"}));
+    const std::string results = read_file("placa.res");
+    const std::string head =
+        "\r\n"
+        "     Dia = (8/7/2006)       Hora = 9:5:7   \r\n"
+        "\r\n"
+        "t\xEDtulo = Placa quadrada, c.c. linear                       \r\n"
+        "\r\n"
+        "     DADOS\r\n"
+        "placa.res              = nome do experimento num\xE9rico\r\n"
+        "placa.dis              = nome do arquivo de resultados (discretiza\xE7\xE3o)\r\n"
+        "placa.ite              = nome do arquivo de resultados (iterativos)\r\n"
+        "       1.000000000E+00 = comprimento do dom\xEDnio de c\xE1lculo na dire\xE7\xE3o X\r\n"
+        "       1.000000000E+00 = comprimento do dom\xEDnio de c\xE1lculo na dire\xE7\xE3o Y\r\n"
+        "       3               = n\xFAmero de malhas\r\n"
+        "      18               = n\xFAmero de volumes na dire\xE7\xE3o X (malha mais fina)\r\n"
+        "      18               = n\xFAmero de volumes na dire\xE7\xE3o Y (malha mais fina)\r\n"
+        "     324               = n\xFAmero total de volumes (malha mais fina)\r\n"
+        "       2               = solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI\r\n"
+        "       1.000000000E-06 = toler\xE2ncia do problema\r\n"
+        "    1000               = n\xFAmero m\xE1ximo de itera\xE7\xF5" "es externas\r\n"
+        "       1.000000000E-03 = toler\xE2ncia no MSI\r\n"
+        "       5               = n\xFAmero m\xE1ximo de itera\xE7\xF5" "es internas\r\n"
+        "       1.500000000E+00 = coeficiente de relaxa\xE7\xE3o do SOR\r\n"
+        "       1               = 1:c.c.linear; 2:c.c.senoidal\r\n"
+        "\r\n"
+        "\r\n"
+        "  Itera\xE7\xE3o   Norma L1 / norma it.=1\r\n"
+        "         1   1.000000E+00\r\n";
+    EXPECT_EQ(results.substr(0, head.size()), head);
+    const std::string tail = "\r\n\r\n     5.000000000E-01 = tempo de processamento (s)\r\n";
+    EXPECT_EQ(results.substr(results.size() - tail.size()), tail);
+    EXPECT_EQ(read_file("placa.dis").substr(0, 65),
+              "     6.2500000000000000000E-02 = dx          Dia = (8/7/2006)  \r\n");
+    EXPECT_EQ(read_file("Tx.gnu").substr(read_file("Tx.gnu").size() - 83),
+              "set title 'Placa quadrada, c.c. linear (8/7/2006)'" + std::string(23, ' ') + "\r\nreplot\r\n");
+}
+
+TEST(Program, BatchRunsNoEditor)
+{
+    ProgramRun p;
+    p.start(true);
+    ASSERT_EQ(p.error, "");
+    EXPECT_EQ(p.platform.commands, (std::vector<std::string>{"plot 'Tx.gnu'", "plot 'Ty.gnu'"}));
+}
+
+TEST(Program, FailedCommandsDoNotStopTheRun)
+{
+    ProgramRun p;
+    p.platform.status = -1;
+    p.start();
+    EXPECT_EQ(p.error, "");
+    EXPECT_EQ(p.platform.commands.size(), 4u);
+}
+
+TEST(Program, BadInputLeavesEarlierResultsUntouched)
+{
+    ProgramRun p;
+    InputRecords r;
+    r.grid_count = "zero";
+    write_file("placatermo.ent", r.text("\r\n"));
+    write_file("placa.res", "earlier results");
+    write_file("placa.dis", "earlier summary");
+    p.start(true);
+    EXPECT_EQ(p.error, "erro de leitura no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": "
+                       "\"zero\" não é um número inteiro");
+    EXPECT_EQ(read_file("placa.res"), "earlier results");
+    EXPECT_EQ(read_file("placa.dis"), "earlier summary");
+    EXPECT_FALSE(std::filesystem::exists("Tx.dat"));
+    EXPECT_TRUE(p.platform.commands.empty());
+}
+
+TEST(Program, InputRemovedInTheEditorIsAnEmptyFile)
+{
+    struct Remover : FakePlatform {
+        int run_command(const std::string& command) override
+        {
+            std::filesystem::remove("placatermo.ent");
+            return FakePlatform::run_command(command);
+        }
+    };
+    TempDir dir;
+    Remover platform;
+    RunContext run(platform);
+    EXPECT_THROW(run_program(run), FatalError);
+    EXPECT_EQ(read_file("placatermo.ent"), "");
+}
+
+TEST(Program, HugeGridIsRefusedBeforeAnyFileIsWritten)
+{
+    InputRecords r;
+    r.nx = "40000";
+    r.ny = "40000";
+    EXPECT_THROW(check_memory(r.parse(), 24.0 * 1024 * 1024 * 1024), FatalError);
+    try {
+        check_memory(r.parse(), 24.0 * 1024 * 1024 * 1024);
+    } catch (const FatalError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "erro no arquivo \"placatermo.ent\", linhas 6 a 8, parâmetros \"número de malhas\" e \"número de "
+                  "volumes\": a malha mais fina de 40000 x 40000 volumes precisa de 83.4 GiB de memória, e esta "
+                  "máquina tem 24.0 GiB");
+    }
+    r.nx = "1026";
+    r.ny = "1026";
+    EXPECT_NO_THROW(check_memory(r.parse(), 24.0 * 1024 * 1024 * 1024));
+}
+
+TEST(Program, ResultsFileThatCannotBeCreated)
+{
+    ProgramRun p;
+    std::filesystem::create_directory("placa.res");
+    p.start(true);
+    EXPECT_EQ(p.error, "não foi possível criar o arquivo \"placa.res\": é um diretório");
+}
+
+// Whole runs compared with the files stored in tests/golden, byte for byte.
+// PLACATERMO_UPDATE_GOLDEN=1 rewrites them.
+struct GoldenCase {
+    const char* name;
+    InputRecords records;
+};
+
+InputRecords golden_records(const char* grids, const char* nx, const char* ny, const char* solver, const char* bc,
+                            const char* inner, const char* tolerance)
+{
+    InputRecords r;
+    r.experiment_name = "caso.res";
+    r.discretization_file_name = "caso.dis";
+    r.grid_count = grids;
+    r.nx = nx;
+    r.ny = ny;
+    r.solver_kind = solver;
+    r.bc_kind = bc;
+    r.max_inner_iterations = inner;
+    r.tolerance = tolerance;
+    r.max_outer_iterations = "300";
+    r.msi_tolerance = "1.0d-2";
+    r.sor_relaxation = "1.6";
+    r.lx = "1.5";
+    r.ly = "0.8";
+    r.title = std::string("'Caso ") + solver + " com " + grids + " malhas'";
+    return r;
+}
+
+class Golden : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(Golden, WholeRunFiles)
+{
+    ProgramRun p;
+    write_file("placatermo.ent", GetParam().records.text("\r\n"));
+    p.start(true);
+    ASSERT_EQ(p.error, "");
+    const std::filesystem::path stored = std::filesystem::path(PLACATERMO_SOURCE_DIR) / "tests" / "golden" / GetParam().name;
+    const bool update = std::getenv("PLACATERMO_UPDATE_GOLDEN") != nullptr;
+    if (update) std::filesystem::create_directories(stored);
+    for (const char* file : {"caso.res", "caso.dis", "Tx.dat", "Ty.dat", "Tx.gnu"}) {
+        if (update) write_file(stored / file, read_file(file));
+        EXPECT_EQ(read_file(file), read_file(stored / file)) << GetParam().name << ": " << file;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Golden,
+    ::testing::Values(GoldenCase{"jacobi_single", golden_records("1", "9", "8", "1", "2", "4", "1e-5")},
+                      GoldenCase{"gauss_seidel_single", golden_records("1", "7", "6", "2", "1", "3", "1e-8")},
+                      GoldenCase{"sor_single", golden_records("1", "10", "10", "3", "1", "2", "1e-9")},
+                      GoldenCase{"adi_single", golden_records("1", "12", "9", "4", "2", "1", "1e-10")},
+                      GoldenCase{"msi_single", golden_records("1", "10", "7", "5", "2", "6", "1e-11")},
+                      GoldenCase{"jacobi_multi", golden_records("3", "4", "5", "1", "1", "3", "1e-6")},
+                      GoldenCase{"gauss_seidel_multi", golden_records("4", "3", "4", "2", "2", "2", "1e-7")},
+                      GoldenCase{"sor_multi", golden_records("2", "5", "4", "3", "1", "2", "1e-8")},
+                      GoldenCase{"adi_multi", golden_records("3", "5", "5", "4", "2", "1", "1e-9")},
+                      GoldenCase{"msi_multi", golden_records("4", "3", "3", "5", "1", "2", "1e-10")},
+                      GoldenCase{"no_solver_multi", golden_records("2", "4", "4", "7", "1", "2", "1e-6")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace placatermo
