@@ -205,7 +205,11 @@ TEST_P(EverySolver, ExactSolutionIsKept)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EverySolver,
-                         ::testing::Values(Kind::jacobi, Kind::gauss_seidel, Kind::sor, Kind::adi, Kind::msi));
+                         ::testing::Values(Kind::jacobi, Kind::gauss_seidel, Kind::sor, Kind::adi, Kind::msi),
+                         [](const auto& info) {
+                             const char* names[] = {"", "Jacobi", "GaussSeidel", "Sor", "Adi", "Msi"};
+                             return std::string(names[static_cast<int>(info.param)]);
+                         });
 
 // Row k of L U at the five positions of a.
 double lu_entry(const System& s, const Msi& m, std::int64_t k, std::int64_t col)

@@ -1,0 +1,352 @@
+// The real program in a fresh folder: options, bad input of many kinds,
+// files that cannot be written, and an interrupted run. Every failure must
+// exit non-zero with a Portuguese message naming the file, and leave what was
+// written before it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "test_support.hpp"
+
+namespace placatermo {
+namespace {
+
+using testing::InputRecords;
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
+
+struct Outcome {
+    int exit_code;
+    std::string out, err;
+};
+
+// Runs the program in the working folder; its output is caught outside it,
+// so that a folder without write permission can be tried too.
+Outcome run_program(const std::string& arguments = "--batch", const std::string& environment = "")
+{
+    const auto base = std::filesystem::temp_directory_path() / ("placatermo-cli-" + std::to_string(getpid()));
+    const std::string out = base.string() + ".out", err = base.string() + ".err";
+    const std::string command =
+        environment + " '" PLACATERMO_EXE "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
+    const int status = std::system(command.c_str());
+    Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
+    std::filesystem::remove(out);
+    std::filesystem::remove(err);
+    return o;
+}
+
+TEST(Cli, HelpAndUnknownArguments)
+{
+    TempDir dir;
+    const Outcome help = run_program("--help");
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.substr(0, 26), "Uso: placatermo [--batch]\n");
+    EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
+    const Outcome bad = run_program("--fast");
+    EXPECT_NE(bad.exit_code, 0);
+    EXPECT_EQ(bad.err.substr(0, 44), "placatermo: argumento desconhecido: --fast\nU");
+    EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
+}
+
+TEST(Cli, FirstRunInAnEmptyFolderUsesTheEditorTwice)
+{
+    TempDir dir;
+    // an editor that logs its arguments, one line per call
+    write_file("editor.sh", "#!/bin/sh\nprintf '%s|' \"$@\" >> editor.log\necho >> editor.log\n");
+    std::filesystem::permissions("editor.sh", std::filesystem::perms::owner_all);
+    const Outcome o = run_program("", "VISUAL= EDITOR='./editor.sh --wait' PATH=/nonexistent:/usr/bin:/bin");
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(read_file("editor.log"), "--wait|placatermo.ent|\n--wait|placa.res|\n");
+    EXPECT_EQ(read_file("placatermo.ent"), default_input_file());
+    for (const char* file : {"placa.res", "placa.dis", "Tx.dat", "Ty.dat", "Tx.gnu", "Ty.gnu"})
+        EXPECT_TRUE(std::filesystem::exists(file)) << file;
+}
+
+TEST(Cli, HostileExperimentNameIsOnlyAFileName)
+{
+    TempDir dir;
+    write_file("editor.sh", "#!/bin/sh\nprintf '%s|' \"$@\" >> editor.log\necho >> editor.log\n");
+    std::filesystem::permissions("editor.sh", std::filesystem::perms::owner_all);
+    InputRecords r;
+    r.experiment_name = "'a;touch x $(id)'";
+    write_file("placatermo.ent", r.text());
+    const Outcome o = run_program("", "EDITOR=./editor.sh");
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_FALSE(std::filesystem::exists("x"));
+    EXPECT_TRUE(std::filesystem::exists("a;touch x $(id)"));
+    EXPECT_EQ(read_file("editor.log"), "placatermo.ent|\na;touch x $(id)|\n");
+}
+
+TEST(Cli, RunsWithoutGnuplot)
+{
+    TempDir dir;
+    const Outcome o = run_program("--batch", "PATH=/nonexistent");
+    EXPECT_EQ(o.exit_code, 0);
+    EXPECT_TRUE(std::filesystem::exists("placa.dis"));
+}
+
+// A bad input file: the records with line `record` replaced by `line`
+// (record 0: the whole file is `line`).
+struct BadFile {
+    std::string name;
+    std::string file;
+    std::string named;  // what the message must name besides the file: line and parameter
+};
+
+std::string records_with(int record, const std::string& line)
+{
+    InputRecords r;
+    std::string text;
+    const auto values = r.values();
+    for (std::size_t i = 0; i < values.size(); ++i)
+        text += (static_cast<int>(i + 1) == record ? line : values[i] + "   = label") + "\r\n";
+    return text;
+}
+
+std::string cut_after(int records)
+{
+    const auto values = InputRecords{}.values();
+    std::string text;
+    for (int i = 0; i < records; ++i) text += values[static_cast<std::size_t>(i)] + "   = label\r\n";
+    return text;
+}
+
+std::vector<BadFile> bad_files()
+{
+    std::vector<BadFile> cases = {
+        {"Empty", "", "após a linha 0: falta o parâmetro \"nome do experimento numérico\""},
+        {"LettersForInteger", records_with(10, "mil"), "linha 10, parâmetro \"número máximo de iterações externas\""},
+        {"LettersForDouble", records_with(9, "tol"), "linha 9, parâmetro \"tolerância do problema\""},
+        {"DecimalForInteger", records_with(11, "6.5"), "linha 11, parâmetro \"solver"},
+        {"BeyondThirtyTwoBits", records_with(7, "99999999999"), "linha 7, parâmetro \"número de volumes na direção X"},
+        {"GridCountZero", records_with(6, "0"), "linha 6, parâmetro \"número de malhas\""},
+        {"GridCountNegative", records_with(6, "-1"), "linha 6, parâmetro \"número de malhas\""},
+        {"GridCountForty", records_with(6, "40"), "linha 6, parâmetro \"número de malhas\""},
+        {"NxTwo", records_with(7, "2"), "linha 7, parâmetro \"número de volumes na direção X"},
+        {"FinestGridOverflow", records_with(6, "20"), "linha 6, parâmetro \"número de malhas\""},
+        {"GridBeyondMemory", "", ""},
+        {"UnterminatedQuote", records_with(16, "'sem fim"), "linha 16, parâmetro \"título\""},
+        {"MegabyteNumber", records_with(10, std::string(1 << 20, '7')), "linha 10, parâmetro \"número máximo"},
+        {"NulByte", records_with(1, std::string("pla\0ca.res", 10)), "linha 1, parâmetro \"nome do experimento"},
+        {"BinaryBytes", records_with(4, "\x01\xff\xfe"), "linha 4, parâmetro \"comprimento do domínio"},
+        {"MissingValue", records_with(5, ", 1.0"), "linha 5, parâmetro \"comprimento do domínio de cálculo na direção Y\""},
+        {"NaNWord", records_with(14, "NaN"), "linha 14, parâmetro \"coeficiente de relaxação do SOR\""},
+        {"InfinityWord", records_with(12, "-Infinity"), "linha 12, parâmetro \"tolerância no MSI\""},
+        {"BlankSummaryName", records_with(2, "\"   \""), "linha 2, parâmetro \"nome do arquivo de resultados (discretização)\""},
+        {"SummaryNameIsResultsName", records_with(2, "placa.res"), "linha 2, parâmetro \"nome do arquivo de resultados (discretização)\""},
+        {"BlankResultsName", records_with(1, "''"), "linha 1, parâmetro \"nome do experimento numérico\""},
+        {"MsiWithoutInnerIterations", "", ""},
+    };
+    // the memory case needs both grid counts large; the MSI case both records
+    cases[10].file = records_with(7, "30000");
+    cases[10].file.replace(cases[10].file.find("4   = label"), 1, "30000");
+    cases[10].named = "linhas 6 a 8, parâmetros \"número de malhas\" e \"número de volumes\"";
+    InputRecords msi;
+    msi.solver_kind = "5";
+    msi.max_inner_iterations = "0";
+    cases[21].file = msi.text("\r\n");
+    cases[21].named = "linha 13, parâmetro \"número máximo de iterações internas\"";
+    for (int records = 1; records < 16; ++records)
+        cases.push_back({"CutAfter" + std::to_string(records), cut_after(records),
+                         "após a linha " + std::to_string(records) + ": falta o parâmetro"});
+    return cases;
+}
+
+class BadInputFile : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadInputFile, StopsBeforeAnyFileIsWritten)
+{
+    TempDir dir;
+    write_file("placatermo.ent", GetParam().file);
+    write_file("placa.res", "earlier results\r\n");
+    write_file("placa.dis", "earlier summary\r\n");
+    const Outcome o = run_program();
+    EXPECT_NE(o.exit_code, 0);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.substr(0, 18), "placatermo: erro: ");
+    EXPECT_NE(o.err.find("arquivo \"placatermo.ent\""), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(GetParam().named), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.back(), '\n');
+    EXPECT_EQ(o.err.find('\n'), o.err.size() - 1);
+    EXPECT_EQ(read_file("placa.res"), "earlier results\r\n");
+    EXPECT_EQ(read_file("placa.dis"), "earlier summary\r\n");
+    EXPECT_FALSE(std::filesystem::exists("Tx.dat"));
+    EXPECT_FALSE(std::filesystem::exists("pla"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, BadInputFile, ::testing::ValuesIn(bad_files()),
+                         [](const auto& info) { return info.param.name; });
+
+struct GoodFile {
+    std::string name;
+    std::string file;
+};
+
+std::vector<GoodFile> good_files()
+{
+    InputRecords r;
+    std::string no_last_end = r.text("\n");
+    no_last_end.pop_back();
+    InputRecords tabs = r;
+    tabs.tolerance = "\t1.0e-6\t";
+    tabs.title = "\t'com\ttabulação'\t= t";
+    InputRecords exponents = r;
+    exponents.tolerance = "1.0D-6";
+    exponents.msi_tolerance = "1q-3";
+    exponents.sor_relaxation = "15d-1";
+    return {{"CrLf", r.text("\r\n")}, {"Lf", r.text("\n")}, {"NoLastLineEnd", no_last_end},
+            {"ByteOrderMark", "\xEF\xBB\xBF" + r.text("\r\n")}, {"Tabs", tabs.text("\r\n")},
+            {"DAndQExponents", exponents.text("\r\n")}, {"BlankLines", "\r\n\r\n" + r.text("\r\n\r\n")},
+            {"MegabyteLabel", records_with(16, "'t' " + std::string(1 << 20, 'x'))}};
+}
+
+class GoodInputFile : public ::testing::TestWithParam<GoodFile> {};
+
+TEST_P(GoodInputFile, Runs)
+{
+    TempDir dir;
+    write_file("placatermo.ent", GetParam().file);
+    const Outcome o = run_program();
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    const std::string results = read_file("placa.res");
+    EXPECT_NE(results.find(" = tempo de processamento (s)\r\n"), std::string::npos);
+    EXPECT_EQ(read_file("placa.dis").size() > 300, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, GoodInputFile, ::testing::ValuesIn(good_files()),
+                         [](const auto& info) { return info.param.name; });
+
+// Files that cannot be written: the run stops with a message naming the file
+// and keeps what it wrote before.
+struct FileFault {
+    const char* name;
+    void (*prepare)();
+    const char* message;          // the whole message line
+    const char* results_end;      // what the results file ends with ("" when it must not exist)
+};
+
+void make_dir(const char* name) { std::filesystem::create_directory(name); }
+
+std::vector<FileFault> faults()
+{
+    return {
+        {"ResultsIsADirectory", [] { make_dir("placa.res"); },
+         "placatermo: erro: não foi possível criar o arquivo \"placa.res\": é um diretório\n", nullptr},
+        {"ResultsOnFullDisk", [] { std::filesystem::create_symlink("/dev/full", "placa.res"); },
+         "placatermo: erro: erro ao gravar o arquivo \"placa.res\": não há espaço livre no dispositivo\n", nullptr},
+        {"SummaryOnFullDisk", [] { std::filesystem::create_symlink("/dev/full", "placa.dis"); },
+         "placatermo: erro: erro ao gravar o arquivo \"placa.dis\": não há espaço livre no dispositivo\n",
+         " = tempo de processamento (s)\r\n"},
+        {"SummaryIsADirectory", [] { make_dir("placa.dis"); },
+         "placatermo: erro: não foi possível criar o arquivo \"placa.dis\": é um diretório\n",
+         " = tempo de processamento (s)\r\n"},
+        {"PlotScriptIsADirectory", [] { make_dir("Ty.gnu"); },
+         "placatermo: erro: erro ao ler o arquivo \"Ty.gnu\": é um diretório\n", nullptr},
+        {"DataFileOnFullDisk", [] { std::filesystem::create_symlink("/dev/full", "Tx.dat"); },
+         "placatermo: erro: erro ao gravar o arquivo \"Tx.dat\": não há espaço livre no dispositivo\n", nullptr},
+    };
+}
+
+class FailingFile : public ::testing::TestWithParam<FileFault> {};
+
+TEST_P(FailingFile, StopsNamingTheFile)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    GetParam().prepare();
+    const Outcome o = run_program();
+    EXPECT_NE(o.exit_code, 0);
+    EXPECT_EQ(o.err, GetParam().message);
+    if (GetParam().results_end != nullptr) {
+        const std::string results = read_file("placa.res");
+        const std::string end = GetParam().results_end;
+        ASSERT_GE(results.size(), end.size());
+        EXPECT_EQ(results.substr(results.size() - end.size()), end);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FailingFile, ::testing::ValuesIn(faults()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FailingFile, PlotScriptFailureKeepsTheFirstProfile)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    make_dir("Ty.gnu");
+    run_program();
+    const std::string results = read_file("placa.res");
+    // the second profile stops at its script: its data file and its lines
+    // in the results file are complete
+    const std::string ty = read_file("Ty.dat");
+    EXPECT_EQ(ty.size(), 4u * 47u);
+    EXPECT_EQ(results.substr(results.size() - ty.size()), ty);
+}
+
+TEST(FailingFile, FolderWithoutWritePermission)
+{
+    TempDir dir;
+    InputRecords r;
+    std::string name = "placa.res";
+    if (geteuid() == 0) {
+        // root writes into any folder of its own; /sys refuses it too
+        name = "/sys/placa.res";
+        r.experiment_name = "'" + name + "'";
+    }
+    write_file("placatermo.ent", r.text("\r\n"));
+    std::filesystem::permissions(".", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const Outcome o = run_program();
+    std::filesystem::permissions(".", std::filesystem::perms::owner_all);
+    EXPECT_NE(o.exit_code, 0);
+    EXPECT_EQ(o.err, "placatermo: erro: não foi possível criar o arquivo \"" + name + "\": permissão negada\n");
+}
+
+TEST(Interrupt, KeepsEveryHistoryLine)
+{
+    TempDir dir;
+    InputRecords r;
+    r.nx = "300";
+    r.ny = "300";
+    r.max_inner_iterations = "1";
+    r.max_outer_iterations = "1000000";
+    r.tolerance = "1e-300";
+    write_file("placatermo.ent", r.text("\r\n"));
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen("stderr.txt", "w", stderr);
+        execl(PLACATERMO_EXE, PLACATERMO_EXE, "--batch", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // wait for some history lines, then interrupt
+    for (int wait = 0; wait < 200 && read_file("placa.res").find("        20   ") == std::string::npos; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    const std::string err = read_file("stderr.txt");
+    const std::string prefix = "placatermo: erro: execução interrompida na iteração externa ";
+    ASSERT_EQ(err.substr(0, prefix.size()), prefix) << err;
+    const int last = std::stoi(err.substr(prefix.size()));
+    const std::string results = read_file("placa.res");
+    const auto history = results.find("Norma L1 / norma it.=1\r\n") + 24;
+    std::string expected_numbers;
+    std::string numbers;
+    for (int k = 1; k <= last; ++k) expected_numbers += std::to_string(k) + ",";
+    for (std::size_t p = history; p < results.size(); p += 27) {
+        ASSERT_EQ(results.substr(p + 25, 2), "\r\n");
+        numbers += std::to_string(std::stoi(results.substr(p, 10))) + ",";
+    }
+    EXPECT_EQ(numbers, expected_numbers);
+}
+
+}  // namespace
+}  // namespace placatermo
