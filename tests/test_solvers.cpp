@@ -173,6 +173,12 @@ TEST(PointSolvers, TwoRowsSweepRowOneThenRowTwo)
 
 class EverySolver : public ::testing::TestWithParam<Kind> {};
 
+std::string kind_name(const ::testing::TestParamInfo<Kind>& info)
+{
+    constexpr const char* names[] = {"", "Jacobi", "GaussSeidel", "Sor", "Adi", "Msi"};
+    return names[static_cast<int>(info.param)];
+}
+
 TEST_P(EverySolver, NoInnerIterationLeavesTheFieldUnchanged)
 {
     if (GetParam() == Kind::msi) GTEST_SKIP() << "MSI always makes one correction";
@@ -206,10 +212,7 @@ TEST_P(EverySolver, ExactSolutionIsKept)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EverySolver,
                          ::testing::Values(Kind::jacobi, Kind::gauss_seidel, Kind::sor, Kind::adi, Kind::msi),
-                         [](const auto& info) {
-                             const char* names[] = {"", "Jacobi", "GaussSeidel", "Sor", "Adi", "Msi"};
-                             return std::string(names[static_cast<int>(info.param)]);
-                         });
+                         kind_name);
 
 // Row k of L U at the five positions of a.
 double lu_entry(const System& s, const Msi& m, std::int64_t k, std::int64_t col)
