@@ -78,4 +78,25 @@ void compute_residual_norm(std::int32_t nx, std::int32_t ny, std::int32_t volume
                            std::span<const double> a, std::span<const double> b,
                            std::span<const double> t, double& norm);
 
+// The five coefficients shared by every real volume, when the table has them
+// (bit for bit); fast kernels then keep them in registers instead of reading
+// the table. Tables with fewer than one real volume are not uniform.
+struct UniformInterior {
+    bool uniform = false;
+    double as = 0.0, aw = 0.0, ap = 0.0, ae = 0.0, an = 0.0;
+};
+UniformInterior find_uniform_interior(std::int32_t nx, std::int32_t ny, std::span<const double> a);
+
+// compute_residual_norm with the table's uniformity known (found once per
+// build of the table).
+void compute_residual_norm(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::span<const double> a,
+                           std::span<const double> b, std::span<const double> t, double& norm,
+                           const UniformInterior& uniform);
+
+namespace plain {
+// The plain loop of compute_residual_norm, kept as its definition.
+void compute_residual_norm(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::span<const double> a,
+                           std::span<const double> b, std::span<const double> t, double& norm);
+}  // namespace plain
+
 }  // namespace placatermo

@@ -1,8 +1,10 @@
-// Jacobi, Gauss-Seidel and SOR: point iterations over one shared sweep.
+// Jacobi, Gauss-Seidel and SOR as plain loops in the point sweep's order: the
+// definition that the fast kernels are tested against.
 #include <algorithm>
 
 #include "grid/grid.hpp"
 #include "run/errors.hpp"
+#include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
 
 namespace placatermo {
@@ -10,29 +12,7 @@ namespace placatermo {
 namespace {
 
 using Table = Coefficients<const double>;
-
-// (b - s) / ap, with s the sum of the neighbour terms present, south, west,
-// east, north, added left to right.
-template <bool S, bool W, bool E, bool N>
-inline double point_value(const Table& c, From1<const double> b, From1<const double> v, std::int64_t k,
-                          std::int64_t nx)
-{
-    double s;
-    if constexpr (S) {
-        s = c.as(k) * v(k - nx);
-        if constexpr (W) s = s + c.aw(k) * v(k - 1);
-        if constexpr (E) s = s + c.ae(k) * v(k + 1);
-        if constexpr (N) s = s + c.an(k) * v(k + nx);
-    } else if constexpr (W) {
-        s = c.aw(k) * v(k - 1);
-        if constexpr (E) s = s + c.ae(k) * v(k + 1);
-        if constexpr (N) s = s + c.an(k) * v(k + nx);
-    } else {
-        s = c.ae(k) * v(k + 1);
-        if constexpr (N) s = s + c.an(k) * v(k + nx);
-    }
-    return (b(k) - s) / c.ap(k);
-}
+using detail::point_value;
 
 // One point sweep: every unknown once, in five stretches, each new value
 // computed from v and stored into t (v is t itself for Gauss-Seidel).
@@ -55,6 +35,8 @@ void point_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 }
 
 }  // namespace
+
+namespace plain {
 
 void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
                   std::span<const double> a, std::span<const double> b, std::span<double> t)
@@ -96,5 +78,7 @@ void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std:
         }
     }
 }
+
+}  // namespace plain
 
 }  // namespace placatermo

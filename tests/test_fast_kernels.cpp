@@ -1,0 +1,139 @@
+// The fast kernels against the plain loops, bit for bit: random fields and
+// tables, our own tables (uniform interior), signed zeros, and NaN and
+// infinity spreading through the field.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <limits>
+
+#include "numerics_support.hpp"
+#include "solvers/solvers.hpp"
+
+namespace placatermo {
+namespace {
+
+using testing::plate_system;
+using testing::System;
+
+enum class Field { random, zeros, with_nan, with_infinity };
+
+struct KernelCase {
+    int nx, ny;
+    bool random_table;
+    Field field;
+};
+
+std::vector<double> make_field(const System& s, Field kind, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> value(-50.0, 50.0);
+    std::vector<double> t(s.n());
+    for (auto& x : t) x = value(random);
+    if (kind == Field::zeros) {
+        for (std::size_t k = 0; k < t.size(); ++k) t[k] = (k % 3 == 0) ? -0.0 : 0.0;
+    } else if (kind == Field::with_nan) {
+        t[t.size() / 2] = std::numeric_limits<double>::quiet_NaN();
+    } else if (kind == Field::with_infinity) {
+        t[static_cast<std::size_t>(s.grid.nx)] = -std::numeric_limits<double>::infinity();  // first of row 2
+        t[static_cast<std::size_t>(2 * s.grid.nx - 1)] = std::numeric_limits<double>::infinity();  // last of row 2
+    }
+    return t;
+}
+
+System make_system(const KernelCase& c, unsigned seed)
+{
+    System s = plate_system(c.nx, c.ny, 2, 1.0, 0.7);
+    if (c.random_table) testing::randomize(s, seed);
+    if (c.field == Field::zeros) {
+        // zero right-hand sides of both signs, as multigrid residuals have
+        for (std::size_t k = 0; k < s.n(); ++k) s.b[k] = (k % 2 == 0) ? -0.0 : 0.0;
+    }
+    return s;
+}
+
+bool same_bits(const std::vector<double>& x, const std::vector<double>& y)
+{
+    return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
+}
+
+class FastKernel : public ::testing::TestWithParam<KernelCase> {};
+
+TEST_P(FastKernel, PointSolversGiveThePlainBits)
+{
+    const auto& c = GetParam();
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        const System s = make_system(c, seed);
+        const auto& g = s.grid;
+        const std::vector<double> start = make_field(s, c.field, seed);
+        for (const int inner : {1, 2, 5}) {
+            auto fast = start, plain = start;
+            solve_gauss_seidel(g.nx, g.ny, g.volume_count, inner, s.a, s.b, fast);
+            plain::solve_gauss_seidel(g.nx, g.ny, g.volume_count, inner, s.a, s.b, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel, " << inner << " inner";
+            fast = start, plain = start;
+            solve_jacobi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, fast);
+            plain::solve_jacobi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "Jacobi, " << inner << " inner";
+            fast = start, plain = start;
+            solve_sor(g.nx, g.ny, g.volume_count, inner, 1.37, s.a, s.b, fast);
+            plain::solve_sor(g.nx, g.ny, g.volume_count, inner, 1.37, s.a, s.b, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "SOR, " << inner << " inner";
+        }
+    }
+}
+
+TEST_P(FastKernel, ResidualNormGivesThePlainBits)
+{
+    const auto& c = GetParam();
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        const System s = make_system(c, seed);
+        const auto& g = s.grid;
+        const std::vector<double> t = make_field(s, c.field, seed);
+        double fast = 1.0, plain = 2.0;
+        compute_residual_norm(g.nx, g.ny, g.volume_count, s.a, s.b, t, fast);
+        plain::compute_residual_norm(g.nx, g.ny, g.volume_count, s.a, s.b, t, plain);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(plain));
+    }
+}
+
+std::vector<KernelCase> kernel_cases()
+{
+    std::vector<KernelCase> cases;
+    const int sizes[][2] = {{3, 3}, {4, 3}, {5, 4}, {4, 12}, {12, 4}, {9, 10}, {37, 29}, {66, 19}, {130, 131}};
+    for (const auto& size : sizes)
+        for (const bool random_table : {false, true})
+            for (const Field field : {Field::random, Field::zeros, Field::with_nan, Field::with_infinity})
+                cases.push_back({size[0], size[1], random_table, field});
+    return cases;
+}
+
+std::string case_name(const ::testing::TestParamInfo<KernelCase>& info)
+{
+    constexpr const char* fields[] = {"Random", "Zeros", "NaN", "Infinity"};
+    return std::to_string(info.param.nx) + "x" + std::to_string(info.param.ny) +
+           (info.param.random_table ? "RandomTable" : "PlateTable") + fields[static_cast<int>(info.param.field)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Grids, FastKernel, ::testing::ValuesIn(kernel_cases()), case_name);
+
+TEST(UniformInterior, FoundOnThePlateTableOnly)
+{
+    System s = plate_system(8, 7, 1, 2.0, 1.0);
+    const UniformInterior u = find_uniform_interior(8, 7, s.a);
+    ASSERT_TRUE(u.uniform);
+    const double dx = 2.0 / 6.0, dy = 1.0 / 5.0;
+    EXPECT_EQ(u.ap, (dy * 2.0) / dx + (dx * 2.0) / dy);
+    EXPECT_EQ(u.aw, -(dy / dx));
+    EXPECT_EQ(u.an, -(dx / dy));
+    s.a[2 * s.n() + static_cast<std::size_t>(volume_number(7, 6, 8) - 1)] += 1e-15;
+    EXPECT_FALSE(find_uniform_interior(8, 7, s.a).uniform);
+    System z = plate_system(8, 7);
+    z.a[static_cast<std::size_t>(volume_number(3, 3, 8) - 1)] = -0.0;
+    z.a[static_cast<std::size_t>(volume_number(4, 3, 8) - 1)] = 0.0;
+    EXPECT_FALSE(find_uniform_interior(8, 7, z.a).uniform);
+    EXPECT_FALSE(find_uniform_interior(2, 7, z.a).uniform);
+}
+
+}  // namespace
+}  // namespace placatermo
