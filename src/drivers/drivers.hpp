@@ -25,8 +25,10 @@ struct MsiTables {
 // One call of the solver that solver_kind selects (1 Jacobi, 2 Gauss-Seidel,
 // 3 SOR, 4 ADI, 5 MSI; any other value: none) on the current grid, with u as
 // the unknown.
+// `uniform` is find_uniform_interior of a.
 void call_selected_solver(const InputParameters& input, const CurrentGrid& grid, std::span<const double> a,
-                          std::span<const double> b, const MsiTables& msi, std::span<double> u);
+                          std::span<const double> b, const MsiTables& msi, const UniformInterior& uniform,
+                          std::span<double> u);
 
 // The history line (TR2, I8, E15.6) of one outer iteration. The line reaches
 // the file within about a second; a requested stop ends the run here.

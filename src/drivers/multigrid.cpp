@@ -15,6 +15,7 @@ namespace {
 // leaving it.
 struct GridSystem {
     std::vector<double> a, b;
+    UniformInterior uniform;  // of a, found after each build
     GridSystem(std::size_t n) : a(create_array("a", 5 * n)), b(create_array("b", n)) {}
 };
 
@@ -110,11 +111,17 @@ private:
         enter_grid(grid_, in_, k, k == top_);
     }
 
+    void build(GridSystem& sys)
+    {
+        build_coefficients(grid_, in_, sys.a, sys.b);
+        sys.uniform = find_uniform_interior(grid_.nx, grid_.ny, sys.a);
+    }
+
     void smooth(const GridSystem& sys, MsiTables& msi, std::span<double> u)
     {
         if (in_.solver_kind == 5)
             factorize_msi(sys.a, msi.lower, msi.upper, grid_.volume_count, grid_.nx, grid_.ny);
-        call_selected_solver(in_, grid_, sys.a, sys.b, msi, u);
+        call_selected_solver(in_, grid_, sys.a, sys.b, msi, sys.uniform, u);
     }
 
     std::span<double> part_of(std::vector<double>& store, int k)
@@ -151,7 +158,7 @@ void Multigrid::descend(int k)
     MsiTables msi;
     msi.create(in_, in_.volume_count_of(k));
     enter(k);
-    build_coefficients(grid_, in_, sys.a, sys.b);
+    build(sys);
     restrict_residual(grid_.nx, grid_.ny, in_.nx_of(k + 1), part_of(residual_store_, k + 1), sys.b,
                       part_of(residual_store_, k));
     std::fill(correction.begin(), correction.end(), 0.0);
@@ -164,7 +171,7 @@ void Multigrid::ascend_intermediate(int k, MsiTables& msi)
 {
     std::vector<double> correction = create_array("correction", count_of(k));
     GridSystem sys(count_of(k));
-    build_coefficients(grid_, in_, sys.a, sys.b);
+    build(sys);
     const std::int64_t nx = grid_.nx;
     const std::int64_t ny = grid_.ny;
     std::fill(sys.b.begin(), sys.b.end(), 0.0);
@@ -188,9 +195,10 @@ bool Multigrid::ascend_finest(std::int32_t outer, MsiTables& msi)
     GridSystem sys(count_of(top_));
     const auto stored = part_of(correction_store_, top_);
     for (std::size_t p = 0; p < run_.t.size(); ++p) run_.t[p] = run_.t[p] + stored[p];
-    build_coefficients(grid_, in_, sys.a, sys.b);
+    build(sys);
     smooth(sys, msi, run_.t);
-    compute_residual_norm(grid_.nx, grid_.ny, grid_.volume_count, sys.a, sys.b, run_.t, state.residual_norm);
+    compute_residual_norm(grid_.nx, grid_.ny, grid_.volume_count, sys.a, sys.b, run_.t, state.residual_norm,
+                          sys.uniform);
     const double ratio = state.residual_norm / state.first_residual_norm;
     write_history_line(run_, outer, ratio);
     if (ratio <= in_.tolerance) {
@@ -215,10 +223,10 @@ void Multigrid::run()
         GridSystem sys(count_of(top_));
         MsiTables msi;
         msi.create(in_, in_.volume_count_of(top_));
-        build_coefficients(grid_, in_, sys.a, sys.b);
+        build(sys);
         smooth(sys, msi, run_.t);
         compute_residual_norm(grid_.nx, grid_.ny, grid_.volume_count, sys.a, sys.b, run_.t,
-                              state.first_residual_norm);
+                              state.first_residual_norm, sys.uniform);
         state.outer_iteration = 1;
         write_history_line(run_, 1, 1.0);
         store_residual_of(sys, run_.t);

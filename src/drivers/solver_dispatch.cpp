@@ -22,13 +22,17 @@ void MsiTables::release()
 }
 
 void call_selected_solver(const InputParameters& in, const CurrentGrid& grid, std::span<const double> a,
-                          std::span<const double> b, const MsiTables& msi, std::span<double> u)
+                          std::span<const double> b, const MsiTables& msi, const UniformInterior& uniform,
+                          std::span<double> u)
 {
     switch (in.solver_kind) {
-    case 1: solve_jacobi(grid.nx, grid.ny, grid.volume_count, in.max_inner_iterations, a, b, u); break;
-    case 2: solve_gauss_seidel(grid.nx, grid.ny, grid.volume_count, in.max_inner_iterations, a, b, u); break;
+    case 1: solve_jacobi(grid.nx, grid.ny, grid.volume_count, in.max_inner_iterations, a, b, u, uniform); break;
+    case 2:
+        solve_gauss_seidel(grid.nx, grid.ny, grid.volume_count, in.max_inner_iterations, a, b, u, uniform);
+        break;
     case 3:
-        solve_sor(grid.nx, grid.ny, grid.volume_count, in.max_inner_iterations, in.sor_relaxation, a, b, u);
+        solve_sor(grid.nx, grid.ny, grid.volume_count, in.max_inner_iterations, in.sor_relaxation, a, b, u,
+                  uniform);
         break;
     case 4: solve_adi(grid.nx, grid.ny, grid.volume_count, in.max_inner_iterations, a, b, u); break;
     case 5:

@@ -1,6 +1,7 @@
 #include "grid/grid.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -121,14 +122,15 @@ UniformInterior find_uniform_interior(std::int32_t nx_, std::int32_t ny_, std::s
     double value[5];
     for (int c = 0; c < 5; ++c) value[c] = column[c][first];
     for (int c = 0; c < 5; ++c) {
+        if (std::isnan(value[c])) return u;
+        // compare bit patterns: -0.0 differs from 0.0
+        const auto bits = std::bit_cast<std::uint64_t>(value[c]);
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             const double* row = column[c] + (volume_number(2, j, nx) - 1);
-            // compare bit patterns: -0.0 differs from 0.0, and NaN is never uniform
-            bool same = true;
-            for (std::int64_t i = 0; i < nx - 2; ++i) same &= std::memcmp(&row[i], &value[c], sizeof(double)) == 0;
-            if (!same) return u;
+            std::uint64_t differ = 0;
+            for (std::int64_t i = 0; i < nx - 2; ++i) differ |= std::bit_cast<std::uint64_t>(row[i]) ^ bits;
+            if (differ != 0) return u;
         }
-        if (std::isnan(value[c])) return u;
     }
     u = {true, value[0], value[1], value[2], value[3], value[4]};
     return u;
@@ -140,7 +142,7 @@ namespace {
 template <bool Uniform>
 void row_residuals(const UniformInterior& u, const double* as, const double* aw, const double* ap,
                    const double* ae, const double* an, const double* b, const double* t, std::int64_t k0,
-                   std::int64_t count, std::int64_t nx, double* out)
+                   std::int64_t count, std::int64_t nx, double* out, std::int64_t out_stride)
 {
     for (std::int64_t m = 0; m < count; ++m) {
         const std::int64_t k = k0 + m;
@@ -150,7 +152,7 @@ void row_residuals(const UniformInterior& u, const double* as, const double* aw,
         } else {
             r = as[k] * t[k - nx] + ap[k] * t[k] + aw[k] * t[k - 1] + ae[k] * t[k + 1] + an[k] * t[k + nx] - b[k];
         }
-        out[m] = std::fabs(r);
+        out[m * out_stride] = std::fabs(r);
     }
 }
 
@@ -177,8 +179,10 @@ void compute_residual_norm(std::int32_t nx_, std::int32_t ny_, std::int32_t volu
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             const std::int64_t k0 = volume_number(i0, j, nx) - 1;
             double* out = buffer.data() + (j - 2) * strip;
-            if (u.uniform) row_residuals<true>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
-            else row_residuals<false>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
+            if (u.uniform)
+                row_residuals<true>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out, 1);
+            else
+                row_residuals<false>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out, 1);
         }
         for (std::int64_t m = 0; m < width; ++m)
             for (std::int64_t row = 0; row < rows; ++row) norm = norm + buffer[static_cast<std::size_t>(row * strip + m)];

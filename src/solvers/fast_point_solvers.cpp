@@ -30,7 +30,7 @@ constexpr std::int64_t wavefront_rows = 8;
 // A real volume, all four neighbours from v: the table's coefficients, or the
 // uniform ones held in registers.
 template <bool Uniform>
-inline double interior_value(const UniformInterior& u, const Table& c, const double* b, const double* v,
+inline double interior_value(const UniformInterior u, const Table& c, const double* b, const double* v,
                              std::int64_t q, std::int64_t nx)
 {
     const std::int64_t k = q + 1;
@@ -41,11 +41,52 @@ inline double interior_value(const UniformInterior& u, const Table& c, const dou
                c.ap(k);
 }
 
+// One wavefront step s of a group of rows from row j0: row r (0 ... rows - 1)
+// updates its real volume in column 2 + s - r, where there is one.
+template <bool Uniform>
+inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, std::int64_t s, const Table& c,
+                           const double* b, double* t, const UniformInterior u)
+{
+    const std::int64_t r_first = std::max<std::int64_t>(0, s - (nx - 3));
+    const std::int64_t r_last = std::min(rows - 1, s);
+    for (std::int64_t r = r_last; r >= r_first; --r) {
+        const std::int64_t q = volume_number(2 + s - r, j0 + r, nx) - 1;
+        t[q] = interior_value<Uniform>(u, c, b, t, q, nx);
+    }
+}
+
+// The steps in which all rows of a full group of uniform rows are inside the
+// plate. Each row's west value and the south value from the row below are
+// the values just computed, so they are passed on in registers instead of
+// being read back from memory.
+inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, std::int64_t s_end, const double* b,
+                       double* t, const UniformInterior u)
+{
+    constexpr std::int64_t rows = wavefront_rows;
+    std::int64_t q0[rows];
+    double last[rows];
+    for (std::int64_t r = 0; r < rows; ++r) {
+        q0[r] = volume_number(2 - r, j0 + r, nx) - 1;
+        last[r] = t[q0[r] + s_begin - 1];
+    }
+    for (std::int64_t s = s_begin; s <= s_end; ++s) {
+        // unrolled, so that `last` stays in registers
+#pragma GCC unroll 16
+        for (std::int64_t r = rows - 1; r >= 0; --r) {
+            const std::int64_t q = q0[r] + s;
+            const double south = r == 0 ? t[q - nx] : last[r - 1];
+            const double value = (b[q] - (((u.as * south + u.aw * last[r]) + u.ae * t[q + 1]) + u.an * t[q + nx])) / u.ap;
+            t[q] = value;
+            last[r] = value;
+        }
+    }
+}
+
 // One Gauss-Seidel sweep in place, the same field as the point sweep.
 // Needs nx >= 4 and ny >= 3.
 template <bool Uniform>
 void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                     double* t_data, const UniformInterior& u)
+                     double* t_data, const UniformInterior u)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
@@ -60,17 +101,32 @@ void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Tab
     for (std::int64_t j0 = 2; j0 <= ny - 1; j0 += wavefront_rows) {
         const std::int64_t rows = std::min(wavefront_rows, ny - j0);
         const std::int64_t last_step = (nx - 3) + (rows - 1);
-        for (std::int64_t s = 0; s <= last_step; ++s) {
-            // the first volume of row j0 + s, before that row's real volumes
+        // the first volume of row j0 + s goes before that row's real volumes
+        // (s = rows: the first row of the next group); the last volume of a
+        // row goes after its real volumes
+        const auto first_of_row = [&](std::int64_t s) {
             if (s >= 1 && s <= rows && j0 + s <= ny - 1) edge(1, j0 + s);
-            const std::int64_t r_first = std::max<std::int64_t>(0, s - (nx - 3));
-            const std::int64_t r_last = std::min(rows - 1, s);
-            for (std::int64_t r = r_last; r >= r_first; --r) {
-                const std::int64_t q = volume_number(2 + s - r, j0 + r, nx) - 1;
-                t_data[q] = interior_value<Uniform>(u, c, bq, t_data, q, nx);
-            }
-            // the last volume of the row whose real volumes are now done
+        };
+        const auto last_of_row = [&](std::int64_t s) {
             if (s >= nx - 3 && s - (nx - 3) < rows) edge(nx, j0 + s - (nx - 3));
+        };
+        std::int64_t s = 0;
+        if (Uniform && rows == wavefront_rows && nx - 3 >= rows) {
+            for (; s < rows - 1; ++s) {
+                first_of_row(s);
+                wavefront_step<Uniform>(nx, j0, rows, s, c, bq, t_data, u);
+            }
+            first_of_row(rows - 1);
+            // steps rows - 1 ... nx - 4 have every row inside; the next
+            // group's first volume may wait until they are done
+            full_steps(nx, j0, rows - 1, nx - 4, bq, t_data, u);
+            first_of_row(rows);
+            s = nx - 3;
+        }
+        for (; s <= last_step; ++s) {
+            if (s != rows || !(Uniform && rows == wavefront_rows && nx - 3 >= rows)) first_of_row(s);
+            wavefront_step<Uniform>(nx, j0, rows, s, c, bq, t_data, u);
+            last_of_row(s);
         }
     }
     for (std::int64_t i = 1; i <= nx - 1; ++i) {
@@ -120,9 +176,15 @@ void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_co
                         std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
                         std::span<double> t)
 {
+    solve_gauss_seidel(nx, ny, volume_count, max_inner_iterations, a, b, t, find_uniform_interior(nx, ny, a));
+}
+
+void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
+                        std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
+                        std::span<double> t, const UniformInterior& u)
+{
     if (too_small(nx, ny)) return plain::solve_gauss_seidel(nx, ny, volume_count, max_inner_iterations, a, b, t);
     const Table c(a, volume_count);
-    const UniformInterior u = find_uniform_interior(nx, ny, a);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
         gauss_seidel_sweep(nx, ny, volume_count, c, b, t.data(), u);
 }
@@ -130,10 +192,15 @@ void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_co
 void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
                   std::span<const double> a, std::span<const double> b, std::span<double> t)
 {
+    solve_jacobi(nx, ny, volume_count, max_inner_iterations, a, b, t, find_uniform_interior(nx, ny, a));
+}
+
+void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
+                  std::span<const double> a, std::span<const double> b, std::span<double> t, const UniformInterior& u)
+{
     if (too_small(nx, ny)) return plain::solve_jacobi(nx, ny, volume_count, max_inner_iterations, a, b, t);
     std::vector<double> t_old = create_array("t_old", static_cast<std::size_t>(volume_count));
     const Table c(a, volume_count);
-    const UniformInterior u = find_uniform_interior(nx, ny, a);
     // Alternate between t and the work array instead of copying t every time.
     double* current = t.data();
     double* next = t_old.data();
@@ -148,12 +215,18 @@ void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, s
 void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
                double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t)
 {
+    solve_sor(nx, ny, volume_count, max_inner_iterations, sor_relaxation, a, b, t, find_uniform_interior(nx, ny, a));
+}
+
+void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
+               double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t,
+               const UniformInterior& u)
+{
     if (too_small(nx, ny))
         return plain::solve_sor(nx, ny, volume_count, max_inner_iterations, sor_relaxation, a, b, t);
     const auto n = static_cast<std::size_t>(volume_count);
     std::vector<double> t_old = create_array("t_old", n);
     const Table c(a, volume_count);
-    const UniformInterior u = find_uniform_interior(nx, ny, a);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         gauss_seidel_sweep(nx, ny, volume_count, c, b, t.data(), u);

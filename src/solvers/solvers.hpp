@@ -35,6 +35,19 @@ void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_co
 void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
                double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t);
 
+// The same three with the table's uniformity already known (found once per
+// build of the table), so that a call does not look at the whole table again.
+struct UniformInterior;
+void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
+                  std::span<const double> a, std::span<const double> b, std::span<double> t,
+                  const UniformInterior& uniform);
+void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
+                        std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
+                        std::span<double> t, const UniformInterior& uniform);
+void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
+               double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t,
+               const UniformInterior& uniform);
+
 // Alternating-direction line iteration: an x half-step along the rows, then a
 // y half-step along the columns, each line solved by the Thomas algorithm.
 void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,

@@ -1,0 +1,283 @@
+// Kernel benchmarks: one inner iteration of every solver, the residual norm,
+// the machine's streaming bound, the coefficient build, the MSI
+// factorisation, one multigrid V-cycle and the field listing.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "drivers/drivers.hpp"
+#include "grid/grid.hpp"
+#include "report/output_file.hpp"
+#include "results/results.hpp"
+#include "run/input.hpp"
+#include "run/context.hpp"
+#include "solvers/solvers.hpp"
+
+#include <unistd.h>
+
+namespace placatermo {
+namespace {
+
+std::string input_text(int nx, int grids, int solver)
+{
+    const std::string values[] = {"b.res", "b.dis", "b.ite", "1.0", "1.0", std::to_string(grids),
+                                  std::to_string(nx), std::to_string(nx), "1e-12", "2", std::to_string(solver),
+                                  "1e-30", "1", "1.5", "2", "bench"};
+    std::string text;
+    for (const auto& v : values) text += v + "\n";
+    return text;
+}
+
+struct Plate {
+    InputParameters input;
+    CurrentGrid grid;
+    std::vector<double> a, b, t, lower, upper;
+    UniformInterior uniform;
+    explicit Plate(int nx)
+    {
+        input = parse_input_data(input_text(nx, 1, 2));
+        enter_grid(grid, input, 1, true);
+        const auto n = static_cast<std::size_t>(grid.volume_count);
+        a.resize(5 * n);
+        b.resize(n);
+        build_coefficients(grid, input, a, b);
+        uniform = find_uniform_interior(grid.nx, grid.ny, a);
+        t.resize(n);
+        std::mt19937 random(1);
+        std::uniform_real_distribution<double> value(0.0, 1.0);
+        for (auto& x : t) x = value(random);
+    }
+    std::size_t n() const { return t.size(); }
+};
+
+Plate& plate(int nx)
+{
+    static std::vector<std::unique_ptr<Plate>> plates;
+    for (auto& p : plates)
+        if (p->grid.nx == nx) return *p;
+    plates.push_back(std::make_unique<Plate>(nx));
+    return *plates.back();
+}
+
+void per_unknown(benchmark::State& state, std::size_t n, double bytes_per_unknown)
+{
+    state.counters["ns_per_unknown"] =
+        benchmark::Counter(static_cast<double>(n) * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
+                                                               benchmark::Counter::kInvert);
+    state.counters["bytes_per_unknown"] = bytes_per_unknown;
+}
+
+// The bound: a streaming triad over arrays of the grid's size, 24 bytes an
+// element read and written.
+void BM_Triad(benchmark::State& state)
+{
+    const auto n = static_cast<std::size_t>(state.range(0) * state.range(0));
+    std::vector<double> x(n, 1.0), y(n, 2.0), z(n, 0.0);
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < n; ++i) z[i] = x[i] + 0.5 * y[i];
+        benchmark::DoNotOptimize(z.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["GB_per_s"] = benchmark::Counter(24.0 * static_cast<double>(n) * 1e-9,
+                                                    benchmark::Counter::kIsIterationInvariantRate);
+    per_unknown(state, n, 24.0);
+}
+
+template <bool Fast>
+void BM_GaussSeidel(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    const auto& g = p.grid;
+    for (auto _ : state) {
+        if (Fast) solve_gauss_seidel(g.nx, g.ny, g.volume_count, 1, p.a, p.b, p.t, p.uniform);
+        else plain::solve_gauss_seidel(g.nx, g.ny, g.volume_count, 1, p.a, p.b, p.t);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, p.n(), Fast ? 24.0 : 64.0);
+}
+
+template <bool Fast>
+void BM_Jacobi(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    const auto& g = p.grid;
+    // Five inner iterations a call, as the default input has, reported per iteration.
+    for (auto _ : state) {
+        if (Fast) solve_jacobi(g.nx, g.ny, g.volume_count, 5, p.a, p.b, p.t, p.uniform);
+        else plain::solve_jacobi(g.nx, g.ny, g.volume_count, 5, p.a, p.b, p.t);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, 5 * p.n(), Fast ? 24.0 : 80.0);
+}
+
+template <bool Fast>
+void BM_Sor(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    const auto& g = p.grid;
+    for (auto _ : state) {
+        if (Fast) solve_sor(g.nx, g.ny, g.volume_count, 5, 1.5, p.a, p.b, p.t, p.uniform);
+        else plain::solve_sor(g.nx, g.ny, g.volume_count, 5, 1.5, p.a, p.b, p.t);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, 5 * p.n(), Fast ? 56.0 : 104.0);
+}
+
+void BM_Adi(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    const auto& g = p.grid;
+    for (auto _ : state) {
+        solve_adi(g.nx, g.ny, g.volume_count, 1, p.a, p.b, p.t);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, p.n(), 208.0);
+}
+
+void BM_MsiCorrection(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    const auto& g = p.grid;
+    p.lower.resize(4 * p.n());
+    p.upper.resize(3 * p.n());
+    factorize_msi(p.a, p.lower, p.upper, g.volume_count, g.nx, g.ny);
+    for (auto _ : state) {
+        solve_msi(p.a, p.lower, p.upper, g.ny, g.nx, g.volume_count, p.t, 1e-30, 1, p.b);
+        benchmark::ClobberMemory();
+    }
+    // two residual passes (the one at entry and the one after the correction)
+    per_unknown(state, p.n(), 2 * 64.0 + 48.0 + 56.0);
+}
+
+void BM_FactorizeMsi(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    const auto& g = p.grid;
+    p.lower.resize(4 * p.n());
+    p.upper.resize(3 * p.n());
+    for (auto _ : state) {
+        factorize_msi(p.a, p.lower, p.upper, g.volume_count, g.nx, g.ny);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, p.n(), 96.0);
+}
+
+template <bool Fast>
+void BM_ResidualNorm(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    const auto& g = p.grid;
+    double norm = 0.0;
+    for (auto _ : state) {
+        if (Fast) compute_residual_norm(g.nx, g.ny, g.volume_count, p.a, p.b, p.t, norm, p.uniform);
+        else plain::compute_residual_norm(g.nx, g.ny, g.volume_count, p.a, p.b, p.t, norm);
+        benchmark::DoNotOptimize(norm);
+    }
+    per_unknown(state, p.n(), Fast ? 16.0 : 56.0);
+}
+
+void BM_BuildCoefficients(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        build_coefficients(p.grid, p.input, p.a, p.b);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, p.n(), 48.0);
+}
+
+// One V-cycle of six grids up to the given size, Gauss-Seidel with one inner
+// iteration: a run of two outer iterations less a run of one.
+void BM_MultigridCycle(benchmark::State& state)
+{
+    const int finest = static_cast<int>(state.range(0));
+    const int coarsest = (finest - 2) / 32 + 2;
+    char folder[] = "/tmp/placatermo-bench-XXXXXX";
+    const std::string dir = mkdtemp(folder);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    struct Quiet : Platform {
+        int run_command(const std::string&) override { return 0; }
+        LocalTime local_time() override { return {}; }
+        double clock_seconds() override { return 0.0; }
+        void set_window_title(std::string_view) override {}
+        std::string editor_command(std::string_view) override { return {}; }
+        std::string plot_command(std::string_view) override { return {}; }
+    } quiet;
+    const auto run_once = [&](int outer) {
+        RunContext run(quiet);
+        std::string text = input_text(coarsest, 6, 2);
+        text.replace(text.find("\n2\n2\n") + 1, 1, std::to_string(outer));
+        run.input = parse_input_data(text);
+        run.results = std::make_unique<OutputFile>("/dev/null");
+        solve_multigrid(run);
+    };
+    for (auto _ : state) {
+        state.PauseTiming();
+        run_once(1);
+        state.ResumeTiming();
+        run_once(2);
+    }
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+}
+
+template <bool Fast>
+void BM_RealField(benchmark::State& state)
+{
+    std::mt19937_64 random(3);
+    std::vector<double> values(1 << 16);
+    for (auto& v : values) v = std::ldexp(static_cast<double>(random() >> 11), -40) - 2000.0;
+    char field[16];
+    std::size_t m = 0;
+    for (auto _ : state) {
+        if (Fast) format_real(field, 15, 6, values[m]);
+        else format_real_printf(field, 15, 6, values[m]);
+        benchmark::DoNotOptimize(field);
+        m = (m + 1) & (values.size() - 1);
+    }
+    state.counters["values_per_s"] = benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// The field listing of a grid, written to /dev/null, in values per second.
+void BM_FieldListing(benchmark::State& state)
+{
+    Plate& p = plate(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        OutputFile file("/dev/null");
+        write_temperature_field(file, p.t, p.grid.ny, p.grid.nx, p.grid.volume_count);
+        file.close();
+    }
+    state.counters["values_per_s"] =
+        benchmark::Counter(static_cast<double>(p.n()), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+#define SIZES ->Arg(258)->Arg(1026)->Arg(2050)->Unit(benchmark::kMillisecond)
+
+BENCHMARK(BM_Triad) SIZES;
+BENCHMARK_TEMPLATE(BM_GaussSeidel, false) SIZES;
+BENCHMARK_TEMPLATE(BM_GaussSeidel, true) SIZES;
+BENCHMARK_TEMPLATE(BM_Jacobi, false) SIZES;
+BENCHMARK_TEMPLATE(BM_Jacobi, true) SIZES;
+BENCHMARK_TEMPLATE(BM_Sor, false) SIZES;
+BENCHMARK_TEMPLATE(BM_Sor, true) SIZES;
+BENCHMARK(BM_Adi) SIZES;
+BENCHMARK(BM_MsiCorrection) SIZES;
+BENCHMARK_TEMPLATE(BM_ResidualNorm, false) SIZES;
+BENCHMARK_TEMPLATE(BM_ResidualNorm, true) SIZES;
+BENCHMARK(BM_BuildCoefficients) SIZES;
+BENCHMARK(BM_FactorizeMsi) SIZES;
+BENCHMARK(BM_MultigridCycle)->Arg(1026)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_TEMPLATE(BM_RealField, false);
+BENCHMARK_TEMPLATE(BM_RealField, true);
+BENCHMARK(BM_FieldListing)->Arg(2050)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace placatermo
+
+BENCHMARK_MAIN();
