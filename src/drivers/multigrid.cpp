@@ -12,11 +12,11 @@ namespace placatermo {
 namespace {
 
 // The arrays of one grid visit, created on entering the grid and released on
-// leaving it.
+// leaving it; build_coefficients fills them completely.
 struct GridSystem {
-    std::vector<double> a, b;
+    UninitializedArray a, b;
     UniformInterior uniform;  // of a, found after each build
-    GridSystem(std::size_t n) : a(create_array("a", 5 * n)), b(create_array("b", n)) {}
+    GridSystem(std::size_t n) : a("a", 5 * n), b("b", n) {}
 };
 
 }  // namespace
@@ -30,8 +30,8 @@ void store_residual(std::int32_t nx_, std::int32_t ny_, std::span<const double> 
     const From1<const double> b(b_values);
     const From1<const double> u(u_values);
     const From1<double> r(residual);
-    for (std::int64_t i = 2; i <= nx - 1; ++i) {
-        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
             const std::int64_t p = volume_number(i, j, nx);
             r(p) = b(p) - (c.as(p) * u(p - nx) + c.ap(p) * u(p) + c.aw(p) * u(p - 1) + c.ae(p) * u(p + 1) +
                            c.an(p) * u(p + nx));
@@ -50,8 +50,8 @@ void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int3
     const From1<double> b(b_values);
     const From1<const double> fine(fine_residual);
     const From1<double> coarse(coarse_residual);
-    for (std::int64_t i = 2; i <= nx - 1; ++i) {
-        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
             const double v = fine((2 * i - 1) + (2 * j - 2) * fine_nx);
             const std::int64_t p = volume_number(i, j, nx);
             b(p) = v;
@@ -68,8 +68,8 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
     const std::int64_t nxc = coarse_nx;
     const From1<const double> c(coarse_correction);
     const From1<double> fine(fine_correction);
-    for (std::int64_t i = 2; i <= nx - 1; ++i) {
-        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
             const std::int64_t ic = (i - 1) / 2 + 1;
             const std::int64_t jc = (j - 1) / 2 + 1;
             const std::int64_t pc = ic + (jc - 1) * nxc;
@@ -153,7 +153,7 @@ private:
 
 void Multigrid::descend(int k)
 {
-    std::vector<double> correction = create_array("correction", count_of(k));
+    UninitializedArray correction("correction", count_of(k));
     GridSystem sys(count_of(k));
     MsiTables msi;
     msi.create(in_, in_.volume_count_of(k));
@@ -169,7 +169,7 @@ void Multigrid::descend(int k)
 
 void Multigrid::ascend_intermediate(int k, MsiTables& msi)
 {
-    std::vector<double> correction = create_array("correction", count_of(k));
+    UninitializedArray correction("correction", count_of(k));
     GridSystem sys(count_of(k));
     build(sys);
     const std::int64_t nx = grid_.nx;
@@ -177,8 +177,8 @@ void Multigrid::ascend_intermediate(int k, MsiTables& msi)
     std::fill(sys.b.begin(), sys.b.end(), 0.0);
     const From1<double> b(sys.b.data());
     const From1<const double> residual(part_of(residual_store_, k).data());
-    for (std::int64_t i = 2; i <= nx - 1; ++i)
-        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+    for (std::int64_t j = 2; j <= ny - 1; ++j)  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
             const std::int64_t p = volume_number(i, j, nx);
             b(p) = residual(p);
         }

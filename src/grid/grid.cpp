@@ -80,8 +80,8 @@ void build_coefficients(const CurrentGrid& grid, const InputParameters& input, s
     const double ap = (dy * 2.0) / dx + (dx * 2.0) / dy;
     const double aew = -(dy / dx);
     const double asn = -(dx / dy);
-    for (std::int64_t i = 2; i <= nx - 1; ++i)
-        for (std::int64_t j = 2; j <= ny - 1; ++j)
+    for (std::int64_t j = 2; j <= ny - 1; ++j)  // every row on its own: in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i)
             set_row(c, b, volume_number(i, j, nx), asn, aew, ap, aew, asn, 0.0);
 }
 
@@ -167,6 +167,10 @@ void compute_residual_norm(std::int32_t nx_, std::int32_t ny_, std::int32_t volu
     const std::int64_t nx = nx_;
     const std::int64_t ny = ny_;
     const std::int64_t n = volume_count;
+#ifdef PLACATERMO_PLAIN_KERNELS
+    (void)u;
+    return plain::compute_residual_norm(nx_, ny_, volume_count, a, b, t, norm);
+#endif
     norm = 0.0;
     if (nx < 3 || ny < 3) return;
     constexpr std::int64_t strip = 16;

@@ -94,6 +94,9 @@ void format_integer(char* field, int width, std::int64_t value)
 
 void format_real(char* field, int width, int digits, double value)
 {
+#ifdef PLACATERMO_PLAIN_KERNELS
+    return format_real_printf(field, width, digits, value);
+#endif
     if (const auto word = non_finite_word(value); !word.empty()) {
         fill_right_justified(field, width, word);
         return;

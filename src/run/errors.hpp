@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,5 +27,23 @@ std::string system_error_text(int error_number);
 // Creates an array of `count` doubles filled with `value`; a failed creation
 // ends the run with an out-of-memory message naming the array and its size.
 std::vector<double> create_array(std::string_view name, std::size_t count, double value = 0.0);
+
+// An array of doubles whose entries are not set when it is created, for arrays
+// that are filled completely before they are read.
+class UninitializedArray {
+public:
+    UninitializedArray(std::string_view name, std::size_t count);
+    double* data() { return data_.get(); }
+    const double* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    double* begin() { return data_.get(); }
+    double* end() { return data_.get() + size_; }
+    operator std::span<double>() { return {data_.get(), size_}; }
+    operator std::span<const double>() const { return {data_.get(), size_}; }
+
+private:
+    std::unique_ptr<double[]> data_;
+    std::size_t size_;
+};
 
 }  // namespace placatermo

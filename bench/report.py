@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Tables for the Performance section: kernel figures from Google Benchmark's
+JSON output, and whole runs of the bench cases with the fast and the plain
+build (time, peak memory, and whether every file is the same)."""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def kernels(path):
+    with open(path) as f:
+        data = json.load(f)
+    rows = {}
+    bandwidth = {}
+    for b in data["benchmarks"]:
+        name = b["name"]
+        m = re.match(r"BM_(\w+?)(?:<(true|false)>)?/(\d+)", name)
+        if not m:
+            continue
+        kernel, fast, size = m.group(1), m.group(2), int(m.group(3))
+        if kernel == "Triad":
+            bandwidth[size] = b["GB_per_s"] / 1e9 if b["GB_per_s"] > 1e6 else b["GB_per_s"]
+            continue
+        if "ns_per_unknown" not in b:
+            continue
+        ns = b["ns_per_unknown"]
+        ns = ns * 1e9 if ns < 1e-3 else ns
+        entry = rows.setdefault((kernel, size), {})
+        entry["plain" if fast == "false" else "fast"] = ns
+        entry["bytes_" + ("plain" if fast == "false" else "fast")] = b.get("bytes_per_unknown", 0)
+    print("| kernel | grid | plain ns/unknown | fast ns/unknown | speed-up | bytes/unknown | bound ns | fast / bound |")
+    print("|---|---|---|---|---|---|---|---|")
+    for (kernel, size), e in sorted(rows.items()):
+        fast = e.get("fast")
+        plain = e.get("plain")
+        nbytes = e.get("bytes_fast", e.get("bytes_plain", 0))
+        bw = bandwidth.get(size)
+        bound = nbytes / bw if bw else None
+        cells = [kernel, f"{size}²", f"{plain:.2f}" if plain else "—", f"{fast:.2f}" if fast else "—",
+                 f"{plain / fast:.1f}×" if plain and fast else "—", f"{nbytes:.0f}",
+                 f"{bound:.2f}" if bound else "—", f"{fast / bound:.2f}" if fast and bound else "—"]
+        print("| " + " | ".join(cells) + " |")
+    print()
+    print("Streaming bound (triad, 24 bytes an element): " +
+          ", ".join(f"{s}²: {bw:.1f} GB/s" for s, bw in sorted(bandwidth.items())))
+    for b in data["benchmarks"]:
+        if "values_per_s" in b:
+            print(f"{b['name']}: {b['values_per_s'] / 1e6:.1f} million values/s")
+        elif b["name"].startswith("BM_MultigridCycle"):
+            print(f"{b['name']}: {b['real_time']:.1f} {b['time_unit']} per V-cycle")
+
+
+def run_case(exe, case):
+    work = tempfile.mkdtemp(prefix="placatermo-bench-")
+    shutil.copy(os.path.join(case, "placatermo.ent"), work)
+    start = time.monotonic()
+    child = subprocess.Popen([os.path.abspath(exe), "--batch"], cwd=work, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL, env=dict(os.environ, PATH="/nonexistent"))
+    _, status, usage = os.wait4(child.pid, 0)
+    seconds = time.monotonic() - start
+    files = {}
+    for name in sorted(os.listdir(work)):
+        with open(os.path.join(work, name), "rb") as f:
+            data = f.read()
+        files[name] = re.sub(rb"Hora = [0-9: ]{8}", b"", re.sub(rb"\r\n[^\r\n]*= tempo de processamento \(s\)", b"", data))
+    shutil.rmtree(work)
+    return seconds, usage.ru_maxrss / 1024.0, status, files
+
+
+def stated_mib(case):
+    with open(os.path.join(case, "placatermo.ent"), encoding="latin-1") as f:
+        values = [line.split()[0] for line in f if line.strip()]
+    grids, n1, solver = int(values[5]), int(values[6]), int(values[10])
+    sizes = [((n1 - 2) << k) + 2 for k in range(grids)]
+    counts = [s * s for s in sizes]
+    finest = counts[-1]
+    work = {1: 1, 3: 1, 4: 2, 5: 3}.get(solver, 0)
+    msi = 7 if solver == 5 else 0
+    doubles = finest * (1 + 5 + 1 + msi + work)
+    if grids > 1:
+        doubles += 2 * sum(counts) + finest
+    return doubles * 8 / 2**20
+
+
+def runs(fast_exe, plain_exe, cases):
+    print("| case | plain s | fast s | speed-up | peak MiB (fast) | stated arrays MiB | same files |")
+    print("|---|---|---|---|---|---|---|")
+    for name in sorted(os.listdir(cases)):
+        case = os.path.join(cases, name)
+        fs, fm, fstat, ffiles = run_case(fast_exe, case)
+        ps, pm, pstat, pfiles = run_case(plain_exe, case)
+        same = "yes" if ffiles == pfiles and fstat == 0 and pstat == 0 else "NO"
+        print(f"| {name} | {ps:.2f} | {fs:.2f} | {ps / fs:.1f}× | {fm:.0f} | {stated_mib(case):.0f} | {same} |")
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "kernels":
+        kernels(sys.argv[2])
+    else:
+        runs(sys.argv[2], sys.argv[3], sys.argv[4])
