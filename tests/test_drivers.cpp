@@ -48,7 +48,9 @@ TEST_P(DriverHistory, Lines)
     DriverRun d(r);
     d.solve();
     EXPECT_EQ(c.history.empty() ? std::string("\r\n") : d.history(), c.history.empty() ? std::string("\r\n") : c.history);
-    if (c.history.empty()) EXPECT_EQ(d.results.substr(0, 46), "\r\n\r\n                              TEMPERATURAS");
+    if (c.history.empty()) {
+        EXPECT_EQ(d.results.substr(0, 46), "\r\n\r\n                              TEMPERATURAS");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -285,6 +285,17 @@ TEST(Input, EndOfFileNamesTheMissingRecord)
     }
 }
 
+TEST(Input, HugeGridCountIsRefusedBeforeItsArraysAreCreated)
+{
+    // found by fuzzing: 666666661 grids made the reader create arrays of that size
+    InputRecords r;
+    r.grid_count = "666666661";
+    EXPECT_EQ(error_of(r.text()),
+              "erro no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": com a malha 1 de 5 x 4 "
+              "volumes, 666666661 malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo "
+              "permitido é de 1 a 14");
+}
+
 TEST(Input, LongLineIsReadUpToItsValue)
 {
     InputRecords r;

@@ -81,7 +81,7 @@ TEST_P(FieldParts, PartsOfAtMostEightColumns)
     std::string expected;
     int first = 1;
     for (std::size_t part = 0; part < GetParam().widths.size(); ++part) {
-        char header[32];
+        char header[48];
         std::snprintf(header, sizeof header, "\r\n  parte %3zu\r\n", part + 1);
         expected += header;
         for (int j = 1; j <= ny; ++j) {

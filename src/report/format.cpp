@@ -23,12 +23,17 @@ void skip_separators(std::string_view text, std::size_t& pos)
     while (pos < text.size() && (text[pos] == ' ' || text[pos] == ',')) ++pos;
 }
 
+// Counts, widths and columns of a layout; our layouts stay far below the
+// limit, which keeps a malformed one from asking for endless lines.
 int read_number(std::string_view text, std::size_t& pos)
 {
+    constexpr int limit = 10000;
     int value = 0;
     const auto start = pos;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9')
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
         value = value * 10 + (text[pos++] - '0');
+        if (value > limit) bad_layout(text, pos);
+    }
     if (pos == start) bad_layout(text, pos);
     return value;
 }
@@ -228,6 +233,7 @@ std::vector<Layout::Item> Layout::parse_items(std::string_view text, std::size_t
                 if (pos >= text.size() || text[pos] != '.') bad_layout(text, pos);
                 ++pos;
                 item.digits = read_number(text, pos);
+                if (item.digits > 99) bad_layout(text, pos);
             }
         } else {
             bad_layout(text, pos);

@@ -229,6 +229,9 @@ void check_file_name(InputParser& parser, int record, std::string_view name)
 bool derive_grid_sizes(InputParameters& in)
 {
     constexpr std::int64_t limit = std::numeric_limits<std::int32_t>::max();
+    // with at least one real volume, grid 33 would have more than 2^31 volumes
+    // per direction: refuse before creating the arrays
+    if (in.grid_count > 32) return false;
     const auto k_max = static_cast<std::size_t>(in.grid_count);
     in.grid_nx.resize(k_max);
     in.grid_ny.resize(k_max);
@@ -287,7 +290,7 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
         // The largest number of grids whose counts still fit.
         InputParameters probe = in;
         int fits = 0;
-        for (int k = 1; k <= 31; ++k) {
+        for (int k = 1; k <= 32; ++k) {
             probe.grid_count = k;
             if (!derive_grid_sizes(probe)) break;
             fits = k;
