@@ -83,6 +83,24 @@ TEST_P(FastKernel, PointSolversGiveThePlainBits)
     }
 }
 
+TEST_P(FastKernel, MsiGivesThePlainBits)
+{
+    const auto& c = GetParam();
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        const System s = make_system(c, seed);
+        const auto& g = s.grid;
+        std::vector<double> lower(4 * s.n()), upper(3 * s.n());
+        factorize_msi(s.a, lower, upper, g.volume_count, g.nx, g.ny);
+        const std::vector<double> start = make_field(s, c.field, seed);
+        for (const int inner : {1, 3}) {
+            auto fast = start, plain = start;
+            solve_msi(s.a, lower, upper, g.ny, g.nx, g.volume_count, fast, 1e-3, inner, s.b);
+            plain::solve_msi(s.a, lower, upper, g.ny, g.nx, g.volume_count, plain, 1e-3, inner, s.b);
+            EXPECT_TRUE(same_bits(fast, plain)) << "MSI, " << inner << " corrections";
+        }
+    }
+}
+
 TEST_P(FastKernel, ResidualNormGivesThePlainBits)
 {
     const auto& c = GetParam();

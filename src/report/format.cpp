@@ -175,6 +175,30 @@ Layout::Layout(std::string_view text)
     if (pos != text.size()) bad_layout(text, pos);
     for (std::size_t i = 0; i < items_.size(); ++i)
         if (items_[i].kind == Kind::group) reversion_ = i;
+    // One pass over the layout, groups repeated, and the line it can reach
+    // stay small: nested repeats could otherwise ask for endless output.
+    double steps = 0.0, columns = 0.0;
+    measure(items_, steps, columns);
+    if (steps > 1e6 || columns > 1e6) bad_layout(text, 0);
+}
+
+void Layout::measure(const std::vector<Item>& items, double& steps, double& columns)
+{
+    for (const Item& item : items) {
+        steps += 1.0;
+        switch (item.kind) {
+        case Kind::group: {
+            double inner_steps = 0.0, inner_columns = 0.0;
+            measure(item.items, inner_steps, inner_columns);
+            steps += item.width * inner_steps;
+            columns += item.width * inner_columns;
+            break;
+        }
+        case Kind::literal: columns += static_cast<double>(item.text.size()); break;
+        case Kind::slash: break;
+        default: columns += item.width; break;
+        }
+    }
 }
 
 std::vector<Layout::Item> Layout::parse_items(std::string_view text, std::size_t& pos)

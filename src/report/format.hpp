@@ -45,6 +45,7 @@ private:
     struct Walk;
 
     static std::vector<Item> parse_items(std::string_view text, std::size_t& pos);
+    static void measure(const std::vector<Item>& items, double& steps, double& columns);
     static bool walk(const std::vector<Item>& items, std::size_t first, Walk& state);
 
     std::vector<Item> items_;

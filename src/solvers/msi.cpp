@@ -1,5 +1,6 @@
 // MSI: incomplete L U factorisation with partial cancellation, and residual
 // correction with it.
+#include <algorithm>
 #include <cmath>
 
 #include "grid/grid.hpp"
@@ -115,6 +116,8 @@ void factorize_msi(std::span<const double> a, std::span<double> msi_lower, std::
     }
 }
 
+namespace plain {
+
 void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std::span<const double> msi_upper,
                std::int32_t ny_, std::int32_t nx_, std::int32_t volume_count, std::span<double> t_values,
                double msi_tolerance, std::int32_t max_inner_iterations, std::span<const double> b_values)
@@ -155,6 +158,162 @@ void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std
             t(k) = t(k) + d;
         }
         const double norm = residual(nx, n, c, b, t_values.data(), r);
+        if (count == max_inner_iterations) break;
+        if (!(norm > threshold)) break;
+    }
+}
+
+}  // namespace plain
+
+namespace {
+
+// Rows in flight in the substitution wavefronts.
+constexpr std::int64_t msi_rows = 4;
+
+// The residual b - a t of every volume (terms outside 1 ... n left out, the
+// present ones added in the order as, aw, ap, ae, an) into r, row by row, and
+// the Euclidean norm summed in index order.
+double fast_residual(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* const c[5], const double* b,
+                     const double* t, double* r)
+{
+    const double *as = c[0], *aw = c[1], *ap = c[2], *ae = c[3], *an = c[4];
+    r[0] = b[0] - ((ap[0] * t[0] + ae[0] * t[1]) + an[0] * t[nx]);
+    for (std::int64_t q = 1; q < nx; ++q)
+        r[q] = b[q] - (((aw[q] * t[q - 1] + ap[q] * t[q]) + ae[q] * t[q + 1]) + an[q] * t[q + nx]);
+    for (std::int64_t q = nx; q < n - nx; ++q)
+        r[q] = b[q] - ((((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]) + an[q] * t[q + nx]);
+    for (std::int64_t q = n - nx; q < n - 1; ++q)
+        r[q] = b[q] - (((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]);
+    r[n - 1] = b[n - 1] - ((as[n - 1] * t[n - 1 - nx] + aw[n - 1] * t[n - 2]) + ap[n - 1] * t[n - 1]);
+    (void)ny;
+    double sum = 0.0;
+    for (std::int64_t q = 0; q < n; ++q) sum = sum + r[q] * r[q];
+    return std::sqrt(sum);
+}
+
+// The forward substitution L f = r in the natural order's values. Rows after
+// the first are solved several at a time, each two columns behind the row
+// below. The first volume of a row depends on the last volume of the row
+// below only through lw f(k - 1); where lw is a zero and the residual is not,
+// that term cannot change the result as long as f(k - 1) is finite, so such a
+// row may start early. Whether f(k - 1) came out finite is checked once it is
+// known; if not, the rows from there are solved again in the natural order.
+void forward(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* const l[4], const double* r, double* f)
+{
+    const double *lp = l[0], *lw = l[1], *lse = l[2], *ls = l[3];
+    const auto exact = [&](std::int64_t q) {
+        f[q] = (((r[q] - lw[q] * f[q - 1]) - lse[q] * f[q - nx + 1]) - ls[q] * f[q - nx]) / lp[q];
+    };
+    f[0] = r[0] / lp[0];
+    for (std::int64_t q = 1; q < nx; ++q) {
+        double s = r[q] - lw[q] * f[q - 1];
+        if (q == nx - 1) s = s - lse[q] * f[0];
+        f[q] = s / lp[q];
+    }
+    const auto may_start_early = [&](std::int64_t j) {
+        const std::int64_t q = (j - 1) * nx;
+        return lw[q] == 0.0 && r[q] != 0.0;
+    };
+    for (std::int64_t j = 2; j <= ny;) {
+        std::int64_t rows = 1;
+        while (rows < msi_rows && j + rows <= ny && may_start_early(j + rows)) ++rows;
+        const std::int64_t last_step = (nx - 1) + 2 * (rows - 1);
+        for (std::int64_t s = 0; s <= last_step; ++s) {
+            for (std::int64_t m = std::min(rows - 1, s / 2); m >= 0; --m) {
+                const std::int64_t i = s - 2 * m + 1;
+                if (i > nx) break;
+                const std::int64_t q = (j + m - 1) * nx + i - 1;
+                if (i == 1 && m > 0) f[q] = ((r[q] - lse[q] * f[q - nx + 1]) - ls[q] * f[q - nx]) / lp[q];
+                else exact(q);
+            }
+        }
+        for (std::int64_t m = 1; m < rows; ++m) {
+            if (std::isfinite(f[(j + m - 1) * nx - 1])) continue;
+            for (std::int64_t q = (j + m - 1) * nx; q < (j + rows - 1) * nx; ++q) exact(q);
+            break;
+        }
+        j += rows;
+    }
+}
+
+// The backward substitution U delta = f, adding each delta to t at once, in
+// the natural order's values: rows from the top down, several at a time, each
+// two columns behind the row above. The last volume of a row depends on the
+// first volume of the row above only through ue delta(k + 1); it starts early
+// where ue is a zero and f is not, checked as in the forward substitution.
+void backward(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* const u[3], const double* f, double* d,
+              double* t)
+{
+    const double *ue = u[0], *unw = u[1], *un = u[2];
+    const auto exact = [&](std::int64_t q) {
+        d[q] = ((f[q] - ue[q] * d[q + 1]) - unw[q] * d[q + nx - 1]) - un[q] * d[q + nx];
+    };
+    d[n - 1] = f[n - 1];
+    for (std::int64_t q = n - 2; q >= n - nx; --q) {
+        double s = f[q] - ue[q] * d[q + 1];
+        if (q == n - nx) s = s - unw[q] * d[n - 1];
+        d[q] = s;
+    }
+    const auto may_start_early = [&](std::int64_t j) {
+        const std::int64_t q = j * nx - 1;
+        return ue[q] == 0.0 && f[q] != 0.0;
+    };
+    for (std::int64_t j = ny - 1; j >= 1;) {
+        std::int64_t rows = 1;
+        while (rows < msi_rows && j - rows >= 1 && may_start_early(j - rows)) ++rows;
+        const std::int64_t last_step = (nx - 1) + 2 * (rows - 1);
+        for (std::int64_t s = 0; s <= last_step; ++s) {
+            for (std::int64_t m = std::min(rows - 1, s / 2); m >= 0; --m) {
+                const std::int64_t i = nx - (s - 2 * m);
+                if (i < 1) break;
+                const std::int64_t q = (j - m - 1) * nx + i - 1;
+                if (i == nx && m > 0) d[q] = (f[q] - unw[q] * d[q + nx - 1]) - un[q] * d[q + nx];
+                else exact(q);
+            }
+        }
+        for (std::int64_t m = 1; m < rows; ++m) {
+            if (std::isfinite(d[(j - m + 1) * nx - nx])) continue;
+            for (std::int64_t q = (j - m) * nx - 1; q >= (j - rows + 1) * nx - nx; --q) exact(q);
+            break;
+        }
+        j -= rows;
+    }
+    for (std::int64_t q = 0; q < n; ++q) t[q] = t[q] + d[q];
+}
+
+}  // namespace
+
+void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std::span<const double> msi_upper,
+               std::int32_t ny, std::int32_t nx, std::int32_t volume_count, std::span<double> t,
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<const double> b)
+{
+#ifdef PLACATERMO_PLAIN_KERNELS
+    const bool use_plain = true;
+#else
+    const bool use_plain = nx < 4 || ny < 3;
+#endif
+    if (use_plain)
+        return plain::solve_msi(a, msi_lower, msi_upper, ny, nx, volume_count, t, msi_tolerance,
+                                max_inner_iterations, b);
+    const std::int64_t n = volume_count;
+    const auto size = static_cast<std::size_t>(volume_count);
+    std::vector<double> residual = create_array("msi_residual", size);
+    std::vector<double> forward_values = create_array("msi_forward", size);
+    std::vector<double> correction = create_array("msi_correction", size);
+    const double* c[5];
+    for (int m = 0; m < 5; ++m) c[m] = a.data() + m * n;
+    const double* l[4];
+    for (int m = 0; m < 4; ++m) l[m] = msi_lower.data() + m * n;
+    const double* u[3];
+    for (int m = 0; m < 3; ++m) u[m] = msi_upper.data() + m * n;
+
+    const double threshold = fast_residual(nx, ny, n, c, b.data(), t.data(), residual.data()) * msi_tolerance;
+    std::int32_t count = 0;
+    for (;;) {
+        ++count;
+        forward(nx, ny, n, l, residual.data(), forward_values.data());
+        backward(nx, ny, n, u, forward_values.data(), correction.data(), t.data());
+        const double norm = fast_residual(nx, ny, n, c, b.data(), t.data(), residual.data());
         if (count == max_inner_iterations) break;
         if (!(norm > threshold)) break;
     }
