@@ -83,6 +83,22 @@ TEST_P(FastKernel, PointSolversGiveThePlainBits)
     }
 }
 
+TEST_P(FastKernel, AdiGivesThePlainBits)
+{
+    const auto& c = GetParam();
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        const System s = make_system(c, seed);
+        const auto& g = s.grid;
+        const std::vector<double> start = make_field(s, c.field, seed);
+        for (const int inner : {1, 2}) {
+            auto fast = start, plain = start;
+            solve_adi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, fast);
+            plain::solve_adi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "ADI, " << inner << " inner";
+        }
+    }
+}
+
 TEST_P(FastKernel, MsiGivesThePlainBits)
 {
     const auto& c = GetParam();

@@ -1,4 +1,7 @@
 // ADI: line solves along the rows, then along the columns.
+#include <algorithm>
+#include <cmath>
+
 #include "grid/grid.hpp"
 #include "run/errors.hpp"
 #include "solvers/solvers.hpp"
@@ -76,6 +79,8 @@ void y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 
 }  // namespace
 
+namespace plain {
+
 void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
                std::span<const double> a, std::span<const double> b, std::span<double> t)
 {
@@ -86,6 +91,133 @@ void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std:
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         x_half_step(nx, ny, volume_count, c, b, t, tdma_p.data(), tdma_q.data());
         y_half_step(nx, ny, volume_count, c, b, t, tdma_p.data(), tdma_q.data());
+    }
+}
+
+}  // namespace plain
+
+namespace {
+
+// Rows whose forward recurrences run side by side.
+constexpr std::int64_t adi_rows = 8;
+
+// The x half-step with several rows at a time. Each row's recurrence depends
+// on the row before only at its first volume, through aw p(k - 1) and
+// aw q(k - 1); where aw is a zero and ap and the right-hand side are not,
+// those terms cannot change the result as long as p(k - 1) and q(k - 1) are
+// finite, so the row may start at once. That they came out finite is checked
+// when they are known; if not, the rows from there are solved again in order.
+void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
+                      double* p, double* q)
+{
+    const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
+    const auto rhs = [&](std::int64_t m) {
+        double r = b[m];
+        if (m >= nx) r = r - as[m] * t[m - nx];
+        if (m < n - nx) r = r - an[m] * t[m + nx];
+        return r;
+    };
+    const auto exact = [&](std::int64_t m) {
+        const double r = rhs(m);
+        if (m == 0) {
+            const double d = ap[0];
+            p[0] = -ae[0] / d;
+            q[0] = r / d;
+        } else {
+            const double d = ap[m] + aw[m] * p[m - 1];
+            p[m] = -ae[m] / d;
+            q[m] = (r - aw[m] * q[m - 1]) / d;
+        }
+    };
+    for (std::int64_t m = 0; m < nx; ++m) exact(m);
+    const auto may_start_early = [&](std::int64_t j) {
+        const std::int64_t m = (j - 1) * nx;
+        return aw[m] == 0.0 && ap[m] != 0.0 && rhs(m) != 0.0;
+    };
+    for (std::int64_t j = 2; j <= ny;) {
+        std::int64_t rows = 1;
+        while (rows < adi_rows && j + rows <= ny && may_start_early(j + rows)) ++rows;
+        const std::int64_t first = (j - 1) * nx;
+        for (std::int64_t i = 0; i < nx; ++i) {
+            for (std::int64_t r = 0; r < rows; ++r) {
+                const std::int64_t m = first + r * nx + i;
+                if (i == 0 && r > 0) {
+                    const double d = ap[m];
+                    p[m] = -ae[m] / d;
+                    q[m] = rhs(m) / d;
+                } else {
+                    exact(m);
+                }
+            }
+        }
+        for (std::int64_t r = 1; r < rows; ++r) {
+            const std::int64_t before = first + r * nx - 1;
+            if (std::isfinite(p[before]) && std::isfinite(q[before])) continue;
+            for (std::int64_t m = before + 1; m < first + rows * nx; ++m) exact(m);
+            break;
+        }
+        j += rows;
+    }
+    // back substitution, rows side by side
+    for (std::int64_t j0 = 1; j0 <= ny; j0 += adi_rows) {
+        const std::int64_t rows = std::min(adi_rows, ny - j0 + 1);
+        for (std::int64_t r = 0; r < rows; ++r) {
+            const std::int64_t last = (j0 + r) * nx - 1;
+            t[last] = q[last];
+        }
+        for (std::int64_t i = nx - 2; i >= 0; --i)
+            for (std::int64_t r = 0; r < rows; ++r) {
+                const std::int64_t m = (j0 + r - 1) * nx + i;
+                t[m] = p[m] * t[m + 1] + q[m];
+            }
+    }
+}
+
+// The y half-step row by row: every column is its own recurrence, so the
+// columns advance together.
+void fast_y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
+                      double* p, double* q)
+{
+    const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
+    p[0] = -an[0] / ap[0];
+    q[0] = (b[0] - ae[0] * t[1]) / ap[0];
+    for (std::int64_t m = 1; m < nx; ++m) {
+        p[m] = -an[m] / ap[m];
+        q[m] = ((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) / ap[m];
+    }
+    for (std::int64_t m = nx; m < n - 1; ++m) {
+        const double d = ap[m] + as[m] * p[m - nx];
+        p[m] = -an[m] / d;
+        q[m] = (((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) - as[m] * q[m - nx]) / d;
+    }
+    {
+        const std::int64_t m = n - 1;
+        const double d = ap[m] + as[m] * p[m - nx];
+        p[m] = -an[m] / d;
+        q[m] = ((b[m] - aw[m] * t[m - 1]) - as[m] * q[m - nx]) / d;
+    }
+    for (std::int64_t m = n - nx; m < n; ++m) t[m] = q[m];
+    for (std::int64_t m = n - nx - 1; m >= 0; --m) t[m] = p[m] * t[m + nx] + q[m];
+}
+
+}  // namespace
+
+void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
+               std::span<const double> a, std::span<const double> b, std::span<double> t)
+{
+#ifdef PLACATERMO_PLAIN_KERNELS
+    const bool use_plain = true;
+#else
+    const bool use_plain = nx < 2 || ny < 2;
+#endif
+    if (use_plain) return plain::solve_adi(nx, ny, volume_count, max_inner_iterations, a, b, t);
+    const auto n = static_cast<std::size_t>(volume_count);
+    std::vector<double> tdma_p = create_array("tdma_p", n);
+    std::vector<double> tdma_q = create_array("tdma_q", n);
+    const Table c(a, volume_count);
+    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
+        fast_x_half_step(nx, ny, volume_count, c, b.data(), t.data(), tdma_p.data(), tdma_q.data());
+        fast_y_half_step(nx, ny, volume_count, c, b.data(), t.data(), tdma_p.data(), tdma_q.data());
     }
 }
 

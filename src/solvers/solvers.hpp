@@ -78,6 +78,8 @@ void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std:
 void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std::span<const double> msi_upper,
                std::int32_t ny, std::int32_t nx, std::int32_t volume_count, std::span<double> t,
                double msi_tolerance, std::int32_t max_inner_iterations, std::span<const double> b);
+void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
+               std::span<const double> a, std::span<const double> b, std::span<double> t);
 }  // namespace plain
 
 // msi_alpha of volume k: 0.5 for a real volume, 0 for a ghost volume.
