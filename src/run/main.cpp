@@ -4,10 +4,6 @@
 #include <cstring>
 #include <exception>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include "run/errors.hpp"
 #include "run/program.hpp"
 
@@ -59,14 +55,7 @@ int main(int argc, char** argv)
         }
     }
     install_stop_signals();
-#ifdef __GLIBC__
-    // The multigrid cycle creates and releases each grid's arrays on every
-    // visit. Keeping released memory in the process lets the next visit reuse
-    // it instead of mapping fresh pages from the system every time; the peak
-    // stays that of the largest visit.
-    mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-#endif
+    placatermo::keep_released_memory();
     run.stop_requested = [] { return stop_signal != 0; };
     try {
         placatermo::run_program(run);

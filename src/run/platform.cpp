@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "report/text.hpp"
 
 #ifdef _WIN32
@@ -116,6 +120,14 @@ std::string SystemPlatform::plot_command(std::string_view script_name)
     return "wgnuplot " + quote_for_shell(script_name);
 #else
     return "gnuplot " + quote_for_shell(script_name);
+#endif
+}
+
+void keep_released_memory()
+{
+#ifdef __GLIBC__
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
 #endif
 }
 

@@ -52,6 +52,13 @@ public:
     std::string plot_command(std::string_view script_name) override;
 };
 
+// Keeps memory that the program releases for its next requests instead of
+// returning it to the system: the multigrid cycle and the solvers create and
+// release the same large arrays over and over, and fresh pages from the
+// system would have to be faulted in every time. The peak stays that of the
+// largest set of arrays alive at once.
+void keep_released_memory();
+
 // The elapsed-time clock: the first reading remembers the time and gives 0.0,
 // later readings the seconds since then.
 class ElapsedClock {

@@ -212,8 +212,8 @@ void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std:
 #endif
     if (use_plain) return plain::solve_adi(nx, ny, volume_count, max_inner_iterations, a, b, t);
     const auto n = static_cast<std::size_t>(volume_count);
-    std::vector<double> tdma_p = create_array("tdma_p", n);
-    std::vector<double> tdma_q = create_array("tdma_q", n);
+    UninitializedArray tdma_p("tdma_p", n);
+    UninitializedArray tdma_q("tdma_q", n);
     const Table c(a, volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         fast_x_half_step(nx, ny, volume_count, c, b.data(), t.data(), tdma_p.data(), tdma_q.data());

@@ -210,7 +210,7 @@ void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, s
                   std::span<const double> a, std::span<const double> b, std::span<double> t, const UniformInterior& u)
 {
     if (too_small(nx, ny)) return plain::solve_jacobi(nx, ny, volume_count, max_inner_iterations, a, b, t);
-    std::vector<double> t_old = create_array("t_old", static_cast<std::size_t>(volume_count));
+    UninitializedArray t_old("t_old", static_cast<std::size_t>(volume_count));
     const Table c(a, volume_count);
     // Alternate between t and the work array instead of copying t every time.
     double* current = t.data();
@@ -236,7 +236,7 @@ void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std:
     if (too_small(nx, ny))
         return plain::solve_sor(nx, ny, volume_count, max_inner_iterations, sor_relaxation, a, b, t);
     const auto n = static_cast<std::size_t>(volume_count);
-    std::vector<double> t_old = create_array("t_old", n);
+    UninitializedArray t_old("t_old", n);
     const Table c(a, volume_count);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {

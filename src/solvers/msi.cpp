@@ -254,6 +254,7 @@ void backward(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* co
         if (q == n - nx) s = s - unw[q] * d[n - 1];
         d[q] = s;
     }
+    for (std::int64_t q = n - nx; q < n; ++q) t[q] = t[q] + d[q];
     const auto may_start_early = [&](std::int64_t j) {
         const std::int64_t q = j * nx - 1;
         return ue[q] == 0.0 && f[q] != 0.0;
@@ -276,9 +277,10 @@ void backward(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* co
             for (std::int64_t q = (j - m) * nx - 1; q >= (j - rows + 1) * nx - nx; --q) exact(q);
             break;
         }
+        // the group's corrections are final now: add them while they are at hand
+        for (std::int64_t q = (j - rows) * nx; q < j * nx; ++q) t[q] = t[q] + d[q];
         j -= rows;
     }
-    for (std::int64_t q = 0; q < n; ++q) t[q] = t[q] + d[q];
 }
 
 }  // namespace
@@ -297,9 +299,10 @@ void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std
                                 max_inner_iterations, b);
     const std::int64_t n = volume_count;
     const auto size = static_cast<std::size_t>(volume_count);
-    std::vector<double> residual = create_array("msi_residual", size);
-    std::vector<double> forward_values = create_array("msi_forward", size);
-    std::vector<double> correction = create_array("msi_correction", size);
+    // every entry is written before it is read
+    UninitializedArray residual("msi_residual", size);
+    UninitializedArray forward_values("msi_forward", size);
+    UninitializedArray correction("msi_correction", size);
     const double* c[5];
     for (int m = 0; m < 5; ++m) c[m] = a.data() + m * n;
     const double* l[4];
