@@ -18,6 +18,23 @@ constexpr std::array<int, 6> real_5x4 = {7, 8, 9, 12, 13, 14};
 
 enum class Kind { jacobi = 1, gauss_seidel, sor, adi, msi };
 
+// The point update of unknown k, written out: neighbours present by their
+// index, the terms added south, west, east, north; `column` is the table's
+// leading dimension.
+void update_in_place(const System& s, std::vector<double>& v, std::int64_t k, std::int64_t nx, std::int64_t n,
+                     std::int64_t column)
+{
+    const auto at = [&](int c) { return s.a[static_cast<std::size_t>(c * column + k - 1)]; };
+    double sum = 0.0;
+    bool any = false;
+    const auto add = [&](double term) { sum = any ? sum + term : term; any = true; };
+    if (k - nx >= 1) add(at(0) * v[static_cast<std::size_t>(k - nx - 1)]);
+    if (k - 1 >= 1) add(at(1) * v[static_cast<std::size_t>(k - 2)]);
+    if (k + 1 <= n) add(at(3) * v[static_cast<std::size_t>(k)]);
+    if (k + nx <= n) add(at(4) * v[static_cast<std::size_t>(k + nx - 1)]);
+    v[static_cast<std::size_t>(k - 1)] = (s.b[static_cast<std::size_t>(k - 1)] - sum) / at(2);
+}
+
 struct Msi {
     std::vector<double> lower, upper;
     explicit Msi(const System& s) : lower(4 * s.n()), upper(3 * s.n())
@@ -86,17 +103,7 @@ TEST(PointSweep, VisitingOrderOnFiveByFour)
     std::vector<double> expected = t;
     const int order[] = {1, 2, 3, 4, 5, 6, 11, 7, 12, 8, 13, 9, 14, 10, 15, 16, 17, 18, 19, 20};
     const std::int64_t n = 20, nx = 5;
-    for (const int k : order) {
-        const auto at = [&](int c, std::int64_t q) { return s.a[static_cast<std::size_t>(c * n + q - 1)]; };
-        double sum = 0.0;
-        bool any = false;
-        const auto add = [&](double term) { sum = any ? sum + term : term; any = true; };
-        if (k - nx >= 1) add(at(0, k) * expected[static_cast<std::size_t>(k - nx - 1)]);
-        if (k - 1 >= 1) add(at(1, k) * expected[static_cast<std::size_t>(k - 2)]);
-        if (k + 1 <= n) add(at(3, k) * expected[static_cast<std::size_t>(k)]);
-        if (k + nx <= n) add(at(4, k) * expected[static_cast<std::size_t>(k + nx - 1)]);
-        expected[static_cast<std::size_t>(k - 1)] = (s.b[static_cast<std::size_t>(k - 1)] - sum) / at(2, k);
-    }
+    for (const int k : order) update_in_place(s, expected, k, nx, n, n);
     solve_gauss_seidel(5, 4, 20, 1, s.a, s.b, t);
     EXPECT_EQ(std::memcmp(t.data(), expected.data(), t.size() * sizeof(double)), 0);
 }
@@ -108,17 +115,7 @@ TEST(PointSweep, OnThePlateSystemEqualsTheNaturalOrder)
     solve_gauss_seidel(9, 7, 63, 3, s.a, s.b, t);
     const std::int64_t n = 63, nx = 9;
     for (int it = 0; it < 3; ++it)
-        for (std::int64_t k = 1; k <= n; ++k) {
-            const auto at = [&](int c) { return s.a[static_cast<std::size_t>(c * n + k - 1)]; };
-            double sum = 0.0;
-            bool any = false;
-            const auto add = [&](double term) { sum = any ? sum + term : term; any = true; };
-            if (k - nx >= 1) add(at(0) * natural[static_cast<std::size_t>(k - nx - 1)]);
-            if (k - 1 >= 1) add(at(1) * natural[static_cast<std::size_t>(k - 2)]);
-            if (k + 1 <= n) add(at(3) * natural[static_cast<std::size_t>(k)]);
-            if (k + nx <= n) add(at(4) * natural[static_cast<std::size_t>(k + nx - 1)]);
-            natural[static_cast<std::size_t>(k - 1)] = (s.b[static_cast<std::size_t>(k - 1)] - sum) / at(2);
-        }
+        for (std::int64_t k = 1; k <= n; ++k) update_in_place(s, natural, k, nx, n, n);
     EXPECT_EQ(std::memcmp(t.data(), natural.data(), t.size() * sizeof(double)), 0);
 }
 
@@ -152,17 +149,7 @@ TEST(PointSolvers, TwoRowsSweepRowOneThenRowTwo)
     testing::randomize(s, 11);
     std::vector<double> t(8, 0.0), expected(8, 0.0);
     const std::int64_t n = 8, nx = 4;
-    for (std::int64_t k = 1; k <= n; ++k) {
-        const auto at = [&](int c) { return s.a[static_cast<std::size_t>(c * 12 + k - 1)]; };
-        double sum = 0.0;
-        bool any = false;
-        const auto add = [&](double term) { sum = any ? sum + term : term; any = true; };
-        if (k - nx >= 1) add(at(0) * expected[static_cast<std::size_t>(k - nx - 1)]);
-        if (k - 1 >= 1) add(at(1) * expected[static_cast<std::size_t>(k - 2)]);
-        if (k + 1 <= n) add(at(3) * expected[static_cast<std::size_t>(k)]);
-        if (k + nx <= n) add(at(4) * expected[static_cast<std::size_t>(k + nx - 1)]);
-        expected[static_cast<std::size_t>(k - 1)] = (s.b[static_cast<std::size_t>(k - 1)] - sum) / at(2);
-    }
+    for (std::int64_t k = 1; k <= n; ++k) update_in_place(s, expected, k, nx, n, 12);
     // a table of 12 rows read as 8: the columns keep a leading dimension of 8
     std::vector<double> a8(40);
     for (int c = 0; c < 5; ++c)

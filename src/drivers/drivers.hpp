@@ -9,6 +9,7 @@
 
 #include "grid/grid.hpp"
 #include "run/context.hpp"
+#include "run/errors.hpp"
 
 namespace placatermo {
 
@@ -16,8 +17,9 @@ void solve_single_grid(RunContext& run);
 void solve_multigrid(RunContext& run);
 
 // The factor tables of the MSI solver; empty unless solver_kind is 5.
+// factorize_msi fills them completely.
 struct MsiTables {
-    std::vector<double> lower, upper;
+    UninitializedArray lower, upper;
     void create(const InputParameters& input, std::int32_t volume_count);
     void release();
 };

@@ -11,14 +11,14 @@ void MsiTables::create(const InputParameters& input, std::int32_t volume_count)
 {
     if (input.solver_kind != 5) return;
     const auto n = static_cast<std::size_t>(volume_count);
-    lower = create_array("msi_lower", 4 * n);
-    upper = create_array("msi_upper", 3 * n);
+    lower = UninitializedArray("msi_lower", 4 * n);
+    upper = UninitializedArray("msi_upper", 3 * n);
 }
 
 void MsiTables::release()
 {
-    std::vector<double>().swap(lower);
-    std::vector<double>().swap(upper);
+    lower = UninitializedArray();
+    upper = UninitializedArray();
 }
 
 void call_selected_solver(const InputParameters& in, const CurrentGrid& grid, std::span<const double> a,

@@ -97,48 +97,55 @@ void format_integer(char* field, int width, std::int64_t value)
     fill_right_justified(field, width, std::string_view(buf, static_cast<std::size_t>(result.ptr - buf)));
 }
 
+namespace {
+
+// Writes the field from `split`, which leaves the correctly rounded
+// significand "-d.ddd" of a finite non-zero value in buf and returns its
+// length and the decimal exponent.
+template <typename Split>
+void format_real_with(char* field, int width, int digits, double value, Split split)
+{
+    if (const auto word = non_finite_word(value); !word.empty()) {
+        fill_right_justified(field, width, word);
+        return;
+    }
+    char buf[400];
+    std::size_t len;
+    if (value == 0.0) {
+        len = zero_real(buf, digits);
+    } else {
+        int exponent = 0;
+        len = split(buf, sizeof buf, value, digits, exponent);
+        len = finish_real(buf, len, digits, exponent);
+    }
+    fill_right_justified(field, width, std::string_view(buf, len));
+}
+
+}  // namespace
+
 void format_real(char* field, int width, int digits, double value)
 {
 #ifdef PLACATERMO_PLAIN_KERNELS
     return format_real_printf(field, width, digits, value);
 #endif
-    if (const auto word = non_finite_word(value); !word.empty()) {
-        fill_right_justified(field, width, word);
-        return;
-    }
-    char buf[400];
-    std::size_t len;
-    if (value == 0.0) {
-        len = zero_real(buf, digits);
-    } else {
-        // to_chars gives the correctly rounded "-d.ddde-05"; split off the exponent.
-        const auto result =
-            std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, digits);
-        char* e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(result.ptr - buf)));
-        int exponent = 0;
-        std::from_chars(e + (e[1] == '+' ? 2 : 1), result.ptr, exponent);
-        len = finish_real(buf, static_cast<std::size_t>(e - buf), digits, exponent);
-    }
-    fill_right_justified(field, width, std::string_view(buf, len));
+    format_real_with(field, width, digits, value,
+                     [](char* buf, std::size_t size, double v, int d, int& exponent) {
+                         // to_chars gives the correctly rounded "-d.ddde-05"
+                         const auto result = std::to_chars(buf, buf + size, v, std::chars_format::scientific, d);
+                         char* e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(result.ptr - buf)));
+                         std::from_chars(e + (e[1] == '+' ? 2 : 1), result.ptr, exponent);
+                         return static_cast<std::size_t>(e - buf);
+                     });
 }
 
 void format_real_printf(char* field, int width, int digits, double value)
 {
-    if (const auto word = non_finite_word(value); !word.empty()) {
-        fill_right_justified(field, width, word);
-        return;
-    }
-    char buf[400];
-    std::size_t len;
-    if (value == 0.0) {
-        len = zero_real(buf, digits);
-    } else {
-        std::snprintf(buf, sizeof buf, "%.*E", digits, value);
+    format_real_with(field, width, digits, value, [](char* buf, std::size_t size, double v, int d, int& exponent) {
+        std::snprintf(buf, size, "%.*E", d, v);
         char* e = std::strchr(buf, 'E');
-        const int exponent = std::atoi(e + 1);
-        len = finish_real(buf, static_cast<std::size_t>(e - buf), digits, exponent);
-    }
-    fill_right_justified(field, width, std::string_view(buf, len));
+        exponent = std::atoi(e + 1);
+        return static_cast<std::size_t>(e - buf);
+    });
 }
 
 struct Layout::Walk {

@@ -32,6 +32,7 @@ std::vector<double> create_array(std::string_view name, std::size_t count, doubl
 // that are filled completely before they are read.
 class UninitializedArray {
 public:
+    UninitializedArray() = default;
     UninitializedArray(std::string_view name, std::size_t count);
     double* data() { return data_.get(); }
     const double* data() const { return data_.get(); }
@@ -43,7 +44,7 @@ public:
 
 private:
     std::unique_ptr<double[]> data_;
-    std::size_t size_;
+    std::size_t size_ = 0;
 };
 
 }  // namespace placatermo
