@@ -26,10 +26,11 @@
 namespace placatermo {
 namespace {
 
-std::string input_text(int nx, int grids, int solver)
+std::string input_text(int nx, int grids, int solver, int max_outer = 2)
 {
     const std::string values[] = {"b.res", "b.dis", "b.ite", "1.0", "1.0", std::to_string(grids),
-                                  std::to_string(nx), std::to_string(nx), "1e-12", "2", std::to_string(solver),
+                                  std::to_string(nx), std::to_string(nx), "1e-12", std::to_string(max_outer),
+                                  std::to_string(solver),
                                   "1e-30", "1", "1.5", "2", "bench"};
     std::string text;
     for (const auto& v : values) text += v + "\n";
@@ -219,9 +220,7 @@ void BM_MultigridCycle(benchmark::State& state)
     } quiet;
     const auto run_once = [&](int outer) {
         RunContext run(quiet);
-        std::string text = input_text(coarsest, 6, 2);
-        text.replace(text.find("\n2\n2\n") + 1, 1, std::to_string(outer));
-        run.input = parse_input_data(text);
+        run.input = parse_input_data(input_text(coarsest, 6, 2, outer));
         run.results = std::make_unique<OutputFile>("/dev/null");
         const auto start = std::chrono::steady_clock::now();
         solve_multigrid(run);

@@ -175,7 +175,7 @@ void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
 
 // The y half-step row by row: every column is its own recurrence, so the
 // columns advance together.
-void fast_y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
+void fast_y_half_step(std::int64_t nx, std::int64_t n, const Table& c, const double* b, double* t,
                       double* p, double* q)
 {
     const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
@@ -217,7 +217,7 @@ void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std:
     const Table c(a, volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         fast_x_half_step(nx, ny, volume_count, c, b.data(), t.data(), tdma_p.data(), tdma_q.data());
-        fast_y_half_step(nx, ny, volume_count, c, b.data(), t.data(), tdma_p.data(), tdma_q.data());
+        fast_y_half_step(nx, volume_count, c, b.data(), t.data(), tdma_p.data(), tdma_q.data());
     }
 }
 

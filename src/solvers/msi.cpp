@@ -198,7 +198,7 @@ double fast_residual(std::int64_t nx, std::int64_t ny, std::int64_t n, const dou
 // that term cannot change the result as long as f(k - 1) is finite, so such a
 // row may start early. Whether f(k - 1) came out finite is checked once it is
 // known; if not, the rows from there are solved again in the natural order.
-void forward(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* const l[4], const double* r, double* f)
+void forward(std::int64_t nx, std::int64_t ny, const double* const l[4], const double* r, double* f)
 {
     const double *lp = l[0], *lw = l[1], *lse = l[2], *ls = l[3];
     const auto exact = [&](std::int64_t q) {
@@ -314,7 +314,7 @@ void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std
     std::int32_t count = 0;
     for (;;) {
         ++count;
-        forward(nx, ny, n, l, residual.data(), forward_values.data());
+        forward(nx, ny, l, residual.data(), forward_values.data());
         backward(nx, ny, n, u, forward_values.data(), correction.data(), t.data());
         const double norm = fast_residual(nx, ny, n, c, b.data(), t.data(), residual.data());
         if (count == max_inner_iterations) break;
