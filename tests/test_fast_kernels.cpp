@@ -151,6 +151,29 @@ std::string case_name(const ::testing::TestParamInfo<KernelCase>& info)
 
 INSTANTIATE_TEST_SUITE_P(Grids, FastKernel, ::testing::ValuesIn(kernel_cases()), case_name);
 
+// Large enough for the two-thread sweep, and the same grids on one thread.
+TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
+{
+    for (const bool threads : {true, false}) {
+        set_parallel_sweeps(threads);
+        for (const auto& c : {KernelCase{1000, 77, false, Field::random}, KernelCase{1013, 70, true, Field::random},
+                              KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros}}) {
+            const System s = make_system(c, 5);
+            const auto& g = s.grid;
+            const std::vector<double> start = make_field(s, c.field, 5);
+            auto fast = start, plain = start;
+            solve_gauss_seidel(g.nx, g.ny, g.volume_count, 3, s.a, s.b, fast);
+            plain::solve_gauss_seidel(g.nx, g.ny, g.volume_count, 3, s.a, s.b, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel " << c.nx << "x" << c.ny << " threads " << threads;
+            fast = start, plain = start;
+            solve_sor(g.nx, g.ny, g.volume_count, 2, 1.7, s.a, s.b, fast);
+            plain::solve_sor(g.nx, g.ny, g.volume_count, 2, 1.7, s.a, s.b, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "SOR " << c.nx << "x" << c.ny << " threads " << threads;
+        }
+    }
+    set_parallel_sweeps(true);
+}
+
 TEST(UniformInterior, FoundOnThePlateTableOnly)
 {
     System s = plate_system(8, 7, 1, 2.0, 1.0);

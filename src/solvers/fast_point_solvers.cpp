@@ -11,6 +11,13 @@
 // the new first volume of row j + 1, so the first volume of the next row is
 // updated before the last volume of the current one.
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "grid/grid.hpp"
 #include "run/errors.hpp"
@@ -59,8 +66,9 @@ inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, 
 // plate. Each row's west value and the south value from the row below are
 // the values just computed, so they are passed on in registers instead of
 // being read back from memory.
+template <typename Sync>
 inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, std::int64_t s_end, const double* b,
-                       double* t, const UniformInterior u)
+                       double* t, const UniformInterior u, Sync& sync)
 {
     constexpr std::int64_t rows = wavefront_rows;
     std::int64_t q0[rows];
@@ -70,6 +78,7 @@ inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, s
         last[r] = t[q0[r] + s_begin - 1];
     }
     for (std::int64_t s = s_begin; s <= s_end; ++s) {
+        sync.before(s);
         // unrolled, so that `last` stays in registers
 #pragma GCC unroll 16
         for (std::int64_t r = rows - 1; r >= 0; --r) {
@@ -79,56 +88,64 @@ inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, s
             t[q] = value;
             last[r] = value;
         }
+        sync.after(s);
     }
 }
 
-// One Gauss-Seidel sweep in place, the same field as the point sweep.
-// Needs nx >= 4 and ny >= 3.
-template <bool Uniform>
-void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                     double* t_data, const UniformInterior u)
+// Nothing to wait for: one thread sweeps all groups.
+struct NoSync {
+    void before(std::int64_t) {}
+    void after(std::int64_t) {}
+};
+
+// Steps of a group of rows from row j0, with the first volume of row j0 + s
+// at the start of step s (s = rows: the first row of the next group) and the
+// last volume of a row after its real volumes. Needs nx >= 4.
+template <bool Uniform, typename Sync>
+void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table& c, From1<const double> b,
+                 double* t_data, const UniformInterior u, Sync& sync)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
     const double* bq = &b(1);
-    t(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
-    for (std::int64_t k = 2; k <= nx; ++k) t(k) = point_value<false, true, true, true>(c, b, v, k, nx);
     const auto edge = [&](std::int64_t i, std::int64_t j) {
         const std::int64_t k = volume_number(i, j, nx);
         t(k) = point_value<true, true, true, true>(c, b, v, k, nx);
     };
-    edge(1, 2);
-    for (std::int64_t j0 = 2; j0 <= ny - 1; j0 += wavefront_rows) {
-        const std::int64_t rows = std::min(wavefront_rows, ny - j0);
-        const std::int64_t last_step = (nx - 3) + (rows - 1);
-        // the first volume of row j0 + s goes before that row's real volumes
-        // (s = rows: the first row of the next group); the last volume of a
-        // row goes after its real volumes
-        const auto first_of_row = [&](std::int64_t s) {
-            if (s >= 1 && s <= rows && j0 + s <= ny - 1) edge(1, j0 + s);
-        };
-        const auto last_of_row = [&](std::int64_t s) {
-            if (s >= nx - 3 && s - (nx - 3) < rows) edge(nx, j0 + s - (nx - 3));
-        };
-        std::int64_t s = 0;
-        if (Uniform && rows == wavefront_rows && nx - 3 >= rows) {
-            for (; s < rows - 1; ++s) {
-                first_of_row(s);
-                wavefront_step<Uniform>(nx, j0, rows, s, c, bq, t_data, u);
-            }
-            first_of_row(rows - 1);
-            // steps rows - 1 ... nx - 4 have every row inside; the next
-            // group's first volume may wait until they are done
-            full_steps(nx, j0, rows - 1, nx - 4, bq, t_data, u);
-            first_of_row(rows);
-            s = nx - 3;
-        }
-        for (; s <= last_step; ++s) {
-            if (s != rows || !(Uniform && rows == wavefront_rows && nx - 3 >= rows)) first_of_row(s);
-            wavefront_step<Uniform>(nx, j0, rows, s, c, bq, t_data, u);
-            last_of_row(s);
-        }
+    const std::int64_t rows = std::min(wavefront_rows, ny - j0);
+    const std::int64_t last_step = (nx - 3) + (rows - 1);
+    const auto step = [&](std::int64_t s) {
+        sync.before(s);
+        if (s >= 1 && s <= rows && j0 + s <= ny - 1) edge(1, j0 + s);
+        wavefront_step<Uniform>(nx, j0, rows, s, c, bq, t_data, u);
+        if (s >= nx - 3 && s - (nx - 3) < rows) edge(nx, j0 + s - (nx - 3));
+        sync.after(s);
+    };
+    std::int64_t s = 0;
+    if (Uniform && rows == wavefront_rows && nx - 4 > rows) {
+        for (; s <= rows; ++s) step(s);
+        full_steps(nx, j0, rows + 1, nx - 4, bq, t_data, u, sync);
+        s = nx - 3;
     }
+    for (; s <= last_step; ++s) step(s);
+}
+
+// The rows around the groups: row 1, the first volume of row 2 (before), and
+// row ny (after).
+void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, double* t_data)
+{
+    const From1<double> t(t_data);
+    const From1<const double> v(t_data);
+    t(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
+    for (std::int64_t k = 2; k <= nx; ++k) t(k) = point_value<false, true, true, true>(c, b, v, k, nx);
+    t(nx + 1) = point_value<true, true, true, true>(c, b, v, nx + 1, nx);
+}
+
+void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+                    double* t_data)
+{
+    const From1<double> t(t_data);
+    const From1<const double> v(t_data);
     for (std::int64_t i = 1; i <= nx - 1; ++i) {
         const std::int64_t k = (ny - 1) * nx + i;
         t(k) = point_value<true, true, true, false>(c, b, v, k, nx);
@@ -136,11 +153,178 @@ void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Tab
     t(n) = point_value<true, true, false, false>(c, b, v, n, nx);
 }
 
-void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                        double* t, const UniformInterior& u)
+// One Gauss-Seidel sweep in place on one thread, the same field as the point
+// sweep. Needs nx >= 4 and ny >= 3.
+template <bool Uniform>
+void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+                     double* t, const UniformInterior u)
 {
-    if (u.uniform) wavefront_sweep<true>(nx, ny, n, c, b, t, u);
-    else wavefront_sweep<false>(nx, ny, n, c, b, t, u);
+    sweep_first_rows(nx, c, b, t);
+    NoSync none;
+    for (std::int64_t j0 = 2; j0 <= ny - 1; j0 += wavefront_rows) sweep_group<Uniform>(nx, ny, j0, c, b, t, u, none);
+    sweep_last_row(nx, ny, n, c, b, t);
+}
+
+// The same sweep on two threads: this thread takes the groups 0, 2, 4, ...
+// and a helper thread the groups 1, 3, 5, .... A group runs one wavefront
+// further behind the group below it: its step s waits until the group below
+// has finished step s + rows, after which every value it reads from that
+// group is new and every value of its own that the group below still reads is
+// old, exactly as on one thread.
+class GroupProgress {
+public:
+    explicit GroupProgress(std::size_t capacity) : done_(capacity), used_(capacity) {}
+    std::size_t capacity() const { return done_.size(); }
+    void use(std::size_t groups) { used_ = groups; }
+    std::atomic<std::int64_t>& operator[](std::size_t g) { return done_[g].steps; }
+    void reset()
+    {
+        for (std::size_t g = 0; g < used_; ++g) done_[g].steps.store(0, std::memory_order_relaxed);
+    }
+    std::size_t size() const { return used_; }
+
+private:
+    // one cache line each, so that the two threads do not share one
+    struct alignas(64) Counter {
+        std::atomic<std::int64_t> steps{0};
+    };
+    std::vector<Counter> done_;
+    std::size_t used_;
+};
+
+struct GroupSync {
+    std::atomic<std::int64_t>* below;  // steps finished by the group below (nullptr for the first)
+    std::atomic<std::int64_t>* mine;
+    std::int64_t below_total;          // all steps of the group below
+    void before(std::int64_t s)
+    {
+        if (below == nullptr) return;
+        const std::int64_t needed = std::min(s + wavefront_rows + 1, below_total);
+        for (int spins = 0; below->load(std::memory_order_acquire) < needed; ++spins)
+            if (spins > 64) std::this_thread::yield();
+    }
+    // published every few steps and at the end, so that the counter's cache
+    // line does not travel between the cores at every step
+    std::int64_t mine_total;
+    void after(std::int64_t s)
+    {
+        if ((s + 1) % publish_every == 0 || s + 1 == mine_total) mine->store(s + 1, std::memory_order_release);
+    }
+    static constexpr std::int64_t publish_every = 128;
+};
+
+// One helper thread that lives as long as the program and runs one job at a
+// time for the sweeps.
+class SweepHelper {
+public:
+    static SweepHelper& instance()
+    {
+        static SweepHelper helper;
+        return helper;
+    }
+    void start(std::function<void()> job)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            job_ = std::move(job);
+            busy_ = true;
+        }
+        wake_.notify_one();
+    }
+    void wait()
+    {
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [&] { return !busy_; });
+    }
+    ~SweepHelper()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+private:
+    SweepHelper() : thread_([this] { loop(); }) {}
+    void loop()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return busy_ || stop_; });
+            if (stop_) return;
+            lock.unlock();
+            job_();
+            lock.lock();
+            busy_ = false;
+            idle_.notify_one();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_, idle_;
+    std::function<void()> job_;
+    bool busy_ = false, stop_ = false;
+    std::thread thread_;
+};
+
+template <bool Uniform>
+void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c,
+                              From1<const double> b, double* t, const UniformInterior u, GroupProgress& progress)
+{
+    sweep_first_rows(nx, c, b, t);
+    progress.reset();
+    const auto groups = static_cast<std::int64_t>(progress.size());
+    const auto total = [&](std::int64_t g) {
+        const std::int64_t rows = std::min(wavefront_rows, ny - (2 + g * wavefront_rows));
+        return (nx - 3) + (rows - 1) + 1;
+    };
+    const auto run_groups = [&, groups](std::int64_t parity) {
+        for (std::int64_t g = parity; g < groups; g += 2) {
+            GroupSync sync{g > 0 ? &progress[static_cast<std::size_t>(g - 1)] : nullptr,
+                           &progress[static_cast<std::size_t>(g)], g > 0 ? total(g - 1) : 0, total(g)};
+            sweep_group<Uniform>(nx, ny, 2 + g * wavefront_rows, c, b, t, u, sync);
+        }
+    };
+    SweepHelper& helper = SweepHelper::instance();
+    helper.start([&] { run_groups(1); });
+    run_groups(0);
+    helper.wait();
+    sweep_last_row(nx, ny, n, c, b, t);
+}
+
+bool parallel_sweeps_enabled = true;
+
+// Two threads pay off once a group's step is long enough to hide the waiting.
+bool use_two_threads(std::int64_t nx, std::int64_t ny)
+{
+    static const bool two_cores = std::thread::hardware_concurrency() >= 2;
+    return parallel_sweeps_enabled && two_cores && nx >= 1000 && ny - 2 >= 4 * wavefront_rows;
+}
+
+void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+                        double* t, const UniformInterior& u, GroupProgress* progress)
+{
+    if (progress != nullptr) {
+        if (u.uniform) parallel_wavefront_sweep<true>(nx, ny, n, c, b, t, u, *progress);
+        else parallel_wavefront_sweep<false>(nx, ny, n, c, b, t, u, *progress);
+    } else {
+        if (u.uniform) wavefront_sweep<true>(nx, ny, n, c, b, t, u);
+        else wavefront_sweep<false>(nx, ny, n, c, b, t, u);
+    }
+}
+
+// Progress counters for the two-thread sweep of this grid, or none. They are
+// kept from call to call (small blocks allocated between the large arrays of
+// every call would scatter the heap).
+GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
+{
+    if (!use_two_threads(nx, ny)) return nullptr;
+    static std::unique_ptr<GroupProgress> kept;
+    const auto groups = static_cast<std::size_t>((ny - 2 + wavefront_rows - 1) / wavefront_rows);
+    if (!kept || kept->capacity() < groups) kept = std::make_unique<GroupProgress>(std::max<std::size_t>(groups, 1024));
+    kept->use(groups);
+    return kept.get();
 }
 
 // One Jacobi sweep from src into dst, row by row (the order does not matter
@@ -183,6 +367,8 @@ bool too_small(std::int32_t nx, std::int32_t ny)
 
 }  // namespace
 
+void set_parallel_sweeps(bool enabled) { parallel_sweeps_enabled = enabled; }
+
 void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
                         std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
                         std::span<double> t)
@@ -196,8 +382,9 @@ void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_co
 {
     if (too_small(nx, ny)) return plain::solve_gauss_seidel(nx, ny, volume_count, max_inner_iterations, a, b, t);
     const Table c(a, volume_count);
+    const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
-        gauss_seidel_sweep(nx, ny, volume_count, c, b, t.data(), u);
+        gauss_seidel_sweep(nx, ny, volume_count, c, b, t.data(), u, progress);
 }
 
 void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
@@ -239,8 +426,9 @@ void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std:
     UninitializedArray t_old("t_old", n);
     const Table c(a, volume_count);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
+    const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        gauss_seidel_sweep(nx, ny, volume_count, c, b, t.data(), u);
+        gauss_seidel_sweep(nx, ny, volume_count, c, b, t.data(), u, progress);
         // Relaxation of the whole field; it also leaves the next iteration's
         // copy of the field in t_old.
         double* tq = t.data();

@@ -48,6 +48,10 @@ void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std:
                double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t,
                const UniformInterior& uniform);
 
+// Gauss-Seidel and SOR sweep large grids on two threads when the machine has
+// two cores (same bits as on one); false keeps them on one thread.
+void set_parallel_sweeps(bool enabled);
+
 // Alternating-direction line iteration: an x half-step along the rows, then a
 // y half-step along the columns, each line solved by the Thomas algorithm.
 void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
