@@ -206,8 +206,8 @@ void BM_MultigridCycle(benchmark::State& state)
 {
     const int finest = static_cast<int>(state.range(0));
     const int coarsest = (finest - 2) / 32 + 2;
-    char folder[] = "/tmp/placatermo-bench-XXXXXX";
-    const std::string dir = mkdtemp(folder);
+    std::string folder = (std::filesystem::temp_directory_path() / "placatermo-bench-XXXXXX").string();
+    const std::string dir = mkdtemp(folder.data());
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir);
     struct Quiet : Platform {
