@@ -182,6 +182,16 @@ void compute_residual_norm(std::int32_t nx_, std::int32_t ny_, std::int32_t volu
         const std::int64_t width = std::min(strip, nx - i0);
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             const std::int64_t k0 = volume_number(i0, j, nx) - 1;
+            // the rows come one page apart: fetch a few rows ahead
+#if defined(__GNUC__)
+            if (j + 6 <= ny - 1) {
+                const std::int64_t ahead = k0 + 6 * nx;
+                __builtin_prefetch(t.data() + ahead + nx);
+                __builtin_prefetch(t.data() + ahead + nx + 8);
+                __builtin_prefetch(b.data() + ahead);
+                __builtin_prefetch(b.data() + ahead + 8);
+            }
+#endif
             double* out = buffer.data() + (j - 2) * strip;
             if (u.uniform)
                 row_residuals<true>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out, 1);
