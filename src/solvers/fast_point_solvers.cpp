@@ -130,27 +130,31 @@ void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table&
     for (; s <= last_step; ++s) step(s);
 }
 
-// The rows around the groups: row 1, the first volume of row 2 (before), and
-// row ny (after).
-void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, double* t_data)
+// Row 1 and row ny, each new value from v into dst (the same array for
+// Gauss-Seidel, the other one for Jacobi).
+void sweep_first_row(std::int64_t nx, const Table& c, From1<const double> b, From1<const double> v,
+                     From1<double> dst)
 {
-    const From1<double> t(t_data);
-    const From1<const double> v(t_data);
-    t(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
-    for (std::int64_t k = 2; k <= nx; ++k) t(k) = point_value<false, true, true, true>(c, b, v, k, nx);
-    t(nx + 1) = point_value<true, true, true, true>(c, b, v, nx + 1, nx);
+    dst(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
+    for (std::int64_t k = 2; k <= nx; ++k) dst(k) = point_value<false, true, true, true>(c, b, v, k, nx);
 }
 
 void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                    double* t_data)
+                    From1<const double> v, From1<double> dst)
 {
-    const From1<double> t(t_data);
-    const From1<const double> v(t_data);
     for (std::int64_t i = 1; i <= nx - 1; ++i) {
         const std::int64_t k = (ny - 1) * nx + i;
-        t(k) = point_value<true, true, true, false>(c, b, v, k, nx);
+        dst(k) = point_value<true, true, true, false>(c, b, v, k, nx);
     }
-    t(n) = point_value<true, true, false, false>(c, b, v, n, nx);
+    dst(n) = point_value<true, true, false, false>(c, b, v, n, nx);
+}
+
+// The rows before the groups of a Gauss-Seidel sweep: row 1 and the first
+// volume of row 2.
+void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, double* t)
+{
+    sweep_first_row(nx, c, b, t, t);
+    t[nx] = point_value<true, true, true, true>(c, b, t, nx + 1, nx);
 }
 
 // One Gauss-Seidel sweep in place on one thread, the same field as the point
@@ -162,7 +166,7 @@ void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Tab
     sweep_first_rows(nx, c, b, t);
     NoSync none;
     for (std::int64_t j0 = 2; j0 <= ny - 1; j0 += wavefront_rows) sweep_group<Uniform>(nx, ny, j0, c, b, t, u, none);
-    sweep_last_row(nx, ny, n, c, b, t);
+    sweep_last_row(nx, ny, n, c, b, t, t);
 }
 
 // The same sweep on two threads: this thread takes the groups 0, 2, 4, ...
@@ -290,7 +294,7 @@ void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, 
     helper.start([&] { run_groups(1); });
     run_groups(0);
     helper.wait();
-    sweep_last_row(nx, ny, n, c, b, t);
+    sweep_last_row(nx, ny, n, c, b, t, t);
 }
 
 bool parallel_sweeps_enabled = true;
@@ -336,8 +340,7 @@ void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table&
     const From1<double> dst(dst_data);
     const From1<const double> v(src);
     const double* bq = &b(1);
-    dst(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
-    for (std::int64_t k = 2; k <= nx; ++k) dst(k) = point_value<false, true, true, true>(c, b, v, k, nx);
+    sweep_first_row(nx, c, b, v, dst);
     for (std::int64_t j = 2; j <= ny - 1; ++j) {
         const std::int64_t first = volume_number(1, j, nx);
         dst(first) = point_value<true, true, true, true>(c, b, v, first, nx);
@@ -345,11 +348,7 @@ void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table&
         const std::int64_t last = first + nx - 1;
         dst(last) = point_value<true, true, true, true>(c, b, v, last, nx);
     }
-    for (std::int64_t i = 1; i <= nx - 1; ++i) {
-        const std::int64_t k = (ny - 1) * nx + i;
-        dst(k) = point_value<true, true, true, false>(c, b, v, k, nx);
-    }
-    dst(n) = point_value<true, true, false, false>(c, b, v, n, nx);
+    sweep_last_row(nx, ny, n, c, b, v, dst);
 }
 
 // Grids too small for the wavefront, and builds made to measure the plain

@@ -173,7 +173,7 @@ constexpr std::int64_t msi_rows = 4;
 // The residual b - a t of every volume (terms outside 1 ... n left out, the
 // present ones added in the order as, aw, ap, ae, an) into r, row by row, and
 // the Euclidean norm summed in index order.
-double fast_residual(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* const c[5], const double* b,
+double fast_residual(std::int64_t nx, std::int64_t n, const double* const c[5], const double* b,
                      const double* t, double* r)
 {
     const double *as = c[0], *aw = c[1], *ap = c[2], *ae = c[3], *an = c[4];
@@ -185,7 +185,6 @@ double fast_residual(std::int64_t nx, std::int64_t ny, std::int64_t n, const dou
     for (std::int64_t q = n - nx; q < n - 1; ++q)
         r[q] = b[q] - (((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]);
     r[n - 1] = b[n - 1] - ((as[n - 1] * t[n - 1 - nx] + aw[n - 1] * t[n - 2]) + ap[n - 1] * t[n - 1]);
-    (void)ny;
     double sum = 0.0;
     for (std::int64_t q = 0; q < n; ++q) sum = sum + r[q] * r[q];
     return std::sqrt(sum);
@@ -310,13 +309,13 @@ void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std
     const double* u[3];
     for (int m = 0; m < 3; ++m) u[m] = msi_upper.data() + m * n;
 
-    const double threshold = fast_residual(nx, ny, n, c, b.data(), t.data(), residual.data()) * msi_tolerance;
+    const double threshold = fast_residual(nx, n, c, b.data(), t.data(), residual.data()) * msi_tolerance;
     std::int32_t count = 0;
     for (;;) {
         ++count;
         forward(nx, ny, l, residual.data(), forward_values.data());
         backward(nx, ny, n, u, forward_values.data(), correction.data(), t.data());
-        const double norm = fast_residual(nx, ny, n, c, b.data(), t.data(), residual.data());
+        const double norm = fast_residual(nx, n, c, b.data(), t.data(), residual.data());
         if (count == max_inner_iterations) break;
         if (!(norm > threshold)) break;
     }
