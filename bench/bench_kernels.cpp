@@ -17,7 +17,6 @@
 #include "report/output_file.hpp"
 #include "results/results.hpp"
 #include "run/input.hpp"
-#include "run/context.hpp"
 #include "run/platform.hpp"
 #include "solvers/solvers.hpp"
 
@@ -37,20 +36,17 @@ std::string input_text(int nx, int grids, int solver, int max_outer = 2)
     return text;
 }
 
-struct Plate {
+// The plate's system on one grid with a random field.
+struct PlateGrid {
     InputParameters input;
     CurrentGrid grid;
-    std::vector<double> a, b, t, lower, upper;
-    UniformInterior uniform;
-    explicit Plate(int nx)
+    LinearSystem system;
+    std::vector<double> t, lower, upper;
+    explicit PlateGrid(int nx) : input(parse_input_data(input_text(nx, 1, 2))), system(nx, nx)
     {
-        input = parse_input_data(input_text(nx, 1, 2));
-        enter_grid(grid, input, 1, true);
+        enter_grid(grid, input.plate(), input.grids, 1);
         const auto n = static_cast<std::size_t>(grid.volume_count);
-        a.resize(5 * n);
-        b.resize(n);
-        build_coefficients(grid, input, a, b);
-        uniform = find_uniform_interior(grid.nx, grid.ny, a);
+        system.build(grid, input.plate());
         t.resize(n);
         std::mt19937 random(1);
         std::uniform_real_distribution<double> value(0.0, 1.0);
@@ -59,12 +55,12 @@ struct Plate {
     std::size_t n() const { return t.size(); }
 };
 
-Plate& plate(int nx)
+PlateGrid& plate(int nx)
 {
-    static std::vector<std::unique_ptr<Plate>> plates;
+    static std::vector<std::unique_ptr<PlateGrid>> plates;
     for (auto& p : plates)
         if (p->grid.nx == nx) return *p;
-    plates.push_back(std::make_unique<Plate>(nx));
+    plates.push_back(std::make_unique<PlateGrid>(nx));
     return *plates.back();
 }
 
@@ -95,11 +91,10 @@ void BM_Triad(benchmark::State& state)
 template <bool Fast>
 void BM_GaussSeidel(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
-    const auto& g = p.grid;
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        if (Fast) solve_gauss_seidel(g.nx, g.ny, g.volume_count, 1, p.a, p.b, p.t, p.uniform);
-        else plain::solve_gauss_seidel(g.nx, g.ny, g.volume_count, 1, p.a, p.b, p.t);
+        if (Fast) solve_gauss_seidel(p.system, 1, p.t);
+        else plain::solve_gauss_seidel(p.system, 1, p.t);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), Fast ? 24.0 : 64.0);
@@ -108,12 +103,11 @@ void BM_GaussSeidel(benchmark::State& state)
 template <bool Fast>
 void BM_Jacobi(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
-    const auto& g = p.grid;
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     // Five inner iterations a call, as the default input has, reported per iteration.
     for (auto _ : state) {
-        if (Fast) solve_jacobi(g.nx, g.ny, g.volume_count, 5, p.a, p.b, p.t, p.uniform);
-        else plain::solve_jacobi(g.nx, g.ny, g.volume_count, 5, p.a, p.b, p.t);
+        if (Fast) solve_jacobi(p.system, 5, p.t);
+        else plain::solve_jacobi(p.system, 5, p.t);
         benchmark::ClobberMemory();
     }
     per_unknown(state, 5 * p.n(), Fast ? 24.0 : 80.0);
@@ -122,11 +116,10 @@ void BM_Jacobi(benchmark::State& state)
 template <bool Fast>
 void BM_Sor(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
-    const auto& g = p.grid;
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        if (Fast) solve_sor(g.nx, g.ny, g.volume_count, 5, 1.5, p.a, p.b, p.t, p.uniform);
-        else plain::solve_sor(g.nx, g.ny, g.volume_count, 5, 1.5, p.a, p.b, p.t);
+        if (Fast) solve_sor(p.system, 5, 1.5, p.t);
+        else plain::solve_sor(p.system, 5, 1.5, p.t);
         benchmark::ClobberMemory();
     }
     per_unknown(state, 5 * p.n(), Fast ? 56.0 : 104.0);
@@ -135,11 +128,10 @@ void BM_Sor(benchmark::State& state)
 template <bool Fast>
 void BM_Adi(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
-    const auto& g = p.grid;
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        if (Fast) solve_adi(g.nx, g.ny, g.volume_count, 1, p.a, p.b, p.t);
-        else plain::solve_adi(g.nx, g.ny, g.volume_count, 1, p.a, p.b, p.t);
+        if (Fast) solve_adi(p.system, 1, p.t);
+        else plain::solve_adi(p.system, 1, p.t);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), 208.0);
@@ -148,14 +140,13 @@ void BM_Adi(benchmark::State& state)
 template <bool Fast>
 void BM_MsiCorrection(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
-    const auto& g = p.grid;
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     p.lower.resize(4 * p.n());
     p.upper.resize(3 * p.n());
-    factorize_msi(p.a, p.lower, p.upper, g.volume_count, g.nx, g.ny);
+    factorize_msi(p.system, p.lower, p.upper);
     for (auto _ : state) {
-        if (Fast) solve_msi(p.a, p.lower, p.upper, g.ny, g.nx, g.volume_count, p.t, 1e-30, 1, p.b);
-        else plain::solve_msi(p.a, p.lower, p.upper, g.ny, g.nx, g.volume_count, p.t, 1e-30, 1, p.b);
+        if (Fast) solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t);
+        else plain::solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t);
         benchmark::ClobberMemory();
     }
     // two residual passes (the one at entry and the one after the correction)
@@ -164,12 +155,11 @@ void BM_MsiCorrection(benchmark::State& state)
 
 void BM_FactorizeMsi(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
-    const auto& g = p.grid;
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     p.lower.resize(4 * p.n());
     p.upper.resize(3 * p.n());
     for (auto _ : state) {
-        factorize_msi(p.a, p.lower, p.upper, g.volume_count, g.nx, g.ny);
+        factorize_msi(p.system, p.lower, p.upper);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), 96.0);
@@ -178,12 +168,11 @@ void BM_FactorizeMsi(benchmark::State& state)
 template <bool Fast>
 void BM_ResidualNorm(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
-    const auto& g = p.grid;
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     double norm = 0.0;
     for (auto _ : state) {
-        if (Fast) compute_residual_norm(g.nx, g.ny, g.volume_count, p.a, p.b, p.t, norm, p.uniform);
-        else plain::compute_residual_norm(g.nx, g.ny, g.volume_count, p.a, p.b, p.t, norm);
+        if (Fast) compute_residual_norm(p.system, p.t, norm);
+        else plain::compute_residual_norm(p.system, p.t, norm);
         benchmark::DoNotOptimize(norm);
     }
     per_unknown(state, p.n(), Fast ? 16.0 : 56.0);
@@ -191,9 +180,9 @@ void BM_ResidualNorm(benchmark::State& state)
 
 void BM_BuildCoefficients(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        build_coefficients(p.grid, p.input, p.a, p.b);
+        build_coefficients(p.grid, p.input.plate(), p.system.a, p.system.b);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), 48.0);
@@ -210,20 +199,13 @@ void BM_MultigridCycle(benchmark::State& state)
     const std::string dir = mkdtemp(folder.data());
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir);
-    struct Quiet : Platform {
-        int run_command(const std::string&) override { return 0; }
-        LocalTime local_time() override { return {}; }
-        double clock_seconds() override { return 0.0; }
-        void set_window_title(std::string_view) override {}
-        std::string editor_command(std::string_view) override { return {}; }
-        std::string plot_command(std::string_view) override { return {}; }
-    } quiet;
     const auto run_once = [&](int outer) {
-        RunContext run(quiet);
-        run.input = parse_input_data(input_text(coarsest, 6, 2, outer));
-        run.results = std::make_unique<OutputFile>("/dev/null");
+        const InputParameters input = parse_input_data(input_text(coarsest, 6, 2, outer));
+        OutputFile results("/dev/null");
+        SolutionReport report{results, [] { return 0.0; }};
+        Solution solution;
         const auto start = std::chrono::steady_clock::now();
-        solve_multigrid(run);
+        solve_multigrid(input.solution_problem(), report, solution);
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
     for (auto _ : state) {
@@ -255,7 +237,7 @@ void BM_RealField(benchmark::State& state)
 // The field listing of a grid, written to /dev/null, in values per second.
 void BM_FieldListing(benchmark::State& state)
 {
-    Plate& p = plate(static_cast<int>(state.range(0)));
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         OutputFile file("/dev/null");
         write_temperature_field(file, p.t, p.grid.ny, p.grid.nx, p.grid.volume_count);

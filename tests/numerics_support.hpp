@@ -8,16 +8,28 @@
 #include <vector>
 
 #include "grid/grid.hpp"
+#include "grid/linear_system.hpp"
 #include "run/input.hpp"
 #include "test_support.hpp"
 
 namespace placatermo::testing {
 
+// A table and right-hand side that tests may change entry by entry; linear()
+// hands them to the kernels as a grid's system.
 struct System {
     InputParameters input;
     CurrentGrid grid;
     std::vector<double> a, b;
     std::size_t n() const { return static_cast<std::size_t>(grid.volume_count); }
+
+    LinearSystem linear() const
+    {
+        LinearSystem system(grid.nx, grid.ny);
+        std::copy(a.begin(), a.end(), system.a.begin());
+        std::copy(b.begin(), b.end(), system.b.begin());
+        system.find_uniform();
+        return system;
+    }
 };
 
 inline System plate_system(int nx, int ny, int bc_kind = 1, double lx = 1.0, double ly = 1.0)
@@ -33,10 +45,10 @@ inline System plate_system(int nx, int ny, int bc_kind = 1, double lx = 1.0, dou
     r.ly = text;
     System s;
     s.input = r.parse();
-    enter_grid(s.grid, s.input, 1, true);
+    enter_grid(s.grid, s.input.plate(), s.input.grids, 1);
     s.a.assign(5 * s.n(), 0.0);
     s.b.assign(s.n(), 0.0);
-    build_coefficients(s.grid, s.input, s.a, s.b);
+    build_coefficients(s.grid, s.input.plate(), s.a, s.b);
     return s;
 }
 

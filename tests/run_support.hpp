@@ -26,8 +26,8 @@ struct DriverRun {
     void solve()
     {
         run.results = std::make_unique<OutputFile>("driver.res");
-        if (run.input.grid_count == 1) solve_single_grid(run);
-        else solve_multigrid(run);
+        solve_plate(run);
+        write_results(run);
         run.results->close();
         results = read_file("driver.res");
     }

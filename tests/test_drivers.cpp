@@ -86,10 +86,10 @@ TEST(Multigrid, CenterIndexAndGridValuesAreThoseOfTheFinestGrid)
     r.max_outer_iterations = "3";
     DriverRun d(r);
     d.solve();
-    EXPECT_EQ(d.run.grid.nx, 12);
-    EXPECT_EQ(d.run.grid.center_index, 79);
-    EXPECT_EQ(d.run.grid.dx, 1.0 / 10.0);
-    EXPECT_EQ(d.run.t.size(), 144u);
+    EXPECT_EQ(d.run.solution.grid.nx, 12);
+    EXPECT_EQ(d.run.solution.grid.center_index, 79);
+    EXPECT_EQ(d.run.solution.grid.dx, 1.0 / 10.0);
+    EXPECT_EQ(d.run.solution.t.size(), 144u);
 }
 
 TEST(Multigrid, HierarchyOffsetsAndTransfers)
@@ -99,8 +99,8 @@ TEST(Multigrid, HierarchyOffsetsAndTransfers)
     r.nx = "4";
     r.ny = "4";
     const InputParameters in = r.parse();
-    EXPECT_EQ(in.grid_volume_count, (std::vector<std::int32_t>{16, 36, 100}));
-    EXPECT_EQ(in.total_volume_count, 152);
+    EXPECT_EQ(in.grids.volume_count, (std::vector<std::int32_t>{16, 36, 100}));
+    EXPECT_EQ(in.grids.total_volume_count, 152);
 
     // grid 2 (6 x 6) to grid 1 (4 x 4): the residual of fine volume P is P
     std::vector<double> fine(36), b(16, 7.0), coarse(16, -1.0);
@@ -159,13 +159,13 @@ TEST_P(ConvergedRun, MatchesTheDirectSolution)
     d.solve();
     EXPECT_LE(last_ratio(d.history()), 1e-12);
     const int finest = d.run.input.grid_count;
-    const auto s = testing::plate_system(d.run.input.nx_of(finest), d.run.input.ny_of(finest), 2);
+    const auto s = testing::plate_system(d.run.input.grids.nx_of(finest), d.run.input.grids.ny_of(finest), 2);
     const auto exact = testing::direct_solve(s);
     const std::int64_t nx = s.grid.nx;
     for (std::int64_t i = 2; i < nx; ++i)
         for (std::int64_t j = 2; j < s.grid.ny; ++j) {
             const auto k = static_cast<std::size_t>(volume_number(i, j, nx) - 1);
-            EXPECT_NEAR(d.run.t[k], exact[k], 1e-10) << i << ", " << j;
+            EXPECT_NEAR(d.run.solution.t[k], exact[k], 1e-10) << i << ", " << j;
         }
 }
 

@@ -64,20 +64,19 @@ TEST_P(FastKernel, PointSolversGiveThePlainBits)
     const auto& c = GetParam();
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const System s = make_system(c, seed);
-        const auto& g = s.grid;
         const std::vector<double> start = make_field(s, c.field, seed);
         for (const int inner : {1, 2, 5}) {
             auto fast = start, plain = start;
-            solve_gauss_seidel(g.nx, g.ny, g.volume_count, inner, s.a, s.b, fast);
-            plain::solve_gauss_seidel(g.nx, g.ny, g.volume_count, inner, s.a, s.b, plain);
+            solve_gauss_seidel(s.linear(), inner, fast);
+            plain::solve_gauss_seidel(s.linear(), inner, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel, " << inner << " inner";
             fast = start, plain = start;
-            solve_jacobi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, fast);
-            plain::solve_jacobi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, plain);
+            solve_jacobi(s.linear(), inner, fast);
+            plain::solve_jacobi(s.linear(), inner, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "Jacobi, " << inner << " inner";
             fast = start, plain = start;
-            solve_sor(g.nx, g.ny, g.volume_count, inner, 1.37, s.a, s.b, fast);
-            plain::solve_sor(g.nx, g.ny, g.volume_count, inner, 1.37, s.a, s.b, plain);
+            solve_sor(s.linear(), inner, 1.37, fast);
+            plain::solve_sor(s.linear(), inner, 1.37, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "SOR, " << inner << " inner";
         }
     }
@@ -88,12 +87,11 @@ TEST_P(FastKernel, AdiGivesThePlainBits)
     const auto& c = GetParam();
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const System s = make_system(c, seed);
-        const auto& g = s.grid;
         const std::vector<double> start = make_field(s, c.field, seed);
         for (const int inner : {1, 2}) {
             auto fast = start, plain = start;
-            solve_adi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, fast);
-            plain::solve_adi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, plain);
+            solve_adi(s.linear(), inner, fast);
+            plain::solve_adi(s.linear(), inner, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "ADI, " << inner << " inner";
         }
     }
@@ -104,14 +102,13 @@ TEST_P(FastKernel, MsiGivesThePlainBits)
     const auto& c = GetParam();
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const System s = make_system(c, seed);
-        const auto& g = s.grid;
         std::vector<double> lower(4 * s.n()), upper(3 * s.n());
-        factorize_msi(s.a, lower, upper, g.volume_count, g.nx, g.ny);
+        factorize_msi(s.linear(), lower, upper);
         const std::vector<double> start = make_field(s, c.field, seed);
         for (const int inner : {1, 3}) {
             auto fast = start, plain = start;
-            solve_msi(s.a, lower, upper, g.ny, g.nx, g.volume_count, fast, 1e-3, inner, s.b);
-            plain::solve_msi(s.a, lower, upper, g.ny, g.nx, g.volume_count, plain, 1e-3, inner, s.b);
+            solve_msi(s.linear(), lower, upper, 1e-3, inner, fast);
+            plain::solve_msi(s.linear(), lower, upper, 1e-3, inner, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "MSI, " << inner << " corrections";
         }
     }
@@ -122,11 +119,10 @@ TEST_P(FastKernel, ResidualNormGivesThePlainBits)
     const auto& c = GetParam();
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const System s = make_system(c, seed);
-        const auto& g = s.grid;
         const std::vector<double> t = make_field(s, c.field, seed);
         double fast = 1.0, plain = 2.0;
-        compute_residual_norm(g.nx, g.ny, g.volume_count, s.a, s.b, t, fast);
-        plain::compute_residual_norm(g.nx, g.ny, g.volume_count, s.a, s.b, t, plain);
+        compute_residual_norm(s.linear(), t, fast);
+        plain::compute_residual_norm(s.linear(), t, plain);
         EXPECT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(plain));
     }
 }
@@ -159,15 +155,14 @@ TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
         for (const auto& c : {KernelCase{1000, 77, false, Field::random}, KernelCase{1013, 70, true, Field::random},
                               KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros}}) {
             const System s = make_system(c, 5);
-            const auto& g = s.grid;
             const std::vector<double> start = make_field(s, c.field, 5);
             auto fast = start, plain = start;
-            solve_gauss_seidel(g.nx, g.ny, g.volume_count, 3, s.a, s.b, fast);
-            plain::solve_gauss_seidel(g.nx, g.ny, g.volume_count, 3, s.a, s.b, plain);
+            solve_gauss_seidel(s.linear(), 3, fast);
+            plain::solve_gauss_seidel(s.linear(), 3, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel " << c.nx << "x" << c.ny << " threads " << threads;
             fast = start, plain = start;
-            solve_sor(g.nx, g.ny, g.volume_count, 2, 1.7, s.a, s.b, fast);
-            plain::solve_sor(g.nx, g.ny, g.volume_count, 2, 1.7, s.a, s.b, plain);
+            solve_sor(s.linear(), 2, 1.7, fast);
+            plain::solve_sor(s.linear(), 2, 1.7, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "SOR " << c.nx << "x" << c.ny << " threads " << threads;
         }
     }

@@ -2,7 +2,7 @@
 // bad input.
 #include <gtest/gtest.h>
 
-#include "run/errors.hpp"
+#include "report/errors.hpp"
 #include "run/input.hpp"
 #include "test_support.hpp"
 
@@ -30,10 +30,10 @@ TEST(Input, ReadsTheExampleFile)
     EXPECT_EQ(in.lx, 1.0);
     EXPECT_EQ(in.ly, 1.0);
     EXPECT_EQ(in.grid_count, 3);
-    EXPECT_EQ(in.grid_nx, (std::vector<std::int32_t>{6, 10, 18}));
-    EXPECT_EQ(in.grid_ny, (std::vector<std::int32_t>{6, 10, 18}));
-    EXPECT_EQ(in.grid_volume_count, (std::vector<std::int32_t>{36, 100, 324}));
-    EXPECT_EQ(in.total_volume_count, 460);
+    EXPECT_EQ(in.grids.nx, (std::vector<std::int32_t>{6, 10, 18}));
+    EXPECT_EQ(in.grids.ny, (std::vector<std::int32_t>{6, 10, 18}));
+    EXPECT_EQ(in.grids.volume_count, (std::vector<std::int32_t>{36, 100, 324}));
+    EXPECT_EQ(in.grids.total_volume_count, 460);
     EXPECT_EQ(in.tolerance, 1.0e-6);
     EXPECT_EQ(in.max_outer_iterations, 1000);
     EXPECT_EQ(in.solver_kind, 2);
@@ -58,10 +58,10 @@ TEST(Input, TwoGridsDeriveSizes)
     r.nx = "6";
     r.ny = "4";
     const InputParameters in = r.parse();
-    EXPECT_EQ(in.grid_nx, (std::vector<std::int32_t>{6, 10}));
-    EXPECT_EQ(in.grid_ny, (std::vector<std::int32_t>{4, 6}));
-    EXPECT_EQ(in.grid_volume_count, (std::vector<std::int32_t>{24, 60}));
-    EXPECT_EQ(in.total_volume_count, 84);
+    EXPECT_EQ(in.grids.nx, (std::vector<std::int32_t>{6, 10}));
+    EXPECT_EQ(in.grids.ny, (std::vector<std::int32_t>{4, 6}));
+    EXPECT_EQ(in.grids.volume_count, (std::vector<std::int32_t>{24, 60}));
+    EXPECT_EQ(in.grids.total_volume_count, 84);
 }
 
 TEST(Input, OneGridKeepsRecordsSevenAndEight)
@@ -70,8 +70,8 @@ TEST(Input, OneGridKeepsRecordsSevenAndEight)
     r.nx = "7";
     r.ny = "9";
     const InputParameters in = r.parse();
-    EXPECT_EQ(in.grid_nx, (std::vector<std::int32_t>{7}));
-    EXPECT_EQ(in.total_volume_count, 63);
+    EXPECT_EQ(in.grids.nx, (std::vector<std::int32_t>{7}));
+    EXPECT_EQ(in.grids.total_volume_count, 63);
 }
 
 struct TextCase {

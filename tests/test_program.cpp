@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "run/errors.hpp"
+#include "report/errors.hpp"
 #include "run_support.hpp"
 
 namespace placatermo {
@@ -33,6 +33,8 @@ TEST_P(Stamps, AreNotFilledWithZeros)
 INSTANTIATE_TEST_SUITE_P(Examples, Stamps,
                          ::testing::Values(StampCase{{2006, 7, 8, 9, 5, 7}, "(8/7/2006)  ", "9:5:7   "},
                                            StampCase{{2006, 12, 25, 14, 30, 45}, "(25/12/2006)", "14:30:45"},
+                                           StampCase{{999, 3, 4, 0, 0, 0}, "(4/3/999 )  ", "0:0:0   "},
+                                           StampCase{{12345, 10, 11, 1, 2, 3}, "(11/10/1234)", "1:2:3   "},
                                            StampCase{{2026, 1, 31, 14, 5, 7}, "(31/1/2026) ", "14:5:7  "},
                                            StampCase{{2026, 1, 1, 0, 0, 0}, "(1/1/2026)  ", "0:0:0   "}));
 

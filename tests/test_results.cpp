@@ -19,14 +19,32 @@ using testing::write_file;
 struct ResultsRun : testing::DriverRun {
     explicit ResultsRun(InputRecords r) : DriverRun(r)
     {
-        enter_grid(run.grid, run.input, 1, true);
-        run.t.assign(static_cast<std::size_t>(run.grid.volume_count), 0.0);
-        for (std::int64_t j = 1; j <= run.grid.ny; ++j)
-            for (std::int64_t i = 1; i <= run.grid.nx; ++i)
-                run.t[static_cast<std::size_t>(volume_number(i, j, run.grid.nx) - 1)] =
-                    100.0 * ((i - 1.5) * run.grid.dx) * ((j - 1.5) * run.grid.dy);
+        CurrentGrid& g = run.solution.grid;
+        enter_grid(g, run.input.plate(), run.input.grids, 1);
+        run.solution.t.assign(static_cast<std::size_t>(g.volume_count), 0.0);
+        for (std::int64_t j = 1; j <= g.ny; ++j)
+            for (std::int64_t i = 1; i <= g.nx; ++i)
+                run.solution.t[static_cast<std::size_t>(volume_number(i, j, g.nx) - 1)] =
+                    100.0 * ((i - 1.5) * g.dx) * ((j - 1.5) * g.dy);
         run.results = std::make_unique<OutputFile>("driver.res");
     }
+    void fill_boundary() { fill_boundary_values(run.input.plate(), run.solution.grid, run.solution.t); }
+    void compare()
+    {
+        run.state.numerical_mean_temperature =
+            compare_with_analytical(run.input.plate(), run.solution.grid, run.solution.t, *run.results);
+    }
+    void profile_x()
+    {
+        write_profile_x(run.input.plate(), run.solution.grid, run.solution.t, *run.results,
+                        run.state.plot_title.view(), plot);
+    }
+    void profile_y()
+    {
+        write_profile_y(run.input.plate(), run.solution.grid, run.solution.t, *run.results,
+                        run.state.plot_title.view(), plot);
+    }
+    const PlotProgram plot = plot_program(run);
     std::string finish()
     {
         run.results->close();
@@ -104,9 +122,9 @@ INSTANTIATE_TEST_SUITE_P(Widths, FieldParts,
 TEST(BoundaryValues, LinearAndSinusoidal)
 {
     ResultsRun lin(grid("6", "5", "1"));
-    fill_boundary_values(lin.run);
+    lin.fill_boundary();
     const auto at = [](const RunContext& r, int i, int j) {
-        return r.t[static_cast<std::size_t>(volume_number(i, j, r.grid.nx) - 1)];
+        return r.solution.t[static_cast<std::size_t>(volume_number(i, j, r.solution.grid.nx) - 1)];
     };
     EXPECT_EQ(at(lin.run, 1, 3), 0.0);
     EXPECT_EQ(at(lin.run, 6, 1), 0.0);
@@ -116,7 +134,7 @@ TEST(BoundaryValues, LinearAndSinusoidal)
     EXPECT_EQ(at(lin.run, 3, 1), 0.0);
     EXPECT_EQ(at(lin.run, 3, 3), 100.0 * (1.5 * 0.25) * (1.5 / 3.0));  // real volumes untouched
     ResultsRun sine(grid("6", "5", "3"));
-    fill_boundary_values(sine.run);
+    sine.fill_boundary();
     for (int j = 1; j <= 5; ++j) EXPECT_EQ(at(sine.run, 6, j), 0.0);
     EXPECT_EQ(at(sine.run, 3, 5), std::sin((0.375 * pi) / 1.0));
 }
@@ -124,7 +142,7 @@ TEST(BoundaryValues, LinearAndSinusoidal)
 TEST(Analytical, LinearExactFieldGivesTheAnalyticalValues)
 {
     ResultsRun r(grid("12", "12"));
-    compare_with_analytical(r.run);
+    r.compare();
     const std::string text = r.finish();
     EXPECT_NEAR(r.run.state.numerical_mean_temperature, 25.0, 1e-12);
     const std::string mean_head = "\r\n     TEMPERATURA M\xC9" "DIA\r\n\r\n";
@@ -145,7 +163,7 @@ TEST(Analytical, LinearExactFieldGivesTheAnalyticalValues)
 TEST(Analytical, SinusoidalValues)
 {
     ResultsRun r(grid("8", "6", "2"));
-    compare_with_analytical(r.run);
+    r.compare();
     const std::string text = r.finish();
     const double a = (1.0 * 3.141592653589793) / 1.0;
     char mean[64], rate[64];
@@ -158,9 +176,9 @@ TEST(Analytical, SinusoidalValues)
 TEST(Profiles, DataFilesAndResultsLines)
 {
     ResultsRun r(grid("12", "12"));
-    fill_boundary_values(r.run);
-    write_profile_x(r.run);
-    write_profile_y(r.run);
+    r.fill_boundary();
+    r.profile_x();
+    r.profile_y();
     const std::string tx = read_file("Tx.dat");
     const std::string ty = read_file("Ty.dat");
     EXPECT_EQ(tx.substr(0, 47), "   0.000000E+00   0.000000E+00   0.000000E+00\r\n");
@@ -178,8 +196,8 @@ TEST(Profiles, DataFilesAndResultsLines)
 TEST(Profiles, SinusoidalEndsUseTheLibrarySine)
 {
     ResultsRun r(grid("7", "5", "2"));
-    fill_boundary_values(r.run);
-    write_profile_x(r.run);
+    r.fill_boundary();
+    r.profile_x();
     const std::string tx = read_file("Tx.dat");
     char last[64];
     std::snprintf(last, sizeof last, "%15.6E",
@@ -207,9 +225,9 @@ TEST(PlotScripts, MissingOrShortScriptGetsTheDefaultHeader)
     ResultsRun r(grid("6", "6"));
     write_file("Ty.gnu", "only\r\nfour\r\nlines\r\nhere\r\n");
     r.run.state.plot_title = FixedText<62>(title62);
-    fill_boundary_values(r.run);
-    write_profile_x(r.run);
-    write_profile_y(r.run);
+    r.fill_boundary();
+    r.profile_x();
+    r.profile_y();
     const std::string tail = "set title '" + std::string(title62) + "\r\nreplot\r\n";
     EXPECT_EQ(read_file("Tx.gnu"), default_plot_header('x') + tail);
     EXPECT_EQ(read_file("Ty.gnu"), default_plot_header('y') + tail);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "numerics_support.hpp"
+#include "solvers/smoother.hpp"
 #include "solvers/solvers.hpp"
 
 namespace placatermo {
@@ -15,8 +16,6 @@ using testing::plate_system;
 using testing::System;
 
 constexpr std::array<int, 6> real_5x4 = {7, 8, 9, 12, 13, 14};
-
-enum class Kind { jacobi = 1, gauss_seidel, sor, adi, msi };
 
 // The point update of unknown k, written out: neighbours present by their
 // index, the terms added south, west, east, north; `column` is the table's
@@ -39,30 +38,23 @@ struct Msi {
     std::vector<double> lower, upper;
     explicit Msi(const System& s) : lower(4 * s.n()), upper(3 * s.n())
     {
-        factorize_msi(s.a, lower, upper, s.grid.volume_count, s.grid.nx, s.grid.ny);
+        factorize_msi(s.linear(), lower, upper);
     }
 };
 
-void run_solver(Kind kind, const System& s, std::vector<double>& t, int inner, double omega = 1.5,
+// One call of the solver of `kind`, as the drivers make it.
+void run_solver(SolverKind kind, const System& s, std::vector<double>& t, int inner, double omega = 1.5,
                 double msi_tolerance = 0.0)
 {
-    const auto& g = s.grid;
-    switch (kind) {
-    case Kind::jacobi: solve_jacobi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, t); break;
-    case Kind::gauss_seidel: solve_gauss_seidel(g.nx, g.ny, g.volume_count, inner, s.a, s.b, t); break;
-    case Kind::sor: solve_sor(g.nx, g.ny, g.volume_count, inner, omega, s.a, s.b, t); break;
-    case Kind::adi: solve_adi(g.nx, g.ny, g.volume_count, inner, s.a, s.b, t); break;
-    case Kind::msi: {
-        const Msi m(s);
-        solve_msi(s.a, m.lower, m.upper, g.ny, g.nx, g.volume_count, t, msi_tolerance, inner, s.b);
-        break;
-    }
-    }
+    const LinearSystem system = s.linear();
+    Smoother smoother({kind, inner, msi_tolerance, omega});
+    smoother.prepare(system);
+    smoother.smooth(system, t);
 }
 
 struct WorkedExample {
     const char* name;
-    Kind kind;
+    SolverKind kind;
     int inner;
     std::array<double, 6> expected;
 };
@@ -84,12 +76,12 @@ TEST_P(WorkedExamples, RealVolumesToThePrintedDigits)
 INSTANTIATE_TEST_SUITE_P(
     Examples, WorkedExamples,
     ::testing::Values(
-        WorkedExample{"Jacobi", Kind::jacobi, 2, {0, 0, 17.30769, 5.128205, 15.38462, 77.56410}},
-        WorkedExample{"GaussSeidel", Kind::gauss_seidel, 2, {0, 0, 17.30769, 5.128205, 17.15976, 86.16674}},
-        WorkedExample{"Sor", Kind::sor, 2, {0, 0, 38.94231, 11.53846, 38.60947, 193.8752}},
-        WorkedExample{"Adi", Kind::adi, 1, {2.323199, 8.498379, 20.61882, 8.374143, 28.54399, 62.01991}},
-        WorkedExample{"MsiOne", Kind::msi, 1, {4.522846, 13.33223, 21.78395, 14.10023, 40.80144, 64.66141}},
-        WorkedExample{"MsiThree", Kind::msi, 3, {4.168787, 12.50535, 20.83807, 12.50865, 37.52467, 62.51396}}),
+        WorkedExample{"Jacobi", SolverKind::jacobi, 2, {0, 0, 17.30769, 5.128205, 15.38462, 77.56410}},
+        WorkedExample{"GaussSeidel", SolverKind::gauss_seidel, 2, {0, 0, 17.30769, 5.128205, 17.15976, 86.16674}},
+        WorkedExample{"Sor", SolverKind::sor, 2, {0, 0, 38.94231, 11.53846, 38.60947, 193.8752}},
+        WorkedExample{"Adi", SolverKind::adi, 1, {2.323199, 8.498379, 20.61882, 8.374143, 28.54399, 62.01991}},
+        WorkedExample{"MsiOne", SolverKind::msi, 1, {4.522846, 13.33223, 21.78395, 14.10023, 40.80144, 64.66141}},
+        WorkedExample{"MsiThree", SolverKind::msi, 3, {4.168787, 12.50535, 20.83807, 12.50865, 37.52467, 62.51396}}),
     [](const auto& info) { return info.param.name; });
 
 // The point sweep's order on 5 x 4, with a table whose row-crossing entries are
@@ -104,7 +96,7 @@ TEST(PointSweep, VisitingOrderOnFiveByFour)
     const int order[] = {1, 2, 3, 4, 5, 6, 11, 7, 12, 8, 13, 9, 14, 10, 15, 16, 17, 18, 19, 20};
     const std::int64_t n = 20, nx = 5;
     for (const int k : order) update_in_place(s, expected, k, nx, n, n);
-    solve_gauss_seidel(5, 4, 20, 1, s.a, s.b, t);
+    solve_gauss_seidel(s.linear(), 1, t);
     EXPECT_EQ(std::memcmp(t.data(), expected.data(), t.size() * sizeof(double)), 0);
 }
 
@@ -112,7 +104,7 @@ TEST(PointSweep, OnThePlateSystemEqualsTheNaturalOrder)
 {
     const System s = plate_system(9, 7, 2);
     std::vector<double> t(s.n(), 1.0), natural(s.n(), 1.0);
-    solve_gauss_seidel(9, 7, 63, 3, s.a, s.b, t);
+    solve_gauss_seidel(s.linear(), 3, t);
     const std::int64_t n = 63, nx = 9;
     for (int it = 0; it < 3; ++it)
         for (std::int64_t k = 1; k <= n; ++k) update_in_place(s, natural, k, nx, n, n);
@@ -124,9 +116,9 @@ TEST(PointSolvers, JacobiTwiceOnceEqualsTwoInnerIterations)
     System s = plate_system(6, 5);
     testing::randomize(s, 3);
     std::vector<double> once(s.n(), 0.5), twice(s.n(), 0.5);
-    solve_jacobi(6, 5, 30, 2, s.a, s.b, once);
-    solve_jacobi(6, 5, 30, 1, s.a, s.b, twice);
-    solve_jacobi(6, 5, 30, 1, s.a, s.b, twice);
+    solve_jacobi(s.linear(), 2, once);
+    solve_jacobi(s.linear(), 1, twice);
+    solve_jacobi(s.linear(), 1, twice);
     EXPECT_EQ(once, twice);
 }
 
@@ -134,10 +126,10 @@ TEST(PointSolvers, SorWithOmegaOneIsGaussSeidelAndZeroKeepsTheField)
 {
     const System s = plate_system(6, 5);
     std::vector<double> sor(s.n(), 0.0), gs(s.n(), 0.0), still(s.n(), 3.0);
-    solve_sor(6, 5, 30, 4, 1.0, s.a, s.b, sor);
-    solve_gauss_seidel(6, 5, 30, 4, s.a, s.b, gs);
+    solve_sor(s.linear(), 4, 1.0, sor);
+    solve_gauss_seidel(s.linear(), 4, gs);
     for (std::size_t k = 0; k < s.n(); ++k) EXPECT_NEAR(sor[k], gs[k], 1e-12);
-    solve_sor(6, 5, 30, 4, 0.0, s.a, s.b, still);
+    solve_sor(s.linear(), 4, 0.0, still);
     EXPECT_EQ(still, std::vector<double>(s.n(), 3.0));
 }
 
@@ -151,24 +143,21 @@ TEST(PointSolvers, TwoRowsSweepRowOneThenRowTwo)
     const std::int64_t n = 8, nx = 4;
     for (std::int64_t k = 1; k <= n; ++k) update_in_place(s, expected, k, nx, n, 12);
     // a table of 12 rows read as 8: the columns keep a leading dimension of 8
-    std::vector<double> a8(40);
+    LinearSystem two_rows(4, 2);
     for (int c = 0; c < 5; ++c)
-        for (int k = 0; k < 8; ++k) a8[static_cast<std::size_t>(c * 8 + k)] = s.a[static_cast<std::size_t>(c * 12 + k)];
-    solve_gauss_seidel(4, 2, 8, 1, a8, std::span<const double>(s.b).first(8), t);
+        for (int k = 0; k < 8; ++k) two_rows.a[static_cast<std::size_t>(c * 8 + k)] = s.a[static_cast<std::size_t>(c * 12 + k)];
+    std::copy(s.b.begin(), s.b.begin() + 8, two_rows.b.begin());
+    two_rows.find_uniform();
+    solve_gauss_seidel(two_rows, 1, t);
     EXPECT_EQ(t, expected);
 }
 
-class EverySolver : public ::testing::TestWithParam<Kind> {};
+class EverySolver : public ::testing::TestWithParam<SolverKind> {};
 
-std::string kind_name(const ::testing::TestParamInfo<Kind>& info)
-{
-    constexpr const char* names[] = {"", "Jacobi", "GaussSeidel", "Sor", "Adi", "Msi"};
-    return names[static_cast<int>(info.param)];
-}
 
 TEST_P(EverySolver, NoInnerIterationLeavesTheFieldUnchanged)
 {
-    if (GetParam() == Kind::msi) GTEST_SKIP() << "MSI always makes one correction";
+    if (GetParam() == SolverKind::msi) GTEST_SKIP() << "MSI always makes one correction";
     const System s = plate_system(6, 5);
     std::vector<double> t(s.n(), 2.5);
     run_solver(GetParam(), s, t, 0);
@@ -198,8 +187,7 @@ TEST_P(EverySolver, ExactSolutionIsKept)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EverySolver,
-                         ::testing::Values(Kind::jacobi, Kind::gauss_seidel, Kind::sor, Kind::adi, Kind::msi),
-                         kind_name);
+                         ::testing::ValuesIn(all_solver_kinds), testing::solver_test_name);
 
 // Row k of L U at the five positions of a.
 double lu_entry(const System& s, const Msi& m, std::int64_t k, std::int64_t col)
@@ -278,19 +266,19 @@ TEST(Msi, StoppingRules)
     const Msi m(s);
     // the count limit comes first: with a limit of 1 exactly one correction
     std::vector<double> one(s.n(), 0.0), manual(s.n(), 0.0);
-    solve_msi(s.a, m.lower, m.upper, 6, 6, 36, one, 0.0, 1, s.b);
+    solve_msi(s.linear(), m.lower, m.upper, 0.0, 1, one);
     // a tolerance of 1 stops after the first correction when the norm fell
     std::vector<double> loose(s.n(), 0.0);
-    solve_msi(s.a, m.lower, m.upper, 6, 6, 36, loose, 1.0, 50, s.b);
+    solve_msi(s.linear(), m.lower, m.upper, 1.0, 50, loose);
     EXPECT_EQ(one, loose);
     // an exact solution: the correction is 0 and t is unchanged
     std::vector<double> exact = testing::direct_solve(s);
     std::vector<double> t = exact;
-    solve_msi(s.a, m.lower, m.upper, 6, 6, 36, t, 0.0, 5, s.b);
+    solve_msi(s.linear(), m.lower, m.upper, 0.0, 5, t);
     for (std::size_t k = 0; k < s.n(); ++k) EXPECT_NEAR(t[k], exact[k], 1e-12);
     // a NaN norm stops the iteration (and the limit is never reached)
     std::vector<double> nan(s.n(), std::nan(""));
-    solve_msi(s.a, m.lower, m.upper, 6, 6, 36, nan, 1e-3, 1000000000, s.b);
+    solve_msi(s.linear(), m.lower, m.upper, 1e-3, 1000000000, nan);
     EXPECT_TRUE(std::isnan(nan[10]));
 }
 

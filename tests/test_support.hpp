@@ -2,6 +2,7 @@
 // under the test's control, a fresh working folder, and input files.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "run/context.hpp"
 #include "run/input.hpp"
 #include "run/platform.hpp"
+#include "solvers/solver_kind.hpp"
 
 namespace placatermo::testing {
 
@@ -42,6 +44,21 @@ public:
     std::string editor_command(std::string_view file_name) override { return "editor " + quote_for_shell(file_name); }
     std::string plot_command(std::string_view script) override { return "plot " + quote_for_shell(script); }
 };
+
+// A name for a test made of the letters and digits of `text`.
+inline std::string test_identifier(std::string_view text)
+{
+    std::string name;
+    for (const char c : text)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) name += c;
+    return name;
+}
+
+// Parameterised tests over the solvers are named after the solver.
+inline std::string solver_test_name(const ::testing::TestParamInfo<SolverKind>& info)
+{
+    return test_identifier(solver_name(info.param));
+}
 
 // Makes a fresh folder the working directory for the lifetime of the object.
 class TempDir {

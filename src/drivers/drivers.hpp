@@ -1,42 +1,59 @@
 // The solution drivers: outer iterations on one grid, or the multigrid cycle
-// over the whole hierarchy. Both leave the temperatures of the finest grid in
-// the run's `t`, the finest grid as the current grid, and the results written.
+// over the whole hierarchy. Both leave the finest grid as the current grid
+// and its temperatures in the solution; the run writes the results.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
 #include "grid/grid.hpp"
-#include "run/context.hpp"
-#include "run/errors.hpp"
+#include "grid/plate.hpp"
+#include "report/output_file.hpp"
+#include "solvers/smoother.hpp"
 
 namespace placatermo {
 
-void solve_single_grid(RunContext& run);
-void solve_multigrid(RunContext& run);
-
-// The factor tables of the MSI solver; empty unless solver_kind is 5.
-// factorize_msi fills them completely.
-struct MsiTables {
-    UninitializedArray lower, upper;
-    void create(const InputParameters& input, std::int32_t volume_count);
-    void release();
+// What the drivers solve: the plate on its grids with the selected solver,
+// and when to stop.
+struct SolutionProblem {
+    Plate plate;
+    GridHierarchy grids;
+    SolverSettings solver;
+    double tolerance = 0.0;  // of the ratio of residual norms
+    std::int32_t max_outer_iterations = 0;
 };
 
-// One call of the solver that solver_kind selects (1 Jacobi, 2 Gauss-Seidel,
-// 3 SOR, 4 ADI, 5 MSI; any other value: none) on the current grid, with u as
-// the unknown.
-// `uniform` is find_uniform_interior of a.
-void call_selected_solver(const InputParameters& input, const CurrentGrid& grid, std::span<const double> a,
-                          std::span<const double> b, const MsiTables& msi, const UniformInterior& uniform,
-                          std::span<double> u);
+// What they leave: the driver scalars, the finest grid as the current grid,
+// and its temperatures (ghost entries as the solver left them).
+struct Solution {
+    std::int32_t outer_iteration = 0;
+    double residual_norm = 0.0;
+    double first_residual_norm = 0.0;
+    double elapsed_seconds = 0.0;  // the processing time
+    CurrentGrid grid;
+    std::vector<double> t;
+};
+
+// Where a driver reports as it goes.
+struct SolutionReport {
+    OutputFile& results;                    // receives the history lines
+    std::function<double()> elapsed_clock;  // first reading 0, then seconds since
+    std::function<bool()> stop_requested = [] { return false; };
+};
+
+// One grid when the hierarchy has one, the multigrid cycle otherwise.
+void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution);
+
+void solve_single_grid(const SolutionProblem& problem, SolutionReport& report, Solution& solution);
+void solve_multigrid(const SolutionProblem& problem, SolutionReport& report, Solution& solution);
 
 // The history line (TR2, I8, E15.6) of one outer iteration. The line reaches
 // the file within about a second; a requested stop ends the run here.
-void write_history_line(RunContext& run, std::int32_t iteration, double ratio);
+void write_history_line(SolutionReport& report, std::int32_t iteration, double ratio);
 
-// Building blocks of the multigrid cycle. The spans are one grid's part of the
+// The transfers of the multigrid cycle. The spans are one grid's part of the
 // all-grid stores (entry P - 1 for volume P).
 //
 // Injection: for every real coarse volume (i, j), b(P) and the coarse
@@ -52,12 +69,6 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
                            std::span<const double> coarse_correction, std::span<double> fine_correction);
 // The residual b - a u of the real volumes (products as, ap, aw, ae, an in
 // this order); ghost entries of `residual` are not written.
-void store_residual(std::int32_t nx, std::int32_t ny, std::span<const double> a, std::span<const double> b,
-                    std::span<const double> u, std::span<double> residual);
-
-// The result operations on the finest grid, in their order: boundary values,
-// the temperature listing, both profiles with their plots, the mean
-// temperature and the north heat rate.
-void write_results(RunContext& run);
+void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);
 
 }  // namespace placatermo

@@ -1,264 +1,176 @@
-// The correction-scheme multigrid cycle: descent from the second finest grid
-// to the coarsest on restricted residuals, ascent with bilinear interpolation
-// of the corrections, smoothing and the convergence test on the finest grid.
+// The correction-scheme multigrid cycle over the grids 1 (coarsest) ...
+// count (finest): descent from the second finest grid to the coarsest on
+// injected residuals, ascent with bilinear interpolation of the corrections,
+// smoothing and the convergence test on the finest grid. Every grid visit
+// builds its system and smoother anew and releases them when it leaves.
 #include <algorithm>
 
 #include "drivers/drivers.hpp"
-#include "run/errors.hpp"
-#include "solvers/solvers.hpp"
+#include "grid/arrays.hpp"
+#include "grid/linear_system.hpp"
 
 namespace placatermo {
 
 namespace {
 
-// The arrays of one grid visit, created on entering the grid and released on
-// leaving it; build_coefficients fills them completely.
-struct GridSystem {
-    UninitializedArray a, b;
-    UniformInterior uniform;  // of a, found after each build
-    GridSystem(std::size_t n) : a("a", 5 * n), b("b", n) {}
-};
-
-}  // namespace
-
-void store_residual(std::int32_t nx_, std::int32_t ny_, std::span<const double> a, std::span<const double> b_values,
-                    std::span<const double> u_values, std::span<double> residual)
-{
-    const std::int64_t nx = nx_;
-    const std::int64_t ny = ny_;
-    const Coefficients<const double> c(a, nx * ny);
-    const From1<const double> b(b_values);
-    const From1<const double> u(u_values);
-    const From1<double> r(residual);
-    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
-            const std::int64_t p = volume_number(i, j, nx);
-            r(p) = b(p) - (c.as(p) * u(p - nx) + c.ap(p) * u(p) + c.aw(p) * u(p - 1) + c.ae(p) * u(p + 1) +
-                           c.an(p) * u(p + nx));
-        }
-    }
-}
-
-void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
-                       std::span<const double> fine_residual, std::span<double> b_values,
-                       std::span<double> coarse_residual)
-{
-    const std::int64_t nx = coarse_nx;
-    const std::int64_t ny = coarse_ny;
-    const std::int64_t fine_nx = fine_nx_;
-    std::fill(b_values.begin(), b_values.end(), 0.0);
-    const From1<double> b(b_values);
-    const From1<const double> fine(fine_residual);
-    const From1<double> coarse(coarse_residual);
-    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
-            const double v = fine((2 * i - 1) + (2 * j - 2) * fine_nx);
-            const std::int64_t p = volume_number(i, j, nx);
-            b(p) = v;
-            coarse(p) = v;
-        }
-    }
-}
-
-void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
-                           std::span<const double> coarse_correction, std::span<double> fine_correction)
-{
-    const std::int64_t nx = fine_nx;
-    const std::int64_t ny = fine_ny;
-    const std::int64_t nxc = coarse_nx;
-    const From1<const double> c(coarse_correction);
-    const From1<double> fine(fine_correction);
-    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
-            const std::int64_t ic = (i - 1) / 2 + 1;
-            const std::int64_t jc = (j - 1) / 2 + 1;
-            const std::int64_t pc = ic + (jc - 1) * nxc;
-            const bool odd_i = i % 2 == 1;
-            const bool odd_j = j % 2 == 1;
-            double value;
-            if (odd_i && odd_j) value = c(pc);
-            else if (odd_j) value = 0.5 * (c(pc) + c(pc + 1));
-            else if (odd_i) value = 0.5 * (c(pc) + c(pc + nxc));
-            else value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
-            const std::int64_t p = volume_number(i, j, nx);
-            fine(p) = fine(p) + value;
-        }
-    }
-}
-
-namespace {
-
 class Multigrid {
 public:
-    explicit Multigrid(RunContext& run)
-        : run_(run), in_(run.input), grid_(run.grid), top_(run.input.grid_count)
+    Multigrid(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
+        : problem_(problem), report_(report), solution_(solution), finest_(problem.grids.count())
     {
-        offsets_.assign(static_cast<std::size_t>(top_) + 1, 0);
-        for (int k = 2; k <= top_; ++k)
-            offsets_[static_cast<std::size_t>(k)] = offsets_[static_cast<std::size_t>(k - 1)] + in_.volume_count_of(k - 1);
+        offsets_.assign(static_cast<std::size_t>(finest_) + 1, 0);
+        for (int k = 2; k <= finest_; ++k)
+            offsets_[static_cast<std::size_t>(k)] = offsets_[static_cast<std::size_t>(k - 1)] + size_of(k - 1);
     }
 
     void run();
 
 private:
-    std::size_t count_of(int k) const { return static_cast<std::size_t>(in_.volume_count_of(k)); }
-    std::int64_t offset_of(int k) const { return offsets_[static_cast<std::size_t>(k)]; }
+    std::size_t size_of(int k) const { return static_cast<std::size_t>(problem_.grids.volume_count_of(k)); }
+    std::int32_t nx_of(int k) const { return problem_.grids.nx_of(k); }
+    std::int32_t ny_of(int k) const { return problem_.grids.ny_of(k); }
 
-    void enter(int k)
+    // Grid k's part of an all-grid store.
+    std::span<double> level(std::vector<double>& store, int k)
     {
-        grid_.grid_index = k;
-        grid_.grid_offset = static_cast<std::int32_t>(offset_of(k));
-        enter_grid(grid_, in_, k, k == top_);
+        return std::span<double>(store).subspan(offsets_[static_cast<std::size_t>(k)], size_of(k));
     }
 
-    void build(GridSystem& sys)
+    void enter(int k) { enter_grid(solution_.grid, problem_.plate, problem_.grids, k); }
+
+    // Builds grid k's system (the current grid).
+    LinearSystem system_of(int k)
     {
-        build_coefficients(grid_, in_, sys.a, sys.b);
-        sys.uniform = find_uniform_interior(grid_.nx, grid_.ny, sys.a);
+        LinearSystem system(nx_of(k), ny_of(k));
+        system.build(solution_.grid, problem_.plate);
+        return system;
     }
 
-    void smooth(const GridSystem& sys, MsiTables& msi, std::span<double> u)
+    void smooth(const LinearSystem& system, std::span<double> u)
     {
-        if (in_.solver_kind == 5)
-            factorize_msi(sys.a, msi.lower, msi.upper, grid_.volume_count, grid_.nx, grid_.ny);
-        call_selected_solver(in_, grid_, sys.a, sys.b, msi, sys.uniform, u);
+        Smoother smoother(problem_.solver);
+        smoother.prepare(system);
+        smoother.smooth(system, u);
     }
 
-    std::span<double> part_of(std::vector<double>& store, int k)
-    {
-        return std::span<double>(store).subspan(static_cast<std::size_t>(offset_of(k)), count_of(k));
-    }
-
-    void store_residual_of(const GridSystem& sys, std::span<const double> u)
-    {
-        store_residual(grid_.nx, grid_.ny, sys.a, sys.b, u, part_of(residual_store_, grid_.grid_index));
-    }
-
-    void copy_to_store(std::span<const double> u)
-    {
-        std::copy(u.begin(), u.end(), part_of(correction_store_, grid_.grid_index).begin());
-    }
-
+    void first_visit();
     void descend(int k);
-    void ascend_intermediate(int k, MsiTables& msi);
-    bool ascend_finest(std::int32_t outer, MsiTables& msi);
+    void ascend_intermediate(int k);
+    bool ascend_finest();
 
-    RunContext& run_;
-    const InputParameters& in_;
-    CurrentGrid& grid_;
-    const int top_;
-    std::vector<std::int64_t> offsets_;
+    const SolutionProblem& problem_;
+    SolutionReport& report_;
+    Solution& solution_;
+    const int finest_;
+    std::vector<std::size_t> offsets_;
     std::vector<double> residual_store_, correction_store_;
 };
 
-void Multigrid::descend(int k)
+// Outer iteration 1: the finest grid smoothed from zero; its norm is the
+// reference of every ratio.
+void Multigrid::first_visit()
 {
-    UninitializedArray correction("correction", count_of(k));
-    GridSystem sys(count_of(k));
-    MsiTables msi;
-    msi.create(in_, in_.volume_count_of(k));
-    enter(k);
-    build(sys);
-    restrict_residual(grid_.nx, grid_.ny, in_.nx_of(k + 1), part_of(residual_store_, k + 1), sys.b,
-                      part_of(residual_store_, k));
-    std::fill(correction.begin(), correction.end(), 0.0);
-    smooth(sys, msi, correction);
-    copy_to_store(correction);
-    store_residual_of(sys, correction);
+    enter(finest_);
+    const LinearSystem system = system_of(finest_);
+    smooth(system, solution_.t);
+    compute_residual_norm(system, solution_.t, solution_.first_residual_norm);
+    solution_.outer_iteration = 1;
+    write_history_line(report_, 1, 1.0);
+    store_residual(system, solution_.t, level(residual_store_, finest_));
 }
 
-void Multigrid::ascend_intermediate(int k, MsiTables& msi)
+// Grid k on the way down: the injected residual of grid k + 1 as the
+// right-hand side, smoothed from a zero correction.
+void Multigrid::descend(int k)
 {
-    UninitializedArray correction("correction", count_of(k));
-    GridSystem sys(count_of(k));
-    build(sys);
-    const std::int64_t nx = grid_.nx;
-    const std::int64_t ny = grid_.ny;
-    std::fill(sys.b.begin(), sys.b.end(), 0.0);
-    const From1<double> b(sys.b.data());
-    const From1<const double> residual(part_of(residual_store_, k).data());
+    UninitializedArray correction("correction", size_of(k));
+    enter(k);
+    LinearSystem system = system_of(k);
+    restrict_residual(nx_of(k), ny_of(k), nx_of(k + 1), level(residual_store_, k + 1), system.b,
+                      level(residual_store_, k));
+    std::fill(correction.begin(), correction.end(), 0.0);
+    smooth(system, correction);
+    std::copy(correction.begin(), correction.end(), level(correction_store_, k).begin());
+    store_residual(system, correction, level(residual_store_, k));
+}
+
+// Grid k (neither coarsest nor finest) on the way up: its stored correction,
+// with the interpolated coarser one added, smoothed against the residual that
+// its descent left.
+void Multigrid::ascend_intermediate(int k)
+{
+    UninitializedArray correction("correction", size_of(k));
+    LinearSystem system = system_of(k);
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    std::fill(system.b.begin(), system.b.end(), 0.0);
+    const From1<double> b(system.b.data());
+    const From1<const double> residual(level(residual_store_, k).data());
     for (std::int64_t j = 2; j <= ny - 1; ++j)  // every entry on its own: rows in memory order
         for (std::int64_t i = 2; i <= nx - 1; ++i) {
             const std::int64_t p = volume_number(i, j, nx);
             b(p) = residual(p);
         }
-    const auto stored = part_of(correction_store_, k);
+    const auto stored = level(correction_store_, k);
     std::copy(stored.begin(), stored.end(), correction.begin());
-    smooth(sys, msi, correction);
-    copy_to_store(correction);
+    smooth(system, correction);
+    std::copy(correction.begin(), correction.end(), stored.begin());
 }
 
-// The finest-grid visit of a cycle; true when the run has converged.
-bool Multigrid::ascend_finest(std::int32_t outer, MsiTables& msi)
+// The finest-grid visit of a cycle: the correction added to t, t smoothed,
+// the convergence test. True when the run has converged.
+bool Multigrid::ascend_finest()
 {
-    RunState& state = run_.state;
-    GridSystem sys(count_of(top_));
-    const auto stored = part_of(correction_store_, top_);
-    for (std::size_t p = 0; p < run_.t.size(); ++p) run_.t[p] = run_.t[p] + stored[p];
-    build(sys);
-    smooth(sys, msi, run_.t);
-    compute_residual_norm(grid_.nx, grid_.ny, grid_.volume_count, sys.a, sys.b, run_.t, state.residual_norm,
-                          sys.uniform);
-    const double ratio = state.residual_norm / state.first_residual_norm;
-    write_history_line(run_, outer, ratio);
-    if (ratio <= in_.tolerance) {
-        state.elapsed_seconds = run_.clock.read();
+    LinearSystem system(nx_of(finest_), ny_of(finest_));
+    const auto stored = level(correction_store_, finest_);
+    std::vector<double>& t = solution_.t;
+    for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + stored[p];
+    system.build(solution_.grid, problem_.plate);
+    smooth(system, t);
+    compute_residual_norm(system, t, solution_.residual_norm);
+    const double ratio = solution_.residual_norm / solution_.first_residual_norm;
+    write_history_line(report_, solution_.outer_iteration, ratio);
+    if (ratio <= problem_.tolerance) {
+        solution_.elapsed_seconds = report_.elapsed_clock();
         return true;
     }
-    store_residual_of(sys, run_.t);
+    store_residual(system, t, level(residual_store_, finest_));
     return false;
 }
 
 void Multigrid::run()
 {
-    RunState& state = run_.state;
-    state.elapsed_seconds = run_.clock.read();
-    run_.t = create_array("t", count_of(top_));
-    const auto total = static_cast<std::size_t>(in_.total_volume_count);
+    solution_.elapsed_seconds = report_.elapsed_clock();
+    solution_.t = create_array("t", size_of(finest_));
+    const auto total = static_cast<std::size_t>(problem_.grids.total_volume_count);
     residual_store_ = create_array("residual_store", total);
     correction_store_ = create_array("correction_store", total);
 
-    enter(top_);
-    {
-        GridSystem sys(count_of(top_));
-        MsiTables msi;
-        msi.create(in_, in_.volume_count_of(top_));
-        build(sys);
-        smooth(sys, msi, run_.t);
-        compute_residual_norm(grid_.nx, grid_.ny, grid_.volume_count, sys.a, sys.b, run_.t,
-                              state.first_residual_norm, sys.uniform);
-        state.outer_iteration = 1;
-        write_history_line(run_, 1, 1.0);
-        store_residual_of(sys, run_.t);
-    }
-
+    first_visit();
     bool converged = false;
-    for (std::int64_t outer = 2; outer <= in_.max_outer_iterations && !converged; ++outer) {
-        state.outer_iteration = static_cast<std::int32_t>(outer);
-        for (int k = top_ - 1; k >= 1; --k) descend(k);
-        for (int k = 2; k <= top_; ++k) {
-            MsiTables msi;
-            msi.create(in_, in_.volume_count_of(k));
+    for (std::int64_t outer = 2; outer <= problem_.max_outer_iterations && !converged; ++outer) {
+        solution_.outer_iteration = static_cast<std::int32_t>(outer);
+        for (int k = finest_ - 1; k >= 1; --k) descend(k);
+        for (int k = 2; k <= finest_; ++k) {
             enter(k);
-            if (k == top_) {
-                const auto finest = part_of(correction_store_, k);
+            if (k == finest_) {
+                const auto finest = level(correction_store_, k);
                 std::fill(finest.begin(), finest.end(), 0.0);
             }
-            prolongate_correction(grid_.nx, grid_.ny, in_.nx_of(k - 1), part_of(correction_store_, k - 1),
-                                  part_of(correction_store_, k));
-            if (k < top_) ascend_intermediate(k, msi);
-            else converged = ascend_finest(state.outer_iteration, msi);
+            prolongate_correction(nx_of(k), ny_of(k), nx_of(k - 1), level(correction_store_, k - 1),
+                                  level(correction_store_, k));
+            if (k < finest_) ascend_intermediate(k);
+            else converged = ascend_finest();
         }
     }
-    if (!converged) state.elapsed_seconds = run_.clock.read();
-    write_results(run_);
+    if (!converged) solution_.elapsed_seconds = report_.elapsed_clock();
 }
 
 }  // namespace
 
-void solve_multigrid(RunContext& run)
+void solve_multigrid(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
 {
-    Multigrid cycle(run);
+    Multigrid cycle(problem, report, solution);
     cycle.run();
 }
 

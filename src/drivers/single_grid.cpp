@@ -1,40 +1,32 @@
 // Outer iterations of the selected solver on one grid.
 #include "drivers/drivers.hpp"
-#include "run/errors.hpp"
-#include "solvers/solvers.hpp"
+#include "grid/arrays.hpp"
+#include "grid/linear_system.hpp"
 
 namespace placatermo {
 
-void solve_single_grid(RunContext& run)
+void solve_single_grid(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
 {
-    const InputParameters& in = run.input;
-    CurrentGrid& grid = run.grid;
-    RunState& state = run.state;
+    CurrentGrid& grid = solution.grid;
+    solution.elapsed_seconds = report.elapsed_clock();
+    solution.t = create_array("t", static_cast<std::size_t>(problem.grids.volume_count_of(1)));
+    LinearSystem system(problem.grids.nx_of(1), problem.grids.ny_of(1));
+    Smoother smoother(problem.solver);
 
-    state.elapsed_seconds = run.clock.read();
-    const auto n = static_cast<std::size_t>(in.volume_count_of(1));
-    run.t = create_array("t", n);
-    std::vector<double> a = create_array("a", 5 * n);
-    std::vector<double> b = create_array("b", n);
-    MsiTables msi;
-    msi.create(in, in.volume_count_of(1));
+    enter_grid(grid, problem.plate, problem.grids, 1);
+    system.build(grid, problem.plate);
+    smoother.prepare(system);
 
-    enter_grid(grid, in, 1, true);
-    build_coefficients(grid, in, a, b);
-    const UniformInterior uniform = find_uniform_interior(grid.nx, grid.ny, a);
-    if (in.solver_kind == 5) factorize_msi(a, msi.lower, msi.upper, grid.volume_count, grid.nx, grid.ny);
-
-    for (std::int64_t outer = 1; outer <= in.max_outer_iterations; ++outer) {
-        state.outer_iteration = static_cast<std::int32_t>(outer);
-        call_selected_solver(in, grid, a, b, msi, uniform, run.t);
-        compute_residual_norm(grid.nx, grid.ny, grid.volume_count, a, b, run.t, state.residual_norm, uniform);
-        if (outer == 1) state.first_residual_norm = state.residual_norm;
-        const double ratio = state.residual_norm / state.first_residual_norm;
-        write_history_line(run, state.outer_iteration, ratio);
-        if (ratio <= in.tolerance) break;
+    for (std::int64_t outer = 1; outer <= problem.max_outer_iterations; ++outer) {
+        solution.outer_iteration = static_cast<std::int32_t>(outer);
+        smoother.smooth(system, solution.t);
+        compute_residual_norm(system, solution.t, solution.residual_norm);
+        if (outer == 1) solution.first_residual_norm = solution.residual_norm;
+        const double ratio = solution.residual_norm / solution.first_residual_norm;
+        write_history_line(report, solution.outer_iteration, ratio);
+        if (ratio <= problem.tolerance) break;
     }
-    state.elapsed_seconds = run.clock.read();
-    write_results(run);
+    solution.elapsed_seconds = report.elapsed_clock();
 }
 
 }  // namespace placatermo

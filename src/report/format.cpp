@@ -1,5 +1,7 @@
 #include "report/format.hpp"
 
+#include "report/build_options.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -125,9 +127,7 @@ void format_real_with(char* field, int width, int digits, double value, Split sp
 
 void format_real(char* field, int width, int digits, double value)
 {
-#ifdef PLACATERMO_PLAIN_KERNELS
-    return format_real_printf(field, width, digits, value);
-#endif
+    if constexpr (plain_kernels_only) return format_real_printf(field, width, digits, value);
     format_real_with(field, width, digits, value,
                      [](char* buf, std::size_t size, double v, int d, int& exponent) {
                          // to_chars gives the correctly rounded "-d.ddde-05"

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "run/errors.hpp"
+#include "report/errors.hpp"
 
 namespace placatermo {
 

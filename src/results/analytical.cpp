@@ -1,38 +1,27 @@
 // Boundary values, field listing and the comparison with the analytical
 // solution.
-#include <cmath>
-
 #include "results/results.hpp"
 
 namespace placatermo {
 
-namespace {
-
-constexpr double pi_squared = 9.869604401089358;
-
-}  // namespace
-
-void fill_boundary_values(RunContext& run)
+void fill_boundary_values(const Plate& plate, const CurrentGrid& g, std::span<double> t_values)
 {
-    const CurrentGrid& g = run.grid;
-    const InputParameters& in = run.input;
     const std::int64_t nx = g.nx;
     const std::int64_t ny = g.ny;
-    const bool linear = in.bc_kind == 1;
-    const From1<double> t(run.t);
+    const From1<double> t(t_values);
 
     for (std::int64_t j = 1; j <= ny; ++j) t(volume_number(1, j, nx)) = 0.0;
     for (std::int64_t j = 1; j <= ny; ++j) {
         double y;
         if (j == 1) y = 0.0;
-        else if (j == ny) y = in.ly;
+        else if (j == ny) y = plate.ly;
         else y = static_cast<double>(j - 2) * g.dy + 0.5 * g.dy;
-        t(volume_number(nx, j, nx)) = linear ? (y * 100.0) * in.lx : 0.0;
+        t(volume_number(nx, j, nx)) = plate.east_temperature(y);
     }
     for (std::int64_t i = 2; i <= nx - 1; ++i) t(volume_number(i, 1, nx)) = 0.0;
     for (std::int64_t i = 2; i <= nx - 1; ++i) {
         const double x = static_cast<double>(i - 2) * g.dx + 0.5 * g.dx;
-        t(volume_number(i, ny, nx)) = linear ? (x * 100.0) * in.ly : std::sin((x * pi) / in.lx);
+        t(volume_number(i, ny, nx)) = plate.north_temperature(x);
     }
 }
 
@@ -63,44 +52,32 @@ void write_temperature_field(OutputFile& file, std::span<const double> t_values,
     }
 }
 
-void compare_with_analytical(RunContext& run)
+double compare_with_analytical(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
+                               OutputFile& results)
 {
     static const Layout mean_block(
         "(/, TR5, 'TEMPERATURA MÉDIA', /, /, E26.15, ' = numérica', /, E26.15, ' = analítica')");
     static const Layout rate_block("(/, TR5, 'TAXA DE TRANSFERÊNCIA DE CALOR NO CONTORNO NORTE', /, /, E26.15, "
                                    "' = numérica', /, E26.15, ' = analítica')");
-    const CurrentGrid& g = run.grid;
-    const InputParameters& in = run.input;
     const std::int64_t nx = g.nx;
     const std::int64_t ny = g.ny;
-    const bool linear = in.bc_kind == 1;
-    const From1<const double> t(run.t.data());
+    const From1<const double> t(t_values);
 
     double s = 0.0;
     for (std::int64_t i = 2; i <= nx - 1; ++i)
         for (std::int64_t j = 2; j <= ny - 1; ++j) s = s + t(volume_number(i, j, nx));
-    const double numerical_mean = ((s * g.dx) * g.dy) / (in.lx * in.ly);
-    run.state.numerical_mean_temperature = numerical_mean;
-    double analytical_mean;
-    if (linear) {
-        analytical_mean = (in.lx * 25.0) * in.ly;
-    } else {
-        const double a = (in.ly * pi) / in.lx;
-        const double c = (2.0 * in.lx) / (std::sinh(a) * (in.ly * pi_squared));
-        analytical_mean = (std::cosh(a) - 1.0) * c;
-    }
-    run.results->write(mean_block, {numerical_mean, analytical_mean});
+    const double numerical_mean = ((s * g.dx) * g.dy) / (plate.lx * plate.ly);
+    results.write(mean_block, {numerical_mean, plate.analytical_mean_temperature()});
 
     double s2 = 0.0;
     for (std::int64_t i = 2; i <= nx - 1; ++i) {
         const double k = static_cast<double>(i - 2);
         const double x = g.dx * k + 0.5 * g.dx;
-        const double boundary = linear ? (x * 100.0) * in.ly : std::sin((x * pi) / in.lx);
-        s2 = (boundary - t(volume_number(i, ny - 1, nx))) + s2;
+        s2 = (plate.north_temperature(x) - t(volume_number(i, ny - 1, nx))) + s2;
     }
     const double numerical_rate = -(((s2 * 2.0) * g.dx) / g.dy);
-    const double analytical_rate = linear ? -((in.lx * in.lx) * 50.0) : -(2.0 / std::tanh((in.ly * pi) / in.lx));
-    run.results->write(rate_block, {numerical_rate, analytical_rate});
+    results.write(rate_block, {numerical_rate, plate.analytical_north_heat_rate()});
+    return numerical_mean;
 }
 
 }  // namespace placatermo

@@ -1,8 +1,7 @@
 // Centre-line profiles: results file lines, data files, plot scripts and the
 // plotting program.
-#include <cmath>
-
 #include "report/output_file.hpp"
+#include "report/text.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {
@@ -31,37 +30,33 @@ double position(std::int64_t m, std::int64_t count, double length, double spacin
     return static_cast<double>(m - 2) * spacing + 0.5 * spacing;
 }
 
-void write_profile(RunContext& run, const Profile& profile, const Layout& heading)
+int write_profile(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values, OutputFile& results,
+                  std::string_view plot_title, const PlotProgram& plot, const Profile& profile,
+                  const Layout& heading)
 {
     static const Layout line("(3(E15.6))");
-    const CurrentGrid& g = run.grid;
-    const InputParameters& in = run.input;
     const std::int64_t nx = g.nx;
     const std::int64_t ny = g.ny;
-    const bool linear = in.bc_kind == 1;
-    const From1<const double> t(run.t.data());
+    const From1<const double> t(t_values);
 
     OutputFile data(profile.data_file);
-    run.results->write(heading, {});
+    results.write(heading, {});
     if (profile.axis == 'x') {
         const std::int64_t j0 = ny / 2 + 1;
         for (std::int64_t i = 1; i <= nx; ++i) {
-            const double x = position(i, nx, in.lx, g.dx);
-            const double analytical = linear ? ((x * 100.0) * in.ly) * 0.5
-                                             : (std::sin((x * pi) / in.lx) * std::sinh((in.ly * pi) / (in.lx * 2.0))) /
-                                                   std::sinh((in.ly * pi) / in.lx);
+            const double x = position(i, nx, plate.lx, g.dx);
+            const double analytical = plate.analytical_at_mid_height(x);
             const double numerical = t(volume_number(i, j0, nx));
-            run.results->write(line, {x, analytical, numerical});
+            results.write(line, {x, analytical, numerical});
             data.write(line, {x, analytical, numerical});
         }
     } else {
         const std::int64_t i0 = nx / 2 + 1;
         for (std::int64_t j = 1; j <= ny; ++j) {
-            const double y = position(j, ny, in.ly, g.dy);
-            const double analytical = linear ? ((y * 100.0) * in.lx) * 0.5
-                                             : std::sinh((y * pi) / in.lx) / std::sinh((in.ly * pi) / in.lx);
+            const double y = position(j, ny, plate.ly, g.dy);
+            const double analytical = plate.analytical_at_mid_width(y);
             const double numerical = t(volume_number(i0, j, nx));
-            run.results->write(line, {y, analytical, numerical});
+            results.write(line, {y, analytical, numerical});
             data.write(line, {y, analytical, numerical});
         }
     }
@@ -69,13 +64,13 @@ void write_profile(RunContext& run, const Profile& profile, const Layout& headin
 
     std::string script;
     if (!read_whole_file(profile.script, script)) script.clear();
-    std::string content = replace_plot_title(script, run.state.plot_title.view());
-    if (content.empty()) content = replace_plot_title(default_plot_header(profile.axis), run.state.plot_title.view());
+    std::string content = replace_plot_title(script, plot_title);
+    if (content.empty()) content = replace_plot_title(default_plot_header(profile.axis), plot_title);
     OutputFile script_file(profile.script);
     script_file.write(content);
     script_file.close();
 
-    run.state.command_status = run_command_succeeded(run.platform, run.platform.plot_command(profile.script)) ? 1 : 0;
+    return plot(profile.script);
 }
 
 }  // namespace
@@ -126,16 +121,18 @@ std::string replace_plot_title(std::string_view script, std::string_view plot_ti
     return content;
 }
 
-void write_profile_x(RunContext& run)
+int write_profile_x(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
+                    std::string_view plot_title, const PlotProgram& plot)
 {
     static const Layout heading(profile_x.heading);
-    write_profile(run, profile_x, heading);
+    return write_profile(plate, grid, t, results, plot_title, plot, profile_x, heading);
 }
 
-void write_profile_y(RunContext& run)
+int write_profile_y(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
+                    std::string_view plot_title, const PlotProgram& plot)
 {
     static const Layout heading(profile_y.heading);
-    write_profile(run, profile_y, heading);
+    return write_profile(plate, grid, t, results, plot_title, plot, profile_y, heading);
 }
 
 }  // namespace placatermo

@@ -4,18 +4,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "grid/grid.hpp"
+#include "grid/plate.hpp"
 #include "report/output_file.hpp"
-#include "run/context.hpp"
 
 namespace placatermo {
 
-// Overwrites the ghost entries of run.t with the boundary temperatures: west
+// Overwrites the ghost entries of t with the boundary temperatures: west
 // column, east column, south row, north row.
-void fill_boundary_values(RunContext& run);
+void fill_boundary_values(const Plate& plate, const CurrentGrid& grid, std::span<double> t);
 
 // Lists all entries of t, ghost entries included, in parts of at most eight
 // columns, south row first.
@@ -23,14 +25,22 @@ void write_temperature_field(OutputFile& file, std::span<const double> t, std::i
                              std::int32_t volume_count);
 
 // Mean temperature and heat transfer rate through the north boundary,
-// numerical beside analytical; keeps the numerical mean in the run state.
-void compare_with_analytical(RunContext& run);
+// numerical beside analytical, into the results file; returns the numerical
+// mean temperature.
+double compare_with_analytical(const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
+                               OutputFile& results);
+
+// Runs the plotting program on a script and gives the command status to
+// keep: 1 when the command interpreter ran, 0 otherwise.
+using PlotProgram = std::function<int(std::string_view script_name)>;
 
 // The profiles along x at y = ly/2 and along y at x = lx/2: lines into the
 // results file and Tx.dat / Ty.dat, the title into Tx.gnu / Ty.gnu, and the
-// plotting program run on the script.
-void write_profile_x(RunContext& run);
-void write_profile_y(RunContext& run);
+// plotting program run on the script. Return the plot's command status.
+int write_profile_x(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
+                    std::string_view plot_title, const PlotProgram& plot);
+int write_profile_y(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
+                    std::string_view plot_title, const PlotProgram& plot);
 
 // The six header lines that a plot script gets when it is missing or shorter
 // than six lines: a PNG of the analytical curve and the numerical points.

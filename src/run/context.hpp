@@ -2,11 +2,9 @@
 // operations of the run.
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <vector>
 
-#include "grid/grid.hpp"
+#include "drivers/drivers.hpp"
 #include "report/output_file.hpp"
 #include "report/text.hpp"
 #include "run/input.hpp"
@@ -18,12 +16,8 @@ struct RunOptions {
     bool batch = false;  // no editor at the start or at the end
 };
 
-// The driver scalars, the stamps and the results kept for later writers.
+// The stamps and the values kept for later writers.
 struct RunState {
-    std::int32_t outer_iteration = 0;
-    double residual_norm = 0.0;
-    double first_residual_norm = 0.0;
-    double elapsed_seconds = 0.0;
     double numerical_mean_temperature = 0.0;
     FixedText<12> date_string;
     FixedText<8> time_string;
@@ -37,11 +31,10 @@ struct RunContext {
     Platform& platform;
     RunOptions options;
     InputParameters input;
-    CurrentGrid grid;
+    Solution solution;  // the driver scalars, the finest grid and its temperatures
     RunState state;
     ElapsedClock clock;
     std::unique_ptr<OutputFile> results;  // the main results file, while open
-    std::vector<double> t;                // temperatures of the finest grid
     // Asked after every history line; true ends the run there (set by an
     // interrupt signal).
     bool (*stop_requested)() = [] { return false; };

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "run/errors.hpp"
+#include "report/errors.hpp"
 
 namespace placatermo {
 
@@ -224,7 +224,7 @@ void check_file_name(InputParser& parser, int record, std::string_view name)
                                 "\" é de outro arquivo do programa e não pode ser usado aqui");
 }
 
-// Derives grid_nx, grid_ny, grid_volume_count and total_volume_count; false
+// Derives the sizes of every grid from those of grid 1; false
 // when a count would leave the 32-bit integers.
 bool derive_grid_sizes(InputParameters& in)
 {
@@ -233,26 +233,26 @@ bool derive_grid_sizes(InputParameters& in)
     // per direction: refuse before creating the arrays
     if (in.grid_count > 32) return false;
     const auto k_max = static_cast<std::size_t>(in.grid_count);
-    in.grid_nx.resize(k_max);
-    in.grid_ny.resize(k_max);
-    in.grid_volume_count.assign(k_max, 0);
-    const std::int64_t first = std::int64_t{in.grid_nx[0]} * in.grid_ny[0];
+    in.grids.nx.resize(k_max);
+    in.grids.ny.resize(k_max);
+    in.grids.volume_count.assign(k_max, 0);
+    const std::int64_t first = std::int64_t{in.grids.nx[0]} * in.grids.ny[0];
     if (first > limit) return false;
-    in.grid_volume_count[0] = static_cast<std::int32_t>(first);
+    in.grids.volume_count[0] = static_cast<std::int32_t>(first);
     std::int64_t total = first;
     for (std::size_t k = 2; k <= k_max; ++k) {
         if (k - 1 >= 31) return false;
         const std::int64_t factor = std::int64_t{1} << (k - 1);
-        const std::int64_t nx = (std::int64_t{in.grid_nx[0]} - 2) * factor + 2;
-        const std::int64_t ny = (std::int64_t{in.grid_ny[0]} - 2) * factor + 2;
+        const std::int64_t nx = (std::int64_t{in.grids.nx[0]} - 2) * factor + 2;
+        const std::int64_t ny = (std::int64_t{in.grids.ny[0]} - 2) * factor + 2;
         if (nx > limit || ny > limit || nx * ny > limit) return false;
         total += nx * ny;
         if (total > limit) return false;
-        in.grid_nx[k - 1] = static_cast<std::int32_t>(nx);
-        in.grid_ny[k - 1] = static_cast<std::int32_t>(ny);
-        in.grid_volume_count[k - 1] = static_cast<std::int32_t>(nx * ny);
+        in.grids.nx[k - 1] = static_cast<std::int32_t>(nx);
+        in.grids.ny[k - 1] = static_cast<std::int32_t>(ny);
+        in.grids.volume_count[k - 1] = static_cast<std::int32_t>(nx * ny);
     }
-    in.total_volume_count = static_cast<std::int32_t>(total);
+    in.grids.total_volume_count = static_cast<std::int32_t>(total);
     return true;
 }
 
@@ -276,15 +276,15 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
     in.grid_count = parser.read_integer(6);
     if (in.grid_count < 1)
         parser.fail(6, std::to_string(in.grid_count) + " está fora do intervalo permitido (1 ou mais malhas)");
-    in.grid_nx.assign(1, 0);
-    in.grid_ny.assign(1, 0);
-    in.grid_nx[0] = parser.read_integer(7);
-    if (in.grid_nx[0] < 3)
-        parser.fail(7, std::to_string(in.grid_nx[0]) +
+    in.grids.nx.assign(1, 0);
+    in.grids.ny.assign(1, 0);
+    in.grids.nx[0] = parser.read_integer(7);
+    if (in.grids.nx[0] < 3)
+        parser.fail(7, std::to_string(in.grids.nx[0]) +
                            " está fora do intervalo permitido (3 ou mais, os dois volumes fictícios incluídos)");
-    in.grid_ny[0] = parser.read_integer(8);
-    if (in.grid_ny[0] < 3)
-        parser.fail(8, std::to_string(in.grid_ny[0]) +
+    in.grids.ny[0] = parser.read_integer(8);
+    if (in.grids.ny[0] < 3)
+        parser.fail(8, std::to_string(in.grids.ny[0]) +
                            " está fora do intervalo permitido (3 ou mais, os dois volumes fictícios incluídos)");
     if (!derive_grid_sizes(in)) {
         // The largest number of grids whose counts still fit.
@@ -295,7 +295,7 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
             if (!derive_grid_sizes(probe)) break;
             fits = k;
         }
-        const std::string grid = std::to_string(in.grid_nx[0]) + " x " + std::to_string(in.grid_ny[0]);
+        const std::string grid = std::to_string(in.grids.nx[0]) + " x " + std::to_string(in.grids.ny[0]);
         if (fits == 0)
             parser.fail(8, "a malha 1 de " + grid +
                                " volumes excede o limite de 2147483647 volumes (inteiros de 32 bits)");
@@ -310,7 +310,7 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
     in.solver_kind = parser.read_integer(11);
     in.msi_tolerance = parser.read_double(12);
     in.max_inner_iterations = parser.read_integer(13);
-    if (in.solver_kind == 5 && in.max_inner_iterations < 1)
+    if (in.solver() == SolverKind::msi && in.max_inner_iterations < 1)
         parser.fail(13, std::to_string(in.max_inner_iterations) +
                             " está fora do intervalo permitido para o solver MSI (1 ou mais)");
     in.sor_relaxation = parser.read_double(14);
@@ -318,6 +318,12 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
     parser.read_text(16, in.title);
     in.record_line = parser.lines();
     return in;
+}
+
+SolutionProblem InputParameters::solution_problem() const
+{
+    return {plate(), grids, {solver(), max_inner_iterations, msi_tolerance, sor_relaxation}, tolerance,
+            max_outer_iterations};
 }
 
 std::string default_input_file()
@@ -360,9 +366,9 @@ double required_memory_bytes(const InputParameters& in)
     case 5: per_volume += 7.0 + 3.0; break;
     default: break;
     }
-    const double finest = static_cast<double>(in.grid_volume_count.back());
+    const double finest = static_cast<double>(in.grids.volume_count.back());
     double doubles = finest * per_volume;
-    if (in.grid_count > 1) doubles += finest /* correction */ + 2.0 * static_cast<double>(in.total_volume_count);
+    if (in.grid_count > 1) doubles += finest /* correction */ + 2.0 * static_cast<double>(in.grids.total_volume_count);
     return doubles * 8.0;
 }
 

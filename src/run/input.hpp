@@ -8,7 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "drivers/drivers.hpp"
+#include "grid/grid.hpp"
+#include "grid/plate.hpp"
 #include "report/text.hpp"
+#include "solvers/solver_kind.hpp"
 
 namespace placatermo {
 
@@ -30,17 +34,19 @@ struct InputParameters {
     std::int32_t bc_kind = 0;                // 15
     FixedText<50> title;                     // 16
 
-    // Derived sizes, entry k - 1 for grid k (1 coarsest ... grid_count
-    // finest); records 7 and 8 are grid_nx(1) and grid_ny(1).
-    std::vector<std::int32_t> grid_nx, grid_ny, grid_volume_count;
-    std::int32_t total_volume_count = 0;
+    // The sizes of the grid_count grids derived from records 7 and 8, which
+    // are the sizes of grid 1.
+    GridHierarchy grids;
 
     // Line of the input file on which each record (1 ... 16) was found.
     std::array<int, 17> record_line{};
 
-    std::int32_t nx_of(int k) const { return grid_nx[static_cast<std::size_t>(k - 1)]; }
-    std::int32_t ny_of(int k) const { return grid_ny[static_cast<std::size_t>(k - 1)]; }
-    std::int32_t volume_count_of(int k) const { return grid_volume_count[static_cast<std::size_t>(k - 1)]; }
+    // The kinds that the numbers of records 11 and 15 select.
+    SolverKind solver() const { return solver_kind_from_input(solver_kind); }
+    BoundaryKind boundary() const { return boundary_kind_from_input(bc_kind); }
+    Plate plate() const { return {lx, ly, boundary()}; }
+    // What the solution drivers are given.
+    SolutionProblem solution_problem() const;
 };
 
 // The label of record r (1 ... 16) as the echo names it; used in messages and

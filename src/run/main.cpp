@@ -4,7 +4,7 @@
 #include <cstring>
 #include <exception>
 
-#include "run/errors.hpp"
+#include "report/errors.hpp"
 #include "run/program.hpp"
 
 namespace {

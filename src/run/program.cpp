@@ -5,7 +5,7 @@
 
 #include "drivers/drivers.hpp"
 #include "results/results.hpp"
-#include "run/errors.hpp"
+#include "report/errors.hpp"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -24,8 +24,7 @@ std::string number_text(int value) { return std::to_string(value < 0 ? -value : 
 FixedText<12> make_date_string(const LocalTime& time)
 {
     std::string year = number_text(time.year);
-    if (year.size() < 4) year.insert(0, 4 - year.size(), ' ');
-    if (year.size() > 4) year.assign(4, '*');
+    year.resize(4, ' ');  // the year as 4 characters: cut, or filled on the right
     std::string stamp = "(";
     stamp += number_text(time.day);
     stamp += '/';
@@ -73,7 +72,7 @@ void check_memory(const InputParameters& in, double available_bytes)
     throw FatalError("erro no arquivo \"" + std::string(input_file_name) + "\", linhas " +
                      std::to_string(in.record_line[6]) + " a " + std::to_string(in.record_line[8]) +
                      ", parâmetros \"número de malhas\" e \"número de volumes\": a malha mais fina de " +
-                     std::to_string(in.nx_of(finest)) + " x " + std::to_string(in.ny_of(finest)) +
+                     std::to_string(in.grids.nx_of(finest)) + " x " + std::to_string(in.grids.ny_of(finest)) +
                      " volumes precisa de " + gib(needed) + " de memória, e esta máquina tem " +
                      gib(available_bytes));
 }
@@ -97,16 +96,10 @@ void read_input_data(RunContext& run)
     run.input = parse_input_data(bytes, name);
 }
 
-void run_program(RunContext& run)
+void open_results_file(RunContext& run)
 {
     static const Layout date_line("(/, TR5, 'Dia = ', A12, TR5, 'Hora = ', A8)");
     static const Layout table_header("(/, /, T3, 'Iteração', T14, 'Norma L1 / norma it.=1')");
-    static const Layout processing_time("(/, /, E20.9, ' = tempo de processamento (s)')");
-
-    run.platform.set_window_title(window_title);
-    read_input_data(run);
-    check_memory(run.input, physical_memory_bytes());
-
     run.results = std::make_unique<OutputFile>(std::string(run.input.experiment_name.trimmed()));
     const LocalTime now = run.platform.local_time();
     run.state.date_string = make_date_string(now);
@@ -116,19 +109,75 @@ void run_program(RunContext& run)
     write_parameter_echo(run.input, *run.results);
     run.results->write(table_header, {});
     run.results->flush();
+}
 
-    if (run.input.grid_count == 1) solve_single_grid(run);
-    else solve_multigrid(run);
+void solve_plate(RunContext& run)
+{
+    SolutionReport report{*run.results, [&run] { return run.clock.read(); }, run.stop_requested};
+    solve(run.input.solution_problem(), report, run.solution);
+}
 
-    run.results->write(processing_time, {run.state.elapsed_seconds});
-    write_summary_file(run.input.discretization_file_name.view(), run.t, run.state.numerical_mean_temperature,
-                       run.grid, run.input.title.view(), run.state.date_string.view());
+PlotProgram plot_program(RunContext& run)
+{
+    return [&run](std::string_view script) {
+        return run_command_succeeded(run.platform, run.platform.plot_command(script)) ? 1 : 0;
+    };
+}
+
+void write_results(RunContext& run)
+{
+    static const Layout heading("(/, /, TR30, 'TEMPERATURAS')");
+    const Plate plate = run.input.plate();
+    const CurrentGrid& grid = run.solution.grid;
+    std::vector<double>& t = run.solution.t;
+    OutputFile& results = *run.results;
+    const PlotProgram plot = plot_program(run);
+    fill_boundary_values(plate, grid, t);
+    results.write(heading, {});
+    write_temperature_field(results, t, grid.ny, grid.nx, grid.volume_count);
+    run.state.command_status = write_profile_x(plate, grid, t, results, run.state.plot_title.view(), plot);
+    run.state.command_status = write_profile_y(plate, grid, t, results, run.state.plot_title.view(), plot);
+    run.state.numerical_mean_temperature = compare_with_analytical(plate, grid, t, results);
+}
+
+void write_processing_time(RunContext& run)
+{
+    static const Layout processing_time("(/, /, E20.9, ' = tempo de processamento (s)')");
+    run.results->write(processing_time, {run.solution.elapsed_seconds});
+}
+
+void write_summary(RunContext& run)
+{
+    write_summary_file(run.input.discretization_file_name.view(), run.solution.t,
+                       run.state.numerical_mean_temperature, run.solution.grid, run.input.title.view(),
+                       run.state.date_string.view());
+}
+
+void close_results_file(RunContext& run)
+{
     run.results->close();
     run.results.reset();
+}
 
-    if (!run.options.batch)
-        run.state.command_status =
-            run.platform.run_command(run.platform.editor_command(run.input.experiment_name.trimmed()));
+void show_results(RunContext& run)
+{
+    if (run.options.batch) return;
+    run.state.command_status =
+        run.platform.run_command(run.platform.editor_command(run.input.experiment_name.trimmed()));
+}
+
+void run_program(RunContext& run)
+{
+    run.platform.set_window_title(window_title);
+    read_input_data(run);
+    check_memory(run.input, physical_memory_bytes());
+    open_results_file(run);
+    solve_plate(run);
+    write_results(run);
+    write_processing_time(run);
+    write_summary(run);
+    close_results_file(run);
+    show_results(run);
 }
 
 }  // namespace placatermo

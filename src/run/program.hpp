@@ -3,12 +3,33 @@
 
 #include <string_view>
 
+#include "results/results.hpp"
 #include "run/context.hpp"
 
 namespace placatermo {
 
-// The whole run, in its order. Errors end it with a FatalError.
+// The whole run, as its phases in their order. Errors end it with a
+// FatalError.
 void run_program(RunContext& run);
+
+// The phases of the run.
+//
+// Creates the main results file and writes the date line, the parameter echo
+// and the header of the iteration table.
+void open_results_file(RunContext& run);
+// Solves on one grid or with the multigrid cycle, writing the history lines.
+void solve_plate(RunContext& run);
+// The result operations on the finest grid, in their order: boundary values,
+// the temperature listing, both profiles with their plots, the mean
+// temperature and the north heat rate.
+void write_results(RunContext& run);
+// The plotting program of the run's platform, for the profiles.
+PlotProgram plot_program(RunContext& run);
+void write_processing_time(RunContext& run);
+void write_summary(RunContext& run);
+void close_results_file(RunContext& run);
+// Opens the results file in the editor (not in batch mode).
+void show_results(RunContext& run);
 
 // Writes the default input file when placatermo.ent does not exist, shows it
 // in the editor (not in batch mode), then reads and checks the 16 records.

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "grid/grid.hpp"
-#include "run/errors.hpp"
+#include "grid/arrays.hpp"
+#include "report/build_options.hpp"
 #include "solvers/solvers.hpp"
 
 namespace placatermo {
@@ -81,16 +81,15 @@ void y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 
 namespace plain {
 
-void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               std::span<const double> a, std::span<const double> b, std::span<double> t)
+void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    const auto n = static_cast<std::size_t>(volume_count);
+    const auto n = static_cast<std::size_t>(system.volume_count);
     std::vector<double> tdma_p = create_array("tdma_p", n);
     std::vector<double> tdma_q = create_array("tdma_q", n);
-    const Table c(a, volume_count);
+    const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        x_half_step(nx, ny, volume_count, c, b, t, tdma_p.data(), tdma_q.data());
-        y_half_step(nx, ny, volume_count, c, b, t, tdma_p.data(), tdma_q.data());
+        x_half_step(system.nx, system.ny, system.volume_count, c, system.b.data(), t, tdma_p.data(), tdma_q.data());
+        y_half_step(system.nx, system.ny, system.volume_count, c, system.b.data(), t, tdma_p.data(), tdma_q.data());
     }
 }
 
@@ -202,22 +201,19 @@ void fast_y_half_step(std::int64_t nx, std::int64_t n, const Table& c, const dou
 
 }  // namespace
 
-void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               std::span<const double> a, std::span<const double> b, std::span<double> t)
+void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
-#ifdef PLACATERMO_PLAIN_KERNELS
-    const bool use_plain = true;
-#else
-    const bool use_plain = nx < 2 || ny < 2;
-#endif
-    if (use_plain) return plain::solve_adi(nx, ny, volume_count, max_inner_iterations, a, b, t);
-    const auto n = static_cast<std::size_t>(volume_count);
-    UninitializedArray tdma_p("tdma_p", n);
-    UninitializedArray tdma_q("tdma_q", n);
-    const Table c(a, volume_count);
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const std::int64_t n = system.volume_count;
+    if (plain_kernels_only || nx < 2 || ny < 2) return plain::solve_adi(system, max_inner_iterations, t);
+    UninitializedArray tdma_p("tdma_p", static_cast<std::size_t>(n));
+    UninitializedArray tdma_q("tdma_q", static_cast<std::size_t>(n));
+    const Table c(system.a, n);
+    const double* b = system.b.data();
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        fast_x_half_step(nx, ny, volume_count, c, b.data(), t.data(), tdma_p.data(), tdma_q.data());
-        fast_y_half_step(nx, volume_count, c, b.data(), t.data(), tdma_p.data(), tdma_q.data());
+        fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data());
+        fast_y_half_step(nx, n, c, b, t.data(), tdma_p.data(), tdma_q.data());
     }
 }
 

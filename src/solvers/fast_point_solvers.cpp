@@ -12,17 +12,13 @@
 // updated before the last volume of the current one.
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <thread>
-#include <vector>
 
-#include "grid/grid.hpp"
-#include "run/errors.hpp"
+#include "grid/arrays.hpp"
+#include "report/build_options.hpp"
 #include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
+#include "solvers/sweep_helper.hpp"
 
 namespace placatermo {
 
@@ -170,32 +166,11 @@ void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Tab
 }
 
 // The same sweep on two threads: this thread takes the groups 0, 2, 4, ...
-// and a helper thread the groups 1, 3, 5, .... A group runs one wavefront
+// and the helper thread the groups 1, 3, 5, .... A group runs one wavefront
 // further behind the group below it: its step s waits until the group below
 // has finished step s + rows, after which every value it reads from that
 // group is new and every value of its own that the group below still reads is
 // old, exactly as on one thread.
-class GroupProgress {
-public:
-    explicit GroupProgress(std::size_t capacity) : done_(capacity), used_(capacity) {}
-    std::size_t capacity() const { return done_.size(); }
-    void use(std::size_t groups) { used_ = groups; }
-    std::atomic<std::int64_t>& operator[](std::size_t g) { return done_[g].steps; }
-    void reset()
-    {
-        for (std::size_t g = 0; g < used_; ++g) done_[g].steps.store(0, std::memory_order_relaxed);
-    }
-    std::size_t size() const { return used_; }
-
-private:
-    // one cache line each, so that the two threads do not share one
-    struct alignas(64) Counter {
-        std::atomic<std::int64_t> steps{0};
-    };
-    std::vector<Counter> done_;
-    std::size_t used_;
-};
-
 struct GroupSync {
     std::atomic<std::int64_t>* below;  // steps finished by the group below (nullptr for the first)
     std::atomic<std::int64_t>* mine;
@@ -215,61 +190,6 @@ struct GroupSync {
         if ((s + 1) % publish_every == 0 || s + 1 == mine_total) mine->store(s + 1, std::memory_order_release);
     }
     static constexpr std::int64_t publish_every = 128;
-};
-
-// One helper thread that lives as long as the program and runs one job at a
-// time for the sweeps.
-class SweepHelper {
-public:
-    static SweepHelper& instance()
-    {
-        static SweepHelper helper;
-        return helper;
-    }
-    void start(std::function<void()> job)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            job_ = std::move(job);
-            busy_ = true;
-        }
-        wake_.notify_one();
-    }
-    void wait()
-    {
-        std::unique_lock lock(mutex_);
-        idle_.wait(lock, [&] { return !busy_; });
-    }
-    ~SweepHelper()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-
-private:
-    SweepHelper() : thread_([this] { loop(); }) {}
-    void loop()
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [&] { return busy_ || stop_; });
-            if (stop_) return;
-            lock.unlock();
-            job_();
-            lock.lock();
-            busy_ = false;
-            idle_.notify_one();
-        }
-    }
-    std::mutex mutex_;
-    std::condition_variable wake_, idle_;
-    std::function<void()> job_;
-    bool busy_ = false, stop_ = false;
-    std::thread thread_;
 };
 
 template <bool Uniform>
@@ -297,13 +217,10 @@ void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, 
     sweep_last_row(nx, ny, n, c, b, t, t);
 }
 
-bool parallel_sweeps_enabled = true;
-
 // Two threads pay off once a group's step is long enough to hide the waiting.
 bool use_two_threads(std::int64_t nx, std::int64_t ny)
 {
-    static const bool two_cores = std::thread::hardware_concurrency() >= 2;
-    return parallel_sweeps_enabled && two_cores && nx >= 1000 && ny - 2 >= 4 * wavefront_rows;
+    return SweepHelper::instance().available() && nx >= 1000 && ny - 2 >= 4 * wavefront_rows;
 }
 
 void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
@@ -318,17 +235,12 @@ void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const 
     }
 }
 
-// Progress counters for the two-thread sweep of this grid, or none. They are
-// kept from call to call (small blocks allocated between the large arrays of
-// every call would scatter the heap).
+// Progress counters for the two-thread sweep of this grid, or none.
 GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
 {
     if (!use_two_threads(nx, ny)) return nullptr;
-    static std::unique_ptr<GroupProgress> kept;
     const auto groups = static_cast<std::size_t>((ny - 2 + wavefront_rows - 1) / wavefront_rows);
-    if (!kept || kept->capacity() < groups) kept = std::make_unique<GroupProgress>(std::max<std::size_t>(groups, 1024));
-    kept->use(groups);
-    return kept.get();
+    return &SweepHelper::instance().progress(groups);
 }
 
 // One Jacobi sweep from src into dst, row by row (the order does not matter
@@ -352,82 +264,57 @@ void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table&
 }
 
 // Grids too small for the wavefront, and builds made to measure the plain
-// loops (PLACATERMO_PLAIN_KERNELS), take the plain loops.
-bool too_small(std::int32_t nx, std::int32_t ny)
-{
-#ifdef PLACATERMO_PLAIN_KERNELS
-    (void)nx;
-    (void)ny;
-    return true;
-#else
-    return nx < 4 || ny < 3;
-#endif
-}
+// loops, take the plain loops.
+bool use_plain_loops(std::int64_t nx, std::int64_t ny) { return plain_kernels_only || nx < 4 || ny < 3; }
 
 }  // namespace
 
-void set_parallel_sweeps(bool enabled) { parallel_sweeps_enabled = enabled; }
+void set_parallel_sweeps(bool enabled) { SweepHelper::instance().set_enabled(enabled); }
 
-void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
-                        std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
-                        std::span<double> t)
+void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    solve_gauss_seidel(nx, ny, volume_count, max_inner_iterations, a, b, t, find_uniform_interior(nx, ny, a));
-}
-
-void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
-                        std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
-                        std::span<double> t, const UniformInterior& u)
-{
-    if (too_small(nx, ny)) return plain::solve_gauss_seidel(nx, ny, volume_count, max_inner_iterations, a, b, t);
-    const Table c(a, volume_count);
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    if (use_plain_loops(nx, ny)) return plain::solve_gauss_seidel(system, max_inner_iterations, t);
+    const Table c(system.a, system.volume_count);
     const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
-        gauss_seidel_sweep(nx, ny, volume_count, c, b, t.data(), u, progress);
+        gauss_seidel_sweep(nx, ny, system.volume_count, c, system.b.data(), t.data(), system.uniform, progress);
 }
 
-void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-                  std::span<const double> a, std::span<const double> b, std::span<double> t)
+void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    solve_jacobi(nx, ny, volume_count, max_inner_iterations, a, b, t, find_uniform_interior(nx, ny, a));
-}
-
-void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-                  std::span<const double> a, std::span<const double> b, std::span<double> t, const UniformInterior& u)
-{
-    if (too_small(nx, ny)) return plain::solve_jacobi(nx, ny, volume_count, max_inner_iterations, a, b, t);
-    UninitializedArray t_old("t_old", static_cast<std::size_t>(volume_count));
-    const Table c(a, volume_count);
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const std::int64_t n = system.volume_count;
+    if (use_plain_loops(nx, ny)) return plain::solve_jacobi(system, max_inner_iterations, t);
+    UninitializedArray t_old("t_old", static_cast<std::size_t>(n));
+    const Table c(system.a, n);
+    const UniformInterior& u = system.uniform;
     // Alternate between t and the work array instead of copying t every time.
     double* current = t.data();
     double* next = t_old.data();
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        if (u.uniform) jacobi_sweep<true>(nx, ny, volume_count, c, b, current, next, u);
-        else jacobi_sweep<false>(nx, ny, volume_count, c, b, current, next, u);
+        if (u.uniform) jacobi_sweep<true>(nx, ny, n, c, system.b.data(), current, next, u);
+        else jacobi_sweep<false>(nx, ny, n, c, system.b.data(), current, next, u);
         std::swap(current, next);
     }
     if (current != t.data()) std::copy(t_old.begin(), t_old.end(), t.begin());
 }
 
-void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t)
+void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t)
 {
-    solve_sor(nx, ny, volume_count, max_inner_iterations, sor_relaxation, a, b, t, find_uniform_interior(nx, ny, a));
-}
-
-void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t,
-               const UniformInterior& u)
-{
-    if (too_small(nx, ny))
-        return plain::solve_sor(nx, ny, volume_count, max_inner_iterations, sor_relaxation, a, b, t);
-    const auto n = static_cast<std::size_t>(volume_count);
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    if (use_plain_loops(nx, ny)) return plain::solve_sor(system, max_inner_iterations, sor_relaxation, t);
+    const auto n = static_cast<std::size_t>(system.volume_count);
     UninitializedArray t_old("t_old", n);
-    const Table c(a, volume_count);
+    const Table c(system.a, system.volume_count);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
     const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        gauss_seidel_sweep(nx, ny, volume_count, c, b, t.data(), u, progress);
+        gauss_seidel_sweep(nx, ny, system.volume_count, c, system.b.data(), t.data(), system.uniform, progress);
         // Relaxation of the whole field; it also leaves the next iteration's
         // copy of the field in t_old.
         double* tq = t.data();

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "grid/grid.hpp"
-#include "run/errors.hpp"
+#include "grid/arrays.hpp"
+#include "report/build_options.hpp"
 #include "solvers/solvers.hpp"
 
 namespace placatermo {
@@ -60,25 +60,32 @@ double residual(std::int64_t nx, std::int64_t n, const Table& c, From1<const dou
 
 }  // namespace
 
-double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny)
+namespace {
+
+// msi_alpha of volume (i, j).
+double alpha_of(std::int64_t i, std::int64_t j, std::int64_t nx, std::int64_t ny)
 {
-    const std::int64_t i = (k - 1) % nx + 1;
-    const std::int64_t j = (k - 1) / nx + 1;
     return (i >= 2 && i <= nx - 1 && j >= 2 && j <= ny - 1) ? 0.5 : 0.0;
 }
 
-void factorize_msi(std::span<const double> a, std::span<double> msi_lower, std::span<double> msi_upper,
-                   std::int32_t volume_count, std::int32_t nx_, std::int32_t ny_)
+}  // namespace
+
+double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny)
 {
-    const std::int64_t nx = nx_;
-    const std::int64_t ny = ny_;
-    const Table c(a, volume_count);
-    Lower l(msi_lower, volume_count);
-    Upper u(msi_upper, volume_count);
+    return alpha_of((k - 1) % nx + 1, (k - 1) / nx + 1, nx, ny);
+}
+
+void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper)
+{
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const Table c(system.a, system.volume_count);
+    Lower l(msi_lower, system.volume_count);
+    Upper u(msi_upper, system.volume_count);
     for (std::int64_t j = 1; j <= ny; ++j) {
         for (std::int64_t i = 1; i <= nx; ++i) {
             const std::int64_t k = volume_number(i, j, nx);
-            const double alpha = (i >= 2 && i <= nx - 1 && j >= 2 && j <= ny - 1) ? 0.5 : 0.0;
+            const double alpha = alpha_of(i, j, nx, ny);
             const double alpha2 = 2.0 * alpha;
             if (k == 1) {
                 l.lp(1) = c.ap(1);
@@ -118,21 +125,19 @@ void factorize_msi(std::span<const double> a, std::span<double> msi_lower, std::
 
 namespace plain {
 
-void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               std::int32_t ny_, std::int32_t nx_, std::int32_t volume_count, std::span<double> t_values,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<const double> b_values)
+void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t_values)
 {
-    (void)ny_;
-    const std::int64_t nx = nx_;
-    const std::int64_t n = volume_count;
-    const auto size = static_cast<std::size_t>(volume_count);
+    const std::int64_t nx = system.nx;
+    const std::int64_t n = system.volume_count;
+    const auto size = static_cast<std::size_t>(n);
     std::vector<double> residual_values = create_array("msi_residual", size);
     std::vector<double> forward_values = create_array("msi_forward", size);
     std::vector<double> correction_values = create_array("msi_correction", size);
-    const Table c(a, volume_count);
-    const ConstLower l(msi_lower, volume_count);
-    const ConstUpper u(msi_upper, volume_count);
-    const From1<const double> b(b_values);
+    const Table c(system.a, n);
+    const ConstLower l(msi_lower, n);
+    const ConstUpper u(msi_upper, n);
+    const From1<const double> b(system.b);
     const From1<double> t(t_values);
     const From1<double> r(residual_values.data());
     const From1<double> f(forward_values.data());
@@ -284,20 +289,17 @@ void backward(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* co
 
 }  // namespace
 
-void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               std::int32_t ny, std::int32_t nx, std::int32_t volume_count, std::span<double> t,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<const double> b)
+void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t)
 {
-#ifdef PLACATERMO_PLAIN_KERNELS
-    const bool use_plain = true;
-#else
-    const bool use_plain = nx < 4 || ny < 3;
-#endif
-    if (use_plain)
-        return plain::solve_msi(a, msi_lower, msi_upper, ny, nx, volume_count, t, msi_tolerance,
-                                max_inner_iterations, b);
-    const std::int64_t n = volume_count;
-    const auto size = static_cast<std::size_t>(volume_count);
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const std::int64_t n = system.volume_count;
+    if (plain_kernels_only || nx < 4 || ny < 3)
+        return plain::solve_msi(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
+    const std::span<const double> a = system.a;
+    const std::span<const double> b = system.b;
+    const auto size = static_cast<std::size_t>(n);
     // every entry is written before it is read
     UninitializedArray residual("msi_residual", size);
     UninitializedArray forward_values("msi_forward", size);

@@ -2,8 +2,7 @@
 // definition that the fast kernels are tested against.
 #include <algorithm>
 
-#include "grid/grid.hpp"
-#include "run/errors.hpp"
+#include "grid/arrays.hpp"
 #include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
 
@@ -38,38 +37,37 @@ void point_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 
 namespace plain {
 
-void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-                  std::span<const double> a, std::span<const double> b, std::span<double> t)
+void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    const auto n = static_cast<std::size_t>(volume_count);
+    const auto n = static_cast<std::size_t>(system.volume_count);
     std::vector<double> t_old = create_array("t_old", n);
-    const Table c(a, volume_count);
+    const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         std::copy(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n), t_old.begin());
-        point_sweep(nx, ny, volume_count, c, b, From1<const double>(t_old.data()), t);
+        point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t_old.data()), t);
     }
 }
 
-void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
-                        std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
-                        std::span<double> t)
+void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    const Table c(a, volume_count);
+    const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
-        point_sweep(nx, ny, volume_count, c, b, From1<const double>(t.data()), t);
+        point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t.data()), t);
 }
 
-void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t_values)
+void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t_values)
 {
-    const auto n = static_cast<std::size_t>(volume_count);
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const auto n = static_cast<std::size_t>(system.volume_count);
     std::vector<double> t_old_values = create_array("t_old", n);
-    const Table c(a, volume_count);
+    const Table c(system.a, system.volume_count);
     const From1<double> t(t_values);
     const From1<const double> t_old(t_old_values.data());
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         std::copy(t_values.begin(), t_values.begin() + static_cast<std::ptrdiff_t>(n), t_old_values.begin());
-        point_sweep(nx, ny, volume_count, c, b, From1<const double>(t_values.data()), t);
+        point_sweep(nx, ny, system.volume_count, c, system.b.data(), From1<const double>(t_values.data()), t);
         for (std::int64_t i = 1; i <= nx; ++i) {
             for (std::int64_t j = 1; j <= ny; ++j) {
                 const std::int64_t k = volume_number(i, j, nx);

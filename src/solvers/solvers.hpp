@@ -1,10 +1,9 @@
-// The five linear solvers of the five-point system a t = b.
+// The five linear solvers of the five-point system a t = b of one grid.
 //
 // Common conventions:
-// - nx, ny: volumes in x and y, ghost volumes included (at least 2 each);
-//   volume_count = nx ny, the index of the last unknown.
-// - a: volume_count rows by the five columns as, aw, ap, ae, an, column by
-//   column; b: volume_count values. Both are only read.
+// - system: the grid's sizes nx, ny (ghost volumes included, at least 2 each)
+//   and volume_count = nx ny, the table a (volume_count rows by the five
+//   columns as, aw, ap, ae, an, column by column) and b; only read.
 // - t: the unknowns, improved in place (temperatures, or corrections on a
 //   coarse grid of the multigrid cycle).
 // - Unknown k is volume (i, j) with k = i + (j - 1) nx; its neighbours are
@@ -16,37 +15,26 @@
 // - No solver computes the convergence measure; the caller does.
 // - Work arrays are created once per call; a failed creation ends the run with
 //   an out-of-memory message.
+//
+// The fast kernels give the plain loops' bits (namespace plain below): they
+// visit in another order only where every update still sees the same values.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "grid/linear_system.hpp"
+
 namespace placatermo {
 
 // Point iterations; the point sweep visits k = 1, the rest of row 1, rows 2 ...
 // ny - 1 column by column, row ny without its last volume, and volume_count.
-void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-                  std::span<const double> a, std::span<const double> b, std::span<double> t);
-void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
-                        std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
-                        std::span<double> t);
+void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
 // A whole Gauss-Seidel sweep, then the relaxation of the whole field against
 // the field before the sweep.
-void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t);
-
-// The same three with the table's uniformity already known (found once per
-// build of the table), so that a call does not look at the whole table again.
-struct UniformInterior;
-void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-                  std::span<const double> a, std::span<const double> b, std::span<double> t,
-                  const UniformInterior& uniform);
-void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
-                        std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
-                        std::span<double> t, const UniformInterior& uniform);
-void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t,
-               const UniformInterior& uniform);
+void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t);
 
 // Gauss-Seidel and SOR sweep large grids on two threads when the machine has
 // two cores (same bits as on one); false keeps them on one thread.
@@ -54,39 +42,31 @@ void set_parallel_sweeps(bool enabled);
 
 // Alternating-direction line iteration: an x half-step along the rows, then a
 // y half-step along the columns, each line solved by the Thomas algorithm.
-void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               std::span<const double> a, std::span<const double> b, std::span<double> t);
+void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
 
 // Modified strongly implicit procedure: the incomplete factorisation L U of a
 // into msi_lower (columns lp, lw, lse, ls) and msi_upper (ue, unw, un), stored
 // like a ...
-void factorize_msi(std::span<const double> a, std::span<double> msi_lower, std::span<double> msi_upper,
-                   std::int32_t volume_count, std::int32_t nx, std::int32_t ny);
+void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper);
 // ... and the residual correction with it, until the Euclidean residual norm
 // is no longer above msi_tolerance times its value at entry, or after
-// max_inner_iterations corrections. Note ny before nx.
-void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               std::int32_t ny, std::int32_t nx, std::int32_t volume_count, std::span<double> t,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<const double> b);
+// max_inner_iterations corrections.
+void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
+
+// msi_alpha of volume k: 0.5 for a real volume, 0 for a ghost volume.
+double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny);
 
 // The plain loops, in the stated visiting order: the definition that the
 // faster kernels above must reproduce bit for bit.
 namespace plain {
-void solve_jacobi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-                  std::span<const double> a, std::span<const double> b, std::span<double> t);
-void solve_gauss_seidel(std::int32_t nx, std::int32_t ny, std::int32_t volume_count,
-                        std::int32_t max_inner_iterations, std::span<const double> a, std::span<const double> b,
-                        std::span<double> t);
-void solve_sor(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               double sor_relaxation, std::span<const double> a, std::span<const double> b, std::span<double> t);
-void solve_msi(std::span<const double> a, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               std::int32_t ny, std::int32_t nx, std::int32_t volume_count, std::span<double> t,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<const double> b);
-void solve_adi(std::int32_t nx, std::int32_t ny, std::int32_t volume_count, std::int32_t max_inner_iterations,
-               std::span<const double> a, std::span<const double> b, std::span<double> t);
+void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t);
+void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
 }  // namespace plain
-
-// msi_alpha of volume k: 0.5 for a real volume, 0 for a ghost volume.
-double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny);
 
 }  // namespace placatermo

@@ -1,8 +1,6 @@
-#include "run/errors.hpp"
+#include "report/errors.hpp"
 
 #include <cerrno>
-#include <cstdio>
-#include <new>
 
 #include "report/text.hpp"
 
@@ -37,38 +35,6 @@ void fail_file(std::string_view action, std::string_view file_name, int error_nu
 {
     throw FatalError(std::string(action) + " o arquivo \"" + cp1252_to_utf8(file_name) +
                      "\": " + system_error_text(error_number));
-}
-
-namespace {
-
-[[noreturn]] void out_of_memory(std::string_view name, std::size_t count)
-{
-    const double mib = static_cast<double>(count) * 8.0 / (1024.0 * 1024.0);
-    char size[64];
-    std::snprintf(size, sizeof size, "%.1f", mib);
-    throw FatalError("memória insuficiente para criar o vetor " + std::string(name) + " com " +
-                     std::to_string(count) + " valores (" + size + " MiB)");
-}
-
-}  // namespace
-
-std::vector<double> create_array(std::string_view name, std::size_t count, double value)
-{
-    try {
-        return std::vector<double>(count, value);
-    } catch (const std::bad_alloc&) {
-    } catch (const std::length_error&) {
-    }
-    out_of_memory(name, count);
-}
-
-UninitializedArray::UninitializedArray(std::string_view name, std::size_t count) : size_(count)
-{
-    try {
-        data_.reset(new double[count]);
-    } catch (const std::bad_alloc&) {
-        out_of_memory(name, count);
-    }
 }
 
 }  // namespace placatermo

@@ -1,31 +1,16 @@
-// The errors that end a run: every one carries the Portuguese message that the
-// program prints on stderr before it exits with a non-zero code.
+// The arrays of the solution: doubles created with a name, so that a failed
+// creation ends the run with an out-of-memory message naming the array.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <span>
-#include <stdexcept>
-#include <string>
 #include <string_view>
 #include <vector>
 
 namespace placatermo {
 
-class FatalError : public std::runtime_error {
-public:
-    explicit FatalError(const std::string& message) : std::runtime_error(message) {}
-};
-
-// Portuguese text for a system error number (errno).
-std::string system_error_text(int error_number);
-
-// Message for a failed file operation, naming the file: for example
-// `não foi possível criar o arquivo "placa.res": permissão negada`.
-[[noreturn]] void fail_file(std::string_view action, std::string_view file_name, int error_number);
-
-// Creates an array of `count` doubles filled with `value`; a failed creation
-// ends the run with an out-of-memory message naming the array and its size.
+// Creates an array of `count` doubles filled with `value`.
 std::vector<double> create_array(std::string_view name, std::size_t count, double value = 0.0);
 
 // An array of doubles whose entries are not set when it is created, for arrays
@@ -37,6 +22,8 @@ public:
     double* data() { return data_.get(); }
     const double* data() const { return data_.get(); }
     std::size_t size() const { return size_; }
+    double& operator[](std::size_t i) { return data_[i]; }
+    double operator[](std::size_t i) const { return data_[i]; }
     double* begin() { return data_.get(); }
     double* end() { return data_.get() + size_; }
     operator std::span<double>() { return {data_.get(), size_}; }

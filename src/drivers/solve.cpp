@@ -1,0 +1,29 @@
+// What both solution drivers share: the choice between them and the history
+// line.
+#include <string>
+
+#include "drivers/drivers.hpp"
+#include "report/errors.hpp"
+
+namespace placatermo {
+
+void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
+{
+    if (problem.grids.count() == 1) solve_single_grid(problem, report, solution);
+    else solve_multigrid(problem, report, solution);
+}
+
+void write_history_line(SolutionReport& report, std::int32_t iteration, double ratio)
+{
+    static const Layout history("(TR2, I8, E15.6)");
+    report.results.write(history, {iteration, ratio});
+    report.results.flush_when_due();
+    if (report.stop_requested()) {
+        report.results.flush();
+        throw FatalError("execução interrompida na iteração externa " + std::to_string(iteration) +
+                         "; o arquivo \"" + report.results.name() +
+                         "\" contém o histórico das iterações até aqui");
+    }
+}
+
+}  // namespace placatermo

@@ -1,0 +1,75 @@
+// The transfers between the grids of the multigrid cycle: the residual stored
+// on a grid, its injection into the next coarser grid, and the bilinear
+// interpolation of a coarse correction onto the next finer grid.
+#include <algorithm>
+
+#include "drivers/drivers.hpp"
+#include "grid/linear_system.hpp"
+
+namespace placatermo {
+
+void store_residual(const LinearSystem& system, std::span<const double> u_values, std::span<double> residual)
+{
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const Coefficients<const double> c(system.a, system.volume_count);
+    const From1<const double> b(system.b);
+    const From1<const double> u(u_values);
+    const From1<double> r(residual);
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            const std::int64_t p = volume_number(i, j, nx);
+            r(p) = b(p) - (c.as(p) * u(p - nx) + c.ap(p) * u(p) + c.aw(p) * u(p - 1) + c.ae(p) * u(p + 1) +
+                           c.an(p) * u(p + nx));
+        }
+    }
+}
+
+void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
+                       std::span<const double> fine_residual, std::span<double> b_values,
+                       std::span<double> coarse_residual)
+{
+    const std::int64_t nx = coarse_nx;
+    const std::int64_t ny = coarse_ny;
+    const std::int64_t fine_nx = fine_nx_;
+    std::fill(b_values.begin(), b_values.end(), 0.0);
+    const From1<double> b(b_values);
+    const From1<const double> fine(fine_residual);
+    const From1<double> coarse(coarse_residual);
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            const double v = fine((2 * i - 1) + (2 * j - 2) * fine_nx);
+            const std::int64_t p = volume_number(i, j, nx);
+            b(p) = v;
+            coarse(p) = v;
+        }
+    }
+}
+
+void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                           std::span<const double> coarse_correction, std::span<double> fine_correction)
+{
+    const std::int64_t nx = fine_nx;
+    const std::int64_t ny = fine_ny;
+    const std::int64_t nxc = coarse_nx;
+    const From1<const double> c(coarse_correction);
+    const From1<double> fine(fine_correction);
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            const std::int64_t ic = (i - 1) / 2 + 1;
+            const std::int64_t jc = (j - 1) / 2 + 1;
+            const std::int64_t pc = ic + (jc - 1) * nxc;
+            const bool odd_i = i % 2 == 1;
+            const bool odd_j = j % 2 == 1;
+            double value;
+            if (odd_i && odd_j) value = c(pc);
+            else if (odd_j) value = 0.5 * (c(pc) + c(pc + 1));
+            else if (odd_i) value = 0.5 * (c(pc) + c(pc + nxc));
+            else value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
+            const std::int64_t p = volume_number(i, j, nx);
+            fine(p) = fine(p) + value;
+        }
+    }
+}
+
+}  // namespace placatermo

@@ -1,0 +1,50 @@
+#include "grid/linear_system.hpp"
+
+#include <bit>
+#include <cmath>
+
+namespace placatermo {
+
+LinearSystem::LinearSystem(std::int32_t nx_, std::int32_t ny_)
+    : nx(nx_),
+      ny(ny_),
+      volume_count(nx_ * ny_),
+      a("a", 5 * static_cast<std::size_t>(volume_count)),
+      b("b", static_cast<std::size_t>(volume_count))
+{
+}
+
+void LinearSystem::build(const CurrentGrid& grid, const Plate& plate)
+{
+    build_coefficients(grid, plate, a, b);
+    find_uniform();
+}
+
+UniformInterior find_uniform_interior(std::int32_t nx_, std::int32_t ny_, std::span<const double> a)
+{
+    const std::int64_t nx = nx_;
+    const std::int64_t ny = ny_;
+    UniformInterior u;
+    if (nx < 3 || ny < 3) return u;
+    const std::int64_t n = nx * ny;
+    const double* column[5];
+    for (int c = 0; c < 5; ++c) column[c] = a.data() + c * n;
+    const std::int64_t first = volume_number(2, 2, nx) - 1;
+    double value[5];
+    for (int c = 0; c < 5; ++c) value[c] = column[c][first];
+    for (int c = 0; c < 5; ++c) {
+        if (std::isnan(value[c])) return u;
+        // compare bit patterns: -0.0 differs from 0.0
+        const auto bits = std::bit_cast<std::uint64_t>(value[c]);
+        for (std::int64_t j = 2; j <= ny - 1; ++j) {
+            const double* row = column[c] + (volume_number(2, j, nx) - 1);
+            std::uint64_t differ = 0;
+            for (std::int64_t i = 0; i < nx - 2; ++i) differ |= std::bit_cast<std::uint64_t>(row[i]) ^ bits;
+            if (differ != 0) return u;
+        }
+    }
+    u = {true, value[0], value[1], value[2], value[3], value[4]};
+    return u;
+}
+
+}  // namespace placatermo

@@ -1,0 +1,15 @@
+// How this build was configured, where code must know it.
+#pragma once
+
+namespace placatermo {
+
+// Builds made to measure the fast kernels against the plain loops
+// (PLACATERMO_PLAIN_KERNELS) take the plain loops and printf formatting
+// everywhere. This is the one switch the code tests for it.
+#ifdef PLACATERMO_PLAIN_KERNELS
+inline constexpr bool plain_kernels_only = true;
+#else
+inline constexpr bool plain_kernels_only = false;
+#endif
+
+}  // namespace placatermo

@@ -1,0 +1,63 @@
+#include "solvers/sweep_helper.hpp"
+
+#include <algorithm>
+
+namespace placatermo {
+
+SweepHelper& SweepHelper::instance()
+{
+    static SweepHelper helper;
+    return helper;
+}
+
+SweepHelper::SweepHelper() : two_cores_(std::thread::hardware_concurrency() >= 2), thread_([this] { loop(); }) {}
+
+SweepHelper::~SweepHelper()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+GroupProgress& SweepHelper::progress(std::size_t groups)
+{
+    if (!progress_ || progress_->capacity() < groups)
+        progress_ = std::make_unique<GroupProgress>(std::max<std::size_t>(groups, 1024));
+    progress_->use(groups);
+    return *progress_;
+}
+
+void SweepHelper::start(std::function<void()> job)
+{
+    {
+        std::lock_guard lock(mutex_);
+        job_ = std::move(job);
+        busy_ = true;
+    }
+    wake_.notify_one();
+}
+
+void SweepHelper::wait()
+{
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return !busy_; });
+}
+
+void SweepHelper::loop()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return busy_ || stop_; });
+        if (stop_) return;
+        lock.unlock();
+        job_();
+        lock.lock();
+        busy_ = false;
+        idle_.notify_one();
+    }
+}
+
+}  // namespace placatermo

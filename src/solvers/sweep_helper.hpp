@@ -1,0 +1,75 @@
+// The second thread of the two-thread sweeps, and the progress counters
+// through which the two threads wait for each other.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace placatermo {
+
+// One counter of finished steps per group of rows, each on its own cache
+// line so that the two threads do not share one.
+class GroupProgress {
+public:
+    explicit GroupProgress(std::size_t capacity) : done_(capacity), used_(capacity) {}
+    std::size_t capacity() const { return done_.size(); }
+    void use(std::size_t groups) { used_ = groups; }
+    std::size_t size() const { return used_; }
+    std::atomic<std::int64_t>& operator[](std::size_t g) { return done_[g].steps; }
+    void reset()
+    {
+        for (std::size_t g = 0; g < used_; ++g) done_[g].steps.store(0, std::memory_order_relaxed);
+    }
+
+private:
+    struct alignas(64) Counter {
+        std::atomic<std::int64_t> steps{0};
+    };
+    std::vector<Counter> done_;
+    std::size_t used_;
+};
+
+// One helper thread that lives as long as the program and runs one job at a
+// time for the sweeps. Starting a thread per sweep costs more than the sweep
+// gains on mid-sized grids.
+class SweepHelper {
+public:
+    static SweepHelper& instance();
+
+    // True when two-thread sweeps are enabled and the machine has two cores.
+    bool available() const { return enabled_ && two_cores_; }
+    void set_enabled(bool enabled) { enabled_ = enabled; }
+
+    // Counters for `groups` groups, zeroed by reset(). They are kept from
+    // call to call: small blocks allocated between the large arrays of every
+    // call would scatter the heap.
+    GroupProgress& progress(std::size_t groups);
+
+    // Runs `job` on the helper thread; wait() returns once it has finished.
+    void start(std::function<void()> job);
+    void wait();
+
+    ~SweepHelper();
+
+private:
+    SweepHelper();
+    void loop();
+
+    bool enabled_ = true;
+    bool two_cores_;
+    std::unique_ptr<GroupProgress> progress_;
+    std::mutex mutex_;
+    std::condition_variable wake_, idle_;
+    std::function<void()> job_;
+    bool busy_ = false, stop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace placatermo
