@@ -174,10 +174,12 @@ TEST(UniformInterior, FoundOnThePlateTableOnly)
     System s = plate_system(8, 7, 1, 2.0, 1.0);
     const UniformInterior u = find_uniform_interior(8, 7, s.a);
     ASSERT_TRUE(u.uniform);
-    const double dx = 2.0 / 6.0, dy = 1.0 / 5.0;
-    EXPECT_EQ(u.ap, (dy * 2.0) / dx + (dx * 2.0) / dy);
-    EXPECT_EQ(u.aw, -(dy / dx));
-    EXPECT_EQ(u.an, -(dx / dy));
+    // dx = 1/3, dy = 1/5
+    EXPECT_DOUBLE_EQ(u.ap, 4.533333333333333);
+    EXPECT_DOUBLE_EQ(u.aw, -0.6);
+    EXPECT_DOUBLE_EQ(u.ae, -0.6);
+    EXPECT_DOUBLE_EQ(u.as, -1.6666666666666667);
+    EXPECT_DOUBLE_EQ(u.an, -1.6666666666666667);
     s.a[2 * s.n() + static_cast<std::size_t>(volume_number(7, 6, 8) - 1)] += 1e-15;
     EXPECT_FALSE(find_uniform_interior(8, 7, s.a).uniform);
     System z = plate_system(8, 7);

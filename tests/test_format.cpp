@@ -11,6 +11,7 @@
 
 #include "report/format.hpp"
 #include "report/text.hpp"
+#include "test_support.hpp"
 
 namespace placatermo {
 namespace {
@@ -53,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RealCase{-std::numeric_limits<double>::infinity(), 15, 6, "      -Infinity"},
                       RealCase{-std::numeric_limits<double>::infinity(), 8, 1, "********"},
                       RealCase{25.0, 26, 15, "     2.500000000000000E+01"},
-                      RealCase{-50.0, 26, 15, "    -5.000000000000000E+01"}));
+                      RealCase{-50.0, 26, 15, "    -5.000000000000000E+01"}),
+    [](const auto& info) { return testing::case_name(info.index, info.param.expected); });
 
 struct LayoutCase {
     const char* layout;
@@ -106,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {0.05, 2.5, 2.75},
                    "   5.000000E-02   2.500000E+00   2.750000E+00\r\n"},
         LayoutCase{"('set title ''', A6, /, 'replot')", {std::string_view("ab cd'")},
-                   "set title 'ab cd'\r\nreplot\r\n"}));
+                   "set title 'ab cd'\r\nreplot\r\n"}),
+    [](const auto& info) { return testing::case_name(info.index, info.param.layout); });
 
 TEST(Layout, WholeLayoutWithOnlyLiteralsWritesEmptyLineAtClosingParenthesis)
 {

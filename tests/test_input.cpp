@@ -96,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"semi;colon", "semi;colon"},
                       TextCase{"'12345678901234567890123456789012345678901234567890EXTRA'",
                                "12345678901234567890123456789012345678901234567890"},
-                      TextCase{"'closed' rest 'ignored", "closed"}, TextCase{"caf\xE9", "caf\xE9"}));
+                      TextCase{"'closed' rest 'ignored", "closed"}, TextCase{"caf\xE9", "caf\xE9"}),
+    [](const auto& info) { return testing::case_name(info.index, info.param.title); });
 
 TEST(Input, BareNameEndsAtFirstBlankAndIsPadded)
 {
@@ -127,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Doubles, DoubleReading,
                                            DoubleCase{"1Q-6", 1.0e-6}, DoubleCase{"5", 5.0},
                                            DoubleCase{"-.5", -0.5}, DoubleCase{"+2.", 2.0},
                                            DoubleCase{"1e+3", 1000.0}, DoubleCase{"0.1", 0.1},
-                                           DoubleCase{"1e-400", 0.0}, DoubleCase{"1,5", 1.0}));
+                                           DoubleCase{"1e-400", 0.0}, DoubleCase{"1,5", 1.0}),
+                         [](const auto& info) { return testing::case_name(info.index, info.param.text); });
 
 TEST(Input, IntegersWithSign)
 {

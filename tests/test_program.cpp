@@ -36,7 +36,8 @@ INSTANTIATE_TEST_SUITE_P(Examples, Stamps,
                                            StampCase{{999, 3, 4, 0, 0, 0}, "(4/3/999 )  ", "0:0:0   "},
                                            StampCase{{12345, 10, 11, 1, 2, 3}, "(11/10/1234)", "1:2:3   "},
                                            StampCase{{2026, 1, 31, 14, 5, 7}, "(31/1/2026) ", "14:5:7  "},
-                                           StampCase{{2026, 1, 1, 0, 0, 0}, "(1/1/2026)  ", "0:0:0   "}));
+                                           StampCase{{2026, 1, 1, 0, 0, 0}, "(1/1/2026)  ", "0:0:0   "}),
+                         [](const auto& info) { return testing::case_name(info.index, info.param.date); });
 
 TEST(PlotTitle, CutsTheApostropheThenTheDate)
 {

@@ -117,7 +117,8 @@ TEST_P(FieldParts, PartsOfAtMostEightColumns)
 
 INSTANTIATE_TEST_SUITE_P(Widths, FieldParts,
                          ::testing::Values(PartsCase{3, {3}}, PartsCase{8, {8}}, PartsCase{9, {8, 1}},
-                                           PartsCase{16, {8, 8}}, PartsCase{23, {8, 8, 7}}));
+                                           PartsCase{16, {8, 8}}, PartsCase{23, {8, 8, 7}}),
+                         [](const auto& info) { return "Nx" + std::to_string(info.param.nx); });
 
 TEST(BoundaryValues, LinearAndSinusoidal)
 {

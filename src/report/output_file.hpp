@@ -23,7 +23,6 @@ public:
     ~OutputFile();
 
     const std::string& name() const { return name_; }
-    bool is_open() const { return file_ != nullptr; }
 
     void write(std::string_view bytes);
     // Formats one layout with its values and appends the lines.

@@ -1,0 +1,64 @@
+// The command line quoting and the Portuguese texts of system errors.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "report/errors.hpp"
+#include "run/platform.hpp"
+
+namespace placatermo {
+namespace {
+
+#ifndef _WIN32
+TEST(QuoteForShell, EveryNameIsOneWordForTheShell)
+{
+    const std::pair<const char*, const char*> table[] = {
+        {"placa.res", "'placa.res'"},
+        {"", "''"},
+        {"a b", "'a b'"},
+        {"it's", "'it'\\''s'"},
+        {"''", "''\\'''\\'''"},
+        {"a;touch x $(id)", "'a;touch x $(id)'"},
+        {"$HOME `id` \"q\"", "'$HOME `id` \"q\"'"},
+        {"a\\b", "'a\\b'"},
+        {"caf\xE9", "'caf\xE9'"},
+    };
+    for (const auto& [name, quoted] : table) EXPECT_EQ(quote_for_shell(name), quoted) << name;
+}
+#endif
+
+TEST(SystemErrorText, PortugueseForTheErrorsAFileMeets)
+{
+    const std::pair<int, const char*> table[] = {
+        {ENOENT, "arquivo ou diretório inexistente"},
+        {EACCES, "permissão negada"},
+        {EPERM, "operação não permitida"},
+        {EISDIR, "é um diretório"},
+        {ENOTDIR, "um componente do caminho não é um diretório"},
+        {ENOSPC, "não há espaço livre no dispositivo"},
+        {EROFS, "sistema de arquivos somente para leitura"},
+        {EMFILE, "arquivos abertos demais"},
+        {ENFILE, "arquivos abertos demais"},
+        {ENAMETOOLONG, "nome de arquivo longo demais"},
+        {EIO, "erro de entrada/saída"},
+        {EFBIG, "arquivo grande demais"},
+        {ENOMEM, "memória insuficiente"},
+        {EINVAL, "argumento inválido"},
+        {0, "erro de entrada/saída"},
+        {9999, "erro do sistema número 9999"},
+    };
+    for (const auto& [number, text] : table) EXPECT_EQ(system_error_text(number), text) << number;
+}
+
+TEST(FailFile, NamesTheActionTheFileAndTheError)
+{
+    try {
+        fail_file("não foi possível criar", "caf\xE9.res", EACCES);
+        FAIL() << "no error";
+    } catch (const FatalError& error) {
+        EXPECT_STREQ(error.what(), "não foi possível criar o arquivo \"café.res\": permissão negada");
+    }
+}
+
+}  // namespace
+}  // namespace placatermo
