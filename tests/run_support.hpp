@@ -6,6 +6,7 @@
 #include <string>
 
 #include "drivers/drivers.hpp"
+#include "report/errors.hpp"
 #include "run/program.hpp"
 #include "test_support.hpp"
 
@@ -34,6 +35,26 @@ struct DriverRun {
 
     // The history lines: the results up to the temperature heading.
     std::string history() const { return results.substr(0, results.find("\r\n\r\n")) + "\r\n"; }
+};
+
+// The whole program in a fresh folder with a fake platform: clock readings
+// half a second apart, the date 8/7/2006 9:5:7.
+struct ProgramRun {
+    TempDir dir;
+    FakePlatform platform;
+    RunContext run{platform};
+    std::string error;
+
+    ProgramRun() { platform.step = 0.5; }
+    void start(bool batch = false)
+    {
+        run.options.batch = batch;
+        try {
+            run_program(run);
+        } catch (const FatalError& e) {
+            error = e.what();
+        }
+    }
 };
 
 // The lines "(TR2, I8, E15.6)" for the given iteration numbers and ratios.

@@ -63,12 +63,22 @@ TEST(Cli, HelpAndUnknownArguments)
     TempDir dir;
     const Outcome help = run_program("--help");
     EXPECT_EQ(help.exit_code, 0);
-    EXPECT_EQ(help.out.substr(0, 26), "Uso: placatermo [--batch]\n");
+    EXPECT_EQ(help.out.substr(0, 47), "Uso: placatermo [--batch | --help | --version]\n");
     EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
     const Outcome bad = run_program("--fast");
     EXPECT_NE(bad.exit_code, 0);
     EXPECT_EQ(bad.err.substr(0, 44), "placatermo: argumento desconhecido: --fast\nU");
     EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
+}
+
+TEST(Cli, VersionIsTheProjectVersion)
+{
+    TempDir dir;
+    const Outcome o = run_program("--version");
+    EXPECT_EQ(o.exit_code, 0);
+    EXPECT_EQ(o.out, "placatermo " PLACATERMO_VERSION "\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_TRUE(std::filesystem::is_empty("."));
 }
 
 TEST(Cli, FirstRunInAnEmptyFolderUsesTheEditorTwice)

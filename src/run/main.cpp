@@ -26,14 +26,15 @@ void install_stop_signals()
 }
 
 constexpr const char* usage =
-    "Uso: placatermo [--batch]\n"
+    "Uso: placatermo [--batch | --help | --version]\n"
     "\n"
     "Resolve a difusão de calor bidimensional permanente numa placa retangular com os\n"
     "parâmetros do arquivo placatermo.ent do diretório atual (criado com valores padrão\n"
     "quando não existe), e grava os arquivos de resultados, Tx.dat, Ty.dat, Tx.gnu e Ty.gnu.\n"
     "\n"
-    "  --batch   não abre o editor de texto no início nem no fim (para séries de execuções)\n"
-    "  --help    mostra este texto\n"
+    "  --batch    não abre o editor de texto no início nem no fim (para séries de execuções)\n"
+    "  --help     mostra este texto\n"
+    "  --version  mostra a versão do programa\n"
     "\n"
     "O editor é o comando da variável VISUAL, senão EDITOR, senão vi.\n";
 
@@ -48,6 +49,9 @@ int main(int argc, char** argv)
             run.options.batch = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(usage, stdout);
+            return 0;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("placatermo " PLACATERMO_VERSION "\n", stdout);
             return 0;
         } else {
             std::fprintf(stderr, "placatermo: argumento desconhecido: %s\n%s", argv[i], usage);

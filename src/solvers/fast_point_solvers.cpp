@@ -76,7 +76,9 @@ inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, s
     for (std::int64_t s = s_begin; s <= s_end; ++s) {
         sync.before(s);
         // unrolled, so that `last` stays in registers
+#if defined(__GNUC__)
 #pragma GCC unroll 16
+#endif
         for (std::int64_t r = rows - 1; r >= 0; --r) {
             const std::int64_t q = q0[r] + s;
             const double south = r == 0 ? t[q - nx] : last[r - 1];
