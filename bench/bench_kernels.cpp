@@ -3,6 +3,8 @@
 // factorisation, one multigrid V-cycle and the field listing.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -20,17 +22,27 @@
 #include "run/platform.hpp"
 #include "solvers/solvers.hpp"
 
-#include <unistd.h>
-
 namespace placatermo {
 namespace {
 
 std::string input_text(int nx, int grids, int solver, int max_outer = 2)
 {
-    const std::string values[] = {"b.res", "b.dis", "b.ite", "1.0", "1.0", std::to_string(grids),
-                                  std::to_string(nx), std::to_string(nx), "1e-12", std::to_string(max_outer),
+    const std::string values[] = {"b.res",
+                                  "b.dis",
+                                  "b.ite",
+                                  "1.0",
+                                  "1.0",
+                                  std::to_string(grids),
+                                  std::to_string(nx),
+                                  std::to_string(nx),
+                                  "1e-12",
+                                  std::to_string(max_outer),
                                   std::to_string(solver),
-                                  "1e-30", "1", "1.5", "2", "bench"};
+                                  "1e-30",
+                                  "1",
+                                  "1.5",
+                                  "2",
+                                  "bench"};
     std::string text;
     for (const auto& v : values) text += v + "\n";
     return text;
@@ -66,9 +78,8 @@ PlateGrid& plate(int nx)
 
 void per_unknown(benchmark::State& state, std::size_t n, double bytes_per_unknown)
 {
-    state.counters["ns_per_unknown"] =
-        benchmark::Counter(static_cast<double>(n) * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
-                                                               benchmark::Counter::kInvert);
+    state.counters["ns_per_unknown"] = benchmark::Counter(
+        static_cast<double>(n) * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.counters["bytes_per_unknown"] = bytes_per_unknown;
 }
 
@@ -83,8 +94,8 @@ void BM_Triad(benchmark::State& state)
         benchmark::DoNotOptimize(z.data());
         benchmark::ClobberMemory();
     }
-    state.counters["GB_per_s"] = benchmark::Counter(24.0 * static_cast<double>(n) * 1e-9,
-                                                    benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["GB_per_s"] =
+        benchmark::Counter(24.0 * static_cast<double>(n) * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
     per_unknown(state, n, 24.0);
 }
 
@@ -93,8 +104,10 @@ void BM_GaussSeidel(benchmark::State& state)
 {
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        if (Fast) solve_gauss_seidel(p.system, 1, p.t);
-        else plain::solve_gauss_seidel(p.system, 1, p.t);
+        if (Fast)
+            solve_gauss_seidel(p.system, 1, p.t);
+        else
+            plain::solve_gauss_seidel(p.system, 1, p.t);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), Fast ? 24.0 : 64.0);
@@ -106,8 +119,10 @@ void BM_Jacobi(benchmark::State& state)
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     // Five inner iterations a call, as the default input has, reported per iteration.
     for (auto _ : state) {
-        if (Fast) solve_jacobi(p.system, 5, p.t);
-        else plain::solve_jacobi(p.system, 5, p.t);
+        if (Fast)
+            solve_jacobi(p.system, 5, p.t);
+        else
+            plain::solve_jacobi(p.system, 5, p.t);
         benchmark::ClobberMemory();
     }
     per_unknown(state, 5 * p.n(), Fast ? 24.0 : 80.0);
@@ -118,8 +133,10 @@ void BM_Sor(benchmark::State& state)
 {
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        if (Fast) solve_sor(p.system, 5, 1.5, p.t);
-        else plain::solve_sor(p.system, 5, 1.5, p.t);
+        if (Fast)
+            solve_sor(p.system, 5, 1.5, p.t);
+        else
+            plain::solve_sor(p.system, 5, 1.5, p.t);
         benchmark::ClobberMemory();
     }
     per_unknown(state, 5 * p.n(), Fast ? 56.0 : 104.0);
@@ -130,8 +147,10 @@ void BM_Adi(benchmark::State& state)
 {
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        if (Fast) solve_adi(p.system, 1, p.t);
-        else plain::solve_adi(p.system, 1, p.t);
+        if (Fast)
+            solve_adi(p.system, 1, p.t);
+        else
+            plain::solve_adi(p.system, 1, p.t);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), 208.0);
@@ -145,8 +164,10 @@ void BM_MsiCorrection(benchmark::State& state)
     p.upper.resize(3 * p.n());
     factorize_msi(p.system, p.lower, p.upper);
     for (auto _ : state) {
-        if (Fast) solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t);
-        else plain::solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t);
+        if (Fast)
+            solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t);
+        else
+            plain::solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t);
         benchmark::ClobberMemory();
     }
     // two residual passes (the one at entry and the one after the correction)
@@ -171,8 +192,10 @@ void BM_ResidualNorm(benchmark::State& state)
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     double norm = 0.0;
     for (auto _ : state) {
-        if (Fast) compute_residual_norm(p.system, p.t, norm);
-        else plain::compute_residual_norm(p.system, p.t, norm);
+        if (Fast)
+            compute_residual_norm(p.system, p.t, norm);
+        else
+            plain::compute_residual_norm(p.system, p.t, norm);
         benchmark::DoNotOptimize(norm);
     }
     per_unknown(state, p.n(), Fast ? 16.0 : 56.0);
@@ -226,8 +249,10 @@ void BM_RealField(benchmark::State& state)
     char field[16];
     std::size_t m = 0;
     for (auto _ : state) {
-        if (Fast) format_real(field, 15, 6, values[m]);
-        else format_real_printf(field, 15, 6, values[m]);
+        if (Fast)
+            format_real(field, 15, 6, values[m]);
+        else
+            format_real_printf(field, 15, 6, values[m]);
         benchmark::DoNotOptimize(field);
         m = (m + 1) & (values.size() - 1);
     }

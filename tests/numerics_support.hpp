@@ -93,7 +93,8 @@ inline std::vector<double> direct_solve(const System& s)
     for (std::size_t k = 0; k < n; ++k)
         for (int c = 0; c < 5; ++c) {
             const auto col = static_cast<std::int64_t>(k) + offsets[c];
-            if (col >= 0 && col < static_cast<std::int64_t>(n)) m[k * n + static_cast<std::size_t>(col)] = s.a[c * n + k];
+            if (col >= 0 && col < static_cast<std::int64_t>(n))
+                m[k * n + static_cast<std::size_t>(col)] = s.a[c * n + k];
         }
     for (std::size_t p = 0; p < n; ++p) {
         std::size_t best = p;

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <map>
+#include <sys/wait.h>
 #include <thread>
 
 #include "test_support.hpp"
@@ -49,8 +49,8 @@ Outcome run_program(const std::string& arguments = "--batch", const std::string&
 {
     const auto base = std::filesystem::temp_directory_path() / ("placatermo-cli-" + std::to_string(getpid()));
     const std::string out = base.string() + ".out", err = base.string() + ".err";
-    const std::string command = "PATH='" + quiet_plotter_folder() + ":/usr/bin:/bin' " + environment + " '" PLACATERMO_EXE
-                                "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
+    const std::string command = "PATH='" + quiet_plotter_folder() + ":/usr/bin:/bin' " + environment +
+                                " '" PLACATERMO_EXE "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
     const int status = std::system(command.c_str());
     Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
     std::filesystem::remove(out);
@@ -134,7 +134,8 @@ std::string records_with(const std::map<int, std::string>& lines)
     std::string text;
     for (int record = 1; record <= 16; ++record) {
         const auto line = lines.find(record);
-        text += (line != lines.end() ? line->second : values[static_cast<std::size_t>(record - 1)] + "   = label") + "\r\n";
+        text +=
+            (line != lines.end() ? line->second : values[static_cast<std::size_t>(record - 1)] + "   = label") + "\r\n";
     }
     return text;
 }
@@ -151,47 +152,69 @@ std::vector<BadFile> bad_files()
 {
     std::vector<BadFile> cases = {
         {"Empty", "",
-         "fim do arquivo \"placatermo.ent\" após a linha 0: falta o parâmetro \"nome do experimento numérico\" (registro 1 de 16)"},
+         "fim do arquivo \"placatermo.ent\" após a linha 0: falta o parâmetro \"nome do experimento numérico\" "
+         "(registro 1 de 16)"},
         {"LettersForInteger", records_with({{10, "mil"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 10, parâmetro \"número máximo de iterações externas\": \"mil\" não é um número inteiro"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 10, parâmetro \"número máximo de iterações externas\": "
+         "\"mil\" não é um número inteiro"},
         {"LettersForDouble", records_with({{9, "tol"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 9, parâmetro \"tolerância do problema\": \"tol\" não é um número real"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 9, parâmetro \"tolerância do problema\": \"tol\" não é "
+         "um número real"},
         {"DecimalForInteger", records_with({{11, "6.5"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 11, parâmetro \"solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI\": \"6.5\" não é um número inteiro"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 11, parâmetro \"solver: 1=Jacobi; 2=Gauss-Seidel; "
+         "3=SOR; 4=ADI; 5=MSI\": \"6.5\" não é um número inteiro"},
         {"BeyondThirtyTwoBits", records_with({{7, "99999999999"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 7, parâmetro \"número de volumes na direção X da malha 1\": \"99999999999\" está fora do intervalo dos inteiros de 32 bits (de -2147483648 a 2147483647)"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 7, parâmetro \"número de volumes na direção X da malha "
+         "1\": \"99999999999\" está fora do intervalo dos inteiros de 32 bits (de -2147483648 a 2147483647)"},
         {"GridCountZero", records_with({{6, "0"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": 0 está fora do intervalo permitido (1 ou mais malhas)"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": 0 está fora do "
+         "intervalo permitido (1 ou mais malhas)"},
         {"GridCountNegative", records_with({{6, "-1"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": -1 está fora do intervalo permitido (1 ou mais malhas)"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": -1 está fora do "
+         "intervalo permitido (1 ou mais malhas)"},
         {"GridCountForty", records_with({{6, "40"}}),
-         "erro no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": com a malha 1 de 5 x 4 volumes, 40 malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo permitido é de 1 a 14"},
+         "erro no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": com a malha 1 de 5 x 4 volumes, "
+         "40 malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo permitido é de 1 a 14"},
         {"NxTwo", records_with({{7, "2"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 7, parâmetro \"número de volumes na direção X da malha 1\": 2 está fora do intervalo permitido (3 ou mais, os dois volumes fictícios incluídos)"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 7, parâmetro \"número de volumes na direção X da malha "
+         "1\": 2 está fora do intervalo permitido (3 ou mais, os dois volumes fictícios incluídos)"},
         {"FinestGridOverflow", records_with({{6, "20"}}),
-         "erro no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": com a malha 1 de 5 x 4 volumes, 20 malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo permitido é de 1 a 14"},
+         "erro no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": com a malha 1 de 5 x 4 volumes, "
+         "20 malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo permitido é de 1 a 14"},
         {"UnterminatedQuote", records_with({{16, "'sem fim"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 16, parâmetro \"título\": o texto aberto com apóstrofo não foi fechado na mesma linha"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 16, parâmetro \"título\": o texto aberto com apóstrofo "
+         "não foi fechado na mesma linha"},
         {"MegabyteNumber", records_with({{10, std::string(1 << 20, '7')}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 10, parâmetro \"número máximo de iterações externas\": \"7777777777777777777777777777777777777777...\" está fora do intervalo dos inteiros de 32 bits (de -2147483648 a 2147483647)"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 10, parâmetro \"número máximo de iterações externas\": "
+         "\"7777777777777777777777777777777777777777...\" está fora do intervalo dos inteiros de 32 bits (de "
+         "-2147483648 a 2147483647)"},
         {"NulByte", records_with({{1, std::string("pla\0ca.res", 10)}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 1, parâmetro \"nome do experimento numérico\": o texto contém um caractere de controle (byte 0)"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 1, parâmetro \"nome do experimento numérico\": o texto "
+         "contém um caractere de controle (byte 0)"},
         {"BinaryBytes", records_with({{4, "\x01\xff\xfe"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 4, parâmetro \"comprimento do domínio de cálculo na direção X\": \"?ÿþ\" não é um número real"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 4, parâmetro \"comprimento do domínio de cálculo na "
+         "direção X\": \"?ÿþ\" não é um número real"},
         {"MissingValue", records_with({{5, ", 1.0"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 5, parâmetro \"comprimento do domínio de cálculo na direção Y\": o valor está faltando no início da linha"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 5, parâmetro \"comprimento do domínio de cálculo na "
+         "direção Y\": o valor está faltando no início da linha"},
         {"NaNWord", records_with({{14, "NaN"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 14, parâmetro \"coeficiente de relaxação do SOR\": \"NaN\" não é um número real"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 14, parâmetro \"coeficiente de relaxação do SOR\": "
+         "\"NaN\" não é um número real"},
         {"InfinityWord", records_with({{12, "-Infinity"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 12, parâmetro \"tolerância no MSI\": \"-Infinity\" não é um número real"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 12, parâmetro \"tolerância no MSI\": \"-Infinity\" não "
+         "é um número real"},
         {"BlankSummaryName", records_with({{2, "\"   \""}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 2, parâmetro \"nome do arquivo de resultados (discretização)\": o nome de arquivo está em branco"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 2, parâmetro \"nome do arquivo de resultados "
+         "(discretização)\": o nome de arquivo está em branco"},
         {"SummaryNameIsResultsName", records_with({{2, "placa.res"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 2, parâmetro \"nome do arquivo de resultados (discretização)\": o arquivo de resultados (discretização) não pode ter o mesmo nome do experimento"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 2, parâmetro \"nome do arquivo de resultados "
+         "(discretização)\": o arquivo de resultados (discretização) não pode ter o mesmo nome do experimento"},
         {"BlankResultsName", records_with({{1, "''"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 1, parâmetro \"nome do experimento numérico\": o nome de arquivo está em branco"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 1, parâmetro \"nome do experimento numérico\": o nome "
+         "de arquivo está em branco"},
         {"MsiWithoutInnerIterations", records_with({{11, "5"}, {13, "0"}}),
-         "erro de leitura no arquivo \"placatermo.ent\", linha 13, parâmetro \"número máximo de iterações internas\": 0 está fora do intervalo permitido para o solver MSI (1 ou mais)"},
+         "erro de leitura no arquivo \"placatermo.ent\", linha 13, parâmetro \"número máximo de iterações internas\": "
+         "0 está fora do intervalo permitido para o solver MSI (1 ou mais)"},
     };
     constexpr const char* missing[] = {"nome do arquivo de resultados (discretização)",
                                        "nome do arquivo de resultados (iterativos)",
@@ -302,10 +325,15 @@ TEST_P(GoodInputFile, Runs)
         "\r\n"
         "     2 = n\xFAmero total de vari\xE1veis\r\n"
         "\r\n"
-        "   'Temperatura Central, " + title + "'\r\n"
+        "   'Temperatura Central, " +
+        title +
+        "'\r\n"
         "     3.7499999999994464872E+01 = solu\xE7\xE3o num\xE9rica\r\n"
         "\r\n"
-        "   'T M\xE9" "dia, " + title + "'\r\n"
+        "   'T M\xE9"
+        "dia, " +
+        title +
+        "'\r\n"
         "     2.4999998634436394696E+01 = solu\xE7\xE3o num\xE9rica\r\n"
         "\r\n";
     const std::string first = "     3.3333333333333331483E-01 = dx          Dia = (";
@@ -322,8 +350,8 @@ INSTANTIATE_TEST_SUITE_P(Variants, GoodInputFile, ::testing::ValuesIn(good_files
 struct FileFault {
     const char* name;
     void (*prepare)();
-    const char* message;          // the whole message line
-    const char* results_end;      // what the results file ends with ("" when it must not exist)
+    const char* message;      // the whole message line
+    const char* results_end;  // what the results file ends with ("" when it must not exist)
 };
 
 void make_dir(const char* name) { std::filesystem::create_directory(name); }

@@ -47,21 +47,22 @@ TEST_P(DriverHistory, Lines)
     r.solver_kind = c.solver_kind;
     DriverRun d(r);
     d.solve();
-    if (c.history.empty()) EXPECT_EQ(d.results.substr(0, 46), "\r\n\r\n                              TEMPERATURAS");
-    else EXPECT_EQ(d.history(), c.history);
+    if (c.history.empty())
+        EXPECT_EQ(d.results.substr(0, 46), "\r\n\r\n                              TEMPERATURAS");
+    else
+        EXPECT_EQ(d.history(), c.history);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EdgeCases, DriverHistory,
-    ::testing::Values(
-        DriverCase{"SingleNoOuterIteration", "1", "0", "1e-6", "2", ""},
-        DriverCase{"SingleToleranceOne", "1", "50", "1.0", "2", history_lines({{1, "1.000000E+00"}})},
-        DriverCase{"SingleNoSolver", "1", "3", "1e-6", "7",
-                   history_lines({{1, "NaN"}, {2, "NaN"}, {3, "NaN"}})},
-        DriverCase{"MultiOneOuterIteration", "3", "1", "1e-6", "2", history_lines({{1, "1.000000E+00"}})},
-        DriverCase{"MultiNoOuterIteration", "3", "-5", "1e-6", "2", history_lines({{1, "1.000000E+00"}})},
-        DriverCase{"MultiNoSolver", "2", "3", "1e-6", "0",
-                   history_lines({{1, "1.000000E+00"}, {2, "NaN"}, {3, "NaN"}})}),
+    ::testing::Values(DriverCase{"SingleNoOuterIteration", "1", "0", "1e-6", "2", ""},
+                      DriverCase{"SingleToleranceOne", "1", "50", "1.0", "2", history_lines({{1, "1.000000E+00"}})},
+                      DriverCase{"SingleNoSolver", "1", "3", "1e-6", "7",
+                                 history_lines({{1, "NaN"}, {2, "NaN"}, {3, "NaN"}})},
+                      DriverCase{"MultiOneOuterIteration", "3", "1", "1e-6", "2", history_lines({{1, "1.000000E+00"}})},
+                      DriverCase{"MultiNoOuterIteration", "3", "-5", "1e-6", "2", history_lines({{1, "1.000000E+00"}})},
+                      DriverCase{"MultiNoSolver", "2", "3", "1e-6", "0",
+                                 history_lines({{1, "1.000000E+00"}, {2, "NaN"}, {3, "NaN"}})}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Multigrid, ToleranceOneStopsAfterTheSecondIteration)
@@ -105,7 +106,9 @@ TEST(Multigrid, HierarchyOffsetsAndTransfers)
     for (int p = 1; p <= 36; ++p) fine[static_cast<std::size_t>(p - 1)] = p;
     restrict_residual(4, 4, 6, fine, b, coarse);
     const auto fine_p = [](int i, int j) { return static_cast<double>(volume_number(i, j, 6)); };
-    const auto at = [](const std::vector<double>& v, int i, int j, int nx) { return v[static_cast<std::size_t>(volume_number(i, j, nx) - 1)]; };
+    const auto at = [](const std::vector<double>& v, int i, int j, int nx) {
+        return v[static_cast<std::size_t>(volume_number(i, j, nx) - 1)];
+    };
     EXPECT_EQ(at(b, 2, 2, 4), fine_p(3, 3));
     EXPECT_EQ(at(b, 3, 2, 4), fine_p(5, 3));
     EXPECT_EQ(at(b, 2, 3, 4), fine_p(3, 5));

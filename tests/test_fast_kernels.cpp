@@ -35,7 +35,7 @@ std::vector<double> make_field(const System& s, Field kind, unsigned seed)
     } else if (kind == Field::with_nan) {
         t[t.size() / 2] = std::numeric_limits<double>::quiet_NaN();
     } else if (kind == Field::with_infinity) {
-        t[static_cast<std::size_t>(s.grid.nx)] = -std::numeric_limits<double>::infinity();  // first of row 2
+        t[static_cast<std::size_t>(s.grid.nx)] = -std::numeric_limits<double>::infinity();         // first of row 2
         t[static_cast<std::size_t>(2 * s.grid.nx - 1)] = std::numeric_limits<double>::infinity();  // last of row 2
     }
     return t;

@@ -78,8 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LayoutCase{"(TR2, I8, E15.6)", {5, 0.25}, "         5   2.500000E-01\r\n"},
         LayoutCase{"(TR2, I8, E15.6)", {12, 0.000123456}, "        12   1.234560E-04\r\n"},
-        LayoutCase{"(I8)", {123456789}, "********\r\n"},
-        LayoutCase{"(I8)", {-1234567}, "-1234567\r\n"},
+        LayoutCase{"(I8)", {123456789}, "********\r\n"}, LayoutCase{"(I8)", {-1234567}, "-1234567\r\n"},
         LayoutCase{"(I3)", {-12}, "-12\r\n"},
         // literals only, no values: processed once from start to end
         LayoutCase{"(/, /, TR30, 'TEMPERATURAS')", {}, "\r\n\r\n                              TEMPERATURAS\r\n"},
@@ -88,8 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    "\r\n\r\n  Itera\xE7\xE3o   Norma L1 / norma it.=1\r\n"},
         // skipped columns at the end add nothing; T back overwrites
-        LayoutCase{"('abc', TR5)", {}, "abc\r\n"},
-        LayoutCase{"('abcdef', T2, 'X')", {}, "aXcdef\r\n"},
+        LayoutCase{"('abc', TR5)", {}, "abc\r\n"}, LayoutCase{"('abcdef', T2, 'X')", {}, "aXcdef\r\n"},
         LayoutCase{"(T5, 'x')", {}, "    x\r\n"},
         // text fields: cut to w, or right-justified
         LayoutCase{"(A5)", {std::string_view("abcdefgh")}, "abcde\r\n"},
@@ -98,17 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
         // the walk stops at the first data item without a value
         LayoutCase{"(I3, ' = a', /, I3, ' = b')", {7}, "  7 = a\r\n\r\n"},
         // reversion to the last top-level group
-        LayoutCase{"(8(E15.6))",
-                   {1.0, 2.0, 3.0},
-                   "   1.000000E+00   2.000000E+00   3.000000E+00\r\n"},
+        LayoutCase{"(8(E15.6))", {1.0, 2.0, 3.0}, "   1.000000E+00   2.000000E+00   3.000000E+00\r\n"},
         LayoutCase{"(2(I2))", {1, 2, 3, 4, 5}, " 1 2\r\n 3 4\r\n 5\r\n"},
-        LayoutCase{"('x', 2(I2))", {1, 2, 3}, "x 1 2\r\n 3\r\n"},
-        LayoutCase{"(I2, 'a')", {1, 2}, " 1a\r\n 2a\r\n"},
-        LayoutCase{"(3(E15.6))",
-                   {0.05, 2.5, 2.75},
-                   "   5.000000E-02   2.500000E+00   2.750000E+00\r\n"},
-        LayoutCase{"('set title ''', A6, /, 'replot')", {std::string_view("ab cd'")},
-                   "set title 'ab cd'\r\nreplot\r\n"}),
+        LayoutCase{"('x', 2(I2))", {1, 2, 3}, "x 1 2\r\n 3\r\n"}, LayoutCase{"(I2, 'a')", {1, 2}, " 1a\r\n 2a\r\n"},
+        LayoutCase{"(3(E15.6))", {0.05, 2.5, 2.75}, "   5.000000E-02   2.500000E+00   2.750000E+00\r\n"},
+        LayoutCase{
+            "('set title ''', A6, /, 'replot')", {std::string_view("ab cd'")}, "set title 'ab cd'\r\nreplot\r\n"}),
     [](const auto& info) { return testing::case_name(info.index, info.param.layout); });
 
 TEST(Layout, WholeLayoutWithOnlyLiteralsWritesEmptyLineAtClosingParenthesis)
@@ -134,7 +127,8 @@ TEST(Text, FixedLengthPadsAndCuts)
 TEST(Text, ProgramTextsBecomeWindows1252Bytes)
 {
     EXPECT_EQ(to_cp1252("título MÉDIA TRANSFERÊNCIA numérica analítica"),
-              "t\xEDtulo M\xC9" "DIA TRANSFER\xCANCIA num\xE9rica anal\xEDtica");
+              "t\xEDtulo M\xC9"
+              "DIA TRANSFER\xCANCIA num\xE9rica anal\xEDtica");
     EXPECT_EQ(to_cp1252("€ – ç"), "\x80 \x96 \xE7");
     EXPECT_EQ(cp1252_to_utf8("num\xE9rica \x80"), "numérica €");
 }
@@ -145,10 +139,19 @@ TEST(RealFieldFast, SameBytesAsPrintf)
 {
     std::mt19937_64 random(20261208);
     const int widths[][2] = {{15, 6}, {22, 9}, {26, 15}, {30, 19}, {20, 9}, {12, 3}, {40, 25}};
-    std::vector<double> values = {0.0, -0.0, std::numeric_limits<double>::infinity(),
-                                  -std::numeric_limits<double>::infinity(), std::nan(""),
-                                  std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max(),
-                                  std::numeric_limits<double>::min(), 0.5, 1.5, 2.5, 12345665.0, 12345675.0};
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity(),
+                                  std::nan(""),
+                                  std::numeric_limits<double>::denorm_min(),
+                                  std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::min(),
+                                  0.5,
+                                  1.5,
+                                  2.5,
+                                  12345665.0,
+                                  12345675.0};
     for (int i = 0; i < 200000; ++i) values.push_back(std::bit_cast<double>(random()));
     for (int i = 0; i < 20000; ++i) {
         // n + 1/2 scaled by a power of ten that keeps it exact: decimal ties

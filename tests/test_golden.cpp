@@ -50,7 +50,8 @@ TEST_P(Golden, WholeRunFiles)
     write_file("placatermo.ent", GetParam().records.text("\r\n"));
     p.start(true);
     ASSERT_EQ(p.error, "");
-    const std::filesystem::path stored = std::filesystem::path(PLACATERMO_SOURCE_DIR) / "tests" / "golden" / GetParam().name;
+    const std::filesystem::path stored =
+        std::filesystem::path(PLACATERMO_SOURCE_DIR) / "tests" / "golden" / GetParam().name;
     const bool update = std::getenv("PLACATERMO_UPDATE_GOLDEN") != nullptr;
     if (update) std::filesystem::create_directories(stored);
     for (const char* file : {"caso.res", "caso.dis", "Tx.dat", "Ty.dat", "Tx.gnu"}) {

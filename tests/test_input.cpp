@@ -88,16 +88,17 @@ TEST_P(TitleReading, Reads)
     EXPECT_EQ(r.parse().title.trimmed(), GetParam().title);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, TitleReading,
-    ::testing::Values(TextCase{"'a, b / c'", "a, b / c"}, TextCase{"\"dito \"\"x\"\" y\"", "dito \"x\" y"},
-                      TextCase{"'it''s'", "it's"}, TextCase{"bare,rest", "bare"}, TextCase{"bare/rest", "bare"},
-                      TextCase{"bare\trest", "bare"}, TextCase{"  \t  indented", "indented"},
-                      TextCase{"semi;colon", "semi;colon"},
-                      TextCase{"'12345678901234567890123456789012345678901234567890EXTRA'",
-                               "12345678901234567890123456789012345678901234567890"},
-                      TextCase{"'closed' rest 'ignored", "closed"}, TextCase{"caf\xE9", "caf\xE9"}),
-    [](const auto& info) { return testing::case_name(info.index, info.param.title); });
+INSTANTIATE_TEST_SUITE_P(Texts, TitleReading,
+                         ::testing::Values(TextCase{"'a, b / c'", "a, b / c"},
+                                           TextCase{"\"dito \"\"x\"\" y\"", "dito \"x\" y"},
+                                           TextCase{"'it''s'", "it's"}, TextCase{"bare,rest", "bare"},
+                                           TextCase{"bare/rest", "bare"}, TextCase{"bare\trest", "bare"},
+                                           TextCase{"  \t  indented", "indented"}, TextCase{"semi;colon", "semi;colon"},
+                                           TextCase{"'12345678901234567890123456789012345678901234567890EXTRA'",
+                                                    "12345678901234567890123456789012345678901234567890"},
+                                           TextCase{"'closed' rest 'ignored", "closed"},
+                                           TextCase{"caf\xE9", "caf\xE9"}),
+                         [](const auto& info) { return testing::case_name(info.index, info.param.title); });
 
 TEST(Input, BareNameEndsAtFirstBlankAndIsPadded)
 {
@@ -125,9 +126,8 @@ TEST_P(DoubleReading, Reads)
 INSTANTIATE_TEST_SUITE_P(Doubles, DoubleReading,
                          ::testing::Values(DoubleCase{"1.0e-6", 1.0e-6}, DoubleCase{"1.0d-6", 1.0e-6},
                                            DoubleCase{"1.0D-6", 1.0e-6}, DoubleCase{"1.0q-6", 1.0e-6},
-                                           DoubleCase{"1Q-6", 1.0e-6}, DoubleCase{"5", 5.0},
-                                           DoubleCase{"-.5", -0.5}, DoubleCase{"+2.", 2.0},
-                                           DoubleCase{"1e+3", 1000.0}, DoubleCase{"0.1", 0.1},
+                                           DoubleCase{"1Q-6", 1.0e-6}, DoubleCase{"5", 5.0}, DoubleCase{"-.5", -0.5},
+                                           DoubleCase{"+2.", 2.0}, DoubleCase{"1e+3", 1000.0}, DoubleCase{"0.1", 0.1},
                                            DoubleCase{"1e-400", 0.0}, DoubleCase{"1,5", 1.0}),
                          [](const auto& info) { return testing::case_name(info.index, info.param.text); });
 

@@ -11,8 +11,8 @@ namespace placatermo {
 namespace {
 
 using testing::FakePlatform;
-using testing::ProgramRun;
 using testing::InputRecords;
+using testing::ProgramRun;
 using testing::read_file;
 using testing::TempDir;
 using testing::write_file;
@@ -58,7 +58,7 @@ TEST(Program, FirstRunWritesTheDefaultInputAndShowsBothFiles)
     EXPECT_EQ(read_file("placatermo.ent"), default_input_file());
     EXPECT_EQ(p.platform.window_title, "PLACATERMO (Difusão de Calor Bidimensional Permanente)");
     EXPECT_EQ(p.platform.commands, (std::vector<std::string>{"editor 'placatermo.ent'", "plot 'Tx.gnu'",
-                                                              "plot 'Ty.gnu'", "editor 'placa.res'"}));
+                                                             "plot 'Ty.gnu'", "editor 'placa.res'"}));
     const std::string results = read_file("placa.res");
     const std::string head =
         "\r\n"
@@ -78,9 +78,11 @@ TEST(Program, FirstRunWritesTheDefaultInputAndShowsBothFiles)
         "     324               = n\xFAmero total de volumes (malha mais fina)\r\n"
         "       2               = solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI\r\n"
         "       1.000000000E-06 = toler\xE2ncia do problema\r\n"
-        "    1000               = n\xFAmero m\xE1ximo de itera\xE7\xF5" "es externas\r\n"
+        "    1000               = n\xFAmero m\xE1ximo de itera\xE7\xF5"
+        "es externas\r\n"
         "       1.000000000E-03 = toler\xE2ncia no MSI\r\n"
-        "       5               = n\xFAmero m\xE1ximo de itera\xE7\xF5" "es internas\r\n"
+        "       5               = n\xFAmero m\xE1ximo de itera\xE7\xF5"
+        "es internas\r\n"
         "       1.500000000E+00 = coeficiente de relaxa\xE7\xE3o do SOR\r\n"
         "       1               = 1:c.c.linear; 2:c.c.senoidal\r\n"
         "\r\n"
@@ -122,8 +124,9 @@ TEST(Program, BadInputLeavesEarlierResultsUntouched)
     write_file("placa.res", "earlier results");
     write_file("placa.dis", "earlier summary");
     p.start(true);
-    EXPECT_EQ(p.error, "erro de leitura no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": "
-                       "\"zero\" não é um número inteiro");
+    EXPECT_EQ(p.error,
+              "erro de leitura no arquivo \"placatermo.ent\", linha 6, parâmetro \"número de malhas\": "
+              "\"zero\" não é um número inteiro");
     EXPECT_EQ(read_file("placa.res"), "earlier results");
     EXPECT_EQ(read_file("placa.dis"), "earlier summary");
     EXPECT_FALSE(std::filesystem::exists("Tx.dat"));

@@ -36,13 +36,13 @@ struct ResultsRun : testing::DriverRun {
     }
     void profile_x()
     {
-        write_profile_x(run.input.plate(), run.solution.grid, run.solution.t, *run.results,
-                        run.state.plot_title.view(), plot);
+        write_profile_x(run.input.plate(), run.solution.grid, run.solution.t, *run.results, run.state.plot_title.view(),
+                        plot);
     }
     void profile_y()
     {
-        write_profile_y(run.input.plate(), run.solution.grid, run.solution.t, *run.results,
-                        run.state.plot_title.view(), plot);
+        write_profile_y(run.input.plate(), run.solution.grid, run.solution.t, *run.results, run.state.plot_title.view(),
+                        plot);
     }
     const PlotProgram plot = plot_program(run);
     std::string finish()
@@ -146,7 +146,9 @@ TEST(Analytical, LinearExactFieldGivesTheAnalyticalValues)
     r.compare();
     const std::string text = r.finish();
     EXPECT_NEAR(r.run.state.numerical_mean_temperature, 25.0, 1e-12);
-    const std::string mean_head = "\r\n     TEMPERATURA M\xC9" "DIA\r\n\r\n";
+    const std::string mean_head =
+        "\r\n     TEMPERATURA M\xC9"
+        "DIA\r\n\r\n";
     ASSERT_EQ(text.substr(0, mean_head.size()), mean_head);
     const std::string analytical_mean = "     2.500000000000000E+01 = anal\xEDtica\r\n";
     const std::string rate_head = "\r\n     TAXA DE TRANSFER\xCANCIA DE CALOR NO CONTORNO NORTE\r\n\r\n";
@@ -168,7 +170,8 @@ TEST(Analytical, SinusoidalValues)
     const std::string text = r.finish();
     const double a = (1.0 * 3.141592653589793) / 1.0;
     char mean[64], rate[64];
-    std::snprintf(mean, sizeof mean, "%26.15E = anal\xEDtica\r\n", (std::cosh(a) - 1.0) * ((2.0 * 1.0) / (std::sinh(a) * (1.0 * 9.869604401089358))));
+    std::snprintf(mean, sizeof mean, "%26.15E = anal\xEDtica\r\n",
+                  (std::cosh(a) - 1.0) * ((2.0 * 1.0) / (std::sinh(a) * (1.0 * 9.869604401089358))));
     std::snprintf(rate, sizeof rate, "%26.15E = anal\xEDtica\r\n", -(2.0 / std::tanh(a)));
     EXPECT_NE(text.find(mean), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - std::strlen(rate)), rate);
@@ -259,7 +262,8 @@ TEST(Summary, TenLines)
               "   'Temperatura Central, Placa quadrada                                    '\r\n"
               "     2.8250000000000000000E+01 = solu\xE7\xE3o num\xE9rica\r\n"
               "\r\n"
-              "   'T M\xE9" "dia, Placa quadrada                                    '\r\n"
+              "   'T M\xE9"
+              "dia, Placa quadrada                                    '\r\n"
               "     2.4500000000000000000E+01 = solu\xE7\xE3o num\xE9rica\r\n"
               "\r\n");
 }

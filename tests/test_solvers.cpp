@@ -26,7 +26,10 @@ void update_in_place(const System& s, std::vector<double>& v, std::int64_t k, st
     const auto at = [&](int c) { return s.a[static_cast<std::size_t>(c * column + k - 1)]; };
     double sum = 0.0;
     bool any = false;
-    const auto add = [&](double term) { sum = any ? sum + term : term; any = true; };
+    const auto add = [&](double term) {
+        sum = any ? sum + term : term;
+        any = true;
+    };
     if (k - nx >= 1) add(at(0) * v[static_cast<std::size_t>(k - nx - 1)]);
     if (k - 1 >= 1) add(at(1) * v[static_cast<std::size_t>(k - 2)]);
     if (k + 1 <= n) add(at(3) * v[static_cast<std::size_t>(k)]);
@@ -36,10 +39,7 @@ void update_in_place(const System& s, std::vector<double>& v, std::int64_t k, st
 
 struct Msi {
     std::vector<double> lower, upper;
-    explicit Msi(const System& s) : lower(4 * s.n()), upper(3 * s.n())
-    {
-        factorize_msi(s.linear(), lower, upper);
-    }
+    explicit Msi(const System& s) : lower(4 * s.n()), upper(3 * s.n()) { factorize_msi(s.linear(), lower, upper); }
 };
 
 // One call of the solver of `kind`, as the drivers make it.
@@ -69,7 +69,8 @@ TEST_P(WorkedExamples, RealVolumesToThePrintedDigits)
     std::vector<double> t(s.n(), 0.0);
     run_solver(c.kind, s, t, c.inner, 1.5, 1e-30);
     for (std::size_t m = 0; m < real_5x4.size(); ++m)
-        EXPECT_NEAR(t[static_cast<std::size_t>(real_5x4[m] - 1)], c.expected[m], 5e-7 * std::fabs(c.expected[m]) + 1e-12)
+        EXPECT_NEAR(t[static_cast<std::size_t>(real_5x4[m] - 1)], c.expected[m],
+                    5e-7 * std::fabs(c.expected[m]) + 1e-12)
             << "t(" << real_5x4[m] << ")";
 }
 
@@ -145,7 +146,8 @@ TEST(PointSolvers, TwoRowsSweepRowOneThenRowTwo)
     // a table of 12 rows read as 8: the columns keep a leading dimension of 8
     LinearSystem two_rows(4, 2);
     for (int c = 0; c < 5; ++c)
-        for (int k = 0; k < 8; ++k) two_rows.a[static_cast<std::size_t>(c * 8 + k)] = s.a[static_cast<std::size_t>(c * 12 + k)];
+        for (int k = 0; k < 8; ++k)
+            two_rows.a[static_cast<std::size_t>(c * 8 + k)] = s.a[static_cast<std::size_t>(c * 12 + k)];
     std::copy(s.b.begin(), s.b.begin() + 8, two_rows.b.begin());
     two_rows.find_uniform();
     solve_gauss_seidel(two_rows, 1, t);
@@ -153,7 +155,6 @@ TEST(PointSolvers, TwoRowsSweepRowOneThenRowTwo)
 }
 
 class EverySolver : public ::testing::TestWithParam<SolverKind> {};
-
 
 TEST_P(EverySolver, NoInnerIterationLeavesTheFieldUnchanged)
 {
@@ -186,8 +187,7 @@ TEST_P(EverySolver, ExactSolutionIsKept)
     for (std::size_t k = 0; k < s.n(); ++k) EXPECT_NEAR(t[k], exact[k], 1e-11 * (1.0 + std::fabs(exact[k])));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, EverySolver,
-                         ::testing::ValuesIn(all_solver_kinds), testing::solver_test_name);
+INSTANTIATE_TEST_SUITE_P(Kinds, EverySolver, ::testing::ValuesIn(all_solver_kinds), testing::solver_test_name);
 
 // Row k of L U at the five positions of a.
 double lu_entry(const System& s, const Msi& m, std::int64_t k, std::int64_t col)
@@ -199,8 +199,10 @@ double lu_entry(const System& s, const Msi& m, std::int64_t k, std::int64_t col)
     };
     // L row k: lp at k, lw at k-1, lse at k-nx+1, ls at k-nx; U: unit diagonal,
     // ue at +1, unw at +nx-1, un at +nx.
-    const std::pair<std::int64_t, double> lower[] = {
-        {k, at(m.lower, 0, k)}, {k - 1, at(m.lower, 1, k)}, {k - nx + 1, at(m.lower, 2, k)}, {k - nx, at(m.lower, 3, k)}};
+    const std::pair<std::int64_t, double> lower[] = {{k, at(m.lower, 0, k)},
+                                                     {k - 1, at(m.lower, 1, k)},
+                                                     {k - nx + 1, at(m.lower, 2, k)},
+                                                     {k - nx, at(m.lower, 3, k)}};
     double sum = 0.0;
     for (const auto& [q, l] : lower) {
         if (q < 1 || q > n) continue;
@@ -216,7 +218,9 @@ TEST(Msi, FactorTablesOfTheWorkedExample)
 {
     const System s = plate_system(5, 4);
     const Msi m(s);
-    const auto row = [&](const std::vector<double>& table, int c) { return table[static_cast<std::size_t>(c * 20 + 6)]; };
+    const auto row = [&](const std::vector<double>& table, int c) {
+        return table[static_cast<std::size_t>(c * 20 + 6)];
+    };
     EXPECT_DOUBLE_EQ(row(m.lower, 0), 6.5);
     EXPECT_DOUBLE_EQ(row(m.lower, 1), -1.5);
     EXPECT_DOUBLE_EQ(row(m.lower, 2), 0.0);
@@ -245,7 +249,8 @@ TEST(Msi, GhostRowsOfLUEqualA)
             const auto k = static_cast<std::size_t>(volume_number(1, j, nx) - 1);
             EXPECT_EQ(m.lower[k], 1.0);
             EXPECT_EQ(m.upper[k], 1.0);
-            for (const double v : {m.lower[n + k], m.lower[2 * n + k], m.lower[3 * n + k], m.upper[n + k], m.upper[2 * n + k]})
+            for (const double v :
+                 {m.lower[n + k], m.lower[2 * n + k], m.lower[3 * n + k], m.upper[n + k], m.upper[2 * n + k]})
                 EXPECT_EQ(v, 0.0);
         }
     }
@@ -255,8 +260,10 @@ TEST(Msi, AlphaPatternOnSixByFive)
 {
     std::vector<int> real;
     for (int k = 1; k <= 30; ++k)
-        if (msi_alpha(k, 6, 5) == 0.5) real.push_back(k);
-        else EXPECT_EQ(msi_alpha(k, 6, 5), 0.0);
+        if (msi_alpha(k, 6, 5) == 0.5)
+            real.push_back(k);
+        else
+            EXPECT_EQ(msi_alpha(k, 6, 5), 0.0);
     EXPECT_EQ(real, (std::vector<int>{8, 9, 10, 11, 14, 15, 16, 17, 20, 21, 22, 23}));
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -123,9 +124,22 @@ struct InputRecords {
 
     std::vector<std::string> values() const
     {
-        return {experiment_name, discretization_file_name, iterations_file_name, lx, ly, grid_count, nx, ny,
-                tolerance, max_outer_iterations, solver_kind, msi_tolerance, max_inner_iterations,
-                sor_relaxation, bc_kind, title};
+        return {experiment_name,
+                discretization_file_name,
+                iterations_file_name,
+                lx,
+                ly,
+                grid_count,
+                nx,
+                ny,
+                tolerance,
+                max_outer_iterations,
+                solver_kind,
+                msi_tolerance,
+                max_inner_iterations,
+                sor_relaxation,
+                bc_kind,
+                title};
     }
     std::string text(const std::string& line_end = "\n") const
     {

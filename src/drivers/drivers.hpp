@@ -60,8 +60,7 @@ void write_history_line(SolutionReport& report, std::int32_t iteration, double r
 // residual take the residual of the paired fine volume (2i - 1, 2j - 1); every
 // other entry of b becomes 0.
 void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx,
-                       std::span<const double> fine_residual, std::span<double> b,
-                       std::span<double> coarse_residual);
+                       std::span<const double> fine_residual, std::span<double> b, std::span<double> coarse_residual);
 // Bilinear interpolation of the coarse correction, added to the fine
 // correction of every real fine volume; fine column or row 2 reads the coarse
 // ghost column or row.

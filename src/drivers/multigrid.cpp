@@ -159,8 +159,10 @@ void Multigrid::run()
             }
             prolongate_correction(nx_of(k), ny_of(k), nx_of(k - 1), level(correction_store_, k - 1),
                                   level(correction_store_, k));
-            if (k < finest_) ascend_intermediate(k);
-            else converged = ascend_finest();
+            if (k < finest_)
+                ascend_intermediate(k);
+            else
+                converged = ascend_finest();
         }
     }
     if (!converged) solution_.elapsed_seconds = report_.elapsed_clock();

@@ -9,8 +9,10 @@ namespace placatermo {
 
 void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
 {
-    if (problem.grids.count() == 1) solve_single_grid(problem, report, solution);
-    else solve_multigrid(problem, report, solution);
+    if (problem.grids.count() == 1)
+        solve_single_grid(problem, report, solution);
+    else
+        solve_multigrid(problem, report, solution);
 }
 
 void write_history_line(SolutionReport& report, std::int32_t iteration, double ratio)
@@ -20,9 +22,8 @@ void write_history_line(SolutionReport& report, std::int32_t iteration, double r
     report.results.flush_when_due();
     if (report.stop_requested()) {
         report.results.flush();
-        throw FatalError("execução interrompida na iteração externa " + std::to_string(iteration) +
-                         "; o arquivo \"" + report.results.name() +
-                         "\" contém o histórico das iterações até aqui");
+        throw FatalError("execução interrompida na iteração externa " + std::to_string(iteration) + "; o arquivo \"" +
+                         report.results.name() + "\" contém o histórico das iterações até aqui");
     }
 }
 

@@ -62,10 +62,14 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
             const bool odd_i = i % 2 == 1;
             const bool odd_j = j % 2 == 1;
             double value;
-            if (odd_i && odd_j) value = c(pc);
-            else if (odd_j) value = 0.5 * (c(pc) + c(pc + 1));
-            else if (odd_i) value = 0.5 * (c(pc) + c(pc + nxc));
-            else value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
+            if (odd_i && odd_j)
+                value = c(pc);
+            else if (odd_j)
+                value = 0.5 * (c(pc) + c(pc + 1));
+            else if (odd_i)
+                value = 0.5 * (c(pc) + c(pc + nxc));
+            else
+                value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
             const std::int64_t p = volume_number(i, j, nx);
             fine(p) = fine(p) + value;
         }

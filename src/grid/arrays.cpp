@@ -16,8 +16,8 @@ namespace {
     const double mib = static_cast<double>(count) * 8.0 / (1024.0 * 1024.0);
     char size[64];
     std::snprintf(size, sizeof size, "%.1f", mib);
-    throw FatalError("memória insuficiente para criar o vetor " + std::string(name) + " com " +
-                     std::to_string(count) + " valores (" + size + " MiB)");
+    throw FatalError("memória insuficiente para criar o vetor " + std::string(name) + " com " + std::to_string(count) +
+                     " valores (" + size + " MiB)");
 }
 
 }  // namespace

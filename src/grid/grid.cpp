@@ -1,6 +1,5 @@
 #include "grid/grid.hpp"
 
-
 namespace placatermo {
 
 void enter_grid(CurrentGrid& grid, const Plate& plate, const GridHierarchy& grids, int k)
@@ -15,8 +14,8 @@ void enter_grid(CurrentGrid& grid, const Plate& plate, const GridHierarchy& grid
 
 namespace {
 
-void set_row(Coefficients<double>& c, From1<double>& b, std::int64_t p, double as, double aw, double ap,
-             double ae, double an, double rhs)
+void set_row(Coefficients<double>& c, From1<double>& b, std::int64_t p, double as, double aw, double ap, double ae,
+             double an, double rhs)
 {
     c.as(p) = as;
     c.aw(p) = aw;
@@ -69,8 +68,7 @@ void build_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<d
     const double aew = -(dy / dx);
     const double asn = -(dx / dy);
     for (std::int64_t j = 2; j <= ny - 1; ++j)  // every row on its own: in memory order
-        for (std::int64_t i = 2; i <= nx - 1; ++i)
-            set_row(c, b, volume_number(i, j, nx), asn, aew, ap, aew, asn, 0.0);
+        for (std::int64_t i = 2; i <= nx - 1; ++i) set_row(c, b, volume_number(i, j, nx), asn, aew, ap, aew, asn, 0.0);
 }
 
 }  // namespace placatermo

@@ -17,10 +17,7 @@
 namespace placatermo {
 
 // Number of volume (i, j) on a grid of nx columns, from 1.
-constexpr std::int64_t volume_number(std::int64_t i, std::int64_t j, std::int64_t nx)
-{
-    return i + (j - 1) * nx;
-}
+constexpr std::int64_t volume_number(std::int64_t i, std::int64_t j, std::int64_t nx) { return i + (j - 1) * nx; }
 
 // A read-only or writable view of an array indexed from 1, as the volumes are
 // numbered.

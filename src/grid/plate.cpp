@@ -16,10 +16,7 @@ BoundaryKind boundary_kind_from_input(std::int32_t bc_kind)
     return bc_kind == 1 ? BoundaryKind::linear : BoundaryKind::sinusoidal;
 }
 
-std::string_view boundary_name(BoundaryKind kind)
-{
-    return kind == BoundaryKind::linear ? "linear" : "senoidal";
-}
+std::string_view boundary_name(BoundaryKind kind) { return kind == BoundaryKind::linear ? "linear" : "senoidal"; }
 
 double Plate::east_ghost_value(double y) const { return boundary == BoundaryKind::linear ? (y * 200.0) * lx : 0.0; }
 

@@ -22,8 +22,8 @@ void compute_residual_norm(const LinearSystem& system, std::span<const double> t
     for (std::int64_t i = 2; i <= nx - 1; ++i) {
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             const std::int64_t p = volume_number(i, j, nx);
-            const double r = c.as(p) * t(p - nx) + c.ap(p) * t(p) + c.aw(p) * t(p - 1) +
-                             c.ae(p) * t(p + 1) + c.an(p) * t(p + nx) - b(p);
+            const double r = c.as(p) * t(p - nx) + c.ap(p) * t(p) + c.aw(p) * t(p - 1) + c.ae(p) * t(p + 1) +
+                             c.an(p) * t(p + nx) - b(p);
             norm = norm + std::fabs(r);
         }
     }
@@ -35,9 +35,9 @@ namespace {
 
 // |r| of the real volumes of columns i0 ... i1 of one row, into `out`.
 template <bool Uniform>
-void row_residuals(const UniformInterior& u, const double* as, const double* aw, const double* ap,
-                   const double* ae, const double* an, const double* b, const double* t, std::int64_t k0,
-                   std::int64_t count, std::int64_t nx, double* out)
+void row_residuals(const UniformInterior& u, const double* as, const double* aw, const double* ap, const double* ae,
+                   const double* an, const double* b, const double* t, std::int64_t k0, std::int64_t count,
+                   std::int64_t nx, double* out)
 {
     for (std::int64_t m = 0; m < count; ++m) {
         const std::int64_t k = k0 + m;
@@ -92,7 +92,8 @@ void compute_residual_norm(const LinearSystem& system, std::span<const double> t
                 row_residuals<false>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
         }
         for (std::int64_t m = 0; m < width; ++m)
-            for (std::int64_t row = 0; row < rows; ++row) norm = norm + buffer[static_cast<std::size_t>(row * strip + m)];
+            for (std::int64_t row = 0; row < rows; ++row)
+                norm = norm + buffer[static_cast<std::size_t>(row * strip + m)];
     }
 }
 

@@ -1,13 +1,12 @@
 #include "report/format.hpp"
 
-#include "report/build_options.hpp"
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
+#include "report/build_options.hpp"
 #include "report/text.hpp"
 
 namespace placatermo {
@@ -16,8 +15,7 @@ namespace {
 
 [[noreturn]] void bad_layout(std::string_view text, std::size_t pos)
 {
-    throw std::logic_error("layout malformado na posição " + std::to_string(pos) + ": " +
-                           std::string(text));
+    throw std::logic_error("layout malformado na posição " + std::to_string(pos) + ": " + std::string(text));
 }
 
 void skip_separators(std::string_view text, std::size_t& pos)
@@ -128,14 +126,13 @@ void format_real_with(char* field, int width, int digits, double value, Split sp
 void format_real(char* field, int width, int digits, double value)
 {
     if constexpr (plain_kernels_only) return format_real_printf(field, width, digits, value);
-    format_real_with(field, width, digits, value,
-                     [](char* buf, std::size_t size, double v, int d, int& exponent) {
-                         // to_chars gives the correctly rounded "-d.ddde-05"
-                         const auto result = std::to_chars(buf, buf + size, v, std::chars_format::scientific, d);
-                         char* e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(result.ptr - buf)));
-                         std::from_chars(e + (e[1] == '+' ? 2 : 1), result.ptr, exponent);
-                         return static_cast<std::size_t>(e - buf);
-                     });
+    format_real_with(field, width, digits, value, [](char* buf, std::size_t size, double v, int d, int& exponent) {
+        // to_chars gives the correctly rounded "-d.ddde-05"
+        const auto result = std::to_chars(buf, buf + size, v, std::chars_format::scientific, d);
+        char* e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(result.ptr - buf)));
+        std::from_chars(e + (e[1] == '+' ? 2 : 1), result.ptr, exponent);
+        return static_cast<std::size_t>(e - buf);
+    });
 }
 
 void format_real_printf(char* field, int width, int digits, double value)
@@ -279,18 +276,10 @@ bool Layout::walk(const std::vector<Item>& items, std::size_t first, Walk& state
     for (std::size_t n = first; n < items.size(); ++n) {
         const Item& item = items[n];
         switch (item.kind) {
-        case Kind::literal:
-            std::memcpy(state.place(item.text.size()), item.text.data(), item.text.size());
-            break;
-        case Kind::slash:
-            state.end_line();
-            break;
-        case Kind::tab:
-            state.column = static_cast<std::size_t>(item.width - 1);
-            break;
-        case Kind::tab_right:
-            state.column += static_cast<std::size_t>(item.width);
-            break;
+        case Kind::literal: std::memcpy(state.place(item.text.size()), item.text.data(), item.text.size()); break;
+        case Kind::slash: state.end_line(); break;
+        case Kind::tab: state.column = static_cast<std::size_t>(item.width - 1); break;
+        case Kind::tab_right: state.column += static_cast<std::size_t>(item.width); break;
         case Kind::group:
             for (int r = 0; r < item.width; ++r)
                 if (!walk(item.items, 0, state)) return false;

@@ -37,9 +37,9 @@ private:
     enum class Kind { literal, integer, text, real, tab, tab_right, slash, group };
     struct Item {
         Kind kind;
-        int width = 0;      // w of Iw, Aw, Ew.d; n of Tn, TRn; repeat count of a group
-        int digits = 0;     // d of Ew.d
-        std::string text;   // literal bytes
+        int width = 0;            // w of Iw, Aw, Ew.d; n of Tn, TRn; repeat count of a group
+        int digits = 0;           // d of Ew.d
+        std::string text;         // literal bytes
         std::vector<Item> items;  // items of a group
     };
     struct Walk;

@@ -23,8 +23,7 @@ void OutputFile::write(std::string_view bytes)
 {
     if (bytes.empty()) return;
     errno = 0;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-        fail_file("erro ao gravar", name_, errno);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) fail_file("erro ao gravar", name_, errno);
 }
 
 void OutputFile::write(const Layout& layout, std::initializer_list<Value> values)

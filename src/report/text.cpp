@@ -15,11 +15,10 @@ namespace {
 
 // Unicode code points of the Windows-1252 bytes 0x80 ... 0x9F (0 where the
 // byte is unassigned).
-constexpr std::array<char32_t, 32> cp1252_high = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr std::array<char32_t, 32> cp1252_high = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 char code_point_to_cp1252(char32_t cp)
 {
@@ -54,16 +53,25 @@ std::string to_cp1252(std::string_view utf8)
         const auto c = static_cast<unsigned char>(utf8[i]);
         int extra = 0;
         char32_t cp = c;
-        if (c >= 0xF0) { extra = 3; cp = c & 0x07; }
-        else if (c >= 0xE0) { extra = 2; cp = c & 0x0F; }
-        else if (c >= 0xC0) { extra = 1; cp = c & 0x1F; }
-        else if (c >= 0x80) { out += '?'; ++i; continue; }
+        if (c >= 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else if (c >= 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0x80) {
+            out += '?';
+            ++i;
+            continue;
+        }
         if (i + extra >= utf8.size() && extra > 0) {
             out += '?';
             break;
         }
-        for (int k = 1; k <= extra; ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
         out += code_point_to_cp1252(cp);
         i += 1 + extra;
     }
@@ -76,9 +84,12 @@ std::string cp1252_to_utf8(std::string_view bytes)
     out.reserve(bytes.size());
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) out += ch;
-        else if (c < 0xA0) append_utf8(out, cp1252_high[c - 0x80] ? cp1252_high[c - 0x80] : U'?');
-        else append_utf8(out, c);
+        if (c < 0x80)
+            out += ch;
+        else if (c < 0xA0)
+            append_utf8(out, cp1252_high[c - 0x80] ? cp1252_high[c - 0x80] : U'?');
+        else
+            append_utf8(out, c);
     }
     return out;
 }

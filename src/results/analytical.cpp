@@ -13,9 +13,12 @@ void fill_boundary_values(const Plate& plate, const CurrentGrid& g, std::span<do
     for (std::int64_t j = 1; j <= ny; ++j) t(volume_number(1, j, nx)) = 0.0;
     for (std::int64_t j = 1; j <= ny; ++j) {
         double y;
-        if (j == 1) y = 0.0;
-        else if (j == ny) y = plate.ly;
-        else y = static_cast<double>(j - 2) * g.dy + 0.5 * g.dy;
+        if (j == 1)
+            y = 0.0;
+        else if (j == ny)
+            y = plate.ly;
+        else
+            y = static_cast<double>(j - 2) * g.dy + 0.5 * g.dy;
         t(volume_number(nx, j, nx)) = plate.east_temperature(y);
     }
     for (std::int64_t i = 2; i <= nx - 1; ++i) t(volume_number(i, 1, nx)) = 0.0;
@@ -25,8 +28,8 @@ void fill_boundary_values(const Plate& plate, const CurrentGrid& g, std::span<do
     }
 }
 
-void write_temperature_field(OutputFile& file, std::span<const double> t_values, std::int32_t ny_,
-                             std::int32_t nx_, std::int32_t volume_count)
+void write_temperature_field(OutputFile& file, std::span<const double> t_values, std::int32_t ny_, std::int32_t nx_,
+                             std::int32_t volume_count)
 {
     static const Layout part_header("(/, TR2, 'parte ', I3)");
     static const Layout row("(8(E15.6))");
@@ -57,8 +60,9 @@ double compare_with_analytical(const Plate& plate, const CurrentGrid& g, std::sp
 {
     static const Layout mean_block(
         "(/, TR5, 'TEMPERATURA MÉDIA', /, /, E26.15, ' = numérica', /, E26.15, ' = analítica')");
-    static const Layout rate_block("(/, TR5, 'TAXA DE TRANSFERÊNCIA DE CALOR NO CONTORNO NORTE', /, /, E26.15, "
-                                   "' = numérica', /, E26.15, ' = analítica')");
+    static const Layout rate_block(
+        "(/, TR5, 'TAXA DE TRANSFERÊNCIA DE CALOR NO CONTORNO NORTE', /, /, E26.15, "
+        "' = numérica', /, E26.15, ' = analítica')");
     const std::int64_t nx = g.nx;
     const std::int64_t ny = g.ny;
     const From1<const double> t(t_values);

@@ -31,8 +31,7 @@ double position(std::int64_t m, std::int64_t count, double length, double spacin
 }
 
 int write_profile(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values, OutputFile& results,
-                  std::string_view plot_title, const PlotProgram& plot, const Profile& profile,
-                  const Layout& heading)
+                  std::string_view plot_title, const PlotProgram& plot, const Profile& profile, const Layout& heading)
 {
     static const Layout line("(3(E15.6))");
     const std::int64_t nx = g.nx;

@@ -24,11 +24,11 @@ void write_parameter_echo(const InputParameters& in, OutputFile& file)
         "E22.9, ' = coeficiente de relaxação do SOR', /, "
         "I8, TR12, '   = 1:c.c.linear; 2:c.c.senoidal')");
     const int finest = in.grid_count;
-    file.write(echo, {in.title.view(), in.experiment_name.view(), in.discretization_file_name.view(),
-                      in.iterations_file_name.view(), in.lx, in.ly, in.grid_count, in.grids.nx_of(finest),
-                      in.grids.ny_of(finest), in.grids.volume_count_of(finest), in.solver_kind, in.tolerance,
-                      in.max_outer_iterations, in.msi_tolerance, in.max_inner_iterations, in.sor_relaxation,
-                      in.bc_kind});
+    file.write(echo,
+               {in.title.view(), in.experiment_name.view(), in.discretization_file_name.view(),
+                in.iterations_file_name.view(), in.lx, in.ly, in.grid_count, in.grids.nx_of(finest),
+                in.grids.ny_of(finest), in.grids.volume_count_of(finest), in.solver_kind, in.tolerance,
+                in.max_outer_iterations, in.msi_tolerance, in.max_inner_iterations, in.sor_relaxation, in.bc_kind});
 }
 
 }  // namespace placatermo

@@ -56,9 +56,8 @@ public:
 
     [[noreturn]] void fail(int record, const std::string& what) const
     {
-        throw FatalError("erro de leitura no arquivo \"" + std::string(file_) + "\", linha " +
-                         std::to_string(line_) + ", parâmetro \"" + std::string(labels[record]) +
-                         "\": " + what);
+        throw FatalError("erro de leitura no arquivo \"" + std::string(file_) + "\", linha " + std::to_string(line_) +
+                         ", parâmetro \"" + std::string(labels[record]) + "\": " + what);
     }
 
     // The first value from the start of the next line on, skipping blank
@@ -67,9 +66,8 @@ public:
     {
         for (;;) {
             if (pos_ >= bytes_.size()) {
-                throw FatalError("fim do arquivo \"" + std::string(file_) + "\" após a linha " +
-                                 std::to_string(line_) + ": falta o parâmetro \"" +
-                                 std::string(labels[record]) + "\" (registro " +
+                throw FatalError("fim do arquivo \"" + std::string(file_) + "\" após a linha " + std::to_string(line_) +
+                                 ": falta o parâmetro \"" + std::string(labels[record]) + "\" (registro " +
                                  std::to_string(record) + " de 16)");
             }
             auto end = bytes_.find('\n', pos_);
@@ -135,8 +133,7 @@ public:
         for (const char c : text) {
             const auto u = static_cast<unsigned char>(c);
             if ((u < 0x20 && c != '\t') || u == 0x7F)
-                reader_.fail(record, "o texto contém um caractere de controle (byte " +
-                                         std::to_string(u) + ")");
+                reader_.fail(record, "o texto contém um caractere de controle (byte " + std::to_string(u) + ")");
         }
         value.assign(text);
     }
@@ -155,8 +152,8 @@ public:
         const auto result = std::from_chars(start, text.data() + text.size(), value);
         if (result.ec != std::errc{} || value < std::numeric_limits<std::int32_t>::min() ||
             value > std::numeric_limits<std::int32_t>::max())
-            reader_.fail(record, quote(text) +
-                                     " está fora do intervalo dos inteiros de 32 bits (de -2147483648 a 2147483647)");
+            reader_.fail(record,
+                         quote(text) + " está fora do intervalo dos inteiros de 32 bits (de -2147483648 a 2147483647)");
         return static_cast<std::int32_t>(value);
     }
 
@@ -220,8 +217,8 @@ void check_file_name(InputParser& parser, int record, std::string_view name)
 {
     if (name.empty()) parser.fail(record, "o nome de arquivo está em branco");
     if (is_reserved(name))
-        parser.fail(record, "o nome \"" + std::string(name) +
-                                "\" é de outro arquivo do programa e não pode ser usado aqui");
+        parser.fail(record,
+                    "o nome \"" + std::string(name) + "\" é de outro arquivo do programa e não pode ser usado aqui");
 }
 
 // Derives the sizes of every grid from those of grid 1; false
@@ -297,13 +294,14 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
         }
         const std::string grid = std::to_string(in.grids.nx[0]) + " x " + std::to_string(in.grids.ny[0]);
         if (fits == 0)
-            parser.fail(8, "a malha 1 de " + grid +
-                               " volumes excede o limite de 2147483647 volumes (inteiros de 32 bits)");
-        throw FatalError("erro no arquivo \"" + std::string(file_name) + "\", linha " +
-                         std::to_string(parser.line_of(6)) + ", parâmetro \"" + std::string(labels[6]) +
-                         "\": com a malha 1 de " + grid + " volumes, " + std::to_string(in.grid_count) +
-                         " malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo permitido é de 1 a " +
-                         std::to_string(fits));
+            parser.fail(
+                8, "a malha 1 de " + grid + " volumes excede o limite de 2147483647 volumes (inteiros de 32 bits)");
+        throw FatalError(
+            "erro no arquivo \"" + std::string(file_name) + "\", linha " + std::to_string(parser.line_of(6)) +
+            ", parâmetro \"" + std::string(labels[6]) + "\": com a malha 1 de " + grid + " volumes, " +
+            std::to_string(in.grid_count) +
+            " malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo permitido é de 1 a " +
+            std::to_string(fits));
     }
     in.tolerance = parser.read_double(9);
     in.max_outer_iterations = parser.read_integer(10);
@@ -322,7 +320,10 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
 
 SolutionProblem InputParameters::solution_problem() const
 {
-    return {plate(), grids, {solver(), max_inner_iterations, msi_tolerance, sor_relaxation}, tolerance,
+    return {plate(),
+            grids,
+            {solver(), max_inner_iterations, msi_tolerance, sor_relaxation},
+            tolerance,
             max_outer_iterations};
 }
 

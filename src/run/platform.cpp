@@ -17,8 +17,9 @@
 #include <process.h>
 #else
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <sys/wait.h>
 extern char** environ;
 #endif
 
@@ -38,8 +39,10 @@ std::string quote_for_shell(std::string_view name)
 #else
     std::string quoted = "'";
     for (const char c : name) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
     }
     return quoted + "'";
 #endif
@@ -79,8 +82,7 @@ LocalTime SystemPlatform::local_time()
 #else
     localtime_r(&now, &parts);
 #endif
-    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-            parts.tm_hour, parts.tm_min, parts.tm_sec};
+    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec};
 }
 
 double SystemPlatform::clock_seconds()

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "drivers/drivers.hpp"
-#include "results/results.hpp"
 #include "report/errors.hpp"
+#include "results/results.hpp"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -73,8 +73,7 @@ void check_memory(const InputParameters& in, double available_bytes)
                      std::to_string(in.record_line[6]) + " a " + std::to_string(in.record_line[8]) +
                      ", parâmetros \"número de malhas\" e \"número de volumes\": a malha mais fina de " +
                      std::to_string(in.grids.nx_of(finest)) + " x " + std::to_string(in.grids.ny_of(finest)) +
-                     " volumes precisa de " + gib(needed) + " de memória, e esta máquina tem " +
-                     gib(available_bytes));
+                     " volumes precisa de " + gib(needed) + " de memória, e esta máquina tem " + gib(available_bytes));
 }
 
 void read_input_data(RunContext& run)
@@ -148,9 +147,8 @@ void write_processing_time(RunContext& run)
 
 void write_summary(RunContext& run)
 {
-    write_summary_file(run.input.discretization_file_name.view(), run.solution.t,
-                       run.state.numerical_mean_temperature, run.solution.grid, run.input.title.view(),
-                       run.state.date_string.view());
+    write_summary_file(run.input.discretization_file_name.view(), run.solution.t, run.state.numerical_mean_temperature,
+                       run.solution.grid, run.input.title.view(), run.state.date_string.view());
 }
 
 void close_results_file(RunContext& run)

@@ -174,8 +174,7 @@ void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
 
 // The y half-step row by row: every column is its own recurrence, so the
 // columns advance together.
-void fast_y_half_step(std::int64_t nx, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q)
+void fast_y_half_step(std::int64_t nx, std::int64_t n, const Table& c, const double* b, double* t, double* p, double* q)
 {
     const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
     p[0] = -an[0] / ap[0];

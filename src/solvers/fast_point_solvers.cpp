@@ -33,8 +33,8 @@ constexpr std::int64_t wavefront_rows = 8;
 // A real volume, all four neighbours from v: the table's coefficients, or the
 // uniform ones held in registers.
 template <bool Uniform>
-inline double interior_value(const UniformInterior u, const Table& c, const double* b, const double* v,
-                             std::int64_t q, std::int64_t nx)
+inline double interior_value(const UniformInterior u, const Table& c, const double* b, const double* v, std::int64_t q,
+                             std::int64_t nx)
 {
     const std::int64_t k = q + 1;
     if constexpr (Uniform)
@@ -82,7 +82,8 @@ inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, s
         for (std::int64_t r = rows - 1; r >= 0; --r) {
             const std::int64_t q = q0[r] + s;
             const double south = r == 0 ? t[q - nx] : last[r - 1];
-            const double value = (b[q] - (((u.as * south + u.aw * last[r]) + u.ae * t[q + 1]) + u.an * t[q + nx])) / u.ap;
+            const double value =
+                (b[q] - (((u.as * south + u.aw * last[r]) + u.ae * t[q + 1]) + u.an * t[q + nx])) / u.ap;
             t[q] = value;
             last[r] = value;
         }
@@ -130,8 +131,7 @@ void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table&
 
 // Row 1 and row ny, each new value from v into dst (the same array for
 // Gauss-Seidel, the other one for Jacobi).
-void sweep_first_row(std::int64_t nx, const Table& c, From1<const double> b, From1<const double> v,
-                     From1<double> dst)
+void sweep_first_row(std::int64_t nx, const Table& c, From1<const double> b, From1<const double> v, From1<double> dst)
 {
     dst(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
     for (std::int64_t k = 2; k <= nx; ++k) dst(k) = point_value<false, true, true, true>(c, b, v, k, nx);
@@ -158,8 +158,8 @@ void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, do
 // One Gauss-Seidel sweep in place on one thread, the same field as the point
 // sweep. Needs nx >= 4 and ny >= 3.
 template <bool Uniform>
-void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                     double* t, const UniformInterior u)
+void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b, double* t,
+                     const UniformInterior u)
 {
     sweep_first_rows(nx, c, b, t);
     NoSync none;
@@ -176,7 +176,7 @@ void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Tab
 struct GroupSync {
     std::atomic<std::int64_t>* below;  // steps finished by the group below (nullptr for the first)
     std::atomic<std::int64_t>* mine;
-    std::int64_t below_total;          // all steps of the group below
+    std::int64_t below_total;  // all steps of the group below
     void before(std::int64_t s)
     {
         if (below == nullptr) return;
@@ -195,8 +195,8 @@ struct GroupSync {
 };
 
 template <bool Uniform>
-void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c,
-                              From1<const double> b, double* t, const UniformInterior u, GroupProgress& progress)
+void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+                              double* t, const UniformInterior u, GroupProgress& progress)
 {
     sweep_first_rows(nx, c, b, t);
     progress.reset();
@@ -229,11 +229,15 @@ void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const 
                         double* t, const UniformInterior& u, GroupProgress* progress)
 {
     if (progress != nullptr) {
-        if (u.uniform) parallel_wavefront_sweep<true>(nx, ny, n, c, b, t, u, *progress);
-        else parallel_wavefront_sweep<false>(nx, ny, n, c, b, t, u, *progress);
+        if (u.uniform)
+            parallel_wavefront_sweep<true>(nx, ny, n, c, b, t, u, *progress);
+        else
+            parallel_wavefront_sweep<false>(nx, ny, n, c, b, t, u, *progress);
     } else {
-        if (u.uniform) wavefront_sweep<true>(nx, ny, n, c, b, t, u);
-        else wavefront_sweep<false>(nx, ny, n, c, b, t, u);
+        if (u.uniform)
+            wavefront_sweep<true>(nx, ny, n, c, b, t, u);
+        else
+            wavefront_sweep<false>(nx, ny, n, c, b, t, u);
     }
 }
 
@@ -258,7 +262,8 @@ void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table&
     for (std::int64_t j = 2; j <= ny - 1; ++j) {
         const std::int64_t first = volume_number(1, j, nx);
         dst(first) = point_value<true, true, true, true>(c, b, v, first, nx);
-        for (std::int64_t q = first; q < first + nx - 2; ++q) dst_data[q] = interior_value<Uniform>(u, c, bq, src, q, nx);
+        for (std::int64_t q = first; q < first + nx - 2; ++q)
+            dst_data[q] = interior_value<Uniform>(u, c, bq, src, q, nx);
         const std::int64_t last = first + nx - 1;
         dst(last) = point_value<true, true, true, true>(c, b, v, last, nx);
     }
@@ -297,8 +302,10 @@ void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations,
     double* current = t.data();
     double* next = t_old.data();
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        if (u.uniform) jacobi_sweep<true>(nx, ny, n, c, system.b.data(), current, next, u);
-        else jacobi_sweep<false>(nx, ny, n, c, system.b.data(), current, next, u);
+        if (u.uniform)
+            jacobi_sweep<true>(nx, ny, n, c, system.b.data(), current, next, u);
+        else
+            jacobi_sweep<false>(nx, ny, n, c, system.b.data(), current, next, u);
         std::swap(current, next);
     }
     if (current != t.data()) std::copy(t_old.begin(), t_old.end(), t.begin());

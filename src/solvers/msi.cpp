@@ -15,7 +15,10 @@ using Table = Coefficients<const double>;
 
 struct Lower {
     From1<double> lp, lw, lse, ls;
-    Lower(std::span<double> m, std::int64_t n) : lp(m.data()), lw(m.data() + n), lse(m.data() + 2 * n), ls(m.data() + 3 * n) {}
+    Lower(std::span<double> m, std::int64_t n)
+        : lp(m.data()), lw(m.data() + n), lse(m.data() + 2 * n), ls(m.data() + 3 * n)
+    {
+    }
 };
 struct Upper {
     From1<double> ue, unw, un;
@@ -24,7 +27,9 @@ struct Upper {
 struct ConstLower {
     From1<const double> lp, lw, lse, ls;
     ConstLower(std::span<const double> m, std::int64_t n)
-        : lp(m.data()), lw(m.data() + n), lse(m.data() + 2 * n), ls(m.data() + 3 * n) {}
+        : lp(m.data()), lw(m.data() + n), lse(m.data() + 2 * n), ls(m.data() + 3 * n)
+    {
+    }
 };
 struct ConstUpper {
     From1<const double> ue, unw, un;
@@ -178,15 +183,16 @@ constexpr std::int64_t msi_rows = 4;
 // The residual b - a t of every volume (terms outside 1 ... n left out, the
 // present ones added in the order as, aw, ap, ae, an) into r, row by row, and
 // the Euclidean norm summed in index order.
-double fast_residual(std::int64_t nx, std::int64_t n, const double* const c[5], const double* b,
-                     const double* t, double* r)
+double fast_residual(std::int64_t nx, std::int64_t n, const double* const c[5], const double* b, const double* t,
+                     double* r)
 {
     const double *as = c[0], *aw = c[1], *ap = c[2], *ae = c[3], *an = c[4];
     r[0] = b[0] - ((ap[0] * t[0] + ae[0] * t[1]) + an[0] * t[nx]);
     for (std::int64_t q = 1; q < nx; ++q)
         r[q] = b[q] - (((aw[q] * t[q - 1] + ap[q] * t[q]) + ae[q] * t[q + 1]) + an[q] * t[q + nx]);
     for (std::int64_t q = nx; q < n - nx; ++q)
-        r[q] = b[q] - ((((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]) + an[q] * t[q + nx]);
+        r[q] =
+            b[q] - ((((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]) + an[q] * t[q + nx]);
     for (std::int64_t q = n - nx; q < n - 1; ++q)
         r[q] = b[q] - (((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]);
     r[n - 1] = b[n - 1] - ((as[n - 1] * t[n - 1 - nx] + aw[n - 1] * t[n - 2]) + ap[n - 1] * t[n - 1]);
@@ -227,8 +233,10 @@ void forward(std::int64_t nx, std::int64_t ny, const double* const l[4], const d
                 const std::int64_t i = s - 2 * m + 1;
                 if (i > nx) break;
                 const std::int64_t q = (j + m - 1) * nx + i - 1;
-                if (i == 1 && m > 0) f[q] = ((r[q] - lse[q] * f[q - nx + 1]) - ls[q] * f[q - nx]) / lp[q];
-                else exact(q);
+                if (i == 1 && m > 0)
+                    f[q] = ((r[q] - lse[q] * f[q - nx + 1]) - ls[q] * f[q - nx]) / lp[q];
+                else
+                    exact(q);
             }
         }
         for (std::int64_t m = 1; m < rows; ++m) {
@@ -272,8 +280,10 @@ void backward(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* co
                 const std::int64_t i = nx - (s - 2 * m);
                 if (i < 1) break;
                 const std::int64_t q = (j - m - 1) * nx + i - 1;
-                if (i == nx && m > 0) d[q] = (f[q] - unw[q] * d[q + nx - 1]) - un[q] * d[q + nx];
-                else exact(q);
+                if (i == nx && m > 0)
+                    d[q] = (f[q] - unw[q] * d[q + nx - 1]) - un[q] * d[q + nx];
+                else
+                    exact(q);
             }
         }
         for (std::int64_t m = 1; m < rows; ++m) {

@@ -44,7 +44,8 @@ void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations,
     const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         std::copy(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n), t_old.begin());
-        point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t_old.data()), t);
+        point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t_old.data()),
+                    t);
     }
 }
 

@@ -27,9 +27,7 @@ void Smoother::smooth(const LinearSystem& system, std::span<double> u) const
     case SolverKind::gauss_seidel: solve_gauss_seidel(system, s.max_inner_iterations, u); break;
     case SolverKind::sor: solve_sor(system, s.max_inner_iterations, s.sor_relaxation, u); break;
     case SolverKind::adi: solve_adi(system, s.max_inner_iterations, u); break;
-    case SolverKind::msi:
-        solve_msi(system, msi_lower_, msi_upper_, s.msi_tolerance, s.max_inner_iterations, u);
-        break;
+    case SolverKind::msi: solve_msi(system, msi_lower_, msi_upper_, s.msi_tolerance, s.max_inner_iterations, u); break;
     case SolverKind::none: break;
     }
 }
