@@ -216,25 +216,10 @@ std::vector<BadFile> bad_files()
          "erro de leitura no arquivo \"placatermo.ent\", linha 13, parâmetro \"número máximo de iterações internas\": "
          "0 está fora do intervalo permitido para o solver MSI (1 ou mais)"},
     };
-    constexpr const char* missing[] = {"nome do arquivo de resultados (discretização)",
-                                       "nome do arquivo de resultados (iterativos)",
-                                       "comprimento do domínio de cálculo na direção X",
-                                       "comprimento do domínio de cálculo na direção Y",
-                                       "número de malhas",
-                                       "número de volumes na direção X da malha 1",
-                                       "número de volumes na direção Y da malha 1",
-                                       "tolerância do problema",
-                                       "número máximo de iterações externas",
-                                       "solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI",
-                                       "tolerância no MSI",
-                                       "número máximo de iterações internas",
-                                       "coeficiente de relaxação do SOR",
-                                       "1:c.c.linear; 2:c.c.senoidal",
-                                       "título"};
     for (int records = 1; records < 16; ++records)
         cases.push_back({"CutAfter" + std::to_string(records), cut_after(records),
                          "fim do arquivo \"placatermo.ent\" após a linha " + std::to_string(records) +
-                             ": falta o parâmetro \"" + missing[records - 1] + "\" (registro " +
+                             ": falta o parâmetro \"" + std::string(record_label(records + 1)) + "\" (registro " +
                              std::to_string(records + 1) + " de 16)"});
     return cases;
 }
