@@ -63,7 +63,8 @@ TEST(Cli, HelpAndUnknownArguments)
     TempDir dir;
     const Outcome help = run_program("--help");
     EXPECT_EQ(help.exit_code, 0);
-    EXPECT_EQ(help.out.substr(0, 47), "Uso: placatermo [--batch | --help | --version]\n");
+    EXPECT_EQ(help.out.substr(0, help.out.find('\n') + 1),
+              "Uso: placatermo [--batch] [--graficos] [--vtk] | --help | --version\n");
     EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
     const Outcome bad = run_program("--fast");
     EXPECT_NE(bad.exit_code, 0);
@@ -111,12 +112,125 @@ TEST(Cli, HostileExperimentNameIsOnlyAFileName)
     EXPECT_EQ(read_file("editor.log"), "placatermo.ent|\na;touch x $(id)|\n");
 }
 
+// The lines of standard error that the program itself writes.
+std::vector<std::string> warning_lines(const std::string& err)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = err.find('\n', start)) != std::string::npos; start = end + 1)
+        if (err.compare(start, 6, "aviso:") == 0) lines.push_back(err.substr(start, end - start));
+    return lines;
+}
+
 TEST(Cli, RunsWithoutGnuplot)
 {
     TempDir dir;
-    const Outcome o = run_program("--batch", "PATH=/nonexistent");
+    const Outcome o = run_program("--batch --graficos", "PATH=/nonexistent");
     EXPECT_EQ(o.exit_code, 0);
     EXPECT_TRUE(std::filesystem::exists("placa.dis"));
+    EXPECT_EQ(warning_lines(o.err),
+              (std::vector<std::string>{
+                  "aviso: o programa de gráficos não pôde ser iniciado (comando gnuplot 'Tx.gnu'): instale o gnuplot "
+                  "(no Debian e no Ubuntu: apt-get install gnuplot-nox)",
+                  "aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: o programa de "
+                  "gráficos não pôde ser iniciado"}))
+        << o.err;
+}
+
+TEST(Cli, EditorThatCannotBeStartedIsNamed)
+{
+    TempDir dir;
+    const Outcome o = run_program("", "VISUAL= EDITOR=editor-que-nao-existe");
+    EXPECT_EQ(o.exit_code, 0);
+    EXPECT_EQ(warning_lines(o.err),
+              std::vector<std::string>{"aviso: o editor de texto não pôde ser iniciado (comando editor-que-nao-existe "
+                                       "'placatermo.ent'): escolha outro com a variável EDITOR, por exemplo "
+                                       "EDITOR=nano"});
+}
+
+TEST(Cli, SensibleEditorBeforeVi)
+{
+    TempDir dir;
+    const auto bin = dir.path() / "bin";
+    std::filesystem::create_directory(bin);
+    write_file(bin / "sensible-editor", "#!/bin/sh\nprintf '%s|' \"$@\" >> editor.log\n");
+    std::filesystem::permissions(bin / "sensible-editor", std::filesystem::perms::owner_all);
+    const Outcome o =
+        run_program("", "VISUAL= EDITOR= PATH='" + bin.string() + ":" + quiet_plotter_folder() + ":/usr/bin:/bin'");
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_EQ(read_file("editor.log"), "placatermo.ent|placa.res|");
+}
+
+// The files of the run without the options, once more with them: the same
+// bytes (the time of day and the processing time aside), and besides them
+// only the VTK file; the pictures' script and its folder are gone.
+TEST(Cli, PicturesAndVtkLeaveTheRunsFilesAsTheyAre)
+{
+    struct Run {
+        std::map<std::string, std::string> files;  // the working folder, less the plotting program's log
+        std::vector<std::string> scripts;          // what the plotting program was given, in order
+        std::vector<std::string> script_texts;
+    };
+    const auto run = [](const std::string& options) {
+        TempDir dir;
+        const auto bin = std::filesystem::temp_directory_path() / ("placatermo-cli-stub-" + std::to_string(getpid()));
+        std::filesystem::create_directories(bin);
+        // a plotting program that logs the scripts it is given and keeps copies
+        write_file(
+            bin / "gnuplot",
+            "#!/bin/sh\nprintf '%s\\n' \"$1\" >> ../gnuplot.log\ncp \"$1\" ../copia-$(wc -l < ../gnuplot.log).gnu\n");
+        std::filesystem::permissions(bin / "gnuplot", std::filesystem::perms::owner_all);
+        std::filesystem::create_directory("run");
+        std::filesystem::current_path("run");
+        const Outcome o = run_program(options, "PATH='" + bin.string() + ":/usr/bin:/bin'");
+        std::filesystem::current_path("..");
+        std::filesystem::remove_all(bin);
+        EXPECT_EQ(o.exit_code, 0) << o.err;
+        EXPECT_EQ(o.err, "");
+        Run r;
+        for (const auto& entry : std::filesystem::directory_iterator("run"))
+            r.files[entry.path().filename().string()] = read_file(entry.path());
+        const std::string log = read_file("gnuplot.log");
+        for (std::size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+            r.scripts.push_back(log.substr(start, end - start));
+            r.script_texts.push_back(read_file("copia-" + std::to_string(r.scripts.size()) + ".gnu"));
+        }
+        const auto mask = [](std::string& text, const std::string& marker, std::size_t before, std::size_t length) {
+            const auto at = text.find(marker);
+            if (at != std::string::npos) text.replace(at - before, length, length, '#');
+        };
+        mask(r.files["placa.res"], " = tempo de processamento (s)", 20, 20);
+        mask(r.files["placa.res"], "Hora = ", 0, 15);
+        return r;
+    };
+    const Run plain = run("--batch");
+    const Run with = run("--batch --graficos --vtk");
+    for (const auto& [name, bytes] : plain.files) EXPECT_EQ(with.files.at(name), bytes) << name;
+    EXPECT_EQ(with.files.size(), plain.files.size() + 1);
+    EXPECT_EQ(with.files.at("placa.vtk").substr(0, 27), "# vtk DataFile Version 3.0\n");
+    EXPECT_EQ(plain.scripts, (std::vector<std::string>{"Tx.gnu", "Ty.gnu"}));
+    ASSERT_EQ(with.scripts.size(), 3u);
+    const std::filesystem::path pictures_script = with.scripts[2];
+    EXPECT_EQ(pictures_script.filename(), "graficos.gnu");
+    EXPECT_FALSE(std::filesystem::exists(pictures_script.parent_path()));
+    for (const char* part : {"$historico << EOD\n1 1\n", "$campo << EOD\n0 0 0\n", "$erro << EOD\n",
+                             "set output 'historico.png'", "set output 'campo.png'", "set output 'erro.png'"})
+        EXPECT_NE(with.script_texts[2].find(part), std::string::npos) << part;
+}
+
+// With the real gnuplot, where the machine has it: three PNG pictures.
+TEST(Cli, PicturesWithGnuplot)
+{
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "sem gnuplot";
+    TempDir dir;
+    const Outcome o = run_program("--batch --graficos", "PATH=/usr/bin:/bin");
+    EXPECT_EQ(o.exit_code, 0);
+    EXPECT_EQ(warning_lines(o.err), std::vector<std::string>{});
+    for (const char* picture : {"historico.png", "campo.png", "erro.png"}) {
+        const std::string bytes = read_file(picture);
+        EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1a\n") << picture;
+        EXPECT_GT(bytes.size(), 10000u) << picture;
+    }
 }
 
 // A bad input file and the whole message it must give after

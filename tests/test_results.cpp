@@ -270,3 +270,84 @@ TEST(Summary, TenLines)
 
 }  // namespace
 }  // namespace placatermo
+
+namespace placatermo {
+namespace {
+
+TEST(VtkFileName, ReplacesTheExtensionOfTheResultsFile)
+{
+    const struct {
+        const char* results;
+        const char* summary;
+        const char* vtk;
+    } table[] = {
+        {"placa.res", "placa.dis", "placa.vtk"},
+        {"placa", "placa.dis", "placa.vtk"},
+        {"caso.1.res", "caso.dis", "caso.1.vtk"},
+        {"saida/placa.res", "placa.dis", "saida/placa.vtk"},
+        {"saida.d/placa", "placa.dis", "saida.d/placa.vtk"},
+        {".res", "placa.dis", ".res.vtk"},
+        // never over another file of the run
+        {"placa.vtk", "placa.dis", "placa.vtk.vtk"},
+        {"placa.res", "placa.vtk", "placa.res.vtk"},
+    };
+    for (const auto& row : table) EXPECT_EQ(vtk_file_name(row.results, row.summary), row.vtk) << row.results;
+}
+
+TEST(ErrorNorms, OfTheNumericalAgainstTheAnalyticalTemperature)
+{
+    // 4 x 3 real volumes of a plate 2 x 1.5: dx = dy = 0.5, centres at 0.25, 0.75, ...
+    CurrentGrid g;
+    g.nx = 6;
+    g.ny = 5;
+    g.volume_count = 30;
+    g.dx = 0.5;
+    g.dy = 0.5;
+    const Plate plate{2.0, 1.5, BoundaryKind::linear};
+    std::vector<double> t(30, 1e300);  // ghost entries are not looked at
+    for (int j = 2; j <= 4; ++j)
+        for (int i = 2; i <= 5; ++i) {
+            const double x = (i - 2) * 0.5 + 0.25, y = (j - 2) * 0.5 + 0.25;
+            t[static_cast<std::size_t>(volume_number(i, j, 6) - 1)] = 100.0 * x * y;
+        }
+    ErrorNorms exact = compute_error_norms(plate, g, t);
+    EXPECT_EQ(exact.l1, 0.0);
+    EXPECT_EQ(exact.l2, 0.0);
+    EXPECT_EQ(exact.max, 0.0);
+    // errors +3 and -4 in two of the twelve volumes
+    t[static_cast<std::size_t>(volume_number(2, 2, 6) - 1)] += 3.0;
+    t[static_cast<std::size_t>(volume_number(5, 4, 6) - 1)] -= 4.0;
+    const ErrorNorms norms = compute_error_norms(plate, g, t);
+    EXPECT_DOUBLE_EQ(norms.l1, 7.0 / 12.0);
+    EXPECT_DOUBLE_EQ(norms.l2, std::sqrt(25.0 / 12.0));
+    EXPECT_DOUBLE_EQ(norms.max, 4.0);
+    t[static_cast<std::size_t>(volume_number(3, 3, 6) - 1)] = std::nan("");
+    EXPECT_TRUE(std::isnan(compute_error_norms(plate, g, t).max));
+}
+
+TEST(PicturesScript, HistoryOnALogarithmicAxisWithTheTolerance)
+{
+    CurrentGrid g;
+    g.nx = 4;
+    g.ny = 4;
+    g.volume_count = 16;
+    g.dx = 0.5;
+    g.dy = 0.5;
+    const Plate plate{1.0, 1.0, BoundaryKind::linear};
+    const std::vector<double> t(16, 0.0);
+    const std::vector<double> ratios = {1.0, 0.25, std::nan(""), 0.0, 1e-3};
+    const std::string script = pictures_script(plate, g, t, ratios, 1e-6, ErrorNorms{0.1, 0.2, 0.5}, "T 'x'");
+    // only positive finite ratios, numbered by their outer iteration
+    EXPECT_NE(script.find("$historico << EOD\n1 1\n2 0.25\n5 0.001\nEOD\n"), std::string::npos);
+    EXPECT_NE(script.find("set logscale y\n"), std::string::npos);
+    EXPECT_NE(script.find(", 1e-06 with lines dashtype 2 linewidth 2 title 'toler\xE2ncia 1e-06'"), std::string::npos);
+    // a title's apostrophes are doubled for gnuplot
+    EXPECT_NE(script.find("set title 'T ''x'''\n"), std::string::npos);
+    EXPECT_NE(script.find("set title 'T ''x''  erro m\xE1ximo = 5.0000E-01'\n"), std::string::npos);
+    // the map of the field: both boundary positions and the centres, a row a block
+    EXPECT_NE(script.find("$campo << EOD\n0 0 0\n0.25 0 0\n0.75 0 0\n1 0 0\n\n0 0.25 0\n"), std::string::npos);
+    EXPECT_NE(script.find("$erro << EOD\n0.25 0.25 -6.25\n0.75 0.25 -18.75\n\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace placatermo

@@ -44,6 +44,8 @@ public:
     void set_window_title(std::string_view title) override { window_title = title; }
     std::string editor_command(std::string_view file_name) override { return "editor " + quote_for_shell(file_name); }
     std::string plot_command(std::string_view script) override { return "plot " + quote_for_shell(script); }
+    std::vector<std::string> warnings;
+    void warn(std::string_view message) override { warnings.emplace_back(message); }
 };
 
 // A name for a test made of the letters and digits of `text`.

@@ -41,6 +41,8 @@ struct SolutionReport {
     OutputFile& results;                    // receives the history lines
     std::function<double()> elapsed_clock;  // first reading 0, then seconds since
     std::function<bool()> stop_requested = [] { return false; };
+    std::vector<double>* history = nullptr;  // when set, receives the ratio of every history line
+    double last_ratio = 0.0;                 // of the last history line
 };
 
 // One grid when the hierarchy has one, the multigrid cycle otherwise.

@@ -19,6 +19,8 @@ void write_history_line(SolutionReport& report, std::int32_t iteration, double r
 {
     static const Layout history("(TR2, I8, E15.6)");
     report.results.write(history, {iteration, ratio});
+    report.last_ratio = ratio;
+    if (report.history != nullptr) report.history->push_back(ratio);
     report.results.flush_when_due();
     if (report.stop_requested()) {
         report.results.flush();

@@ -65,6 +65,15 @@ struct CurrentGrid {
     std::int32_t center_index = 0;  // set on the finest grid only
 };
 
+// Where the value of column or row m (1 ... count) stands along a side of
+// `length`: the boundary at both ends, the volume centre in between.
+inline double node_position(std::int64_t m, std::int64_t count, double length, double spacing)
+{
+    if (m == 1) return 0.0;
+    if (m == count) return length;
+    return static_cast<double>(m - 2) * spacing + 0.5 * spacing;
+}
+
 // Makes grid k of the hierarchy the current grid: nx, ny, volume_count, dx and
 // dy, and center_index when k is the finest grid.
 void enter_grid(CurrentGrid& grid, const Plate& plate, const GridHierarchy& grids, int k);

@@ -44,6 +44,12 @@ double Plate::analytical_at_mid_width(double y) const
     return std::sinh((y * pi) / lx) / std::sinh((ly * pi) / lx);
 }
 
+double Plate::analytical_temperature(double x, double y) const
+{
+    if (boundary == BoundaryKind::linear) return (x * 100.0) * y;
+    return std::sin((x * pi) / lx) * (std::sinh((y * pi) / lx) / std::sinh((ly * pi) / lx));
+}
+
 double Plate::analytical_mean_temperature() const
 {
     if (boundary == BoundaryKind::linear) return (lx * 25.0) * ly;

@@ -40,6 +40,9 @@ struct Plate {
     double analytical_at_mid_height(double x) const;
     double analytical_at_mid_width(double y) const;
 
+    // The analytical temperature at (x, y).
+    double analytical_temperature(double x, double y) const;
+
     // The analytical mean temperature and heat transfer rate through the
     // north side.
     double analytical_mean_temperature() const;

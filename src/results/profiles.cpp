@@ -21,15 +21,6 @@ constexpr Profile profile_x{'x', "Tx.dat", "Tx.gnu",
 constexpr Profile profile_y{'y', "Ty.dat", "Ty.gnu",
                             "(/, /, TR5, 'Temperatura em x = Lx/2 (y, Tanalítico, Tnumérico)', /)"};
 
-// Position of line `m` (1 ... count) along a centre line: the boundary at
-// both ends, the volume centre in between.
-double position(std::int64_t m, std::int64_t count, double length, double spacing)
-{
-    if (m == 1) return 0.0;
-    if (m == count) return length;
-    return static_cast<double>(m - 2) * spacing + 0.5 * spacing;
-}
-
 int write_profile(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values, OutputFile& results,
                   std::string_view plot_title, const PlotProgram& plot, const Profile& profile, const Layout& heading)
 {
@@ -43,7 +34,7 @@ int write_profile(const Plate& plate, const CurrentGrid& g, std::span<const doub
     if (profile.axis == 'x') {
         const std::int64_t j0 = ny / 2 + 1;
         for (std::int64_t i = 1; i <= nx; ++i) {
-            const double x = position(i, nx, plate.lx, g.dx);
+            const double x = node_position(i, nx, plate.lx, g.dx);
             const double analytical = plate.analytical_at_mid_height(x);
             const double numerical = t(volume_number(i, j0, nx));
             results.write(line, {x, analytical, numerical});
@@ -52,7 +43,7 @@ int write_profile(const Plate& plate, const CurrentGrid& g, std::span<const doub
     } else {
         const std::int64_t i0 = nx / 2 + 1;
         for (std::int64_t j = 1; j <= ny; ++j) {
-            const double y = position(j, ny, plate.ly, g.dy);
+            const double y = node_position(j, ny, plate.ly, g.dy);
             const double analytical = plate.analytical_at_mid_width(y);
             const double numerical = t(volume_number(i0, j, nx));
             results.write(line, {y, analytical, numerical});

@@ -50,6 +50,38 @@ std::string default_plot_header(char axis);
 // then the title line and "replot". Empty when it has fewer than six lines.
 std::string replace_plot_title(std::string_view script, std::string_view plot_title);
 
+// The numerical minus the analytical temperature over the real volumes:
+// mean of its magnitude (L1), root mean square (L2) and largest magnitude
+// (L-infinity). Computed once per run for the pictures, the VTK file and
+// the studies; not written into the results files.
+struct ErrorNorms {
+    double l1 = 0.0;
+    double l2 = 0.0;
+    double max = 0.0;
+};
+ErrorNorms compute_error_norms(const Plate& plate, const CurrentGrid& grid, std::span<const double> t);
+
+// The VTK file of the finest grid (legacy binary format, rectilinear grid): the
+// boundary values and the volume centres at their true positions, with the
+// temperature, the analytical temperature, the error and a mark of the
+// boundary points as point data.
+void write_vtk_file(const std::string& name, const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
+                    std::string_view title);
+
+// The name of the VTK file: the results file's name with its extension
+// replaced by ".vtk" (".vtk" added when it has none); the results file's name
+// with ".vtk" added when that name is taken by another file of the run.
+std::string vtk_file_name(std::string_view results_name, std::string_view summary_name);
+
+// The pictures of a run: historico.png (the ratio of each outer iteration,
+// logarithmic, with the tolerance), campo.png (the temperature map with
+// isotherms) and erro.png (the error map, its largest magnitude in the title),
+// drawn by one gnuplot script. Returns the script's text; `ratios` are the
+// history ratios in order.
+std::string pictures_script(const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
+                            std::span<const double> ratios, double tolerance, const ErrorNorms& norms,
+                            std::string_view plot_title);
+
 // The summary results file of ten lines.
 void write_summary_file(std::string_view discretization_file_name, std::span<const double> t, double mean,
                         const CurrentGrid& grid, std::string_view title, std::string_view date_string);

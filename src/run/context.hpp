@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "drivers/drivers.hpp"
 #include "report/output_file.hpp"
@@ -13,7 +14,9 @@
 namespace placatermo {
 
 struct RunOptions {
-    bool batch = false;  // no editor at the start or at the end
+    bool batch = false;     // no editor at the start or at the end
+    bool pictures = false;  // historico.png, campo.png and erro.png
+    bool vtk = false;       // the field as a VTK file
 };
 
 // The stamps and the values kept for later writers.
@@ -23,6 +26,9 @@ struct RunState {
     FixedText<8> time_string;
     FixedText<62> plot_title;
     int command_status = 0;
+    std::vector<double> history;                         // the ratio of every outer iteration, kept for the pictures
+    double last_ratio = 0.0;                             // of the last outer iteration
+    bool editor_warned = false, plotter_warned = false;  // each "could not be started" said once
 };
 
 struct RunContext {

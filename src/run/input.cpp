@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -81,6 +82,7 @@ public:
             record_line_ = line_;
             const char first = line[i];
             if (first == ',' || first == '/') fail(record, "o valor está faltando no início da linha");
+            rest_ = {};
             if (first == '\'' || first == '"') {
                 quoted = true;
                 return quoted_text(record, line, i);
@@ -88,11 +90,15 @@ public:
             quoted = false;
             std::size_t j = i;
             while (j < line.size() && !ends_value(line[j])) ++j;
+            rest_ = line.substr(j);
             return std::string(line.substr(i, j - i));
         }
     }
 
     int record_line() const { return record_line_; }
+    // What follows the last unquoted value on its line.
+    std::string_view rest() const { return rest_; }
+    std::string_view file() const { return file_; }
 
 private:
     std::string quoted_text(int record, std::string_view line, std::size_t i) const
@@ -119,6 +125,7 @@ private:
     std::size_t pos_ = 0;
     int line_ = 0;
     int record_line_ = 0;
+    std::string_view rest_;
 };
 
 class InputParser {
@@ -147,6 +154,7 @@ public:
         bool valid = !quoted && !digits.empty();
         for (const char c : digits) valid = valid && c >= '0' && c <= '9';
         if (!valid) reader_.fail(record, quote(text) + " não é um número inteiro");
+        check_decimal_comma(record, text);
         std::int64_t value = 0;
         const auto* start = text.data() + (text[0] == '+' ? 1 : 0);
         const auto result = std::from_chars(start, text.data() + text.size(), value);
@@ -183,6 +191,7 @@ public:
             valid = valid && i == text.size();
         }
         if (!valid) reader_.fail(record, quote(original) + " não é um número real");
+        check_decimal_comma(record, original);
         errno = 0;
         const double value = std::strtod(text.c_str(), nullptr);
         if (errno == ERANGE && (value > 1.0 || value < -1.0))
@@ -191,6 +200,18 @@ public:
     }
 
     [[noreturn]] void fail(int record, const std::string& what) { reader_.fail(record, what); }
+
+    // A warning about record `record` as the user reads it.
+    void warn(int record, const std::string& what)
+    {
+        warnings_.push_back("aviso: arquivo \"" + std::string(reader_.file()) + "\", linha " +
+                            std::to_string(line_of(record)) + ", parâmetro \"" + std::string(labels[record]) +
+                            "\": " + what);
+        warned_[static_cast<std::size_t>(record)] = true;
+    }
+    bool warned(int record) const { return warned_[static_cast<std::size_t>(record)]; }
+    const std::string& text_of(int record) const { return texts_[static_cast<std::size_t>(record)]; }
+    std::vector<std::string> take_warnings() { return std::move(warnings_); }
     int line_of(int record) const { return lines_[static_cast<std::size_t>(record)]; }
     const std::array<int, 17>& lines() const { return lines_; }
 
@@ -199,11 +220,27 @@ private:
     {
         std::string value = reader_.next_value(record, quoted);
         lines_[static_cast<std::size_t>(record)] = reader_.record_line();
+        texts_[static_cast<std::size_t>(record)] = value;
         return value;
+    }
+
+    // "0,5": the comma ends the number, which is read as 0.
+    void check_decimal_comma(int record, const std::string& text)
+    {
+        const std::string_view rest = reader_.rest();
+        std::size_t digits = 1;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+        if (rest.empty() || rest[0] != ',' || digits == 1) return;
+        const std::string typed = text + std::string(rest.substr(0, digits));
+        warn(record, "\"" + typed + "\" foi lido como " + text + ": o separador decimal é o ponto (" + text + "." +
+                         std::string(rest.substr(1, digits - 1)) + ")");
     }
 
     RecordReader reader_;
     std::array<int, 17> lines_{};
+    std::array<std::string, 17> texts_;
+    std::array<bool, 17> warned_{};
+    std::vector<std::string> warnings_;
 };
 
 bool is_reserved(std::string_view name)
@@ -251,6 +288,27 @@ bool derive_grid_sizes(InputParameters& in)
     }
     in.grids.total_volume_count = static_cast<std::int32_t>(total);
     return true;
+}
+
+// Values the run computes with as read, but that are most likely mistakes. A
+// record already warned about (a decimal comma) gets no second warning.
+void warn_about_likely_mistakes(InputParser& parser, const InputParameters& in)
+{
+    const auto warn = [&](int record, const std::string& what) {
+        if (!parser.warned(record)) parser.warn(record, "\"" + parser.text_of(record) + "\" " + what);
+    };
+    for (const int record : {4, 5}) {
+        const double length = record == 4 ? in.lx : in.ly;
+        if (!(length > 0.0) || !std::isfinite(length))
+            warn(record, "não é um comprimento maior que zero: os resultados não terão sentido");
+    }
+    if (in.tolerance < 0.0)
+        warn(9, "é negativa: a razão das normas nunca chega a ela e todas as iterações externas serão feitas");
+    if (in.solver() == SolverKind::none)
+        warn(11, "não é um solver (1 a 5): nenhum solver será executado e a temperatura fica zero");
+    if (in.solver() == SolverKind::sor && !(in.sor_relaxation > 0.0 && in.sor_relaxation < 2.0))
+        warn(14, "está fora do intervalo (0, 2): o SOR não converge");
+    if (in.bc_kind != 1 && in.bc_kind != 2) warn(15, "não é 1 nem 2: lido como c.c. senoidal");
 }
 
 }  // namespace
@@ -315,6 +373,8 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
     in.bc_kind = parser.read_integer(15);
     parser.read_text(16, in.title);
     in.record_line = parser.lines();
+    warn_about_likely_mistakes(parser, in);
+    in.warnings = parser.take_warnings();
     return in;
 }
 

@@ -41,6 +41,10 @@ struct InputParameters {
     // Line of the input file on which each record (1 ... 16) was found.
     std::array<int, 17> record_line{};
 
+    // Values that are read as written but are likely mistakes: one line each,
+    // "aviso: ..." naming the file, the line and the parameter.
+    std::vector<std::string> warnings;
+
     // The kinds that the numbers of records 11 and 15 select.
     SolverKind solver() const { return solver_kind_from_input(solver_kind); }
     BoundaryKind boundary() const { return boundary_kind_from_input(bc_kind); }

@@ -26,17 +26,21 @@ void install_stop_signals()
 }
 
 constexpr const char* usage =
-    "Uso: placatermo [--batch | --help | --version]\n"
+    "Uso: placatermo [--batch] [--graficos] [--vtk] | --help | --version\n"
     "\n"
     "Resolve a difusão de calor bidimensional permanente numa placa retangular com os\n"
     "parâmetros do arquivo placatermo.ent do diretório atual (criado com valores padrão\n"
     "quando não existe), e grava os arquivos de resultados, Tx.dat, Ty.dat, Tx.gnu e Ty.gnu.\n"
     "\n"
-    "  --batch    não abre o editor de texto no início nem no fim (para séries de execuções)\n"
-    "  --help     mostra este texto\n"
-    "  --version  mostra a versão do programa\n"
+    "  --batch     não abre o editor de texto no início nem no fim (para séries de execuções)\n"
+    "  --graficos  desenha também historico.png, campo.png e erro.png (com o gnuplot)\n"
+    "  --vtk       grava também o campo de temperaturas num arquivo VTK (para o ParaView),\n"
+    "              com o nome do arquivo de resultados e a extensão .vtk\n"
+    "  --help      mostra este texto\n"
+    "  --version   mostra a versão do programa\n"
     "\n"
-    "O editor é o comando da variável VISUAL, senão EDITOR, senão vi.\n";
+    "O editor é o comando da variável VISUAL, senão EDITOR, senão sensible-editor (quando\n"
+    "existe), senão vi.\n";
 
 }  // namespace
 
@@ -47,6 +51,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--batch") == 0) {
             run.options.batch = true;
+        } else if (std::strcmp(argv[i], "--graficos") == 0) {
+            run.options.pictures = true;
+        } else if (std::strcmp(argv[i], "--vtk") == 0) {
+            run.options.vtk = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(usage, stdout);
             return 0;
@@ -60,6 +68,7 @@ int main(int argc, char** argv)
     }
     install_stop_signals();
     placatermo::keep_released_memory();
+    placatermo::give_children_a_character_set();
     run.stop_requested = [] { return stop_signal != 0; };
     try {
         placatermo::run_program(run);

@@ -25,9 +25,33 @@ extern char** environ;
 
 namespace placatermo {
 
-bool run_command_succeeded(Platform& platform, const std::string& command)
+namespace {
+
+// True when `program` is an executable file in a folder of PATH.
+[[maybe_unused]] bool on_path(std::string_view program)
 {
-    return platform.run_command(command) != -1;
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return false;
+    std::string_view folders = path;
+    while (true) {
+        const auto colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        const std::string candidate =
+            (folder.empty() ? std::string(".") : std::string(folder)) + "/" + std::string(program);
+#ifndef _WIN32
+        if (access(candidate.c_str(), X_OK) == 0) return true;
+#endif
+        if (colon == std::string_view::npos) return false;
+        folders.remove_prefix(colon + 1);
+    }
+}
+
+}  // namespace
+
+void Platform::warn(std::string_view message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
 }
 
 std::string quote_for_shell(std::string_view name)
@@ -111,7 +135,8 @@ std::string SystemPlatform::editor_command(std::string_view file_name)
 #else
     const char* editor = std::getenv("VISUAL");
     if (editor == nullptr || *editor == '\0') editor = std::getenv("EDITOR");
-    if (editor == nullptr || *editor == '\0') editor = "vi";
+    // Debian's choice of editor for the user, where it exists
+    if (editor == nullptr || *editor == '\0') editor = on_path("sensible-editor") ? "sensible-editor" : "vi";
     return std::string(editor) + " " + quote_for_shell(file_name);
 #endif
 }
@@ -122,6 +147,17 @@ std::string SystemPlatform::plot_command(std::string_view script_name)
     return "wgnuplot " + quote_for_shell(script_name);
 #else
     return "gnuplot " + quote_for_shell(script_name);
+#endif
+}
+
+void give_children_a_character_set()
+{
+#ifndef _WIN32
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return;
+    }
+    setenv("LC_CTYPE", "C.UTF-8", 0);
 #endif
 }
 

@@ -28,10 +28,9 @@ public:
     virtual std::string editor_command(std::string_view file_name) = 0;
     // Command line that runs the plotting program on `script_name`.
     virtual std::string plot_command(std::string_view script_name) = 0;
+    // A warning line for the user (standard error).
+    virtual void warn(std::string_view message);
 };
-
-// Success form of the command runner: true when the interpreter was run.
-bool run_command_succeeded(Platform& platform, const std::string& command);
 
 // Quotes a file name for the command interpreter so that it is only ever read
 // as one file name: '...' with '\'' for POSIX shells, "..." for cmd.exe.
@@ -51,6 +50,12 @@ public:
     std::string editor_command(std::string_view file_name) override;
     std::string plot_command(std::string_view script_name) override;
 };
+
+// When the environment names no locale at all (LC_ALL, LC_CTYPE and LANG
+// unset, as on a fresh minimal system), gives the programs the run starts
+// the character set C.UTF-8: gnuplot otherwise warns about every script with
+// "set encoding cp1252". The program's own bytes do not depend on it.
+void give_children_a_character_set();
 
 // Keeps memory that the program releases for its next requests instead of
 // returning it to the system: the multigrid cycle and the solvers create and

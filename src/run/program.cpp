@@ -1,6 +1,9 @@
 #include "run/program.hpp"
 
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "drivers/drivers.hpp"
@@ -18,6 +21,37 @@ namespace {
 constexpr std::string_view window_title = "PLACATERMO (Difusão de Calor Bidimensional Permanente)";
 
 std::string number_text(int value) { return std::to_string(value < 0 ? -value : value); }
+
+// The interpreter's answer when it could not find or start a program.
+bool not_started(int status) { return status == 126 || status == 127; }
+
+// Runs the plotting program on a script; says once per run when it could not
+// be started. The command status that the run keeps: 1 when the interpreter
+// ran.
+int run_plotter(RunContext& run, std::string_view script)
+{
+    const std::string command = run.platform.plot_command(script);
+    const int status = run.platform.run_command(command);
+    if (not_started(status) && !run.state.plotter_warned) {
+        run.state.plotter_warned = true;
+        run.platform.warn("aviso: o programa de gráficos não pôde ser iniciado (comando " + command +
+                          "): instale o gnuplot (no Debian e no Ubuntu: apt-get install gnuplot-nox)");
+    }
+    return status != -1 ? 1 : 0;
+}
+
+// Runs the editor on a file; says once per run when it could not be started.
+int run_editor(RunContext& run, std::string_view file_name)
+{
+    const std::string command = run.platform.editor_command(file_name);
+    const int status = run.platform.run_command(command);
+    if (not_started(status) && !run.state.editor_warned) {
+        run.state.editor_warned = true;
+        run.platform.warn("aviso: o editor de texto não pôde ser iniciado (comando " + command +
+                          "): escolha outro com a variável EDITOR, por exemplo EDITOR=nano");
+    }
+    return status;
+}
 
 }  // namespace
 
@@ -85,7 +119,7 @@ void read_input_data(RunContext& run)
         file.write(default_input_file());
         file.close();
     }
-    if (!run.options.batch) run.state.command_status = run.platform.run_command(run.platform.editor_command(name));
+    if (!run.options.batch) run.state.command_status = run_editor(run, name);
     if (!read_whole_file(name, bytes)) {
         // Removed in the editor: it is read as an empty file.
         OutputFile file(name);
@@ -113,14 +147,14 @@ void open_results_file(RunContext& run)
 void solve_plate(RunContext& run)
 {
     SolutionReport report{*run.results, [&run] { return run.clock.read(); }, run.stop_requested};
+    if (run.options.pictures) report.history = &run.state.history;
     solve(run.input.solution_problem(), report, run.solution);
+    run.state.last_ratio = report.last_ratio;
 }
 
 PlotProgram plot_program(RunContext& run)
 {
-    return [&run](std::string_view script) {
-        return run_command_succeeded(run.platform, run.platform.plot_command(script)) ? 1 : 0;
-    };
+    return [&run](std::string_view script) { return run_plotter(run, script); };
 }
 
 void write_results(RunContext& run)
@@ -157,17 +191,85 @@ void close_results_file(RunContext& run)
     run.results.reset();
 }
 
+void write_vtk(RunContext& run)
+{
+    const std::string name =
+        vtk_file_name(run.input.experiment_name.trimmed(), run.input.discretization_file_name.trimmed());
+    write_vtk_file(name, run.input.plate(), run.solution.grid, run.solution.t,
+                   std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed()));
+}
+
+void draw_pictures(RunContext& run)
+{
+    const ErrorNorms norms = compute_error_norms(run.input.plate(), run.solution.grid, run.solution.t);
+    const std::string title =
+        std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
+    const std::string script = pictures_script(run.input.plate(), run.solution.grid, run.solution.t, run.state.history,
+                                               run.input.tolerance, norms, title);
+    // the script goes into a folder of its own in the temporary folder, removed
+    // afterwards: only the pictures stay in the working folder
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path folder;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        folder =
+            fs::temp_directory_path(error) /
+            ("placatermo-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) +
+             "-" + std::to_string(attempt));
+        if (!error && fs::create_directory(folder, error)) break;
+        folder.clear();
+    }
+    if (folder.empty()) {
+        run.platform.warn(
+            "aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: não foi "
+            "possível criar uma pasta temporária");
+        return;
+    }
+    const std::string script_name = (folder / "graficos.gnu").string();
+    {
+        OutputFile file(script_name);
+        file.write(script);
+        file.close();
+    }
+    const std::string command = run.platform.plot_command(script_name);
+    const int status = run.platform.run_command(command);
+    fs::remove_all(folder, error);
+    if (status != 0)
+        run.platform.warn("aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: " +
+                          (not_started(status)
+                               ? std::string("o programa de gráficos não pôde ser iniciado")
+                               : "o programa de gráficos terminou com o código " + std::to_string(status)));
+}
+
+void warn_if_diverged(RunContext& run)
+{
+    const double ratio = run.state.last_ratio;
+    if (run.solution.outer_iteration < 1 || (ratio <= 1.0e10)) return;
+    // a mistake in the input, already named, explains it
+    if (!run.input.warnings.empty()) return;
+    char text[32];
+    if (std::isnan(ratio))
+        std::snprintf(text, sizeof text, "NaN");
+    else
+        std::snprintf(text, sizeof text, "%.6E", ratio);
+    std::string advice = "os resultados não têm sentido";
+    if (run.input.solver() == SolverKind::sor) advice += "; experimente um coeficiente de relaxação do SOR menor";
+    run.platform.warn("aviso: arquivo \"" + std::string(run.input.experiment_name.trimmed()) +
+                      "\": a iteração divergiu (norma L1 / norma it.=1 = " + text + " na iteração externa " +
+                      std::to_string(run.solution.outer_iteration) + "): " + advice);
+}
+
 void show_results(RunContext& run)
 {
     if (run.options.batch) return;
-    run.state.command_status =
-        run.platform.run_command(run.platform.editor_command(run.input.experiment_name.trimmed()));
+    run.state.command_status = run_editor(run, run.input.experiment_name.trimmed());
 }
 
 void run_program(RunContext& run)
 {
     run.platform.set_window_title(window_title);
     read_input_data(run);
+    for (const auto& warning : run.input.warnings) run.platform.warn(warning);
     check_memory(run.input, physical_memory_bytes());
     open_results_file(run);
     solve_plate(run);
@@ -175,6 +277,9 @@ void run_program(RunContext& run)
     write_processing_time(run);
     write_summary(run);
     close_results_file(run);
+    if (run.options.vtk) write_vtk(run);
+    if (run.options.pictures) draw_pictures(run);
+    warn_if_diverged(run);
     show_results(run);
 }
 

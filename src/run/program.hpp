@@ -28,6 +28,12 @@ PlotProgram plot_program(RunContext& run);
 void write_processing_time(RunContext& run);
 void write_summary(RunContext& run);
 void close_results_file(RunContext& run);
+// With --vtk, the VTK file of the finest grid; with --graficos, the pictures.
+void write_vtk(RunContext& run);
+void draw_pictures(RunContext& run);
+// Says on stderr when the last ratio is not a number or above 1e10 (unless
+// the input got a warning already).
+void warn_if_diverged(RunContext& run);
 // Opens the results file in the editor (not in batch mode).
 void show_results(RunContext& run);
 

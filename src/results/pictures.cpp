@@ -1,0 +1,140 @@
+// The pictures of a run, drawn by gnuplot from one script whose data travel
+// inside it (datablocks), so that no data file is left behind.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "report/text.hpp"
+#include "results/results.hpp"
+
+namespace placatermo {
+
+namespace {
+
+// Columns or rows drawn: every one up to this many, else evenly spaced ones
+// (the first and the last always): a picture has no more pixels anyway.
+constexpr std::int64_t drawn_lines = 401;
+
+std::string number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
+// A text between apostrophes for gnuplot, an apostrophe doubled.
+std::string quoted(std::string_view text)
+{
+    std::string out = "'";
+    for (const char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+// The indices 1 ... count, or evenly spaced ones with both ends.
+std::vector<std::int64_t> drawn(std::int64_t first, std::int64_t last)
+{
+    std::vector<std::int64_t> indices;
+    const std::int64_t count = last - first + 1;
+    const std::int64_t step = (count + drawn_lines - 2) / (drawn_lines - 1);
+    for (std::int64_t m = first; m < last; m += std::max<std::int64_t>(step, 1)) indices.push_back(m);
+    if (last >= first) indices.push_back(last);
+    return indices;
+}
+
+// A map as a datablock: x, y and the value, a blank line after each row.
+template <typename Value>
+void datablock(std::string& out, const char* name, const std::vector<std::int64_t>& columns,
+               const std::vector<std::int64_t>& rows, Value value)
+{
+    out += std::string("$") + name + " << EOD\n";
+    for (const std::int64_t j : rows) {
+        for (const std::int64_t i : columns) out += value(i, j) + "\n";
+        out += "\n";
+    }
+    out += "EOD\n";
+}
+
+constexpr std::string_view map_settings =
+    "set view map\n"
+    "set size ratio -1\n"
+    "set contour base\n"
+    "set cntrparam levels auto 12\n"
+    "set cntrlabel onecolor\n"
+    "set palette rgbformulae 33,13,10\n"
+    "set xlabel 'x'\n"
+    "set ylabel 'y'\n"
+    "unset key\n";
+
+}  // namespace
+
+std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
+                            std::span<const double> ratios, double tolerance, const ErrorNorms& norms,
+                            std::string_view plot_title)
+{
+    const std::int64_t nx = g.nx;
+    const std::int64_t ny = g.ny;
+    const From1<const double> t(t_values);
+    const auto x_of = [&](std::int64_t i) { return node_position(i, nx, plate.lx, g.dx); };
+    const auto y_of = [&](std::int64_t j) { return node_position(j, ny, plate.ly, g.dy); };
+
+    std::string out = "set encoding cp1252\nset terminal pngcairo noenhanced size 900,700\n";
+
+    // the history: only the ratios a logarithmic axis can show
+    out += "$historico << EOD\n";
+    bool any_ratio = false;
+    for (std::size_t n = 0; n < ratios.size(); ++n) {
+        if (!(ratios[n] > 0.0) || std::isinf(ratios[n])) continue;
+        out += std::to_string(n + 1) + " " + number(ratios[n]) + "\n";
+        any_ratio = true;
+    }
+    out += "EOD\n";
+    datablock(out, "campo", drawn(1, nx), drawn(1, ny), [&](std::int64_t i, std::int64_t j) {
+        return number(x_of(i)) + " " + number(y_of(j)) + " " + number(t(volume_number(i, j, nx)));
+    });
+    datablock(out, "erro", drawn(2, nx - 1), drawn(2, ny - 1), [&](std::int64_t i, std::int64_t j) {
+        const double x = x_of(i), y = y_of(j);
+        return number(x) + " " + number(y) + " " +
+               number(t(volume_number(i, j, nx)) - plate.analytical_temperature(x, y));
+    });
+
+    const std::string title = quoted(plot_title);
+    out += "set output 'historico.png'\nset title " + title + "\n";
+    out += to_cp1252("set xlabel 'iteração externa'\nset ylabel 'norma L1 do resíduo / norma L1 da iteração 1'\n");
+    out += "set grid\nset key top right\n";
+    if (any_ratio) {
+        out += "set logscale y\nset format y '%.0e'\n";
+        std::string plot =
+            to_cp1252("plot $historico using 1:2 with linespoints pointtype 7 pointsize 0.6 title 'razão'");
+        if (tolerance > 0.0 && std::isfinite(tolerance))
+            plot += to_cp1252(", " + number(tolerance) + " with lines dashtype 2 linewidth 2 title 'tolerância " +
+                              number(tolerance) + "'");
+        out += plot + "\n";
+        out += "unset logscale y\nset format y '% h'\n";
+    } else {
+        out += to_cp1252("set label 1 'nenhuma razão positiva e finita' at graph 0.5, 0.5 center\n");
+        out += "plot [0:1] [0:1] NaN notitle\nunset label 1\n";
+    }
+    out += "unset grid\n";
+
+    out += "set output 'campo.png'\nset title " + title + "\n";
+    out += std::string(map_settings) + "set cblabel 'T'\n";
+    out += "splot $campo using 1:2:3 with pm3d nocontours, $campo using 1:2:3 with lines nosurface linecolor 'black'\n";
+
+    out += "set output 'erro.png'\n";
+    char largest[32];
+    std::snprintf(largest, sizeof largest, "%.4E", norms.max);
+    out += "set title " + quoted(std::string(plot_title) + to_cp1252("  erro máximo = ") + largest) + "\n";
+    out += to_cp1252("set cblabel 'T numérica - T analítica'\n");
+    if (std::isfinite(norms.max) && nx > 2 && ny > 2) {
+        out +=
+            "splot $erro using 1:2:3 with pm3d nocontours, $erro using 1:2:3 with lines nosurface linecolor 'black'\n";
+    } else {
+        out += to_cp1252("set label 1 'erro sem valores finitos' at screen 0.5, 0.5 center\n");
+        out += "unset colorbox\nplot [0:1] [0:1] NaN notitle\n";
+    }
+    out += "set output\n";
+    return out;
+}
+
+}  // namespace placatermo
