@@ -200,5 +200,122 @@ TEST(Multigrid, NeedsFarFewerIterationsThanOneGrid)
     EXPECT_LT(m * 3, s) << m << " multigrid cycles, " << s << " single-grid iterations";
 }
 
+// The textbook cycle's transfers on grids 1 (4 x 4) and 2 (6 x 6).
+TEST(TextbookCycle, Transfers)
+{
+    const auto at = [](const std::vector<double>& v, int i, int j, int nx) {
+        return v[static_cast<std::size_t>(volume_number(i, j, nx) - 1)];
+    };
+    // the residual of fine volume P is P: each coarse volume sums the four it covers
+    std::vector<double> fine(36), b(16, 7.0);
+    for (int p = 1; p <= 36; ++p) fine[static_cast<std::size_t>(p - 1)] = p;
+    restrict_residual_sum(4, 4, 6, fine, b);
+    EXPECT_EQ(at(b, 2, 2, 4), 8.0 + 9.0 + 14.0 + 15.0);
+    EXPECT_EQ(at(b, 3, 2, 4), 10.0 + 11.0 + 16.0 + 17.0);
+    EXPECT_EQ(at(b, 2, 3, 4), 20.0 + 21.0 + 26.0 + 27.0);
+    EXPECT_EQ(at(b, 3, 3, 4), 22.0 + 23.0 + 28.0 + 29.0);
+    for (const auto& [i, j] : {std::pair{1, 1}, std::pair{4, 2}, std::pair{2, 4}, std::pair{4, 4}})
+        EXPECT_EQ(at(b, i, j, 4), 0.0);
+
+    // one coarse correction of 16 at (2, 2), ghost entries that must not be read
+    std::vector<double> c(16, 1e300), f(36, 0.0);
+    for (int i = 2; i <= 3; ++i)
+        for (int j = 2; j <= 3; ++j) c[static_cast<std::size_t>(volume_number(i, j, 4) - 1)] = 0.0;
+    c[static_cast<std::size_t>(volume_number(2, 2, 4) - 1)] = 16.0;
+    prolongate_correction_bilinear(6, 6, 4, 4, c, f);
+    // next to the walls the mirror images (-16 beside, +16 across the corner)
+    // pull the value towards zero on the sides
+    const double expected[4][4] = {
+        {4.0, 6.0, 2.0, 0.0}, {6.0, 9.0, 3.0, 0.0}, {2.0, 3.0, 1.0, 0.0}, {0.0, 0.0, 0.0, 0.0}};
+    for (int j = 2; j <= 5; ++j)
+        for (int i = 2; i <= 5; ++i) EXPECT_EQ(at(f, i, j, 6), expected[j - 2][i - 2]) << i << ", " << j;
+    EXPECT_EQ(at(f, 1, 1, 6), 0.0);
+    EXPECT_EQ(at(f, 6, 3, 6), 0.0);
+    // a constant coarse correction: the interior of the fine grid keeps it
+    std::vector<double> flat(100, 0.0), coarse_flat(36, 0.0);
+    for (int i = 2; i <= 5; ++i)
+        for (int j = 2; j <= 5; ++j) coarse_flat[static_cast<std::size_t>(volume_number(i, j, 6) - 1)] = 2.0;
+    prolongate_correction_bilinear(10, 10, 6, 6, coarse_flat, flat);
+    for (int i = 4; i <= 7; ++i)
+        for (int j = 4; j <= 7; ++j) EXPECT_EQ(at(flat, i, j, 10), 2.0);
+    EXPECT_EQ(at(flat, 2, 5, 10), 1.0);  // a quarter of a coarse volume from the wall: half
+}
+
+struct CycleCase {
+    const char* solver;
+    const char* grid_count;
+    const char* boundary;
+};
+
+class TextbookCycleRun : public ::testing::TestWithParam<CycleCase> {};
+
+// Converged, the textbook cycle holds the discrete solution: the direct one
+// and the specified cycle's.
+TEST_P(TextbookCycleRun, ConvergesToTheDirectSolution)
+{
+    InputRecords r;
+    r.solver_kind = GetParam().solver;
+    r.grid_count = GetParam().grid_count;
+    r.bc_kind = GetParam().boundary;
+    r.nx = "4";
+    r.ny = "5";
+    r.lx = "1.0";
+    r.ly = "1.5";
+    r.tolerance = "1e-13";
+    r.max_outer_iterations = "20000";
+    r.sor_relaxation = "1.2";
+    r.msi_tolerance = "1e-2";
+    DriverRun textbook(r);
+    textbook.run.options.cycle = MultigridCycle::textbook;
+    textbook.solve();
+    DriverRun specified(r);
+    specified.solve();
+    EXPECT_LE(last_ratio(textbook.history()), 1e-13);
+    const int finest = textbook.run.input.grid_count;
+    const auto s = testing::plate_system(textbook.run.input.grids.nx_of(finest), textbook.run.input.grids.ny_of(finest),
+                                         std::stoi(GetParam().boundary), 1.0, 1.5);
+    const auto exact = testing::direct_solve(s);
+    for (std::int64_t i = 2; i < s.grid.nx; ++i)
+        for (std::int64_t j = 2; j < s.grid.ny; ++j) {
+            const auto k = static_cast<std::size_t>(volume_number(i, j, s.grid.nx) - 1);
+            EXPECT_NEAR(textbook.run.solution.t[k], exact[k], 1e-10) << i << ", " << j;
+            EXPECT_NEAR(textbook.run.solution.t[k], specified.run.solution.t[k], 1e-10) << i << ", " << j;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TextbookCycleRun,
+                         ::testing::Values(CycleCase{"1", "2", "1"}, CycleCase{"2", "2", "2"}, CycleCase{"3", "3", "1"},
+                                           CycleCase{"4", "3", "2"}, CycleCase{"5", "3", "1"},
+                                           CycleCase{"2", "4", "2"}),
+                         [](const auto& info) {
+                             const auto kind = solver_kind_from_input(std::stoi(info.param.solver));
+                             return testing::test_identifier(solver_name(kind)) + "Grids" + info.param.grid_count +
+                                    (std::string(info.param.boundary) == "1" ? "Linear" : "Sinusoidal");
+                         });
+
+// Gauss-Seidel with five inner iterations: every cycle after the first cuts
+// the residual at least five times, whatever the grid.
+TEST(TextbookCycle, ReducesTheResidualByAGridIndependentFactor)
+{
+    for (const char* grids : {"5", "6", "7"}) {  // 34, 66 and 130 volumes a side
+        InputRecords r;
+        r.nx = "4";
+        r.ny = "4";
+        r.grid_count = grids;
+        r.tolerance = "1e-9";
+        r.max_outer_iterations = "50";
+        DriverRun d(r);
+        d.run.options.cycle = MultigridCycle::textbook;
+        d.solve();
+        std::vector<double> ratios;
+        const std::string history = d.history();
+        for (std::size_t p = 0; p + 27 <= history.size(); p += 27)
+            ratios.push_back(std::stod(history.substr(p + 10, 15)));
+        ASSERT_GE(ratios.size(), 4u) << grids;
+        EXPECT_LE(ratios.size(), 12u) << grids;
+        for (std::size_t n = 2; n < ratios.size(); ++n) EXPECT_LT(ratios[n] / ratios[n - 1], 0.2) << grids << ": " << n;
+    }
+}
+
 }  // namespace
 }  // namespace placatermo

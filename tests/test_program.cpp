@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "report/errors.hpp"
 #include "run_support.hpp"
@@ -174,6 +175,26 @@ TEST(Program, ResultsFileThatCannotBeCreated)
     std::filesystem::create_directory("placa.res");
     p.start(true);
     EXPECT_EQ(p.error, "não foi possível criar o arquivo \"placa.res\": é um diretório");
+}
+
+// The cycle asked for on the command line stands in the results file, right
+// after the parameters; without the option nothing is added.
+TEST(Program, ChosenCycleIsRecordedAfterTheParameters)
+{
+    const std::string echo_end = "   = 1:c.c.linear; 2:c.c.senoidal\r\n";
+    for (const auto& [cycle, line] :
+         {std::pair{std::optional<MultigridCycle>{}, std::string()},
+          std::pair{std::optional{MultigridCycle::textbook},
+                    std::string("classico               = ciclo multigrid (--multigrid)\r\n")},
+          std::pair{std::optional{MultigridCycle::specified},
+                    std::string("especificado           = ciclo multigrid (--multigrid)\r\n")}}) {
+        ProgramRun p;
+        p.run.options.cycle = cycle;
+        p.start(true);
+        const std::string results = read_file("placa.res");
+        const auto after_echo = results.find(echo_end) + echo_end.size();
+        EXPECT_EQ(results.substr(after_echo, line.size() + 4), line + "\r\n\r\n");
+    }
 }
 
 }  // namespace

@@ -15,6 +15,13 @@
 
 namespace placatermo {
 
+// The multigrid cycle: the one of the program's definition (the default),
+// or a textbook correction-scheme V-cycle (--multigrid=classico).
+enum class MultigridCycle { specified, textbook };
+
+// "especificado", "classico" (the option's values).
+std::string_view cycle_name(MultigridCycle cycle);
+
 // What the drivers solve: the plate on its grids with the selected solver,
 // and when to stop.
 struct SolutionProblem {
@@ -23,6 +30,7 @@ struct SolutionProblem {
     SolverSettings solver;
     double tolerance = 0.0;  // of the ratio of residual norms
     std::int32_t max_outer_iterations = 0;
+    MultigridCycle cycle = MultigridCycle::specified;
 };
 
 // What they leave: the driver scalars, the finest grid as the current grid,
@@ -68,6 +76,24 @@ void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int3
 // ghost column or row.
 void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                            std::span<const double> coarse_correction, std::span<double> fine_correction);
+// The transfers of the textbook cycle. Coarse volume (i, j) covers the fine
+// volumes (2i - 2 ... 2i - 1, 2j - 2 ... 2j - 1).
+//
+// Restriction: b of every real coarse volume is the sum of the residuals of
+// the four fine volumes it covers (the coarse coefficients come from the
+// coarse spacing, so the coarse equation needs the summed residual); every
+// other entry of b becomes 0.
+void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx,
+                           std::span<const double> fine_residual, std::span<double> b);
+// Bilinear interpolation between the coarse volume centres (weights 9/16,
+// 3/16, 3/16, 1/16), added to the fine correction of every real fine volume.
+// Beyond the real coarse volumes the correction is taken as the mirror image
+// of its real neighbour, which puts zero on the plate's sides; the coarse
+// ghost entries themselves are not read.
+void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                    std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                    std::span<double> fine_correction);
+
 // The residual b - a u of the real volumes (products as, ap, aw, ae, an in
 // this order); ghost entries of `residual` are not written.
 void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);

@@ -1,8 +1,17 @@
 // The correction-scheme multigrid cycle over the grids 1 (coarsest) ...
 // count (finest): descent from the second finest grid to the coarsest on
-// injected residuals, ascent with bilinear interpolation of the corrections,
-// smoothing and the convergence test on the finest grid. Every grid visit
-// builds its system and smoother anew and releases them when it leaves.
+// restricted residuals, ascent with bilinear interpolation of the
+// corrections, smoothing and the convergence test on the finest grid. Every
+// grid visit builds its system and smoother anew and releases them when it
+// leaves.
+//
+// Two cycles share these steps. The specified one injects the paired fine
+// residual and, on the way up, gives an intermediate grid the residual left
+// after its own descent smoothing as right-hand side. The textbook one
+// (--multigrid=classico) sums the four fine residuals a coarse volume covers,
+// keeps each grid's right-hand side from the descent for its ascent, and
+// interpolates between the coarse volume centres; the finest grid, the
+// smoother, the history and the convergence test are the same.
 #include <algorithm>
 
 #include "drivers/drivers.hpp"
@@ -58,12 +67,19 @@ private:
     void ascend_intermediate(int k);
     bool ascend_finest();
 
+    bool textbook() const { return problem_.cycle == MultigridCycle::textbook; }
+
     const SolutionProblem& problem_;
     SolutionReport& report_;
     Solution& solution_;
     const int finest_;
     std::vector<std::size_t> offsets_;
+    // Per grid: the specified cycle keeps the residual left by the last
+    // smoothing; the textbook cycle keeps the finest grid's residual and each
+    // coarser grid's right-hand side, and hands the residual of the grid just
+    // smoothed to the next coarser one in `descent_residual_`.
     std::vector<double> residual_store_, correction_store_;
+    UninitializedArray descent_residual_;
 };
 
 // Outer iteration 1: the finest grid smoothed from zero; its norm is the
@@ -86,12 +102,25 @@ void Multigrid::descend(int k)
     UninitializedArray correction("correction", size_of(k));
     enter(k);
     LinearSystem system = system_of(k);
-    restrict_residual(nx_of(k), ny_of(k), nx_of(k + 1), level(residual_store_, k + 1), system.b,
-                      level(residual_store_, k));
+    if (textbook()) {
+        const std::span<const double> fine_residual =
+            k + 1 == finest_ ? std::span<const double>(level(residual_store_, k + 1)) : descent_residual_;
+        restrict_residual_sum(nx_of(k), ny_of(k), nx_of(k + 1), fine_residual, system.b);
+        std::copy(system.b.begin(), system.b.end(), level(residual_store_, k).begin());
+    } else {
+        restrict_residual(nx_of(k), ny_of(k), nx_of(k + 1), level(residual_store_, k + 1), system.b,
+                          level(residual_store_, k));
+    }
     std::fill(correction.begin(), correction.end(), 0.0);
     smooth(system, correction);
     std::copy(correction.begin(), correction.end(), level(correction_store_, k).begin());
-    store_residual(system, correction, level(residual_store_, k));
+    if (!textbook()) {
+        store_residual(system, correction, level(residual_store_, k));
+    } else if (k > 1) {
+        descent_residual_ = UninitializedArray();
+        descent_residual_ = UninitializedArray("residual", size_of(k));
+        store_residual(system, correction, descent_residual_);
+    }
 }
 
 // Grid k (neither coarsest nor finest) on the way up: its stored correction,
@@ -157,8 +186,12 @@ void Multigrid::run()
                 const auto finest = level(correction_store_, k);
                 std::fill(finest.begin(), finest.end(), 0.0);
             }
-            prolongate_correction(nx_of(k), ny_of(k), nx_of(k - 1), level(correction_store_, k - 1),
-                                  level(correction_store_, k));
+            if (textbook())
+                prolongate_correction_bilinear(nx_of(k), ny_of(k), nx_of(k - 1), ny_of(k - 1),
+                                               level(correction_store_, k - 1), level(correction_store_, k));
+            else
+                prolongate_correction(nx_of(k), ny_of(k), nx_of(k - 1), level(correction_store_, k - 1),
+                                      level(correction_store_, k));
             if (k < finest_)
                 ascend_intermediate(k);
             else
@@ -166,6 +199,7 @@ void Multigrid::run()
         }
     }
     if (!converged) solution_.elapsed_seconds = report_.elapsed_clock();
+    descent_residual_ = UninitializedArray();
 }
 
 }  // namespace

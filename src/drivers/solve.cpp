@@ -7,6 +7,11 @@
 
 namespace placatermo {
 
+std::string_view cycle_name(MultigridCycle cycle)
+{
+    return cycle == MultigridCycle::textbook ? "classico" : "especificado";
+}
+
 void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
 {
     if (problem.grids.count() == 1)

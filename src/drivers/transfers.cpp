@@ -77,3 +77,65 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
 }
 
 }  // namespace placatermo
+
+namespace placatermo {
+
+void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
+                           std::span<const double> fine_residual, std::span<double> b_values)
+{
+    const std::int64_t nx = coarse_nx;
+    const std::int64_t ny = coarse_ny;
+    const std::int64_t fine_nx = fine_nx_;
+    std::fill(b_values.begin(), b_values.end(), 0.0);
+    const From1<double> b(b_values);
+    const From1<const double> fine(fine_residual);
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            // the four fine volumes that coarse volume (i, j) covers
+            const std::int64_t sw = volume_number(2 * i - 2, 2 * j - 2, fine_nx);
+            b(volume_number(i, j, nx)) = ((fine(sw) + fine(sw + 1)) + fine(sw + fine_nx)) + fine(sw + fine_nx + 1);
+        }
+    }
+}
+
+void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx_,
+                                    std::int32_t coarse_ny_, std::span<const double> coarse_correction,
+                                    std::span<double> fine_correction)
+{
+    const std::int64_t nx = fine_nx;
+    const std::int64_t ny = fine_ny;
+    const std::int64_t nxc = coarse_nx_;
+    const std::int64_t nyc = coarse_ny_;
+    const From1<const double> c(coarse_correction);
+    const From1<double> fine(fine_correction);
+    // The correction at a coarse volume; beyond the real ones the mirror
+    // image, which is zero on the plate's sides (the correction equations have
+    // homogeneous Dirichlet conditions there).
+    const auto at = [&](std::int64_t i, std::int64_t j) {
+        double sign = 1.0;
+        if (i == 1 || i == nxc) {
+            i = i == 1 ? 2 : nxc - 1;
+            sign = -sign;
+        }
+        if (j == 1 || j == nyc) {
+            j = j == 1 ? 2 : nyc - 1;
+            sign = -sign;
+        }
+        return sign * c(volume_number(i, j, nxc));
+    };
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {
+        // fine row j lies in coarse row jc, a quarter of a coarse volume from
+        // its centre towards the row jn
+        const std::int64_t jc = j / 2 + 1;
+        const std::int64_t jn = j % 2 == 0 ? jc - 1 : jc + 1;
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            const std::int64_t ic = i / 2 + 1;
+            const std::int64_t in = i % 2 == 0 ? ic - 1 : ic + 1;
+            const double value = 0.5625 * at(ic, jc) + 0.1875 * at(in, jc) + 0.1875 * at(ic, jn) + 0.0625 * at(in, jn);
+            const std::int64_t p = volume_number(i, j, nx);
+            fine(p) = fine(p) + value;
+        }
+    }
+}
+
+}  // namespace placatermo

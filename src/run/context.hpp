@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "drivers/drivers.hpp"
@@ -17,6 +18,9 @@ struct RunOptions {
     bool batch = false;     // no editor at the start or at the end
     bool pictures = false;  // historico.png, campo.png and erro.png
     bool vtk = false;       // the field as a VTK file
+    // --multigrid=...: the cycle, recorded in the results file when asked
+    // for; the specified cycle otherwise
+    std::optional<MultigridCycle> cycle;
 };
 
 // The stamps and the values kept for later writers.

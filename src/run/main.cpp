@@ -26,7 +26,7 @@ void install_stop_signals()
 }
 
 constexpr const char* usage =
-    "Uso: placatermo [--batch] [--graficos] [--vtk] | --help | --version\n"
+    "Uso: placatermo [--batch] [--graficos] [--vtk] [--multigrid=CICLO] | --help | --version\n"
     "\n"
     "Resolve a difusão de calor bidimensional permanente numa placa retangular com os\n"
     "parâmetros do arquivo placatermo.ent do diretório atual (criado com valores padrão\n"
@@ -36,6 +36,11 @@ constexpr const char* usage =
     "  --graficos  desenha também historico.png, campo.png e erro.png (com o gnuplot)\n"
     "  --vtk       grava também o campo de temperaturas num arquivo VTK (para o ParaView),\n"
     "              com o nome do arquivo de resultados e a extensão .vtk\n"
+    "  --multigrid=classico\n"
+    "              com mais de uma malha, um ciclo V de livro-texto (restrição pela soma dos\n"
+    "              quatro resíduos finos, interpolação bilinear entre os centros) em vez do\n"
+    "              ciclo especificado (--multigrid=especificado, o padrão); o arquivo de\n"
+    "              resultados diz numa linha a mais qual ciclo rodou\n"
     "  --help      mostra este texto\n"
     "  --version   mostra a versão do programa\n"
     "\n"
@@ -55,6 +60,10 @@ int main(int argc, char** argv)
             run.options.pictures = true;
         } else if (std::strcmp(argv[i], "--vtk") == 0) {
             run.options.vtk = true;
+        } else if (std::strcmp(argv[i], "--multigrid=especificado") == 0) {
+            run.options.cycle = placatermo::MultigridCycle::specified;
+        } else if (std::strcmp(argv[i], "--multigrid=classico") == 0) {
+            run.options.cycle = placatermo::MultigridCycle::textbook;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(usage, stdout);
             return 0;

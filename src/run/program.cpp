@@ -140,6 +140,11 @@ void open_results_file(RunContext& run)
     run.results->write(date_line, {run.state.date_string.view(), run.state.time_string.view()});
     run.state.plot_title = make_plot_title(run.input.title.view(), run.state.date_string.view());
     write_parameter_echo(run.input, *run.results);
+    if (run.options.cycle) {
+        static const Layout cycle_line("(A20, '   = ciclo multigrid (--multigrid)')");
+        const FixedText<20> cycle(cycle_name(*run.options.cycle));
+        run.results->write(cycle_line, {cycle.view()});
+    }
     run.results->write(table_header, {});
     run.results->flush();
 }
@@ -148,7 +153,9 @@ void solve_plate(RunContext& run)
 {
     SolutionReport report{*run.results, [&run] { return run.clock.read(); }, run.stop_requested};
     if (run.options.pictures) report.history = &run.state.history;
-    solve(run.input.solution_problem(), report, run.solution);
+    SolutionProblem problem = run.input.solution_problem();
+    problem.cycle = run.options.cycle.value_or(MultigridCycle::specified);
+    solve(problem, report, run.solution);
     run.state.last_ratio = report.last_ratio;
 }
 
