@@ -64,8 +64,14 @@ TEST(Cli, HelpAndUnknownArguments)
     const Outcome help = run_program("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.substr(0, help.out.find('\n') + 1),
-              "Uso: placatermo [--batch] [--graficos] [--vtk] | --help | --version\n");
+              "Uso: placatermo [--batch] [--graficos] [--vtk] [--multigrid=CICLO] | --help | --version\n");
     EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
+    for (const char* wrong : {"--multigrid=outro", "--multigrid"}) {
+        const Outcome o = run_program(wrong);
+        EXPECT_EQ(o.exit_code, 2) << wrong;
+        EXPECT_EQ(o.err.substr(0, o.err.find('\n') + 1),
+                  std::string("placatermo: argumento desconhecido: ") + wrong + "\n");
+    }
     const Outcome bad = run_program("--fast");
     EXPECT_NE(bad.exit_code, 0);
     EXPECT_EQ(bad.err.substr(0, 44), "placatermo: argumento desconhecido: --fast\nU");
