@@ -27,6 +27,38 @@ TEST(QuoteForShell, EveryNameIsOneWordForTheShell)
 }
 #endif
 
+// The Windows forms, checked on every platform; under wine the real program
+// is checked with them (tests/windows/check-wine.sh).
+TEST(WindowsCommands, TheFileNameTravelsInAVariable)
+{
+    EXPECT_EQ(cmd_file_command("notepad"), "notepad \"%PLACATERMO_ARQUIVO%\"");
+    EXPECT_EQ(cmd_file_command("wgnuplot"), "wgnuplot \"%PLACATERMO_ARQUIVO%\"");
+    const std::pair<const char*, const char*> quoted[] = {
+        {"placa.res", "\"placa.res\""},
+        {"a b&c^d%OS%!e.res", "\"a b&c^d%OS%!e.res\""},
+        {"x\"y", "\"x_y\""},
+        {"", "\"\""},
+    };
+    for (const auto& [name, expected] : quoted) EXPECT_EQ(quote_for_cmd(name), expected) << name;
+}
+
+TEST(WindowsCommands, InterpreterIsComspecOrTheSystemFoldersCmd)
+{
+    const struct {
+        const char* comspec;
+        const char* system_folder;
+        const char* interpreter;
+    } table[] = {
+        {"C:\\Windows\\system32\\cmd.exe", "C:\\Windows\\system32", "C:\\Windows\\system32\\cmd.exe"},
+        {"D:\\tools\\tcc.exe", "C:\\Windows\\system32", "D:\\tools\\tcc.exe"},
+        // never a cmd.exe of the working folder
+        {nullptr, "C:\\Windows\\system32", "C:\\Windows\\system32\\cmd.exe"},
+        {"", "C:\\Windows\\system32\\", "C:\\Windows\\system32\\cmd.exe"},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(command_interpreter(row.comspec, row.system_folder), row.interpreter) << row.system_folder;
+}
+
 TEST(SystemErrorText, PortugueseForTheErrorsAFileMeets)
 {
     const std::pair<int, const char*> table[] = {

@@ -7,15 +7,33 @@
 #include "report/errors.hpp"
 #include "run/program.hpp"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 volatile std::sig_atomic_t stop_signal = 0;
 
 extern "C" void on_stop_signal(int signal_number) { stop_signal = signal_number; }
 
+#ifdef _WIN32
+// Ctrl-C or Ctrl-Break: the first stops the run after the current outer
+// iteration, a second ends the program at once.
+BOOL WINAPI on_console_event(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    if (stop_signal != 0) return FALSE;
+    stop_signal = static_cast<std::sig_atomic_t>(event + 1);
+    return TRUE;
+}
+#endif
+
 void install_stop_signals()
 {
-#ifndef _WIN32
+#ifdef _WIN32
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+#else
     struct sigaction action {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
@@ -44,13 +62,21 @@ constexpr const char* usage =
     "  --help      mostra este texto\n"
     "  --version   mostra a versão do programa\n"
     "\n"
+#ifdef _WIN32
+    "O editor é o notepad e o programa de gráficos o wgnuplot.\n";
+#else
     "O editor é o comando da variável VISUAL, senão EDITOR, senão sensible-editor (quando\n"
     "existe), senão vi.\n";
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // the messages are UTF-8
+    SetConsoleOutputCP(CP_UTF8);
+#endif
     placatermo::SystemPlatform platform;
     placatermo::RunContext run(platform);
     for (int i = 1; i < argc; ++i) {

@@ -15,6 +15,7 @@
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
+#include <windows.h>
 #else
 #include <spawn.h>
 #include <unistd.h>
@@ -48,18 +49,52 @@ namespace {
 
 }  // namespace
 
+#ifdef _WIN32
+namespace {
+
+// The file name a command works on reaches cmd in a variable of the child's
+// environment: cmd expands %...% once, so the name arrives as it is, whatever
+// it holds (%, ^, &, !, blanks, parentheses), between its quotation marks.
+void set_command_file(std::string_view name)
+{
+    std::string value;
+    for (const char c : name) value += c == '"' ? '_' : c;
+    _putenv_s(std::string(file_variable).c_str(), value.c_str());
+}
+
+}  // namespace
+#endif
+
 void Platform::warn(std::string_view message)
 {
     std::fflush(stdout);
     std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
 }
 
-std::string quote_for_shell(std::string_view name)
+std::string quote_for_cmd(std::string_view name)
 {
-#ifdef _WIN32
     std::string quoted = "\"";
     for (const char c : name) quoted += c == '"' ? '_' : c;
     return quoted + "\"";
+}
+
+std::string cmd_file_command(std::string_view program)
+{
+    return std::string(program) + " \"%" + std::string(file_variable) + "%\"";
+}
+
+std::string command_interpreter(const char* comspec, std::string_view system_folder)
+{
+    if (comspec != nullptr && *comspec != '\0') return comspec;
+    std::string path(system_folder);
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+    return path + "cmd.exe";
+}
+
+std::string quote_for_shell(std::string_view name)
+{
+#ifdef _WIN32
+    return quote_for_cmd(name);
 #else
     std::string quoted = "'";
     for (const char c : name) {
@@ -77,9 +112,13 @@ int SystemPlatform::run_command(const std::string& command)
     const std::string text(trim_right(command));
     std::fflush(stdout);
 #ifdef _WIN32
-    const char* comspec = std::getenv("COMSPEC");
-    const char* interpreter = comspec != nullptr && *comspec != '\0' ? comspec : "cmd.exe";
-    const auto status = _spawnl(_P_WAIT, interpreter, interpreter, "/c", text.c_str(), nullptr);
+    // the interpreter of the system folder, never one found in the working folder
+    char system_folder[MAX_PATH] = "";
+    const UINT length = GetSystemDirectoryA(system_folder, MAX_PATH);
+    const std::string interpreter =
+        command_interpreter(std::getenv("COMSPEC"), std::string_view(system_folder, length < MAX_PATH ? length : 0));
+    std::fflush(stderr);
+    const auto status = _spawnl(_P_WAIT, interpreter.c_str(), interpreter.c_str(), "/c", text.c_str(), nullptr);
     return status == -1 ? -1 : static_cast<int>(status);
 #else
     pid_t pid = 0;
@@ -120,7 +159,12 @@ double SystemPlatform::clock_seconds()
 void SystemPlatform::set_window_title(std::string_view title)
 {
 #ifdef _WIN32
-    (void)title;
+    const std::string text(title);
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (length <= 0) return;
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), length);
+    SetConsoleTitleW(wide.c_str());
 #else
     if (isatty(STDOUT_FILENO) == 0) return;
     std::printf("\033]0;%.*s\007", static_cast<int>(title.size()), title.data());
@@ -131,7 +175,8 @@ void SystemPlatform::set_window_title(std::string_view title)
 std::string SystemPlatform::editor_command(std::string_view file_name)
 {
 #ifdef _WIN32
-    return "notepad " + quote_for_shell(file_name);
+    set_command_file(file_name);
+    return cmd_file_command("notepad");
 #else
     const char* editor = std::getenv("VISUAL");
     if (editor == nullptr || *editor == '\0') editor = std::getenv("EDITOR");
@@ -144,7 +189,8 @@ std::string SystemPlatform::editor_command(std::string_view file_name)
 std::string SystemPlatform::plot_command(std::string_view script_name)
 {
 #ifdef _WIN32
-    return "wgnuplot " + quote_for_shell(script_name);
+    set_command_file(script_name);
+    return cmd_file_command("wgnuplot");
 #else
     return "gnuplot " + quote_for_shell(script_name);
 #endif

@@ -36,8 +36,22 @@ public:
 // as one file name: '...' with '\'' for POSIX shells, "..." for cmd.exe.
 std::string quote_for_shell(std::string_view name);
 
+// The Windows forms, on every platform for the tests.
+//
+// "name" for cmd.exe (a quotation mark, which Windows names cannot hold,
+// becomes '_'); cmd still expands %VAR% inside it.
+std::string quote_for_cmd(std::string_view name);
+// The environment variable that carries the file name of a command to cmd.
+inline constexpr std::string_view file_variable = "PLACATERMO_ARQUIVO";
+// The command line that runs `program` on the file in that variable:
+// program "%PLACATERMO_ARQUIVO%".
+std::string cmd_file_command(std::string_view program);
+// The interpreter: COMSPEC when set, else cmd.exe of the system folder.
+std::string command_interpreter(const char* comspec, std::string_view system_folder);
+
 // The real operating system. On Windows the interpreter is COMSPEC (or
-// cmd.exe) with /c, the editor notepad and the plotting program wgnuplot. On
+// cmd.exe of the system folder) with /c, the editor notepad and the plotting
+// program wgnuplot, each given its file through PLACATERMO_ARQUIVO. On
 // POSIX systems the interpreter is /bin/sh -c, the editor the command in
 // VISUAL, else EDITOR, else vi (the variable may carry options), and the
 // plotting program gnuplot.

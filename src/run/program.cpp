@@ -10,7 +10,9 @@
 #include "report/errors.hpp"
 #include "results/results.hpp"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -84,7 +86,10 @@ FixedText<62> make_plot_title(std::string_view title, std::string_view date_stri
 double physical_memory_bytes()
 {
 #ifdef _WIN32
-    return 0.0;
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0.0;
+    return static_cast<double>(status.ullTotalPhys);
 #else
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long page_size = sysconf(_SC_PAGE_SIZE);

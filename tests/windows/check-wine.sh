@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Checks the Windows program under wine: it imports only Windows system DLLs;
+# the stored whole runs of tests/golden give the same files (runs of the
+# sinusoidal plate apart from the last digits of values that pass through
+# sin, sinh, cosh and tanh); the editor and the plotting program receive
+# exactly `notepad "placatermo.ent"`, `wgnuplot "Tx.gnu"`, ... also for hostile
+# names; a cmd.exe planted in the working folder is never run.
+#   tests/windows/check-wine.sh build-windows/placatermo.exe
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+source_dir="$(cd "$here/../.." && pwd)"
+exe="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+failures=0
+fail() { echo "FALHOU: $*"; failures=$((failures + 1)); }
+# "NAME ok" when the checks since the last call found nothing
+checked=0 items=0 failed_items=0
+report() {
+  items=$((items + 1))
+  if [ "$failures" -eq "$checked" ]; then echo "$1 ok"; else failed_items=$((failed_items + 1)); fi
+  checked=$failures
+}
+
+echo "-- DLLs importadas"
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort -u | tr '\n' ' ')
+echo "$imports"
+for dll in $imports; do
+  case "${dll,,}" in
+    kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll|shell32.dll|ucrtbase.dll|api-ms-win-*) ;;
+    *) fail "importa $dll, que não é uma DLL do sistema" ;;
+  esac
+done
+report "DLLs"
+
+x86_64-w64-mingw32-gcc -O2 -static -o "$work/stub.exe" "$here/stub.c"
+x86_64-w64-mingw32-gcc -O2 -static -DPLANTED -o "$work/cmd.exe" "$here/stub.c"
+wine cmd /c exit >/dev/null 2>&1 || true  # makes the prefix
+
+# A fresh folder with the stand-ins for notepad and wgnuplot.
+prepare() {
+  rm -rf "$work/run"; mkdir -p "$work/run"
+  cp "$work/stub.exe" "$work/run/notepad.exe"
+  cp "$work/stub.exe" "$work/run/wgnuplot.exe"
+}
+
+# The input of a stored run, as the tests write it: NAME GRIDS NX NY SOLVER BC INNER TOLERANCE
+golden_input() {
+  local values=("caso.res" "caso.dis" "placa.ite" "1.5" "0.8" "$1" "$2" "$3" "$7" "300" "$4" "1.0d-2" "$6" "1.6"
+                "$5" "'Caso $4 com $1 malhas'")
+  for value in "${values[@]}"; do printf '%s   = label\r\n' "$value"; done
+}
+
+echo "-- execuções guardadas"
+while read -r name grids nx ny solver bc inner tolerance; do
+  prepare
+  golden_input "$grids" "$nx" "$ny" "$solver" "$bc" "$inner" "$tolerance" >"$work/run/placatermo.ent"
+  (cd "$work/run" && wine "$exe" >/dev/null 2>"$work/err") || fail "$name: código de saída $?: $(cat "$work/err")"
+  expected=$'notepad "placatermo.ent"\r\nwgnuplot "Tx.gnu"\r\nwgnuplot "Ty.gnu"\r\nnotepad "caso.res"\r'
+  [ "$(cat "$work/run/comandos.log")" == "$(printf '%s' "$expected" | tr -d '\r')" ] ||
+    [ "$(tr -d '\r' <"$work/run/comandos.log")" == "$(printf '%s' "$expected" | tr -d '\r')" ] ||
+    fail "$name: comandos $(cat -A "$work/run/comandos.log")"
+  tolerance_flag=""; [ "$bc" = 2 ] && tolerance_flag="--tolerance"
+  python3 "$here/compare_runs.py" "$source_dir/tests/golden/$name" "$work/run" caso.res caso.dis Tx.dat Ty.dat Tx.gnu \
+    $tolerance_flag || fail "$name: arquivos diferentes"
+  report "$name"
+done <<'CASES'
+jacobi_single 1 9 8 1 2 4 1e-5
+gauss_seidel_single 1 7 6 2 1 3 1e-8
+sor_single 1 10 10 3 1 2 1e-9
+adi_single 1 12 9 4 2 1 1e-10
+msi_single 1 10 7 5 2 6 1e-11
+jacobi_multi 3 4 5 1 1 3 1e-6
+gauss_seidel_multi 4 3 4 2 2 2 1e-7
+sor_multi 2 5 4 3 1 2 1e-8
+adi_multi 3 5 5 4 2 1 1e-9
+msi_multi 4 3 3 5 1 2 1e-10
+no_solver_multi 2 4 4 7 1 2 1e-6
+CASES
+
+# A name with %VARIABLE% of a variable that is set reaches the program
+# unchanged on Windows, whose cmd expands the variable that carries it once;
+# wine's cmd expands the result again, so here the variable is one that is not
+# set.
+echo "-- nomes hostis"
+for hostile in 'a%NAO_DEFINIDA%b.res' '100%.res' 'x&y^z!w.res' 'com branco (1).res' 'a^b&&c.res'; do
+  prepare
+  printf "'%s'\r\nr.dis\r\nr.ite\r\n1.0\r\n1.0\r\n1\r\n5\r\n4\r\n1e-6\r\n50\r\n2\r\n1e-3\r\n5\r\n1.5\r\n1\r\n'T'\r\n" \
+    "$hostile" >"$work/run/placatermo.ent"
+  (cd "$work/run" && wine "$exe" >/dev/null 2>&1) || fail "$hostile: código de saída $?"
+  [ -f "$work/run/$hostile" ] || fail "$hostile: o arquivo de resultados não tem esse nome"
+  [ "$(tail -n 1 "$work/run/comandos.log" | tr -d '\r')" == "notepad \"$hostile\"" ] ||
+    fail "$hostile: o editor recebeu $(tail -n 1 "$work/run/comandos.log")"
+  report "$hostile"
+done
+
+echo "-- cmd.exe plantado na pasta de trabalho, sem COMSPEC"
+prepare
+cp "$work/cmd.exe" "$work/run/cmd.exe"
+# the system's own cmd.exe unsets COMSPEC and starts the program
+(cd "$work/run" && wine 'C:\windows\system32\cmd.exe' /c "set COMSPEC=&& $(winepath -w "$exe") --batch" >/dev/null 2>&1) ||
+  true
+[ -f "$work/run/placa.res" ] || fail "sem COMSPEC a execução não terminou"
+[ -f "$work/run/cmd-plantado-executado.txt" ] && fail "o cmd.exe da pasta de trabalho foi executado"
+[ "$(tr -d '\r' <"$work/run/comandos.log" 2>/dev/null)" == $'wgnuplot "Tx.gnu"\nwgnuplot "Ty.gnu"' ] ||
+  fail "sem COMSPEC os gráficos não foram chamados: $(cat "$work/run/comandos.log" 2>/dev/null)"
+report "cmd.exe"
+
+echo "$((items - failed_items)) passed, $failed_items failed"
+[ "$failures" -eq 0 ]
