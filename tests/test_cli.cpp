@@ -12,51 +12,18 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "test_support.hpp"
+#include "cli_support.hpp"
 
 namespace placatermo {
 namespace {
 
 using testing::InputRecords;
+using testing::Outcome;
+using testing::quiet_plotter_folder;
 using testing::read_file;
+using testing::run_program;
 using testing::TempDir;
 using testing::write_file;
-
-struct Outcome {
-    int exit_code;
-    std::string out, err;
-};
-
-// A folder whose `gnuplot` does nothing, first on the PATH of every run:
-// what a real gnuplot prints depends on its version and the locale.
-const std::string& quiet_plotter_folder()
-{
-    static const std::string folder = [] {
-        const auto path = std::filesystem::temp_directory_path() / ("placatermo-cli-bin-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path);
-        write_file(path / "gnuplot", "#!/bin/sh\nexit 0\n");
-        std::filesystem::permissions(path / "gnuplot", std::filesystem::perms::owner_all);
-        std::atexit([] { std::filesystem::remove_all(quiet_plotter_folder()); });
-        return path.string();
-    }();
-    return folder;
-}
-
-// Runs the program in the working folder; its output is caught outside it,
-// so that a folder without write permission can be tried too. `environment`
-// may set PATH itself.
-Outcome run_program(const std::string& arguments = "--batch", const std::string& environment = "")
-{
-    const auto base = std::filesystem::temp_directory_path() / ("placatermo-cli-" + std::to_string(getpid()));
-    const std::string out = base.string() + ".out", err = base.string() + ".err";
-    const std::string command = "PATH='" + quiet_plotter_folder() + ":/usr/bin:/bin' " + environment +
-                                " '" PLACATERMO_EXE "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
-    const int status = std::system(command.c_str());
-    Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
-    std::filesystem::remove(out);
-    std::filesystem::remove(err);
-    return o;
-}
 
 TEST(Cli, HelpAndUnknownArguments)
 {

@@ -24,7 +24,7 @@ std::string number(double value)
 }
 
 // A text between apostrophes for gnuplot, an apostrophe doubled.
-std::string quoted(std::string_view text)
+std::string gnuplot_text(std::string_view text)
 {
     std::string out = "'";
     for (const char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
@@ -98,7 +98,7 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
                number(t(volume_number(i, j, nx)) - plate.analytical_temperature(x, y));
     });
 
-    const std::string title = quoted(plot_title);
+    const std::string title = gnuplot_text(plot_title);
     out += "set output 'historico.png'\nset title " + title + "\n";
     out += to_cp1252("set xlabel 'iteração externa'\nset ylabel 'norma L1 do resíduo / norma L1 da iteração 1'\n");
     out += "set grid\nset key top right\n";
@@ -124,7 +124,7 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     out += "set output 'erro.png'\n";
     char largest[32];
     std::snprintf(largest, sizeof largest, "%.4E", norms.max);
-    out += "set title " + quoted(std::string(plot_title) + to_cp1252("  erro máximo = ") + largest) + "\n";
+    out += "set title " + gnuplot_text(std::string(plot_title) + to_cp1252("  erro máximo = ") + largest) + "\n";
     out += to_cp1252("set cblabel 'T numérica - T analítica'\n");
     if (std::isfinite(norms.max) && nx > 2 && ny > 2) {
         out +=

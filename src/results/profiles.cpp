@@ -22,14 +22,18 @@ constexpr Profile profile_y{'y', "Ty.dat", "Ty.gnu",
                             "(/, /, TR5, 'Temperatura em x = Lx/2 (y, Tanalítico, Tnumérico)', /)"};
 
 int write_profile(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values, OutputFile& results,
-                  std::string_view plot_title, const PlotProgram& plot, const Profile& profile, const Layout& heading)
+                  std::string_view plot_title, const PlotProgram& plot, const Profile& profile, const Layout& heading,
+                  const std::filesystem::path& folder)
 {
+    const auto in_folder = [&](const char* name) {
+        return folder.empty() ? std::string(name) : (folder / name).string();
+    };
     static const Layout line("(3(E15.6))");
     const std::int64_t nx = g.nx;
     const std::int64_t ny = g.ny;
     const From1<const double> t(t_values);
 
-    OutputFile data(profile.data_file);
+    OutputFile data(in_folder(profile.data_file));
     results.write(heading, {});
     if (profile.axis == 'x') {
         const std::int64_t j0 = ny / 2 + 1;
@@ -53,10 +57,10 @@ int write_profile(const Plate& plate, const CurrentGrid& g, std::span<const doub
     data.close();
 
     std::string script;
-    if (!read_whole_file(profile.script, script)) script.clear();
+    if (!read_whole_file(in_folder(profile.script), script)) script.clear();
     std::string content = replace_plot_title(script, plot_title);
     if (content.empty()) content = replace_plot_title(default_plot_header(profile.axis), plot_title);
-    OutputFile script_file(profile.script);
+    OutputFile script_file(in_folder(profile.script));
     script_file.write(content);
     script_file.close();
 
@@ -112,17 +116,17 @@ std::string replace_plot_title(std::string_view script, std::string_view plot_ti
 }
 
 int write_profile_x(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
-                    std::string_view plot_title, const PlotProgram& plot)
+                    std::string_view plot_title, const PlotProgram& plot, const std::filesystem::path& folder)
 {
     static const Layout heading(profile_x.heading);
-    return write_profile(plate, grid, t, results, plot_title, plot, profile_x, heading);
+    return write_profile(plate, grid, t, results, plot_title, plot, profile_x, heading, folder);
 }
 
 int write_profile_y(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
-                    std::string_view plot_title, const PlotProgram& plot)
+                    std::string_view plot_title, const PlotProgram& plot, const std::filesystem::path& folder)
 {
     static const Layout heading(profile_y.heading);
-    return write_profile(plate, grid, t, results, plot_title, plot, profile_y, heading);
+    return write_profile(plate, grid, t, results, plot_title, plot, profile_y, heading, folder);
 }
 
 }  // namespace placatermo

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <span>
 #include <string>
@@ -37,10 +38,12 @@ using PlotProgram = std::function<int(std::string_view script_name)>;
 // The profiles along x at y = ly/2 and along y at x = lx/2: lines into the
 // results file and Tx.dat / Ty.dat, the title into Tx.gnu / Ty.gnu, and the
 // plotting program run on the script. Return the plot's command status.
+// The files are written in `folder` (the working folder when empty); the
+// plotting program is given the script's bare name.
 int write_profile_x(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
-                    std::string_view plot_title, const PlotProgram& plot);
+                    std::string_view plot_title, const PlotProgram& plot, const std::filesystem::path& folder = {});
 int write_profile_y(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
-                    std::string_view plot_title, const PlotProgram& plot);
+                    std::string_view plot_title, const PlotProgram& plot, const std::filesystem::path& folder = {});
 
 // The six header lines that a plot script gets when it is missing or shorter
 // than six lines: a PNG of the analytical curve and the numerical points.

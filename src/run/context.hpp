@@ -2,6 +2,7 @@
 // operations of the run.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,7 +39,15 @@ struct RunState {
 struct RunContext {
     explicit RunContext(Platform& p) : platform(p), clock(p) {}
 
+    // The run's file `name`: in the working folder, or in `folder` when set
+    // (the runs of a study).
+    std::string file(std::string_view name) const
+    {
+        return folder.empty() ? std::string(name) : (folder / std::string(name)).string();
+    }
+
     Platform& platform;
+    std::filesystem::path folder;
     RunOptions options;
     InputParameters input;
     Solution solution;  // the driver scalars, the finest grid and its temperatures

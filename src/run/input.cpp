@@ -1,5 +1,6 @@
 #include "run/input.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -74,6 +75,7 @@ public:
             auto end = bytes_.find('\n', pos_);
             if (end == std::string_view::npos) end = bytes_.size();
             const std::string_view line = bytes_.substr(pos_, end - pos_);
+            const std::size_t line_start = pos_;
             pos_ = end + 1;
             ++line_;
             std::size_t i = 0;
@@ -85,23 +87,30 @@ public:
             rest_ = {};
             if (first == '\'' || first == '"') {
                 quoted = true;
-                return quoted_text(record, line, i);
+                std::size_t closing = 0;
+                std::string text = quoted_text(record, line, i, closing);
+                span_ = {line_start + i, closing + 1 - i};
+                return text;
             }
             quoted = false;
             std::size_t j = i;
             while (j < line.size() && !ends_value(line[j])) ++j;
             rest_ = line.substr(j);
+            span_ = {line_start + i, j - i};
             return std::string(line.substr(i, j - i));
         }
     }
 
     int record_line() const { return record_line_; }
+    // Where the last value stands in the file: first byte and length (a
+    // quoted text with its marks).
+    std::pair<std::size_t, std::size_t> span() const { return span_; }
     // What follows the last unquoted value on its line.
     std::string_view rest() const { return rest_; }
     std::string_view file() const { return file_; }
 
 private:
-    std::string quoted_text(int record, std::string_view line, std::size_t i) const
+    std::string quoted_text(int record, std::string_view line, std::size_t i, std::size_t& closing) const
     {
         const char mark = line[i];
         std::string text;
@@ -112,6 +121,7 @@ private:
                     ++j;
                     continue;
                 }
+                closing = j;
                 return text;
             }
             if (line[j] != '\r') text += line[j];
@@ -126,6 +136,7 @@ private:
     int line_ = 0;
     int record_line_ = 0;
     std::string_view rest_;
+    std::pair<std::size_t, std::size_t> span_{};
 };
 
 class InputParser {
@@ -212,6 +223,7 @@ public:
     bool warned(int record) const { return warned_[static_cast<std::size_t>(record)]; }
     const std::string& text_of(int record) const { return texts_[static_cast<std::size_t>(record)]; }
     std::vector<std::string> take_warnings() { return std::move(warnings_); }
+    const std::array<std::pair<std::size_t, std::size_t>, 17>& spans() const { return spans_; }
     int line_of(int record) const { return lines_[static_cast<std::size_t>(record)]; }
     const std::array<int, 17>& lines() const { return lines_; }
 
@@ -220,6 +232,7 @@ private:
     {
         std::string value = reader_.next_value(record, quoted);
         lines_[static_cast<std::size_t>(record)] = reader_.record_line();
+        spans_[static_cast<std::size_t>(record)] = reader_.span();
         texts_[static_cast<std::size_t>(record)] = value;
         return value;
     }
@@ -239,6 +252,7 @@ private:
     RecordReader reader_;
     std::array<int, 17> lines_{};
     std::array<std::string, 17> texts_;
+    std::array<std::pair<std::size_t, std::size_t>, 17> spans_{};
     std::array<bool, 17> warned_{};
     std::vector<std::string> warnings_;
 };
@@ -373,6 +387,7 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
     in.bc_kind = parser.read_integer(15);
     parser.read_text(16, in.title);
     in.record_line = parser.lines();
+    in.record_span = parser.spans();
     warn_about_likely_mistakes(parser, in);
     in.warnings = parser.take_warnings();
     return in;
@@ -385,6 +400,23 @@ SolutionProblem InputParameters::solution_problem() const
             {solver(), max_inner_iterations, msi_tolerance, sor_relaxation},
             tolerance,
             max_outer_iterations};
+}
+
+std::string replace_records(std::string_view bytes, const InputParameters& input,
+                            const std::vector<std::pair<int, std::string>>& values)
+{
+    // from the last value in the file to the first, so that earlier spans stay
+    std::vector<std::pair<int, std::string>> ordered = values;
+    std::sort(ordered.begin(), ordered.end(), [&](const auto& a, const auto& b) {
+        return input.record_span[static_cast<std::size_t>(a.first)].first >
+               input.record_span[static_cast<std::size_t>(b.first)].first;
+    });
+    std::string out(bytes);
+    for (const auto& [record, text] : ordered) {
+        const auto [first, length] = input.record_span[static_cast<std::size_t>(record)];
+        out.replace(first, length, text);
+    }
+    return out;
 }
 
 std::string default_input_file()

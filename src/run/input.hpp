@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "drivers/drivers.hpp"
@@ -38,8 +39,11 @@ struct InputParameters {
     // are the sizes of grid 1.
     GridHierarchy grids;
 
-    // Line of the input file on which each record (1 ... 16) was found.
+    // Line of the input file on which each record (1 ... 16) was found, and
+    // where its value stands in the file's bytes (first byte, length; a
+    // quoted text with its marks).
     std::array<int, 17> record_line{};
+    std::array<std::pair<std::size_t, std::size_t>, 17> record_span{};
 
     // Values that are read as written but are likely mistakes: one line each,
     // "aviso: ..." naming the file, the line and the parameter.
@@ -62,6 +66,11 @@ std::string_view record_label(int record);
 // value outside what the program can compute with, ends the run with a
 // message naming the file, the line and the parameter.
 InputParameters parse_input_data(std::string_view bytes, std::string_view file_name = input_file_name);
+
+// The bytes of an input file with the values of some records replaced by
+// texts written as they would stand in the file; every other byte as it was.
+std::string replace_records(std::string_view bytes, const InputParameters& input,
+                            const std::vector<std::pair<int, std::string>>& values);
 
 // The complete default input file, in Windows-1252 with CR LF line ends.
 std::string default_input_file();

@@ -6,6 +6,7 @@
 
 #include "report/errors.hpp"
 #include "run/program.hpp"
+#include "run/study.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -78,6 +79,20 @@ int main(int argc, char** argv)
     SetConsoleOutputCP(CP_UTF8);
 #endif
     placatermo::SystemPlatform platform;
+    if (argc >= 2 && std::strcmp(argv[1], "estudo") == 0) {
+        install_stop_signals();
+        placatermo::keep_released_memory();
+        placatermo::give_children_a_character_set();
+        try {
+            const auto options = placatermo::parse_study_arguments(argc, argv);
+            return placatermo::run_study(options, platform, [] { return stop_signal != 0; });
+        } catch (const placatermo::FatalError& error) {
+            std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
+        }
+        return 2;
+    }
     placatermo::RunContext run(platform);
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--batch") == 0) {

@@ -98,7 +98,7 @@ double physical_memory_bytes()
 #endif
 }
 
-void check_memory(const InputParameters& in, double available_bytes)
+void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name)
 {
     const double needed = required_memory_bytes(in);
     if (available_bytes <= 0.0 || needed <= available_bytes) return;
@@ -108,8 +108,8 @@ void check_memory(const InputParameters& in, double available_bytes)
         return std::string(text);
     };
     const int finest = in.grid_count;
-    throw FatalError("erro no arquivo \"" + std::string(input_file_name) + "\", linhas " +
-                     std::to_string(in.record_line[6]) + " a " + std::to_string(in.record_line[8]) +
+    throw FatalError("erro no arquivo \"" + std::string(file_name) + "\", linhas " + std::to_string(in.record_line[6]) +
+                     " a " + std::to_string(in.record_line[8]) +
                      ", parâmetros \"número de malhas\" e \"número de volumes\": a malha mais fina de " +
                      std::to_string(in.grids.nx_of(finest)) + " x " + std::to_string(in.grids.ny_of(finest)) +
                      " volumes precisa de " + gib(needed) + " de memória, e esta máquina tem " + gib(available_bytes));
@@ -117,14 +117,14 @@ void check_memory(const InputParameters& in, double available_bytes)
 
 void read_input_data(RunContext& run)
 {
-    const std::string name(input_file_name);
+    const std::string name = run.file(input_file_name);
     std::string bytes;
     if (!read_whole_file(name, bytes)) {
         OutputFile file(name);
         file.write(default_input_file());
         file.close();
     }
-    if (!run.options.batch) run.state.command_status = run_editor(run, name);
+    if (!run.options.batch) run.state.command_status = run_editor(run, input_file_name);
     if (!read_whole_file(name, bytes)) {
         // Removed in the editor: it is read as an empty file.
         OutputFile file(name);
@@ -138,7 +138,7 @@ void open_results_file(RunContext& run)
 {
     static const Layout date_line("(/, TR5, 'Dia = ', A12, TR5, 'Hora = ', A8)");
     static const Layout table_header("(/, /, T3, 'Iteração', T14, 'Norma L1 / norma it.=1')");
-    run.results = std::make_unique<OutputFile>(std::string(run.input.experiment_name.trimmed()));
+    run.results = std::make_unique<OutputFile>(run.file(run.input.experiment_name.trimmed()));
     const LocalTime now = run.platform.local_time();
     run.state.date_string = make_date_string(now);
     run.state.time_string = make_time_string(now);
@@ -180,8 +180,8 @@ void write_results(RunContext& run)
     fill_boundary_values(plate, grid, t);
     results.write(heading, {});
     write_temperature_field(results, t, grid.ny, grid.nx, grid.volume_count);
-    run.state.command_status = write_profile_x(plate, grid, t, results, run.state.plot_title.view(), plot);
-    run.state.command_status = write_profile_y(plate, grid, t, results, run.state.plot_title.view(), plot);
+    run.state.command_status = write_profile_x(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
+    run.state.command_status = write_profile_y(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
     run.state.numerical_mean_temperature = compare_with_analytical(plate, grid, t, results);
 }
 
@@ -193,8 +193,9 @@ void write_processing_time(RunContext& run)
 
 void write_summary(RunContext& run)
 {
-    write_summary_file(run.input.discretization_file_name.view(), run.solution.t, run.state.numerical_mean_temperature,
-                       run.solution.grid, run.input.title.view(), run.state.date_string.view());
+    write_summary_file(run.file(run.input.discretization_file_name.trimmed()), run.solution.t,
+                       run.state.numerical_mean_temperature, run.solution.grid, run.input.title.view(),
+                       run.state.date_string.view());
 }
 
 void close_results_file(RunContext& run)
@@ -206,7 +207,7 @@ void close_results_file(RunContext& run)
 void write_vtk(RunContext& run)
 {
     const std::string name =
-        vtk_file_name(run.input.experiment_name.trimmed(), run.input.discretization_file_name.trimmed());
+        run.file(vtk_file_name(run.input.experiment_name.trimmed(), run.input.discretization_file_name.trimmed()));
     write_vtk_file(name, run.input.plate(), run.solution.grid, run.solution.t,
                    std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed()));
 }
@@ -282,7 +283,7 @@ void run_program(RunContext& run)
     run.platform.set_window_title(window_title);
     read_input_data(run);
     for (const auto& warning : run.input.warnings) run.platform.warn(warning);
-    check_memory(run.input, physical_memory_bytes());
+    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name));
     open_results_file(run);
     solve_plate(run);
     write_results(run);

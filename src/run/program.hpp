@@ -42,7 +42,7 @@ void show_results(RunContext& run);
 void read_input_data(RunContext& run);
 
 // Refuses a run whose arrays would not fit in this machine's memory.
-void check_memory(const InputParameters& input, double available_bytes);
+void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name);
 
 // The parameter echo block of the main results file.
 void write_parameter_echo(const InputParameters& input, OutputFile& file);

@@ -1,0 +1,280 @@
+// Studies: the runs of a variation, their folders and inputs, the table,
+// the job files for a cluster, refusals, failed runs and an interrupt.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "cli_support.hpp"
+#include "report/errors.hpp"
+#include "run/study.hpp"
+
+namespace placatermo {
+namespace {
+
+using testing::InputRecords;
+using testing::read_file;
+using testing::run_program;
+using testing::TempDir;
+using testing::write_file;
+
+std::vector<std::string> split_lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+// The cells of a CSV line, quoted ones unquoted.
+std::vector<std::string> csv_cells(const std::string& line)
+{
+    std::vector<std::string> cells(1);
+    bool quoted = false;
+    for (std::size_t k = 0; k < line.size(); ++k) {
+        const char c = line[k];
+        if (quoted && c == '"' && k + 1 < line.size() && line[k + 1] == '"')
+            cells.back() += c, ++k;
+        else if (c == '"')
+            quoted = !quoted;
+        else if (c == ',' && !quoted)
+            cells.emplace_back();
+        else
+            cells.back() += c;
+    }
+    return cells;
+}
+
+StudyOptions parse(std::vector<std::string> words)
+{
+    words.insert(words.begin(), {"placatermo", "estudo"});
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    return parse_study_arguments(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(StudyRuns, CartesianProductWithTheLastVaryingFastest)
+{
+    const StudyOptions options =
+        parse({"e", "--variar", "13=1,5", "--multigrid=especificado,classico", "--variar", "7=6,10,18"});
+    const auto runs = study_runs(options);
+    ASSERT_EQ(runs.size(), 12u);
+    EXPECT_EQ(runs[0].folder, std::filesystem::path("e") / "001");
+    EXPECT_EQ(runs[0].values, (std::vector<std::string>{"1", "especificado", "6"}));
+    EXPECT_EQ(runs[1].values, (std::vector<std::string>{"1", "especificado", "10"}));
+    EXPECT_EQ(runs[3].values, (std::vector<std::string>{"1", "classico", "6"}));
+    EXPECT_EQ(runs[11].values, (std::vector<std::string>{"5", "classico", "18"}));
+    EXPECT_EQ(runs[11].folder.filename(), "012");
+    std::vector<std::string> many;
+    for (int v = 0; v < 1001; ++v) many.push_back(std::to_string(v + 1));
+    std::string list;
+    for (const auto& v : many) list += (list.empty() ? "" : ",") + v;
+    const auto large = study_runs(parse({"e", "--variar", "10=" + list}));
+    EXPECT_EQ(large.front().folder.filename(), "0001");
+    EXPECT_EQ(large.back().folder.filename(), "1001");
+}
+
+TEST(StudyArguments, RefusedWithTheReason)
+{
+    const std::pair<std::vector<std::string>, std::string> table[] = {
+        {{}, "falta a pasta do estudo"},
+        {{"e"}, "falta ao menos um --variar"},
+        {{"e", "--variar", "3=a,b"}, "--variar 3=a,b: o registro vem antes de '=' e é um número de 4 a 15"},
+        {{"e", "--variar", "16=x"}, "--variar 16=x: o registro vem antes de '=' e é um número de 4 a 15"},
+        {{"e", "--variar", "x=1"}, "--variar x=1: o registro vem antes de '=' e é um número de 4 a 15"},
+        {{"e", "--variar", "7="}, "--variar 7=: faltam os valores depois de '='"},
+        {{"e", "--variar", "7=6", "--variar", "7=8"}, "o registro 7 é variado duas vezes"},
+        {{"e", "--multigrid=outro"}, "--multigrid=outro: os ciclos são especificado e classico"},
+        {{"e", "--variar", "7=6", "--tarefas", "0"},
+         "--tarefas 0: o número de execuções ao mesmo tempo é um inteiro de 1 a 9999"},
+        {{"e", "--variar", "7=6", "--preparar", "--coletar"}, "--preparar e --coletar não vão juntos"},
+        {{"e", "--variar", "7=6", "--rapido"}, "argumento desconhecido: --rapido"},
+    };
+    for (const auto& [words, message] : table) {
+        try {
+            parse(words);
+            ADD_FAILURE() << "aceito: " << message;
+        } catch (const FatalError& error) {
+            const std::string text = error.what();
+            EXPECT_EQ(text.substr(0, text.find('\n')), message);
+        }
+    }
+}
+
+TEST(ReplaceRecords, OnlyTheValuesChange)
+{
+    const std::string base =
+        "placa.res = r\r\nplaca.dis\r\nplaca.ite\r\n1.0  = lx\r\n1.0\r\n1\r\n\r\n6 ,7 "
+        "comentário\r\n6\r\n1e-6\r\n100\r\n2\r\n1e-3\r\n5\r\n"
+        "1.5\r\n1\r\n'Título ''a''' = t\r\n";
+    const InputParameters input = parse_input_data(base);
+    EXPECT_EQ(replace_records(base, input, {{7, "34"}, {4, "2.5"}, {16, "'Outro'"}}),
+              "placa.res = r\r\nplaca.dis\r\nplaca.ite\r\n2.5  = lx\r\n1.0\r\n1\r\n\r\n34 ,7 "
+              "comentário\r\n6\r\n1e-6\r\n100\r\n2\r\n"
+              "1e-3\r\n5\r\n1.5\r\n1\r\n'Outro' = t\r\n");
+}
+
+// The runs of a study are the runs of `placatermo --batch` in their folders,
+// byte for byte (the time of day and the processing time aside).
+TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
+{
+    TempDir dir;
+    InputRecords r;
+    write_file("placatermo.ent", r.text("\r\n"));
+    const auto o = run_program("estudo e --variar 13=1,3 --variar 11=2,5 --tarefas 2");
+    ASSERT_EQ(o.exit_code, 0) << o.err;
+    const auto mask = [](std::string text) {
+        for (const std::string& marker : {std::string("Hora = "), std::string(" = tempo de processamento")}) {
+            const auto at = text.find(marker);
+            if (at != std::string::npos) text.replace(at - (marker[0] == 'H' ? 0 : 20), 20, 20, '#');
+        }
+        return text;
+    };
+    const std::vector<std::pair<std::string, std::string>> values = {{"1", "2"}, {"1", "5"}, {"3", "2"}, {"3", "5"}};
+    for (std::size_t n = 0; n < values.size(); ++n) {
+        const std::string folder = "e/00" + std::to_string(n + 1);
+        InputRecords alone = r;
+        alone.max_inner_iterations = values[n].first;
+        alone.solver_kind = values[n].second;
+        std::filesystem::create_directory("alone" + std::to_string(n));
+        std::filesystem::current_path("alone" + std::to_string(n));
+        write_file("placatermo.ent", alone.text("\r\n"));
+        ASSERT_EQ(run_program("--batch").exit_code, 0);
+        std::filesystem::current_path("..");
+        std::size_t files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            ++files;
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(mask(read_file(entry.path())), mask(read_file("alone" + std::to_string(n) + "/" + name)))
+                << folder << "/" << name;
+        }
+        EXPECT_EQ(files, 7u) << folder;
+    }
+    const auto lines = split_lines(read_file("e/estudo.csv"));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0],
+              "execucao,pasta,R13,R11,malhas,nx,ny,incognitas,h,solver,ciclo,iteracoes,convergiu,ultima_razao,tempo_s,"
+              "tmedia_numerica,tmedia_analitica,tmedia_diferenca,q_norte_numerica,q_norte_analitica,q_norte_diferenca,"
+              "erro_l1,erro_l2,erro_max,ordem_tmedia,ordem_q_norte,ordem_erro_max,estado");
+    const auto row = csv_cells(lines[2]);  // MSI, 1 inner iteration
+    EXPECT_EQ(row[0], "2");
+    EXPECT_EQ(row[1], "002");
+    EXPECT_EQ(row[2], "1");
+    EXPECT_EQ(row[3], "5");
+    EXPECT_EQ(row[9], "MSI");
+    EXPECT_EQ(row[27], "ok");
+    // the values are those of the run's own results file
+    const std::string results = read_file("e/002/placa.res");
+    const auto history_end = results.find("\r\n\r\n", results.find("Norma L1"));
+    const auto last = results.rfind("\r\n", history_end - 1);
+    EXPECT_EQ(std::stoi(results.substr(last + 2, 10)), std::stoi(row[11]));
+    const auto mean = results.find(" = num\xE9rica");
+    EXPECT_EQ(std::stod(results.substr(mean - 26, 26)), std::stod(row[15]));
+    EXPECT_NE(read_file("e/estudo.md").find("| 2 | 002 | 1 | 5 |"), std::string::npos);
+    // a study folder with runs in it is never overwritten
+    const auto again = run_program("estudo e --variar 13=1");
+    EXPECT_EQ(again.exit_code, 2);
+    EXPECT_EQ(again.err.substr(0, again.err.find('\n')),
+              "placatermo: erro: a pasta \"e\" já tem arquivos: escolha outra pasta, ou use --coletar para montar a "
+              "tabela das execuções que ela tem");
+    EXPECT_EQ(read_file("e/estudo.csv"),
+              lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" + lines[3] + "\n" + lines[4] + "\n");
+}
+
+// A run that fails stands in the table with its message; the others go on.
+TEST(Study, FailedRunIsReportedAndTheOthersGoOn)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    const auto o = run_program("estudo e --variar 7=2,6");
+    EXPECT_EQ(o.exit_code, 1);
+    const auto lines = split_lines(read_file("e/estudo.csv"));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(
+        csv_cells(lines[1]).back(),
+        "erro de leitura no arquivo \"e/001/placatermo.ent\", linha 7, parâmetro \"número de volumes na direção X "
+        "da malha 1\": 2 está fora do intervalo permitido (3 ou mais, os dois volumes fictícios incluídos)");
+    EXPECT_EQ(csv_cells(lines[2]).back(), "ok");
+}
+
+// Prepared for a cluster, run by sh, collected: the same table.
+TEST(Study, PreparedRunsCollectedGiveTheSameTable)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo direto --variar 13=1,4 --variar 15=1,2").exit_code, 0);
+    const auto prepared = run_program("estudo preparado --variar 13=1,4 --variar 15=1,2 --preparar");
+    ASSERT_EQ(prepared.exit_code, 0) << prepared.err;
+    EXPECT_FALSE(std::filesystem::exists("preparado/001/placa.res"));
+    const std::string slurm = read_file("preparado/slurm.sh");
+    EXPECT_NE(slurm.find("#SBATCH --array=1-4\n"), std::string::npos);
+    EXPECT_NE(slurm.find("#SBATCH --mem="), std::string::npos);
+    EXPECT_NE(slurm.find("#SBATCH --time="), std::string::npos);
+    const auto tasks = split_lines(read_file("preparado/tarefas.txt"));
+    ASSERT_EQ(tasks.size(), 4u);
+    // one run left out: the table lists it as missing
+    const std::string sh = "PATH='" + testing::quiet_plotter_folder() + ":/usr/bin:/bin' sh -c '" + tasks[0] + " && " +
+                           tasks[1] + " && " + tasks[2] + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(sh.c_str()), 0);
+    const auto partial = run_program("estudo preparado --coletar --variar 13=1,4 --variar 15=1,2");
+    EXPECT_EQ(partial.exit_code, 1);
+    EXPECT_NE(partial.err.find("1 de 4 execuções sem resultados completos: 004"), std::string::npos) << partial.err;
+    const std::string last =
+        "PATH='" + testing::quiet_plotter_folder() + ":/usr/bin:/bin' sh -c '" + tasks[3] + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(last.c_str()), 0);
+    ASSERT_EQ(run_program("estudo preparado --coletar --variar 13=1,4 --variar 15=1,2").exit_code, 0);
+    const auto without_times = [](const std::string& file) {
+        std::string table;
+        for (const auto& line : split_lines(read_file(file))) {
+            auto cells = csv_cells(line);
+            cells[14].clear();  // tempo_s
+            for (const auto& cell : cells) table += cell + ",";
+            table += "\n";
+        }
+        return table;
+    };
+    EXPECT_EQ(without_times("preparado/estudo.csv"), without_times("direto/estudo.csv"));
+}
+
+// Ctrl-C: the running runs stop after their outer iteration, the table is
+// written for what finished.
+TEST(Study, InterruptStopsCleanly)
+{
+    TempDir dir;
+    InputRecords r;
+    r.nx = "200";
+    r.ny = "200";
+    r.max_inner_iterations = "1";
+    r.max_outer_iterations = "1000000";
+    r.tolerance = "1e-300";
+    write_file("placatermo.ent", r.text("\r\n"));
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen("stderr.txt", "w", stderr);
+        execl(PLACATERMO_EXE, PLACATERMO_EXE, "estudo", "e", "--variar", "15=1,2,1,2", "--tarefas", "2",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int wait = 0; wait < 200 && !std::filesystem::exists("e/002/placa.res"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const auto lines = split_lines(read_file("e/estudo.csv"));
+    ASSERT_EQ(lines.size(), 5u);
+    const std::string interrupted = "execução interrompida na iteração externa ";
+    for (int n = 1; n <= 2; ++n)
+        EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back().substr(0, interrupted.size()), interrupted)
+            << lines[static_cast<std::size_t>(n)];
+    for (int n = 3; n <= 4; ++n) EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back(), "sem resultados");
+}
+
+}  // namespace
+}  // namespace placatermo
