@@ -200,7 +200,13 @@ std::string seconds_text(double seconds)
 
 }  // namespace
 
-std::string StudyVariation::name() const { return record == 0 ? "ciclo" : "R" + std::to_string(record); }
+std::string StudyVariation::name() const
+{
+    if (record == 0) return "ciclo";
+    std::string text = "R";
+    text += std::to_string(record);
+    return text;
+}
 
 StudyOptions parse_study_arguments(int argc, char** argv)
 {
