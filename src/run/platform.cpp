@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -26,28 +27,39 @@ extern char** environ;
 
 namespace placatermo {
 
-namespace {
+#ifdef _WIN32
+const std::string_view plotting_program = "wgnuplot";
+#else
+const std::string_view plotting_program = "gnuplot";
+#endif
 
-// True when `program` is an executable file in a folder of PATH.
-[[maybe_unused]] bool on_path(std::string_view program)
+bool program_on_path(std::string_view program)
 {
+#ifdef _WIN32
+    constexpr char separator = ';';
+    const std::string suffix = ".exe";
+#else
+    constexpr char separator = ':';
+    const std::string suffix;
+#endif
     const char* path = std::getenv("PATH");
     if (path == nullptr) return false;
     std::string_view folders = path;
     while (true) {
-        const auto colon = folders.find(':');
-        const std::string_view folder = folders.substr(0, colon);
+        const auto end = folders.find(separator);
+        const std::string_view folder = folders.substr(0, end);
         const std::string candidate =
-            (folder.empty() ? std::string(".") : std::string(folder)) + "/" + std::string(program);
-#ifndef _WIN32
+            (folder.empty() ? std::string(".") : std::string(folder)) + "/" + std::string(program) + suffix;
+#ifdef _WIN32
+        std::error_code error;
+        if (std::filesystem::is_regular_file(candidate, error)) return true;
+#else
         if (access(candidate.c_str(), X_OK) == 0) return true;
 #endif
-        if (colon == std::string_view::npos) return false;
-        folders.remove_prefix(colon + 1);
+        if (end == std::string_view::npos) return false;
+        folders.remove_prefix(end + 1);
     }
 }
-
-}  // namespace
 
 #ifdef _WIN32
 namespace {
@@ -181,7 +193,7 @@ std::string SystemPlatform::editor_command(std::string_view file_name)
     const char* editor = std::getenv("VISUAL");
     if (editor == nullptr || *editor == '\0') editor = std::getenv("EDITOR");
     // Debian's choice of editor for the user, where it exists
-    if (editor == nullptr || *editor == '\0') editor = on_path("sensible-editor") ? "sensible-editor" : "vi";
+    if (editor == nullptr || *editor == '\0') editor = program_on_path("sensible-editor") ? "sensible-editor" : "vi";
     return std::string(editor) + " " + quote_for_shell(file_name);
 #endif
 }

@@ -65,6 +65,11 @@ public:
     std::string plot_command(std::string_view script_name) override;
 };
 
+// The plotting program's name ("gnuplot", "wgnuplot" on Windows), and
+// whether a program of that name is found on the PATH.
+extern const std::string_view plotting_program;
+bool program_on_path(std::string_view program);
+
 // When the environment names no locale at all (LC_ALL, LC_CTYPE and LANG
 // unset, as on a fresh minimal system), gives the programs the run starts
 // the character set C.UTF-8: gnuplot otherwise warns about every script with

@@ -50,11 +50,15 @@ std::vector<std::string> split_values(std::string_view text)
 // commands it starts run in that folder too.
 class FolderPlatform : public Platform {
 public:
-    FolderPlatform(SystemPlatform& system, std::filesystem::path folder) : system_(system), folder_(std::move(folder))
+    FolderPlatform(SystemPlatform& system, std::filesystem::path folder, bool plotter_found)
+        : system_(system), folder_(std::move(folder)), plotter_found_(plotter_found)
     {
     }
     int run_command(const std::string& command) override
     {
+        // without a plotting program the interpreter would only say so: its
+        // answer, without starting it for every run
+        if (!plotter_found_) return 127;
         return system_.run_command("cd " + quote_for_shell(folder_.string()) + " && " + command);
     }
     LocalTime local_time() override { return system_.local_time(); }
@@ -68,6 +72,7 @@ public:
 private:
     SystemPlatform& system_;
     std::filesystem::path folder_;
+    bool plotter_found_;
 };
 
 std::string folder_name(int number, int total)
@@ -103,19 +108,17 @@ std::string run_command_line(const StudyOptions& options, const StudyRun& run)
     return line;
 }
 
-// Writes the run folders with their inputs; returns the cycle of each run.
-void write_run_folders(const StudyOptions& options, const std::vector<StudyRun>& runs, const std::string& base)
+// Writes a run's folder with its input: the base file with the varied values.
+void write_run_folder(const StudyOptions& options, const StudyRun& run, const std::string& base,
+                      const InputParameters& base_parameters)
 {
-    const InputParameters input = parse_input_data(base);
-    for (const auto& run : runs) {
-        std::vector<std::pair<int, std::string>> values;
-        for (std::size_t v = 0; v < options.variations.size(); ++v)
-            if (options.variations[v].record != 0) values.emplace_back(options.variations[v].record, run.values[v]);
-        std::filesystem::create_directories(run.folder);
-        OutputFile file((run.folder / std::string(input_file_name)).string());
-        file.write(replace_records(base, input, values));
-        file.close();
-    }
+    std::vector<std::pair<int, std::string>> values;
+    for (std::size_t v = 0; v < options.variations.size(); ++v)
+        if (options.variations[v].record != 0) values.emplace_back(options.variations[v].record, run.values[v]);
+    std::filesystem::create_directories(run.folder);
+    OutputFile file((run.folder / std::string(input_file_name)).string());
+    file.write(replace_records(base, base_parameters, values));
+    file.close();
 }
 
 // tarefas.txt (one command a line, for sh or GNU parallel) and slurm.sh (a
@@ -292,17 +295,22 @@ int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop
                              "\" já tem arquivos: escolha outra pasta, ou use --coletar para montar a tabela das "
                              "execuções que ela tem");
         fs::create_directories(options.folder);
-        write_run_folders(options, runs, base_input());
-        write_job_files(options, runs);
         if (options.prepare) {
+            const std::string base = base_input();
+            const InputParameters base_parameters = parse_input_data(base);
+            for (const auto& run : runs) write_run_folder(options, run, base, base_parameters);
+            write_job_files(options, runs);
             std::fprintf(stderr, "estudo: %zu execuções preparadas em %s (tarefas.txt, slurm.sh)\n", runs.size(),
                          options.folder.string().c_str());
             return 0;
         }
     }
 
-    std::map<int, std::string> failures;  // run number -> message
+    std::map<int, std::string> failures;                          // run number -> message
+    std::vector<std::optional<StudyRow>> rows_read(runs.size());  // by the workers, right after each run
     if (!options.collect) {
+        const std::string base = base_input();
+        const InputParameters base_parameters = parse_input_data(base);
         // The runs share the cores: the solvers stay on one thread each.
         set_parallel_sweeps(false);
         const unsigned workers = std::max(
@@ -314,6 +322,7 @@ int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop
         const auto start = std::chrono::steady_clock::now();
         std::map<int, std::chrono::steady_clock::time_point> running;
         const bool terminal = stderr_is_terminal();
+        const bool plotter_found = program_on_path(plotting_program);
         const auto elapsed = [&](std::chrono::steady_clock::time_point since) {
             return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
         };
@@ -348,7 +357,8 @@ int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop
                     running[runs[index].number] = std::chrono::steady_clock::now();
                 }
                 const StudyRun& study_run = runs[index];
-                FolderPlatform folder_platform(platform, study_run.folder);
+                write_run_folder(options, study_run, base, base_parameters);
+                FolderPlatform folder_platform(platform, study_run.folder, plotter_found);
                 RunContext run(folder_platform);
                 run.folder = study_run.folder;
                 run.options.batch = true;
@@ -364,6 +374,7 @@ int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop
                 } catch (const std::exception& error) {
                     outcome = std::string("falhou: ") + error.what();
                 }
+                rows_read[index] = read_study_row(study_run);
                 std::lock_guard guard(lock);
                 running.erase(study_run.number);
                 ++done;
@@ -378,12 +389,16 @@ int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop
         for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
         work();
         for (auto& thread : threads) thread.join();
+        for (const auto& run : runs)  // the runs a stop left out get their folder too
+            if (!fs::exists(run.folder)) write_run_folder(options, run, base, base_parameters);
+        write_job_files(options, runs);
     }
 
     std::vector<StudyRow> rows;
     std::vector<std::string> missing;
-    for (const auto& run : runs) {
-        StudyRow row = read_study_row(run);
+    for (std::size_t n = 0; n < runs.size(); ++n) {
+        const StudyRun& run = runs[n];
+        StudyRow row = rows_read[n] ? std::move(*rows_read[n]) : read_study_row(run);
         if (const auto failure = failures.find(run.number); failure != failures.end()) row.status = failure->second;
         if (row.status != "ok") missing.push_back(run.folder.filename().string());
         rows.push_back(std::move(row));

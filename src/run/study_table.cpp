@@ -375,6 +375,11 @@ void write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
             time_plot + "\n";
     }
     script += "set output\n";
+    if (!program_on_path(plotting_program)) {
+        platform.warn("aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (" +
+                      std::string(plotting_program) + ") não foi encontrado");
+        return;
+    }
     const std::string script_name = "estudo.gnu";
     {
         OutputFile file((options.folder / script_name).string());
