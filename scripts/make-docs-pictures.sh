@@ -13,4 +13,13 @@ mkdir -p docs
 for picture in Tx.png Ty.png historico.png campo.png erro.png; do
   cp "$work/$picture" docs/"$picture"
 done
+# the worked example of the README's "Estudos": order of accuracy, sinusoidal
+# plate, grids 8² to 256² (1 to 6 grids from 10 x 10)
+mkdir -p "$work/estudo"
+printf "placa.res\r\nplaca.dis\r\nplaca.ite\r\n1.0\r\n1.0\r\n1\r\n10\r\n10\r\n1e-10\r\n1000\r\n2\r\n1.0e-3\r\n5\r\n1.5\r\n2\r\n'Placa senoidal'\r\n" \
+  >"$work/estudo/placatermo.ent"
+(cd "$work/estudo" && "$OLDPWD"/build/placatermo estudo ordem --variar 6=1,2,3,4,5,6 --multigrid=classico 2>/dev/null)
+cp "$work/estudo/ordem/erro_h.png" docs/estudo-erro-h.png
+cp "$work/estudo/ordem/residuos.png" docs/estudo-residuos.png
+cp "$work/estudo/ordem/estudo.md" docs/estudo-exemplo.md
 echo "docs/: $(ls docs | tr '\n' ' ')"
