@@ -27,32 +27,34 @@ std::string number_text(int value) { return std::to_string(value < 0 ? -value : 
 // The interpreter's answer when it could not find or start a program.
 bool not_started(int status) { return status == 126 || status == 127; }
 
-// Runs the plotting program on a script; says once per run when it could not
-// be started. The command status that the run keeps: 1 when the interpreter
-// ran.
+// Runs a command; when its program could not be started, says so once per
+// run (`warned`): what it is, the command, and how to get another.
+int run_and_check(RunContext& run, const std::string& command, bool& warned, std::string_view what,
+                  std::string_view remedy)
+{
+    const int status = run.platform.run_command(command);
+    if (not_started(status) && !warned) {
+        warned = true;
+        run.platform.warn("aviso: " + std::string(what) + " não pôde ser iniciado (comando " + command +
+                          "): " + std::string(remedy));
+    }
+    return status;
+}
+
+// The plotting program on a script; the command status that the run keeps:
+// 1 when the interpreter ran.
 int run_plotter(RunContext& run, std::string_view script)
 {
-    const std::string command = run.platform.plot_command(script);
-    const int status = run.platform.run_command(command);
-    if (not_started(status) && !run.state.plotter_warned) {
-        run.state.plotter_warned = true;
-        run.platform.warn("aviso: o programa de gráficos não pôde ser iniciado (comando " + command +
-                          "): instale o gnuplot (no Debian e no Ubuntu: apt-get install gnuplot-nox)");
-    }
+    const int status =
+        run_and_check(run, run.platform.plot_command(script), run.state.plotter_warned, "o programa de gráficos",
+                      "instale o gnuplot (no Debian e no Ubuntu: apt-get install gnuplot-nox)");
     return status != -1 ? 1 : 0;
 }
 
-// Runs the editor on a file; says once per run when it could not be started.
 int run_editor(RunContext& run, std::string_view file_name)
 {
-    const std::string command = run.platform.editor_command(file_name);
-    const int status = run.platform.run_command(command);
-    if (not_started(status) && !run.state.editor_warned) {
-        run.state.editor_warned = true;
-        run.platform.warn("aviso: o editor de texto não pôde ser iniciado (comando " + command +
-                          "): escolha outro com a variável EDITOR, por exemplo EDITOR=nano");
-    }
-    return status;
+    return run_and_check(run, run.platform.editor_command(file_name), run.state.editor_warned, "o editor de texto",
+                         "escolha outro com a variável EDITOR, por exemplo EDITOR=nano");
 }
 
 }  // namespace
