@@ -41,9 +41,9 @@ for solver in "2 1 Gauss-Seidel" "2 5 Gauss-Seidel" "3 5 SOR(1.2)" "4 5 ADI" "5 
     cap=3000; [ "$n" -ge 514 ] && cap=600; [ "$n" -ge 1026 ] && cap=200
     read -r sc sr _ < <(run especificado "$g" "$1" "$2" 1e-6 "$cap")
     read -r tc tr _ < <(run classico "$g" "$1" "$2" 1e-6 3000)
-    spec="$sc"; awk "BEGIN{exit !($sr > 1e-6)}" && spec="> $sc (razão $sr)"
+    specified="$sc"; awk "BEGIN{exit !($sr > 1e-6)}" && specified="> $sc (razão $sr)"
     text="$tc"; awk "BEGIN{exit !($tr > 1e-6)}" && text="> $tc (razão $tr)"
-    echo "| $3 | $2 | ${n}² | $g | $spec | $text |"
+    echo "| $3 | $2 | ${n}² | $g | $specified | $text |"
   done
 done
 
