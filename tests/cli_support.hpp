@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
 #include "test_support.hpp"
 
@@ -53,6 +54,34 @@ inline Outcome run_program(const std::string& arguments = "--batch", const std::
     std::filesystem::remove(out);
     std::filesystem::remove(err);
     return o;
+}
+
+// A run that goes on and on (300 x 300 volumes, one inner iteration, a
+// tolerance never reached) as the input of the working folder.
+inline void write_endless_input()
+{
+    InputRecords r;
+    r.nx = "300";
+    r.ny = "300";
+    r.max_inner_iterations = "1";
+    r.max_outer_iterations = "1000000";
+    r.tolerance = "1e-300";
+    write_file("placatermo.ent", r.text("\r\n"));
+}
+
+// Starts the program with `arguments` in the background, its stderr into
+// stderr.txt of the working folder.
+inline pid_t start_program(std::vector<const char*> arguments)
+{
+    arguments.insert(arguments.begin(), PLACATERMO_EXE);
+    arguments.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen("stderr.txt", "w", stderr);
+        execv(PLACATERMO_EXE, const_cast<char* const*>(arguments.data()));
+        _exit(127);
+    }
+    return child;
 }
 
 }  // namespace placatermo::testing

@@ -504,19 +504,8 @@ TEST(FailingFile, FolderWithoutWritePermission)
 TEST(Interrupt, KeepsEveryHistoryLine)
 {
     TempDir dir;
-    InputRecords r;
-    r.nx = "300";
-    r.ny = "300";
-    r.max_inner_iterations = "1";
-    r.max_outer_iterations = "1000000";
-    r.tolerance = "1e-300";
-    write_file("placatermo.ent", r.text("\r\n"));
-    const pid_t child = fork();
-    if (child == 0) {
-        std::freopen("stderr.txt", "w", stderr);
-        execl(PLACATERMO_EXE, PLACATERMO_EXE, "--batch", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    testing::write_endless_input();
+    const pid_t child = testing::start_program({"--batch"});
     // wait for some history lines, then interrupt
     for (int wait = 0; wait < 200 && read_file("placa.res").find("        20   ") == std::string::npos; ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -245,20 +245,8 @@ TEST(Study, PreparedRunsCollectedGiveTheSameTable)
 TEST(Study, InterruptStopsCleanly)
 {
     TempDir dir;
-    InputRecords r;
-    r.nx = "200";
-    r.ny = "200";
-    r.max_inner_iterations = "1";
-    r.max_outer_iterations = "1000000";
-    r.tolerance = "1e-300";
-    write_file("placatermo.ent", r.text("\r\n"));
-    const pid_t child = fork();
-    if (child == 0) {
-        std::freopen("stderr.txt", "w", stderr);
-        execl(PLACATERMO_EXE, PLACATERMO_EXE, "estudo", "e", "--variar", "15=1,2,1,2", "--tarefas", "2",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    testing::write_endless_input();
+    const pid_t child = testing::start_program({"estudo", "e", "--variar", "15=1,2,1,2", "--tarefas", "2"});
     for (int wait = 0; wait < 200 && !std::filesystem::exists("e/002/placa.res"); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
