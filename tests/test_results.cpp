@@ -347,6 +347,9 @@ TEST(PicturesScript, HistoryOnALogarithmicAxisWithTheTolerance)
     // the map of the field: both boundary positions and the centres, a row a block
     EXPECT_NE(script.find("$campo << EOD\n0 0 0\n0.25 0 0\n0.75 0 0\n1 0 0\n\n0 0.25 0\n"), std::string::npos);
     EXPECT_NE(script.find("$erro << EOD\n0.25 0.25 -6.25\n0.75 0.25 -18.75\n\n"), std::string::npos);
+    // the plate's true extent; a constant field still gets a colour range
+    EXPECT_NE(script.find("set xrange [0:1]\nset yrange [0:1]\nset cbrange [-1e-12:1e-12]\n"), std::string::npos);
+    EXPECT_NE(script.find("set xrange [0:6]\n"), std::string::npos);
 }
 
 }  // namespace

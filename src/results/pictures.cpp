@@ -83,12 +83,33 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     // the history: only the ratios a logarithmic axis can show
     out += "$historico << EOD\n";
     bool any_ratio = false;
+    double lowest = 0.0, highest = 0.0;
     for (std::size_t n = 0; n < ratios.size(); ++n) {
         if (!(ratios[n] > 0.0) || std::isinf(ratios[n])) continue;
         out += std::to_string(n + 1) + " " + number(ratios[n]) + "\n";
+        lowest = any_ratio ? std::min(lowest, ratios[n]) : ratios[n];
+        highest = any_ratio ? std::max(highest, ratios[n]) : ratios[n];
         any_ratio = true;
     }
     out += "EOD\n";
+    // value ranges of the maps: a constant map gets a range around its value
+    const auto color_range = [&](std::int64_t first_i, std::int64_t last_i, std::int64_t first_j, std::int64_t last_j,
+                                 auto value) {
+        double low = INFINITY, high = -INFINITY;
+        for (std::int64_t j = first_j; j <= last_j; ++j)
+            for (std::int64_t i = first_i; i <= last_i; ++i) {
+                const double v = value(i, j);
+                if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
+            }
+        if (!(low < high) && std::isfinite(low)) {
+            const double margin = std::max(std::fabs(low) * 0.01, 1e-12);
+            return "set cbrange [" + number(low - margin) + ":" + number(high + margin) + "]\n";
+        }
+        return std::string("set cbrange [*:*]\n");
+    };
+    const auto error_at = [&](std::int64_t i, std::int64_t j) {
+        return t(volume_number(i, j, nx)) - plate.analytical_temperature(x_of(i), y_of(j));
+    };
     datablock(out, "campo", drawn(1, nx), drawn(1, ny), [&](std::int64_t i, std::int64_t j) {
         return number(x_of(i)) + " " + number(y_of(j)) + " " + number(t(volume_number(i, j, nx)));
     });
@@ -102,15 +123,17 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     out += "set output 'historico.png'\nset title " + title + "\n";
     out += to_cp1252("set xlabel 'iteração externa'\nset ylabel 'norma L1 do resíduo / norma L1 da iteração 1'\n");
     out += "set grid\nset key top right\n";
+    out += "set xrange [0:" + std::to_string(ratios.size() + 1) + "]\n";
     if (any_ratio) {
         out += "set logscale y\nset format y '%.0e'\n";
+        if (!(lowest < highest)) out += "set yrange [" + number(lowest / 10.0) + ":" + number(highest * 10.0) + "]\n";
         std::string plot =
             to_cp1252("plot $historico using 1:2 with linespoints pointtype 7 pointsize 0.6 title 'razão'");
         if (tolerance > 0.0 && std::isfinite(tolerance))
             plot += to_cp1252(", " + number(tolerance) + " with lines dashtype 2 linewidth 2 title 'tolerância " +
                               number(tolerance) + "'");
         out += plot + "\n";
-        out += "unset logscale y\nset format y '% h'\n";
+        out += "unset logscale y\nset format y '% h'\nset yrange [*:*]\n";
     } else {
         out += to_cp1252("set label 1 'nenhuma razão positiva e finita' at graph 0.5, 0.5 center\n");
         out += "plot [0:1] [0:1] NaN notitle\nunset label 1\n";
@@ -119,6 +142,8 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
 
     out += "set output 'campo.png'\nset title " + title + "\n";
     out += std::string(map_settings) + "set cblabel 'T'\n";
+    out += "set xrange [0:" + number(plate.lx) + "]\nset yrange [0:" + number(plate.ly) + "]\n";
+    out += color_range(1, nx, 1, ny, [&](std::int64_t i, std::int64_t j) { return t(volume_number(i, j, nx)); });
     out += "splot $campo using 1:2:3 with pm3d nocontours, $campo using 1:2:3 with lines nosurface linecolor 'black'\n";
 
     out += "set output 'erro.png'\n";
@@ -126,9 +151,13 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     std::snprintf(largest, sizeof largest, "%.4E", norms.max);
     out += "set title " + gnuplot_text(std::string(plot_title) + to_cp1252("  erro máximo = ") + largest) + "\n";
     out += to_cp1252("set cblabel 'T numérica - T analítica'\n");
-    if (std::isfinite(norms.max) && nx > 2 && ny > 2) {
+    out += color_range(2, nx - 1, 2, ny - 1, error_at);
+    if (std::isfinite(norms.max) && nx > 3 && ny > 3) {
         out +=
             "splot $erro using 1:2:3 with pm3d nocontours, $erro using 1:2:3 with lines nosurface linecolor 'black'\n";
+    } else if (std::isfinite(norms.max) && nx > 2 && ny > 2) {
+        // a single row or column of volumes: no surface, the values as points
+        out += "plot $erro using 1:2:3 with points pointtype 5 pointsize 4 palette\n";
     } else {
         out += to_cp1252("set label 1 'erro sem valores finitos' at screen 0.5, 0.5 center\n");
         out += "unset colorbox\nplot [0:1] [0:1] NaN notitle\n";
