@@ -135,6 +135,31 @@ TEST(Multigrid, HierarchyOffsetsAndTransfers)
     EXPECT_EQ(at(f, 3, 3, 6), 2.0 * cq(2, 2));
 }
 
+// The direct solution of the system of a run's finest grid.
+std::vector<double> direct_solution_of(const DriverRun& d, int boundary, double lx = 1.0, double ly = 1.0)
+{
+    const int finest = d.run.input.grid_count;
+    return testing::direct_solve(
+        testing::plate_system(d.run.input.grids.nx_of(finest), d.run.input.grids.ny_of(finest), boundary, lx, ly));
+}
+
+// The entry P - 1 of every real volume of a run's finest grid.
+std::vector<std::size_t> real_entries(const DriverRun& d)
+{
+    std::vector<std::size_t> entries;
+    const CurrentGrid& g = d.run.solution.grid;
+    for (std::int64_t i = 2; i < g.nx; ++i)
+        for (std::int64_t j = 2; j < g.ny; ++j)
+            entries.push_back(static_cast<std::size_t>(volume_number(i, j, g.nx) - 1));
+    return entries;
+}
+
+// A test name from the input's solver number: "GaussSeidel".
+std::string solver_identifier(const char* number)
+{
+    return testing::test_identifier(solver_name(solver_kind_from_input(std::stoi(number))));
+}
+
 struct SolverKindCase {
     const char* kind;
     const char* grid_count;
@@ -159,15 +184,8 @@ TEST_P(ConvergedRun, MatchesTheDirectSolution)
     DriverRun d(r);
     d.solve();
     EXPECT_LE(last_ratio(d.history()), 1e-12);
-    const int finest = d.run.input.grid_count;
-    const auto s = testing::plate_system(d.run.input.grids.nx_of(finest), d.run.input.grids.ny_of(finest), 2);
-    const auto exact = testing::direct_solve(s);
-    const std::int64_t nx = s.grid.nx;
-    for (std::int64_t i = 2; i < nx; ++i)
-        for (std::int64_t j = 2; j < s.grid.ny; ++j) {
-            const auto k = static_cast<std::size_t>(volume_number(i, j, nx) - 1);
-            EXPECT_NEAR(d.run.solution.t[k], exact[k], 1e-10) << i << ", " << j;
-        }
+    const auto exact = direct_solution_of(d, 2);
+    for (const std::size_t k : real_entries(d)) EXPECT_NEAR(d.run.solution.t[k], exact[k], 1e-10) << k + 1;
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ConvergedRun,
@@ -176,8 +194,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ConvergedRun,
                                            SolverKindCase{"2", "3"}, SolverKindCase{"3", "3"}, SolverKindCase{"4", "3"},
                                            SolverKindCase{"5", "3"}, SolverKindCase{"2", "2"}),
                          [](const auto& info) {
-                             const auto kind = solver_kind_from_input(std::stoi(info.param.kind));
-                             return testing::test_identifier(solver_name(kind)) + "Grids" + info.param.grid_count;
+                             return solver_identifier(info.param.kind) + "Grids" + info.param.grid_count;
                          });
 
 TEST(Multigrid, NeedsFarFewerIterationsThanOneGrid)
@@ -271,16 +288,11 @@ TEST_P(TextbookCycleRun, ConvergesToTheDirectSolution)
     DriverRun specified(r);
     specified.solve();
     EXPECT_LE(last_ratio(textbook.history()), 1e-13);
-    const int finest = textbook.run.input.grid_count;
-    const auto s = testing::plate_system(textbook.run.input.grids.nx_of(finest), textbook.run.input.grids.ny_of(finest),
-                                         std::stoi(GetParam().boundary), 1.0, 1.5);
-    const auto exact = testing::direct_solve(s);
-    for (std::int64_t i = 2; i < s.grid.nx; ++i)
-        for (std::int64_t j = 2; j < s.grid.ny; ++j) {
-            const auto k = static_cast<std::size_t>(volume_number(i, j, s.grid.nx) - 1);
-            EXPECT_NEAR(textbook.run.solution.t[k], exact[k], 1e-10) << i << ", " << j;
-            EXPECT_NEAR(textbook.run.solution.t[k], specified.run.solution.t[k], 1e-10) << i << ", " << j;
-        }
+    const auto exact = direct_solution_of(textbook, std::stoi(GetParam().boundary), 1.0, 1.5);
+    for (const std::size_t k : real_entries(textbook)) {
+        EXPECT_NEAR(textbook.run.solution.t[k], exact[k], 1e-10) << k + 1;
+        EXPECT_NEAR(textbook.run.solution.t[k], specified.run.solution.t[k], 1e-10) << k + 1;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TextbookCycleRun,
@@ -288,8 +300,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TextbookCycleRun,
                                            CycleCase{"4", "3", "2"}, CycleCase{"5", "3", "1"},
                                            CycleCase{"2", "4", "2"}),
                          [](const auto& info) {
-                             const auto kind = solver_kind_from_input(std::stoi(info.param.solver));
-                             return testing::test_identifier(solver_name(kind)) + "Grids" + info.param.grid_count +
+                             return solver_identifier(info.param.solver) + "Grids" + info.param.grid_count +
                                     (std::string(info.param.boundary) == "1" ? "Linear" : "Sinusoidal");
                          });
 
