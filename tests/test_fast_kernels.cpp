@@ -105,7 +105,9 @@ TEST_P(FastKernel, MsiGivesThePlainBits)
         std::vector<double> lower(4 * s.n()), upper(3 * s.n());
         factorize_msi(s.linear(), lower, upper);
         const std::vector<double> start = make_field(s, c.field, seed);
-        for (const int inner : {1, 3}) {
+        // one correction (no residual after it), two and three (the residual
+        // computed behind the backward substitution in between)
+        for (const int inner : {1, 2, 3}) {
             auto fast = start, plain = start;
             solve_msi(s.linear(), lower, upper, 1e-3, inner, fast);
             plain::solve_msi(s.linear(), lower, upper, 1e-3, inner, plain);
@@ -187,6 +189,28 @@ TEST(UniformInterior, FoundOnThePlateTableOnly)
     z.a[static_cast<std::size_t>(volume_number(4, 3, 8) - 1)] = 0.0;
     EXPECT_FALSE(find_uniform_interior(8, 7, z.a).uniform);
     EXPECT_FALSE(find_uniform_interior(2, 7, z.a).uniform);
+}
+
+// build() takes the interior from the first real volume instead of reading
+// the table through: it must find what the scan finds.
+TEST(UniformInterior, BuildFindsWhatTheScanFinds)
+{
+    const struct {
+        int nx, ny, bc_kind;
+        double lx, ly;
+    } grids[] = {{3, 3, 1, 1.0, 1.0}, {4, 3, 2, 1.0, 1.0}, {8, 7, 1, 2.0, 1.0}, {37, 29, 2, 0.3, 7.0},
+                 {66, 19, 2, 1e-3, 1e3}, {3, 9, 1, 1.0, 1.0}, {9, 3, 2, 1.0, 1.0}};
+    for (const auto& g : grids) {
+        const System s = plate_system(g.nx, g.ny, g.bc_kind, g.lx, g.ly);
+        LinearSystem built(g.nx, g.ny);
+        built.build(s.grid, s.input.plate());
+        const UniformInterior scanned = find_uniform_interior(g.nx, g.ny, built.a);
+        const UniformInterior& u = built.uniform;
+        EXPECT_EQ(u.uniform, scanned.uniform) << g.nx << "x" << g.ny;
+        const double got[] = {u.as, u.aw, u.ap, u.ae, u.an};
+        const double want[] = {scanned.as, scanned.aw, scanned.ap, scanned.ae, scanned.an};
+        EXPECT_EQ(0, std::memcmp(got, want, sizeof got)) << g.nx << "x" << g.ny;
+    }
 }
 
 }  // namespace

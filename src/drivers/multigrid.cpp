@@ -2,8 +2,8 @@
 // count (finest): descent from the second finest grid to the coarsest on
 // restricted residuals, ascent with bilinear interpolation of the
 // corrections, smoothing and the convergence test on the finest grid. Every
-// grid visit builds its system and smoother anew and releases them when it
-// leaves.
+// grid visit builds its system anew and releases it when it leaves; the
+// smoother of each grid is kept.
 //
 // Two cycles share these steps. The specified one injects the paired fine
 // residual and, on the way up, gives an intermediate grid the residual left
@@ -17,6 +17,7 @@
 #include "drivers/drivers.hpp"
 #include "grid/arrays.hpp"
 #include "grid/linear_system.hpp"
+#include "report/build_options.hpp"
 
 namespace placatermo {
 
@@ -28,6 +29,8 @@ public:
         : problem_(problem), report_(report), solution_(solution), finest_(problem.grids.count())
     {
         offsets_.assign(static_cast<std::size_t>(finest_) + 1, 0);
+        for (int k = 0; k <= finest_; ++k) smoothers_.emplace_back(problem.solver);
+        prepared_.assign(static_cast<std::size_t>(finest_) + 1, false);
         for (int k = 2; k <= finest_; ++k)
             offsets_[static_cast<std::size_t>(k)] = offsets_[static_cast<std::size_t>(k - 1)] + size_of(k - 1);
     }
@@ -55,11 +58,16 @@ private:
         return system;
     }
 
-    void smooth(const LinearSystem& system, std::span<double> u)
+    // Grid k's table is the same on every visit, and so are its MSI
+    // factors: the fast build keeps them and factorises each grid once.
+    void smooth(int k, const LinearSystem& system, std::span<double> u)
     {
-        Smoother smoother(problem_.solver);
-        smoother.prepare(system);
-        smoother.smooth(system, u);
+        const auto g = static_cast<std::size_t>(k);
+        if (plain_kernels_only || !prepared_[g]) {
+            smoothers_[g].prepare(system);
+            prepared_[g] = true;
+        }
+        smoothers_[g].smooth(system, u);
     }
 
     void first_visit();
@@ -74,6 +82,8 @@ private:
     Solution& solution_;
     const int finest_;
     std::vector<std::size_t> offsets_;
+    std::vector<Smoother> smoothers_;
+    std::vector<bool> prepared_;
     // Per grid: the specified cycle keeps the residual left by the last
     // smoothing; the textbook cycle keeps the finest grid's residual and each
     // coarser grid's right-hand side, and hands the residual of the grid just
@@ -88,7 +98,7 @@ void Multigrid::first_visit()
 {
     enter(finest_);
     const LinearSystem system = system_of(finest_);
-    smooth(system, solution_.t);
+    smooth(finest_, system, solution_.t);
     compute_residual_norm(system, solution_.t, solution_.first_residual_norm);
     solution_.outer_iteration = 1;
     write_history_line(report_, 1, 1.0);
@@ -112,7 +122,7 @@ void Multigrid::descend(int k)
                           level(residual_store_, k));
     }
     std::fill(correction.begin(), correction.end(), 0.0);
-    smooth(system, correction);
+    smooth(k, system, correction);
     std::copy(correction.begin(), correction.end(), level(correction_store_, k).begin());
     if (!textbook()) {
         store_residual(system, correction, level(residual_store_, k));
@@ -142,7 +152,7 @@ void Multigrid::ascend_intermediate(int k)
         }
     const auto stored = level(correction_store_, k);
     std::copy(stored.begin(), stored.end(), correction.begin());
-    smooth(system, correction);
+    smooth(k, system, correction);
     std::copy(correction.begin(), correction.end(), stored.begin());
 }
 
@@ -155,7 +165,7 @@ bool Multigrid::ascend_finest()
     std::vector<double>& t = solution_.t;
     for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + stored[p];
     system.build(solution_.grid, problem_.plate);
-    smooth(system, t);
+    smooth(finest_, system, t);
     compute_residual_norm(system, t, solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
     write_history_line(report_, solution_.outer_iteration, ratio);

@@ -5,6 +5,26 @@
 
 namespace placatermo {
 
+namespace {
+
+// The coefficients of volume (2, 2) as the uniform interior, unless there is
+// no real volume or one of them is a NaN.
+UniformInterior first_real_volume(std::int32_t nx, std::int32_t ny, std::span<const double> a)
+{
+    UniformInterior u;
+    if (nx < 3 || ny < 3) return u;
+    const std::int64_t n = static_cast<std::int64_t>(nx) * ny;
+    const std::int64_t first = volume_number(2, 2, nx) - 1;
+    double value[5];
+    for (int c = 0; c < 5; ++c) {
+        value[c] = a[static_cast<std::size_t>(c * n + first)];
+        if (std::isnan(value[c])) return u;
+    }
+    return {true, value[0], value[1], value[2], value[3], value[4]};
+}
+
+}  // namespace
+
 LinearSystem::LinearSystem(std::int32_t nx_, std::int32_t ny_)
     : nx(nx_),
       ny(ny_),
@@ -17,23 +37,22 @@ LinearSystem::LinearSystem(std::int32_t nx_, std::int32_t ny_)
 void LinearSystem::build(const CurrentGrid& grid, const Plate& plate)
 {
     build_coefficients(grid, plate, a, b);
-    find_uniform();
+    // every real volume got the same five values: the first one tells them
+    uniform = first_real_volume(nx, ny, a);
 }
 
 UniformInterior find_uniform_interior(std::int32_t nx_, std::int32_t ny_, std::span<const double> a)
 {
     const std::int64_t nx = nx_;
     const std::int64_t ny = ny_;
-    UniformInterior u;
-    if (nx < 3 || ny < 3) return u;
+    UniformInterior u = first_real_volume(nx_, ny_, a);
+    if (!u.uniform) return u;
     const std::int64_t n = nx * ny;
     const double* column[5];
     for (int c = 0; c < 5; ++c) column[c] = a.data() + c * n;
-    const std::int64_t first = volume_number(2, 2, nx) - 1;
-    double value[5];
-    for (int c = 0; c < 5; ++c) value[c] = column[c][first];
+    const double value[5] = {u.as, u.aw, u.ap, u.ae, u.an};
+    u = UniformInterior();
     for (int c = 0; c < 5; ++c) {
-        if (std::isnan(value[c])) return u;
         // compare bit patterns: -0.0 differs from 0.0
         const auto bits = std::bit_cast<std::uint64_t>(value[c]);
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
@@ -43,8 +62,7 @@ UniformInterior find_uniform_interior(std::int32_t nx_, std::int32_t ny_, std::s
             if (differ != 0) return u;
         }
     }
-    u = {true, value[0], value[1], value[2], value[3], value[4]};
-    return u;
+    return {true, value[0], value[1], value[2], value[3], value[4]};
 }
 
 }  // namespace placatermo

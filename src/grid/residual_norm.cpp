@@ -53,8 +53,11 @@ void row_residuals(const UniformInterior& u, const double* as, const double* aw,
 
 }  // namespace
 
-// The sum runs column by column, in the plain loop's order; the residuals are
-// computed row by row in strips of columns, which reads the arrays in order.
+// The sum runs column by column, in the plain loop's order. The residuals are
+// computed row by row in strips of 16 columns (which reads the arrays in
+// memory order), and a strip is summed while the next one is computed: the sum is a
+// chain of additions, one after the other, and the residuals of the next
+// strip fill the time each addition waits for the one before.
 void compute_residual_norm(const LinearSystem& system, std::span<const double> t, double& norm)
 {
     if constexpr (plain_kernels_only) return plain::compute_residual_norm(system, t, norm);
@@ -68,33 +71,41 @@ void compute_residual_norm(const LinearSystem& system, std::span<const double> t
     if (nx < 3 || ny < 3) return;
     constexpr std::int64_t strip = 16;
     const std::int64_t rows = ny - 2;
-    std::vector<double> buffer(static_cast<std::size_t>(strip * rows));
+    std::vector<double> buffer(static_cast<std::size_t>(2 * strip * rows));
     const double* c[5];
     for (int m = 0; m < 5; ++m) c[m] = a.data() + m * n;
-    for (std::int64_t i0 = 2; i0 <= nx - 1; i0 += strip) {
+    // |r| of row j, columns i0 ... i0 + width - 1, into out
+    const auto row_of_strip = [&](std::int64_t i0, std::int64_t width, std::int64_t j, double* out) {
+        const std::int64_t k0 = volume_number(i0, j, nx) - 1;
+        if (u.uniform)
+            row_residuals<true>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
+        else
+            row_residuals<false>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
+    };
+    const auto strip_buffer = [&](std::int64_t s) { return buffer.data() + (s % 2) * strip * rows; };
+    const std::int64_t strips = (nx - 2 + strip - 1) / strip;
+    for (std::int64_t j = 2; j <= ny - 1; ++j)
+        row_of_strip(2, std::min(strip, nx - 2), j, strip_buffer(0) + (j - 2) * strip);
+    for (std::int64_t s = 1; s < strips; ++s) {
+        // strip s - 1 is a whole one: its rows x strip additions, `strip`
+        // of them after each row of strip s
+        const double* previous = strip_buffer(s - 1);
+        double* current = strip_buffer(s);
+        const std::int64_t i0 = 2 + s * strip;
         const std::int64_t width = std::min(strip, nx - i0);
+        std::int64_t column = 0, row = 0;
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
-            const std::int64_t k0 = volume_number(i0, j, nx) - 1;
-            // the rows come one page apart: fetch a few rows ahead
-#if defined(__GNUC__)
-            if (j + 6 <= ny - 1) {
-                const std::int64_t ahead = k0 + 6 * nx;
-                __builtin_prefetch(t.data() + ahead + nx);
-                __builtin_prefetch(t.data() + ahead + nx + 8);
-                __builtin_prefetch(b.data() + ahead);
-                __builtin_prefetch(b.data() + ahead + 8);
+            row_of_strip(i0, width, j, current + (j - 2) * strip);
+            for (std::int64_t step = 0; step < strip; ++step) {
+                norm = norm + previous[row * strip + column];
+                if (++row == rows) row = 0, ++column;
             }
-#endif
-            double* out = buffer.data() + (j - 2) * strip;
-            if (u.uniform)
-                row_residuals<true>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
-            else
-                row_residuals<false>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
         }
-        for (std::int64_t m = 0; m < width; ++m)
-            for (std::int64_t row = 0; row < rows; ++row)
-                norm = norm + buffer[static_cast<std::size_t>(row * strip + m)];
     }
+    const double* last = strip_buffer(strips - 1);
+    const std::int64_t last_width = nx - 2 - (strips - 1) * strip;
+    for (std::int64_t column = 0; column < last_width; ++column)
+        for (std::int64_t row = 0; row < rows; ++row) norm = norm + last[row * strip + column];
 }
 
 }  // namespace placatermo

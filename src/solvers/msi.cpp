@@ -1,7 +1,9 @@
 // MSI: incomplete L U factorisation with partial cancellation, and residual
 // correction with it.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <vector>
 
 #include "grid/arrays.hpp"
 #include "report/build_options.hpp"
@@ -180,156 +182,319 @@ namespace {
 // Rows in flight in the substitution wavefronts.
 constexpr std::int64_t msi_rows = 4;
 
-// The residual b - a t of every volume (terms outside 1 ... n left out, the
-// present ones added in the order as, aw, ap, ae, an) into r, row by row, and
-// the Euclidean norm summed in index order.
-double fast_residual(std::int64_t nx, std::int64_t n, const double* const c[5], const double* b, const double* t,
-                     double* r)
-{
-    const double *as = c[0], *aw = c[1], *ap = c[2], *ae = c[3], *an = c[4];
-    r[0] = b[0] - ((ap[0] * t[0] + ae[0] * t[1]) + an[0] * t[nx]);
-    for (std::int64_t q = 1; q < nx; ++q)
-        r[q] = b[q] - (((aw[q] * t[q - 1] + ap[q] * t[q]) + ae[q] * t[q + 1]) + an[q] * t[q + nx]);
-    for (std::int64_t q = nx; q < n - nx; ++q)
-        r[q] =
-            b[q] - ((((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]) + an[q] * t[q + nx]);
-    for (std::int64_t q = n - nx; q < n - 1; ++q)
-        r[q] = b[q] - (((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]);
-    r[n - 1] = b[n - 1] - ((as[n - 1] * t[n - 1 - nx] + aw[n - 1] * t[n - 2]) + ap[n - 1] * t[n - 1]);
-    double sum = 0.0;
-    for (std::int64_t q = 0; q < n; ++q) sum = sum + r[q] * r[q];
-    return std::sqrt(sum);
-}
+bool is_negative_zero(double x) { return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(-0.0); }
 
-// The forward substitution L f = r in the natural order's values. Rows after
-// the first are solved several at a time, each two columns behind the row
-// below. The first volume of a row depends on the last volume of the row
-// below only through lw f(k - 1); where lw is a zero and the residual is not,
-// that term cannot change the result as long as f(k - 1) is finite, so such a
-// row may start early. Whether f(k - 1) came out finite is checked once it is
-// known; if not, the rows from there are solved again in the natural order.
-void forward(std::int64_t nx, std::int64_t ny, const double* const l[4], const double* r, double* f)
-{
-    const double *lp = l[0], *lw = l[1], *lse = l[2], *ls = l[3];
-    const auto exact = [&](std::int64_t q) {
-        f[q] = (((r[q] - lw[q] * f[q - 1]) - lse[q] * f[q - nx + 1]) - ls[q] * f[q - nx]) / lp[q];
-    };
-    f[0] = r[0] / lp[0];
-    for (std::int64_t q = 1; q < nx; ++q) {
-        double s = r[q] - lw[q] * f[q - 1];
-        if (q == nx - 1) s = s - lse[q] * f[0];
-        f[q] = s / lp[q];
+// The fast correction keeps one array x: the residual, turned in place into
+// the forward values, then into the corrections, and, row by row right
+// behind the backward substitution, into the residual of the updated t.
+//
+// Rows are solved several at a time in a wavefront, each two columns behind
+// the row it depends on. The first volume of a row depends on the last
+// volume of the row before only through one term (lw f(k - 1) forward,
+// ue delta(k + 1) backward); where that coefficient is a zero, the other
+// factor finite and the value it is subtracted from not a negative zero, the
+// term changes nothing, so the row may start early. Whether the other factor
+// came out finite is checked once it is known; if not, the group's input rows
+// (kept aside) are solved again in the natural order.
+class FastMsi {
+public:
+    FastMsi(const LinearSystem& system, std::span<const double> lower, std::span<const double> upper, double* x,
+            double* t)
+        : nx_(system.nx),
+          ny_(system.ny),
+          n_(system.volume_count),
+          b_(system.b.data()),
+          u_(system.uniform),
+          x_(x),
+          t_(t),
+          save_(static_cast<std::size_t>(msi_rows * nx_))
+    {
+        for (int m = 0; m < 5; ++m) a_[m] = system.a.data() + m * n_;
+        lp_ = lower.data(), lw_ = lp_ + n_, lse_ = lw_ + n_, ls_ = lse_ + n_;
+        ue_ = upper.data(), unw_ = ue_ + n_, un_ = unw_ + n_;
     }
-    const auto may_start_early = [&](std::int64_t j) {
-        const std::int64_t q = (j - 1) * nx;
-        return lw[q] == 0.0 && r[q] != 0.0;
-    };
-    for (std::int64_t j = 2; j <= ny;) {
-        std::int64_t rows = 1;
-        while (rows < msi_rows && j + rows <= ny && may_start_early(j + rows)) ++rows;
-        const std::int64_t last_step = (nx - 1) + 2 * (rows - 1);
-        for (std::int64_t s = 0; s <= last_step; ++s) {
-            for (std::int64_t m = std::min(rows - 1, s / 2); m >= 0; --m) {
-                const std::int64_t i = s - 2 * m + 1;
-                if (i > nx) break;
-                const std::int64_t q = (j + m - 1) * nx + i - 1;
-                if (i == 1 && m > 0)
-                    f[q] = ((r[q] - lse[q] * f[q - nx + 1]) - ls[q] * f[q - nx]) / lp[q];
-                else
-                    exact(q);
+
+    // The residual b - a t of rows j0 <= j < j1 (counted from 0) into x.
+    void residual_rows(std::int64_t j0, std::int64_t j1)
+    {
+        for (std::int64_t j = j0; j < j1; ++j) residual_row(j);
+    }
+
+    // The Euclidean norm of x, summed in index order.
+    double norm() const
+    {
+        double sum = 0.0;
+        for (std::int64_t q = 0; q < n_; ++q) sum = sum + x_[q] * x_[q];
+        return std::sqrt(sum);
+    }
+
+    // L f = r, x from r to f.
+    void forward()
+    {
+        double* x = x_;
+        x[0] = x[0] / lp_[0];
+        for (std::int64_t q = 1; q < nx_; ++q) {
+            double s = x[q] - lw_[q] * x[q - 1];
+            if (q == nx_ - 1) s = s - lse_[q] * x[0];
+            x[q] = s / lp_[q];
+        }
+        for (std::int64_t j = 1; j < ny_;) {
+            if (j + msi_rows <= ny_ && forward_may_start(j)) {
+                forward_group(j);
+                j += msi_rows;
+            } else {
+                forward_row(j);
+                ++j;
             }
         }
-        for (std::int64_t m = 1; m < rows; ++m) {
-            if (std::isfinite(f[(j + m - 1) * nx - 1])) continue;
-            for (std::int64_t q = (j + m - 1) * nx; q < (j + rows - 1) * nx; ++q) exact(q);
-            break;
-        }
-        j += rows;
     }
-}
 
-// The backward substitution U delta = f, adding each delta to t at once, in
-// the natural order's values: rows from the top down, several at a time, each
-// two columns behind the row above. The last volume of a row depends on the
-// first volume of the row above only through ue delta(k + 1); it starts early
-// where ue is a zero and f is not, checked as in the forward substitution.
-void backward(std::int64_t nx, std::int64_t ny, std::int64_t n, const double* const u[3], const double* f, double* d,
-              double* t)
-{
-    const double *ue = u[0], *unw = u[1], *un = u[2];
-    const auto exact = [&](std::int64_t q) {
-        d[q] = ((f[q] - ue[q] * d[q + 1]) - unw[q] * d[q + nx - 1]) - un[q] * d[q + nx];
-    };
-    d[n - 1] = f[n - 1];
-    for (std::int64_t q = n - 2; q >= n - nx; --q) {
-        double s = f[q] - ue[q] * d[q + 1];
-        if (q == n - nx) s = s - unw[q] * d[n - 1];
-        d[q] = s;
+    // U delta = f, x from f to delta, each row's delta added to t once the
+    // row is final; with_residual: then the residual of the new t into x.
+    void backward(bool with_residual)
+    {
+        double* x = x_;
+        const std::int64_t top = (ny_ - 1) * nx_;
+        for (std::int64_t q = n_ - 2; q >= top; --q) {
+            double s = x[q] - ue_[q] * x[q + 1];
+            if (q == top) s = s - unw_[q] * x[n_ - 1];
+            x[q] = s;
+        }
+        add_to_t(ny_ - 1, ny_);
+        std::int64_t residual_done = ny_;  // rows from here up hold their residual
+        for (std::int64_t j = ny_ - 2; j >= 0;) {
+            std::int64_t bottom = j;
+            if (j + 1 >= msi_rows && backward_may_start(j)) {
+                backward_group(j);
+                bottom = j - msi_rows + 1;
+            } else {
+                backward_row(j);
+            }
+            add_to_t(bottom, j + 1);
+            // a row's residual needs t final in the rows beside it; the rows
+            // from bottom + 1 up no longer hold a delta that is still read
+            if (with_residual) residual_rows(bottom + 1, residual_done);
+            residual_done = bottom + 1;
+            j = bottom - 1;
+        }
+        if (with_residual) residual_rows(0, residual_done);
     }
-    for (std::int64_t q = n - nx; q < n; ++q) t[q] = t[q] + d[q];
-    const auto may_start_early = [&](std::int64_t j) {
-        const std::int64_t q = j * nx - 1;
-        return ue[q] == 0.0 && f[q] != 0.0;
-    };
-    for (std::int64_t j = ny - 1; j >= 1;) {
-        std::int64_t rows = 1;
-        while (rows < msi_rows && j - rows >= 1 && may_start_early(j - rows)) ++rows;
-        const std::int64_t last_step = (nx - 1) + 2 * (rows - 1);
-        for (std::int64_t s = 0; s <= last_step; ++s) {
-            for (std::int64_t m = std::min(rows - 1, s / 2); m >= 0; --m) {
-                const std::int64_t i = nx - (s - 2 * m);
-                if (i < 1) break;
-                const std::int64_t q = (j - m - 1) * nx + i - 1;
-                if (i == nx && m > 0)
-                    d[q] = (f[q] - unw[q] * d[q + nx - 1]) - un[q] * d[q + nx];
-                else
-                    exact(q);
+
+private:
+    double residual_at(std::int64_t q) const
+    {
+        const double* t = t_;
+        double s;
+        bool any = false;
+        if (q >= nx_) {
+            s = a_[0][q] * t[q - nx_];
+            any = true;
+        }
+        if (q >= 1) {
+            const double term = a_[1][q] * t[q - 1];
+            s = any ? s + term : term;
+            any = true;
+        }
+        s = any ? s + a_[2][q] * t[q] : a_[2][q] * t[q];
+        if (q < n_ - 1) s = s + a_[3][q] * t[q + 1];
+        if (q < n_ - nx_) s = s + a_[4][q] * t[q + nx_];
+        return b_[q] - s;
+    }
+
+    void residual_row(std::int64_t j)
+    {
+        const std::int64_t q0 = j * nx_;
+        const std::int64_t q1 = q0 + nx_;
+        if (j == 0 || j == ny_ - 1 || nx_ < 3) {
+            for (std::int64_t q = q0; q < q1; ++q) x_[q] = residual_at(q);
+            return;
+        }
+        // every term present: the table, or its shared interior values
+        const double* t = t_;
+        const double* b = b_;
+        double* x = x_;
+        const std::int64_t nx = nx_;
+        x[q0] = residual_at(q0);
+        if (u_.uniform) {
+            const UniformInterior u = u_;
+            for (std::int64_t q = q0 + 1; q < q1 - 1; ++q)
+                x[q] = b[q] - ((((u.as * t[q - nx] + u.aw * t[q - 1]) + u.ap * t[q]) + u.ae * t[q + 1]) +
+                               u.an * t[q + nx]);
+        } else {
+            const double *as = a_[0], *aw = a_[1], *ap = a_[2], *ae = a_[3], *an = a_[4];
+            for (std::int64_t q = q0 + 1; q < q1 - 1; ++q)
+                x[q] = b[q] - ((((as[q] * t[q - nx] + aw[q] * t[q - 1]) + ap[q] * t[q]) + ae[q] * t[q + 1]) +
+                               an[q] * t[q + nx]);
+        }
+        x[q1 - 1] = residual_at(q1 - 1);
+    }
+
+    void add_to_t(std::int64_t j0, std::int64_t j1)
+    {
+        for (std::int64_t q = j0 * nx_; q < j1 * nx_; ++q) t_[q] = t_[q] + x_[q];
+    }
+
+    // One row of L f = r in the natural order (rows after the first).
+    void forward_row(std::int64_t j)
+    {
+        double* x = x_;
+        const std::int64_t nx = nx_;
+        for (std::int64_t q = j * nx; q < (j + 1) * nx; ++q)
+            x[q] = (((x[q] - lw_[q] * x[q - 1]) - lse_[q] * x[q - nx + 1]) - ls_[q] * x[q - nx]) / lp_[q];
+    }
+
+    bool forward_may_start(std::int64_t j) const
+    {
+        if (nx_ < 2 * msi_rows) return false;
+        for (std::int64_t m = 1; m < msi_rows; ++m) {
+            const std::int64_t q = (j + m) * nx_;
+            if (!(lw_[q] == 0.0) || is_negative_zero(x_[q])) return false;
+        }
+        return true;
+    }
+
+    // Rows j ... j + msi_rows - 1 of L f = r, row m at column s - 2 m in
+    // step s.
+    void forward_group(std::int64_t j)
+    {
+        constexpr std::int64_t rows = msi_rows;
+        const std::int64_t nx = nx_;
+        double* x = x_;
+        const double* save = save_.data();
+        std::copy(x + j * nx, x + (j + rows) * nx, save_.data());
+        double w[rows];
+        const auto update = [&](std::int64_t m, std::int64_t i) {
+            const std::int64_t q = (j + m) * nx + i;
+            const double r = save[m * nx + i];
+            double s;
+            if (i == 0)
+                s = m == 0 ? r - lw_[q] * x[q - 1] : r;
+            else
+                s = r - lw_[q] * w[m];
+            s = (s - lse_[q] * x[q - nx + 1]) - ls_[q] * x[q - nx];
+            w[m] = s / lp_[q];
+            x[q] = w[m];
+        };
+        for (std::int64_t s = 0; s < 2 * rows - 1; ++s)
+            for (std::int64_t m = 0; m <= std::min(rows - 1, s / 2); ++m) update(m, s - 2 * m);
+        std::int64_t offset[rows];
+        for (std::int64_t m = 0; m < rows; ++m) offset[m] = (j + m) * nx - 2 * m;
+        const double *lp = lp_, *lw = lw_, *lse = lse_, *ls = ls_;
+        for (std::int64_t s = 2 * rows - 1; s < nx; ++s) {
+#pragma GCC unroll 16
+            for (std::int64_t m = 0; m < rows; ++m) {
+                const std::int64_t q = offset[m] + s;
+                const double r = save[m * nx + s - 2 * m];
+                w[m] = (((r - lw[q] * w[m]) - lse[q] * x[q - nx + 1]) - ls[q] * x[q - nx]) / lp[q];
+                x[q] = w[m];
             }
         }
+        for (std::int64_t s = nx; s < nx + 2 * (rows - 1); ++s)
+            for (std::int64_t m = (s - nx) / 2 + 1; m < rows; ++m) update(m, s - 2 * m);
         for (std::int64_t m = 1; m < rows; ++m) {
-            if (std::isfinite(d[(j - m + 1) * nx - nx])) continue;
-            for (std::int64_t q = (j - m) * nx - 1; q >= (j - rows + 1) * nx - nx; --q) exact(q);
+            if (std::isfinite(x[(j + m) * nx - 1])) continue;
+            std::copy(save + m * nx, save + rows * nx, x + (j + m) * nx);
+            for (std::int64_t row = j + m; row < j + rows; ++row) forward_row(row);
             break;
         }
-        // the group's corrections are final now: add them while they are at hand
-        for (std::int64_t q = (j - rows) * nx; q < j * nx; ++q) t[q] = t[q] + d[q];
-        j -= rows;
     }
-}
+
+    // One row of U delta = f in the natural order (rows below the top).
+    void backward_row(std::int64_t j)
+    {
+        double* x = x_;
+        const std::int64_t nx = nx_;
+        for (std::int64_t q = (j + 1) * nx - 1; q >= j * nx; --q)
+            x[q] = ((x[q] - ue_[q] * x[q + 1]) - unw_[q] * x[q + nx - 1]) - un_[q] * x[q + nx];
+    }
+
+    bool backward_may_start(std::int64_t j) const
+    {
+        if (nx_ < 2 * msi_rows) return false;
+        for (std::int64_t m = 1; m < msi_rows; ++m) {
+            const std::int64_t q = (j - m + 1) * nx_ - 1;
+            if (!(ue_[q] == 0.0) || is_negative_zero(x_[q])) return false;
+        }
+        return true;
+    }
+
+    // Rows j, j - 1, ..., j - msi_rows + 1 of U delta = f, row m (from the
+    // top) at column nx - 1 - (s - 2 m) in step s.
+    void backward_group(std::int64_t j)
+    {
+        constexpr std::int64_t rows = msi_rows;
+        const std::int64_t nx = nx_;
+        double* x = x_;
+        double* save = save_.data();
+        for (std::int64_t m = 0; m < rows; ++m) std::copy(x + (j - m) * nx, x + (j - m + 1) * nx, save + m * nx);
+        double e[rows];
+        const auto update = [&](std::int64_t m, std::int64_t i) {
+            const std::int64_t q = (j - m) * nx + i;
+            const double f = save[m * nx + i];
+            double s;
+            if (i == nx - 1)
+                s = m == 0 ? f - ue_[q] * x[q + 1] : f;
+            else
+                s = f - ue_[q] * e[m];
+            e[m] = (s - unw_[q] * x[q + nx - 1]) - un_[q] * x[q + nx];
+            x[q] = e[m];
+        };
+        for (std::int64_t s = 0; s < 2 * rows - 1; ++s)
+            for (std::int64_t m = 0; m <= std::min(rows - 1, s / 2); ++m) update(m, nx - 1 - (s - 2 * m));
+        std::int64_t offset[rows];
+        for (std::int64_t m = 0; m < rows; ++m) offset[m] = (j - m) * nx + nx - 1 + 2 * m;
+        const double *ue = ue_, *unw = unw_, *un = un_;
+        for (std::int64_t s = 2 * rows - 1; s < nx; ++s) {
+#pragma GCC unroll 16
+            for (std::int64_t m = 0; m < rows; ++m) {
+                const std::int64_t q = offset[m] - s;
+                const double f = save[m * nx + nx - 1 + 2 * m - s];
+                e[m] = ((f - ue[q] * e[m]) - unw[q] * x[q + nx - 1]) - un[q] * x[q + nx];
+                x[q] = e[m];
+            }
+        }
+        for (std::int64_t s = nx; s < nx + 2 * (rows - 1); ++s)
+            for (std::int64_t m = (s - nx) / 2 + 1; m < rows; ++m) update(m, nx - 1 - (s - 2 * m));
+        for (std::int64_t m = 1; m < rows; ++m) {
+            if (std::isfinite(x[(j - m + 1) * nx])) continue;
+            for (std::int64_t row = m; row < rows; ++row)
+                std::copy(save + row * nx, save + (row + 1) * nx, x + (j - row) * nx);
+            for (std::int64_t row = j - m; row > j - rows; --row) backward_row(row);
+            break;
+        }
+    }
+
+    std::int64_t nx_, ny_, n_;
+    const double* a_[5];
+    const double* b_;
+    UniformInterior u_;
+    const double *lp_, *lw_, *lse_, *ls_, *ue_, *unw_, *un_;
+    double* x_;
+    double* t_;
+    std::vector<double> save_;
+};
 
 }  // namespace
 
 void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
                double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    const std::int64_t nx = system.nx;
-    const std::int64_t ny = system.ny;
-    const std::int64_t n = system.volume_count;
-    if (plain_kernels_only || nx < 4 || ny < 3)
+    if (plain_kernels_only || system.nx < 4 || system.ny < 3)
         return plain::solve_msi(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
-    const std::span<const double> a = system.a;
-    const std::span<const double> b = system.b;
-    const auto size = static_cast<std::size_t>(n);
     // every entry is written before it is read
-    UninitializedArray residual("msi_residual", size);
-    UninitializedArray forward_values("msi_forward", size);
-    UninitializedArray correction("msi_correction", size);
-    const double* c[5];
-    for (int m = 0; m < 5; ++m) c[m] = a.data() + m * n;
-    const double* l[4];
-    for (int m = 0; m < 4; ++m) l[m] = msi_lower.data() + m * n;
-    const double* u[3];
-    for (int m = 0; m < 3; ++m) u[m] = msi_upper.data() + m * n;
-
-    const double threshold = fast_residual(nx, n, c, b.data(), t.data(), residual.data()) * msi_tolerance;
+    UninitializedArray work("msi_residual", static_cast<std::size_t>(system.volume_count));
+    FastMsi msi(system, msi_lower, msi_upper, work.data(), t.data());
+    msi.residual_rows(0, system.ny);
+    const double threshold = msi.norm() * msi_tolerance;
     std::int32_t count = 0;
     for (;;) {
         ++count;
-        forward(nx, ny, l, residual.data(), forward_values.data());
-        backward(nx, ny, n, u, forward_values.data(), correction.data(), t.data());
-        const double norm = fast_residual(nx, n, c, b.data(), t.data(), residual.data());
-        if (count == max_inner_iterations) break;
-        if (!(norm > threshold)) break;
+        msi.forward();
+        // after the last correction the residual is not looked at
+        const bool last = count == max_inner_iterations;
+        msi.backward(!last);
+        if (last) break;
+        if (!(msi.norm() > threshold)) break;
     }
 }
 
