@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "grid/arrays.hpp"
@@ -82,14 +83,18 @@ double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny)
     return alpha_of((k - 1) % nx + 1, (k - 1) / nx + 1, nx, ny);
 }
 
-void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper)
+namespace {
+
+// Rows first ... last of the factorisation, in the natural order.
+void factorize_rows(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper,
+                    std::int64_t first, std::int64_t last)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const Table c(system.a, system.volume_count);
     Lower l(msi_lower, system.volume_count);
     Upper u(msi_upper, system.volume_count);
-    for (std::int64_t j = 1; j <= ny; ++j) {
+    for (std::int64_t j = first; j <= last; ++j) {
         for (std::int64_t i = 1; i <= nx; ++i) {
             const std::int64_t k = volume_number(i, j, nx);
             const double alpha = alpha_of(i, j, nx, ny);
@@ -126,6 +131,151 @@ void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std:
                 u.unw(k) = -lw * u.un(k - 1) / lp;
                 u.un(k) = (c.an(k) - alpha * lw * u.unw(k - 1)) / lp;
             }
+        }
+    }
+}
+
+}  // namespace
+
+namespace plain {
+
+void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper)
+{
+    factorize_rows(system, msi_lower, msi_upper, 1, system.ny);
+}
+
+}  // namespace plain
+
+namespace {
+
+// One volume's factors.
+struct Factors {
+    double ls, lse, lw, lp, ue, unw, un;
+};
+
+// The factorisation of a table, rows after the first: every volume from its
+// west neighbour's ue, unw, un (passed in) and the row below's (read).
+class FastFactorization {
+public:
+    FastFactorization(const LinearSystem& system, std::span<double> lower, std::span<double> upper)
+        : nx_(system.nx), ny_(system.ny)
+    {
+        const std::int64_t n = system.volume_count;
+        const double* a = system.a.data();
+        as_ = a, aw_ = a + n, ap_ = a + 2 * n, ae_ = a + 3 * n, an_ = a + 4 * n;
+        lp_ = lower.data(), lw_ = lp_ + n, lse_ = lw_ + n, ls_ = lse_ + n;
+        ue_ = upper.data(), unw_ = ue_ + n, un_ = unw_ + n;
+    }
+
+    // Volume q (from 0) in column i and row j (from 1), west values given.
+    Factors at(std::int64_t q, double alpha, double west_ue, double west_unw, double west_un) const
+    {
+        const std::int64_t nx = nx_;
+        const double alpha2 = 2.0 * alpha;
+        const double ue0 = ue_[q - nx];
+        const double ue1 = ue_[q - nx + 1];
+        Factors f;
+        f.ls = as_[q] / (1.0 - alpha * ue0 * ue1);
+        f.lse = -f.ls * ue0;
+        f.lw = (aw_[q] - f.ls * unw_[q - nx]) / (1.0 + alpha2 * west_unw);
+        f.lp = ap_[q] - f.ls * un_[q - nx] - f.lse * unw_[q - nx + 1] - f.lw * west_ue +
+               alpha2 * (f.lse * ue1 + f.lw * west_unw);
+        f.ue = (ae_[q] - f.lse * un_[q - nx + 1] - alpha2 * f.lse * ue1) / f.lp;
+        f.unw = -f.lw * west_un / f.lp;
+        f.un = (an_[q] - alpha * f.lw * west_unw) / f.lp;
+        return f;
+    }
+
+    void store(std::int64_t q, const Factors& f)
+    {
+        ls_[q] = f.ls, lse_[q] = f.lse, lw_[q] = f.lw, lp_[q] = f.lp;
+        ue_[q] = f.ue, unw_[q] = f.unw, un_[q] = f.un;
+    }
+
+    Factors stored(std::int64_t q) const
+    {
+        return {ls_[q], lse_[q], lw_[q], lp_[q], ue_[q], unw_[q], un_[q]};
+    }
+
+    double alpha(std::int64_t i, std::int64_t j) const { return alpha_of(i, j, nx_, ny_); }
+
+    // Row j (from 2) in the natural order.
+    void row(std::int64_t j)
+    {
+        for (std::int64_t i = 1; i <= nx_; ++i) {
+            const std::int64_t q = volume_number(i, j, nx_) - 1;
+            store(q, at(q, alpha(i, j), ue_[q - 1], unw_[q - 1], un_[q - 1]));
+        }
+    }
+
+    // Rows j ... j + rows - 1, row m at column s - 2 m + 1 in step s. A row
+    // after the group's first starts before the row below has reached its
+    // end, with that row's west values taken from the end of row j - 1; once
+    // the true ones are known, its first volume is factorised again with
+    // them, and if any of the seven factors differs in any bit the rows from
+    // there are done again in the natural order.
+    template <std::int64_t rows>
+    void group(std::int64_t j)
+    {
+        const std::int64_t nx = nx_;
+        const std::int64_t before = (j - 1) * nx - 1;  // end of row j - 1
+        double wue[rows], wunw[rows], wun[rows];
+        for (std::int64_t m = 0; m < rows; ++m) wue[m] = ue_[before], wunw[m] = unw_[before], wun[m] = un_[before];
+        const auto update = [&](std::int64_t m, std::int64_t i) {
+            const std::int64_t q = (j + m - 1) * nx + i - 1;
+            const Factors f = at(q, alpha(i, j + m), wue[m], wunw[m], wun[m]);
+            store(q, f);
+            wue[m] = f.ue, wunw[m] = f.unw, wun[m] = f.un;
+        };
+        for (std::int64_t s = 0; s < 2 * rows - 1; ++s)
+            for (std::int64_t m = 0; m <= std::min(rows - 1, s / 2); ++m) update(m, s - 2 * m + 1);
+        // every row between its second and its next-to-last column
+        double alpha_row[rows];
+        for (std::int64_t m = 0; m < rows; ++m) alpha_row[m] = j + m >= 2 && j + m <= ny_ - 1 ? 0.5 : 0.0;
+        for (std::int64_t s = 2 * rows - 1; s < nx - 1; ++s) {
+#pragma GCC unroll 8
+            for (std::int64_t m = 0; m < rows; ++m) {
+                const std::int64_t q = (j + m - 1) * nx + s - 2 * m;
+                const Factors f = at(q, alpha_row[m], wue[m], wunw[m], wun[m]);
+                store(q, f);
+                wue[m] = f.ue, wunw[m] = f.unw, wun[m] = f.un;
+            }
+        }
+        for (std::int64_t s = nx - 1; s < nx - 1 + 2 * rows - 1; ++s)
+            for (std::int64_t m = (s - nx + 2) / 2; m < rows; ++m) update(m, s - 2 * m + 1);
+        for (std::int64_t m = 1; m < rows; ++m) {
+            const std::int64_t q = (j + m - 1) * nx;
+            const Factors exact = at(q, 0.0, ue_[q - 1], unw_[q - 1], un_[q - 1]);
+            const Factors kept = stored(q);
+            if (std::memcmp(&exact, &kept, sizeof exact) == 0) continue;
+            for (std::int64_t r = j + m; r < j + rows; ++r) row(r);
+            break;
+        }
+    }
+
+private:
+    std::int64_t nx_, ny_;
+    const double *as_, *aw_, *ap_, *ae_, *an_;
+    double *lp_, *lw_, *lse_, *ls_, *ue_, *unw_, *un_;
+};
+
+}  // namespace
+
+void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper)
+{
+    constexpr std::int64_t rows = 4;
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    if (plain_kernels_only || nx < 2 * rows + 2 || ny < 3) return plain::factorize_msi(system, msi_lower, msi_upper);
+    factorize_rows(system, msi_lower, msi_upper, 1, 1);
+    FastFactorization f(system, msi_lower, msi_upper);
+    for (std::int64_t j = 2; j <= ny;) {
+        if (j + rows - 1 <= ny) {
+            f.group<rows>(j);
+            j += rows;
+        } else {
+            f.row(j);
+            ++j;
         }
     }
 }

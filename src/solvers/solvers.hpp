@@ -65,6 +65,7 @@ void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_itera
 void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t);
 void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
+void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper);
 void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
                double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
 }  // namespace plain
