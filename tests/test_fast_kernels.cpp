@@ -192,13 +192,15 @@ TEST(FastKernel, FactorisationOfOddRowEndsGivesThePlainBits)
             }
 }
 
-// Large enough for the two-thread sweep, and the same grids on one thread.
+// Large enough for the two-thread sweep, and the same grids on one thread;
+// MSI on long rows too.
 TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
 {
     for (const bool threads : {true, false}) {
         set_parallel_sweeps(threads);
         for (const auto& c : {KernelCase{1000, 77, false, Field::random}, KernelCase{1013, 70, true, Field::random},
-                              KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros}}) {
+                              KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros},
+                              KernelCase{1002, 45, false, Field::zeros}, KernelCase{1001, 38, false, Field::with_infinity}}) {
             const System s = make_system(c, 5);
             const std::vector<double> start = make_field(s, c.field, 5);
             auto fast = start, plain = start;
@@ -209,6 +211,15 @@ TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
             solve_sor(s.linear(), 2, 1.7, fast);
             plain::solve_sor(s.linear(), 2, 1.7, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "SOR " << c.nx << "x" << c.ny << " threads " << threads;
+            std::vector<double> lower(4 * s.n()), upper(3 * s.n());
+            plain::factorize_msi(s.linear(), lower, upper);
+            for (const int inner : {1, 3}) {
+                fast = start, plain = start;
+                solve_msi(s.linear(), lower, upper, 1e-9, inner, fast);
+                plain::solve_msi(s.linear(), lower, upper, 1e-9, inner, plain);
+                EXPECT_TRUE(same_bits(fast, plain))
+                    << "MSI " << inner << " " << c.nx << "x" << c.ny << " threads " << threads;
+            }
         }
     }
     set_parallel_sweeps(true);
