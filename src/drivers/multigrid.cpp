@@ -109,7 +109,6 @@ void Multigrid::first_visit()
 // right-hand side, smoothed from a zero correction.
 void Multigrid::descend(int k)
 {
-    UninitializedArray correction("correction", size_of(k));
     enter(k);
     LinearSystem system = system_of(k);
     if (textbook()) {
@@ -121,9 +120,10 @@ void Multigrid::descend(int k)
         restrict_residual(nx_of(k), ny_of(k), nx_of(k + 1), level(residual_store_, k + 1), system.b,
                           level(residual_store_, k));
     }
+    // smoothed where it is kept
+    const auto correction = level(correction_store_, k);
     std::fill(correction.begin(), correction.end(), 0.0);
     smooth(k, system, correction);
-    std::copy(correction.begin(), correction.end(), level(correction_store_, k).begin());
     if (!textbook()) {
         store_residual(system, correction, level(residual_store_, k));
     } else if (k > 1) {
@@ -138,22 +138,20 @@ void Multigrid::descend(int k)
 // its descent left.
 void Multigrid::ascend_intermediate(int k)
 {
-    UninitializedArray correction("correction", size_of(k));
     LinearSystem system = system_of(k);
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    std::fill(system.b.begin(), system.b.end(), 0.0);
-    const From1<double> b(system.b.data());
-    const From1<const double> residual(level(residual_store_, k).data());
-    for (std::int64_t j = 2; j <= ny - 1; ++j)  // every entry on its own: rows in memory order
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
-            const std::int64_t p = volume_number(i, j, nx);
-            b(p) = residual(p);
-        }
-    const auto stored = level(correction_store_, k);
-    std::copy(stored.begin(), stored.end(), correction.begin());
-    smooth(k, system, correction);
-    std::copy(correction.begin(), correction.end(), stored.begin());
+    // the residual on the real volumes, zero on the ghost ones, row by row
+    double* b = system.b.data();
+    const double* residual = level(residual_store_, k).data();
+    std::fill(b, b + nx, 0.0);
+    for (std::int64_t row = nx; row < (ny - 1) * nx; row += nx) {
+        b[row] = 0.0;
+        std::copy(residual + row + 1, residual + row + nx - 1, b + row + 1);
+        b[row + nx - 1] = 0.0;
+    }
+    std::fill(b + (ny - 1) * nx, b + ny * nx, 0.0);
+    smooth(k, system, level(correction_store_, k));
 }
 
 // The finest-grid visit of a cycle: the correction added to t, t smoothed,
