@@ -192,8 +192,8 @@ TEST(FastKernel, FactorisationOfOddRowEndsGivesThePlainBits)
             }
 }
 
-// Large enough for the two-thread sweep, and the same grids on one thread;
-// MSI on long rows too.
+// Large enough for the two-thread sweeps, and the same grids on one thread;
+// ADI and MSI on long rows too.
 TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
 {
     for (const bool threads : {true, false}) {
@@ -211,6 +211,13 @@ TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
             solve_sor(s.linear(), 2, 1.7, fast);
             plain::solve_sor(s.linear(), 2, 1.7, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "SOR " << c.nx << "x" << c.ny << " threads " << threads;
+            for (const int inner : {1, 2}) {
+                fast = start, plain = start;
+                solve_adi(s.linear(), inner, fast);
+                plain::solve_adi(s.linear(), inner, plain);
+                EXPECT_TRUE(same_bits(fast, plain))
+                    << "ADI " << inner << " " << c.nx << "x" << c.ny << " threads " << threads;
+            }
             std::vector<double> lower(4 * s.n()), upper(3 * s.n());
             plain::factorize_msi(s.linear(), lower, upper);
             for (const int inner : {1, 3}) {
