@@ -79,16 +79,25 @@ TEST(FieldListing, FiveColumnsIsOnePart)
 }
 
 struct PartsCase {
-    int nx;
+    int nx, ny;
     std::vector<int> widths;  // columns of each part
 };
+
+// 128 parts of eight columns and one of six: a field large enough to be
+// formatted in blocks on two threads.
+std::vector<int> wide_parts()
+{
+    std::vector<int> widths(128, 8);
+    widths.push_back(6);
+    return widths;
+}
 
 class FieldParts : public ::testing::TestWithParam<PartsCase> {};
 
 TEST_P(FieldParts, PartsOfAtMostEightColumns)
 {
     testing::TempDir dir;
-    const int nx = GetParam().nx, ny = 3;
+    const int nx = GetParam().nx, ny = GetParam().ny;
     std::vector<double> t(static_cast<std::size_t>(nx * ny));
     for (std::size_t k = 0; k < t.size(); ++k) t[k] = static_cast<double>(k + 1);
     {
@@ -116,9 +125,12 @@ TEST_P(FieldParts, PartsOfAtMostEightColumns)
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, FieldParts,
-                         ::testing::Values(PartsCase{3, {3}}, PartsCase{8, {8}}, PartsCase{9, {8, 1}},
-                                           PartsCase{16, {8, 8}}, PartsCase{23, {8, 8, 7}}),
-                         [](const auto& info) { return "Nx" + std::to_string(info.param.nx); });
+                         ::testing::Values(PartsCase{3, 3, {3}}, PartsCase{8, 3, {8}}, PartsCase{9, 3, {8, 1}},
+                                           PartsCase{16, 3, {8, 8}}, PartsCase{23, 3, {8, 8, 7}},
+                                           PartsCase{1030, 300, wide_parts()}),
+                         [](const auto& info) {
+                             return "Nx" + std::to_string(info.param.nx) + "Ny" + std::to_string(info.param.ny);
+                         });
 
 TEST(BoundaryValues, LinearAndSinusoidal)
 {

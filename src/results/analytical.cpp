@@ -2,6 +2,13 @@
 // solution.
 #include "results/results.hpp"
 
+#include <algorithm>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "report/build_options.hpp"
+
 namespace placatermo {
 
 void fill_boundary_values(const Plate& plate, const CurrentGrid& g, std::span<double> t_values)
@@ -28,30 +35,81 @@ void fill_boundary_values(const Plate& plate, const CurrentGrid& g, std::span<do
     }
 }
 
+namespace {
+
+const Layout& part_header()
+{
+    static const Layout layout("(/, TR2, 'parte ', I3)");
+    return layout;
+}
+
+const Layout& field_row()
+{
+    static const Layout layout("(8(E15.6))");
+    return layout;
+}
+
+// The lines of parts first ... last - 1 (from 0) of the listing: columns
+// 8 p + 1 ... 8 p + 8 of every row, from the bottom row up.
+std::string field_parts(std::span<const double> t_values, std::int64_t nx, std::int64_t ny, std::int64_t first,
+                        std::int64_t last)
+{
+    const From1<const double> t(t_values);
+    std::string out;
+    Value values[8];
+    for (std::int64_t part = first; part < last; ++part) {
+        part_header().format(out, std::initializer_list<Value>{static_cast<std::int32_t>(part + 1)});
+        const std::int64_t offset = 8 * part;
+        const std::int64_t width = std::min<std::int64_t>(8, nx - offset);
+        for (std::int64_t j = 1; j <= ny; ++j) {
+            for (std::int64_t m = 0; m < width; ++m) values[m] = t(volume_number(offset + 1 + m, j, nx));
+            field_row().format(out, std::span<const Value>(values, static_cast<std::size_t>(width)));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 void write_temperature_field(OutputFile& file, std::span<const double> t_values, std::int32_t ny_, std::int32_t nx_,
                              std::int32_t volume_count)
 {
-    static const Layout part_header("(/, TR2, 'parte ', I3)");
-    static const Layout row("(8(E15.6))");
     const std::int64_t nx = nx_;
     const std::int64_t ny = ny_;
-    const From1<const double> t(t_values);
-    std::int64_t offset = 0;
-    std::int32_t part = 1;
-    std::int64_t remaining = nx;
-    std::int64_t width = nx >= 8 ? 8 : nx;
-    Value values[8];
-    for (;;) {
-        file.write(part_header, {part});
-        for (std::int64_t j = 1; j <= ny; ++j) {
-            for (std::int64_t m = 0; m < width; ++m) values[m] = t(volume_number(offset + 1 + m, j, nx));
-            file.write(row, std::span<const Value>(values, static_cast<std::size_t>(width)));
+    if (plain_kernels_only) {
+        const From1<const double> t(t_values);
+        std::int64_t offset = 0;
+        std::int32_t part = 1;
+        std::int64_t remaining = nx;
+        std::int64_t width = nx >= 8 ? 8 : nx;
+        Value values[8];
+        for (;;) {
+            file.write(part_header(), {part});
+            for (std::int64_t j = 1; j <= ny; ++j) {
+                for (std::int64_t m = 0; m < width; ++m) values[m] = t(volume_number(offset + 1 + m, j, nx));
+                file.write(field_row(), std::span<const Value>(values, static_cast<std::size_t>(width)));
+            }
+            if (nx < 8 || volume_number(offset + width, ny, nx) == volume_count) break;
+            offset += 8;
+            remaining -= 8;
+            width = remaining < 8 ? remaining : 8;
+            ++part;
         }
-        if (nx < 8 || volume_number(offset + width, ny, nx) == volume_count) break;
-        offset += 8;
-        remaining -= 8;
-        width = remaining < 8 ? remaining : 8;
-        ++part;
+        return;
+    }
+    // Large fields: two threads format blocks of parts side by side (about
+    // 2 MB of text each), written in order.
+    const std::int64_t parts = (nx + 7) / 8;
+    const std::int64_t block = std::max<std::int64_t>(1, (1 << 17) / (8 * ny));
+    const bool two_threads = volume_count >= (1 << 18) && std::thread::hardware_concurrency() >= 2;
+    for (std::int64_t first = 0; first < parts; first += 2 * block) {
+        const std::int64_t middle = std::min(parts, first + block);
+        const std::int64_t last = std::min(parts, middle + block);
+        std::future<std::string> second;
+        if (two_threads && middle < last)
+            second = std::async(std::launch::async, field_parts, t_values, nx, ny, middle, last);
+        file.write(field_parts(t_values, nx, ny, first, middle));
+        file.write(second.valid() ? second.get() : field_parts(t_values, nx, ny, middle, last));
     }
 }
 
