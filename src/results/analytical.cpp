@@ -97,10 +97,10 @@ void write_temperature_field(OutputFile& file, std::span<const double> t_values,
         }
         return;
     }
-    // Large fields: two threads format blocks of parts side by side (about
-    // 2 MB of text each), written in order.
+    // Large fields: two threads format blocks of parts side by side (some
+    // 16 thousand values, 250 kB of text, each), written in order.
     const std::int64_t parts = (nx + 7) / 8;
-    const std::int64_t block = std::max<std::int64_t>(1, (1 << 17) / (8 * ny));
+    const std::int64_t block = std::max<std::int64_t>(1, (1 << 14) / (8 * ny));
     const bool two_threads = volume_count >= (1 << 18) && std::thread::hardware_concurrency() >= 2;
     for (std::int64_t first = 0; first < parts; first += 2 * block) {
         const std::int64_t middle = std::min(parts, first + block);
