@@ -54,7 +54,14 @@ def kernels(path):
         if "values_per_s" in b:
             print(f"{b['name']}: {b['values_per_s'] / 1e6:.1f} million values/s")
         elif b["name"].startswith("BM_MultigridCycle"):
-            print(f"{b['name']}: {b['real_time']:.1f} {b['time_unit']} per V-cycle")
+            line = f"{b['name']}: {b['real_time']:.1f} {b['time_unit']} per V-cycle"
+            # a cycle's arrays are far larger than the caches: the bound is
+            # its bytes at the bandwidth of the largest triad
+            if "bytes_per_cycle" in b and bandwidth:
+                bound_ms = b["bytes_per_cycle"] / (bandwidth[max(bandwidth)] * 1e9) * 1e3
+                line += f"; streaming bound {bound_ms:.1f} ms ({b['bytes_per_cycle'] / 1e6:.0f} MB), " \
+                        f"{b['real_time'] / bound_ms:.2f}× the bound"
+            print(line)
 
 
 GNU_TIME = "/usr/bin/time"

@@ -1,5 +1,7 @@
 #include "grid/grid.hpp"
 
+#include <algorithm>
+
 namespace placatermo {
 
 void enter_grid(CurrentGrid& grid, const Plate& plate, const GridHierarchy& grids, int k)
@@ -67,8 +69,13 @@ void build_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<d
     const double ap = (dy * 2.0) / dx + (dx * 2.0) / dy;
     const double aew = -(dy / dx);
     const double asn = -(dx / dy);
-    for (std::int64_t j = 2; j <= ny - 1; ++j)  // every row on its own: in memory order
-        for (std::int64_t i = 2; i <= nx - 1; ++i) set_row(c, b, volume_number(i, j, nx), asn, aew, ap, aew, asn, 0.0);
+    // every row on its own, each column of the table a run of equal values
+    const double value[6] = {asn, aew, ap, aew, asn, 0.0};
+    double* column[6] = {&c.as(1), &c.aw(1), &c.ap(1), &c.ae(1), &c.an(1), &b(1)};
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {
+        const std::int64_t first = volume_number(2, j, nx) - 1;
+        for (int m = 0; m < 6; ++m) std::fill(column[m] + first, column[m] + first + (nx - 2), value[m]);
+    }
 }
 
 }  // namespace placatermo
