@@ -170,8 +170,8 @@ bool same_bits_or_both_nan(const std::vector<double>& x, const std::vector<doubl
 // assume away: a zero of the other sign, non-zeros, an infinity, a NaN.
 TEST(FastKernel, FactorisationOfOddRowEndsGivesThePlainBits)
 {
-    const double odd[] = {-0.0, 0.25, -3.0, 1e300, std::numeric_limits<double>::infinity(),
-                          std::numeric_limits<double>::quiet_NaN()};
+    const double odd[] = {
+        -0.0, 0.25, -3.0, 1e300, std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
     for (const double value : odd)
         for (const int column : {0, 1, 2, 3, 4})
             for (const int row : {2, 3, 6}) {
@@ -198,9 +198,10 @@ TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
 {
     for (const bool threads : {true, false}) {
         set_parallel_sweeps(threads);
-        for (const auto& c : {KernelCase{1000, 77, false, Field::random}, KernelCase{1013, 70, true, Field::random},
-                              KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros},
-                              KernelCase{1002, 45, false, Field::zeros}, KernelCase{1001, 38, false, Field::with_infinity}}) {
+        for (const auto& c :
+             {KernelCase{1000, 77, false, Field::random}, KernelCase{1013, 70, true, Field::random},
+              KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros},
+              KernelCase{1002, 45, false, Field::zeros}, KernelCase{1001, 38, false, Field::with_infinity}}) {
             const System s = make_system(c, 5);
             const std::vector<double> start = make_field(s, c.field, 5);
             auto fast = start, plain = start;
@@ -259,7 +260,7 @@ TEST(UniformInterior, BuildFindsWhatTheScanFinds)
     const struct {
         int nx, ny, bc_kind;
         double lx, ly;
-    } grids[] = {{3, 3, 1, 1.0, 1.0}, {4, 3, 2, 1.0, 1.0}, {8, 7, 1, 2.0, 1.0}, {37, 29, 2, 0.3, 7.0},
+    } grids[] = {{3, 3, 1, 1.0, 1.0},    {4, 3, 2, 1.0, 1.0}, {8, 7, 1, 2.0, 1.0}, {37, 29, 2, 0.3, 7.0},
                  {66, 19, 2, 1e-3, 1e3}, {3, 9, 1, 1.0, 1.0}, {9, 3, 2, 1.0, 1.0}};
     for (const auto& g : grids) {
         const System s = plate_system(g.nx, g.ny, g.bc_kind, g.lx, g.ly);

@@ -1,13 +1,12 @@
 // Boundary values, field listing and the comparison with the analytical
 // solution.
-#include "results/results.hpp"
-
 #include <algorithm>
 #include <future>
 #include <string>
 #include <thread>
 
 #include "report/build_options.hpp"
+#include "results/results.hpp"
 
 namespace placatermo {
 

@@ -1,6 +1,8 @@
 // ADI: line solves along the rows, then along the columns.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "grid/arrays.hpp"
 #include "report/build_options.hpp"
@@ -97,17 +99,20 @@ void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, st
 
 namespace {
 
+constexpr std::uint64_t negative_zero = std::uint64_t{1} << 63;
+
 // Rows whose forward recurrences run side by side.
 constexpr std::int64_t adi_rows = 8;
 
 // The x half-step with several rows at a time. Each row's recurrence depends
 // on the row before only at its first volume, through aw p(k - 1) and
-// aw q(k - 1); where aw is a zero and ap and the right-hand side are not,
-// those terms cannot change the result as long as p(k - 1) and q(k - 1) are
-// finite, so the row may start at once. That they came out finite is checked
-// when they are known; if not, the rows from there are solved again in order.
+// aw q(k - 1); where aw is a zero, ap is not and the right-hand side is not a
+// negative zero, those terms cannot change the result as long as p(k - 1)
+// and q(k - 1) are finite, so the row may start at once. That they came out
+// finite is checked when they are known; if not, the rows from there are
+// solved again in order.
 void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q)
+                      double* p, double* q, const UniformInterior& u)
 {
     const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
     const auto rhs = [&](std::int64_t m) {
@@ -131,13 +136,13 @@ void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
     for (std::int64_t m = 0; m < nx; ++m) exact(m);
     const auto may_start_early = [&](std::int64_t j) {
         const std::int64_t m = (j - 1) * nx;
-        return aw[m] == 0.0 && ap[m] != 0.0 && rhs(m) != 0.0;
+        return aw[m] == 0.0 && ap[m] != 0.0 && std::bit_cast<std::uint64_t>(rhs(m)) != negative_zero;
     };
     for (std::int64_t j = 2; j <= ny;) {
         std::int64_t rows = 1;
         while (rows < adi_rows && j + rows <= ny && may_start_early(j + rows)) ++rows;
         const std::int64_t first = (j - 1) * nx;
-        for (std::int64_t i = 0; i < nx; ++i) {
+        const auto column = [&](std::int64_t i) {
             for (std::int64_t r = 0; r < rows; ++r) {
                 const std::int64_t m = first + r * nx + i;
                 if (i == 0 && r > 0) {
@@ -148,6 +153,30 @@ void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
                     exact(m);
                 }
             }
+        };
+        if (u.uniform && rows == adi_rows && j + rows - 1 <= ny - 1 && nx >= 3) {
+            // a full group of rows inside the plate: between the ghost
+            // columns every coefficient is the shared one, and each row's
+            // p and q pass from one column to the next in registers
+            column(0);
+            double pp[adi_rows], qq[adi_rows];
+            for (std::int64_t r = 0; r < adi_rows; ++r) pp[r] = p[first + r * nx], qq[r] = q[first + r * nx];
+            const double minus_ae = -u.ae;
+            for (std::int64_t i = 1; i < nx - 1; ++i) {
+#pragma GCC unroll 8
+                for (std::int64_t r = 0; r < adi_rows; ++r) {
+                    const std::int64_t m = first + r * nx + i;
+                    const double rr = (b[m] - u.as * t[m - nx]) - u.an * t[m + nx];
+                    const double d = u.ap + u.aw * pp[r];
+                    pp[r] = minus_ae / d;
+                    qq[r] = (rr - u.aw * qq[r]) / d;
+                    p[m] = pp[r];
+                    q[m] = qq[r];
+                }
+            }
+            column(nx - 1);
+        } else {
+            for (std::int64_t i = 0; i < nx; ++i) column(i);
         }
         for (std::int64_t r = 1; r < rows; ++r) {
             const std::int64_t before = first + r * nx - 1;
@@ -211,7 +240,7 @@ void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, st
     const Table c(system.a, n);
     const double* b = system.b.data();
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data());
+        fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), system.uniform);
         fast_y_half_step(nx, n, c, b, t.data(), tdma_p.data(), tdma_q.data());
     }
 }

@@ -192,10 +192,7 @@ public:
         ue_[q] = f.ue, unw_[q] = f.unw, un_[q] = f.un;
     }
 
-    Factors stored(std::int64_t q) const
-    {
-        return {ls_[q], lse_[q], lw_[q], lp_[q], ue_[q], unw_[q], un_[q]};
-    }
+    Factors stored(std::int64_t q) const { return {ls_[q], lse_[q], lw_[q], lp_[q], ue_[q], unw_[q], un_[q]}; }
 
     double alpha(std::int64_t i, std::int64_t j) const { return alpha_of(i, j, nx_, ny_); }
 
@@ -468,8 +465,8 @@ private:
         if (u_.uniform) {
             const UniformInterior u = u_;
             for (std::int64_t q = q0 + 1; q < q1 - 1; ++q)
-                x[q] = b[q] - ((((u.as * t[q - nx] + u.aw * t[q - 1]) + u.ap * t[q]) + u.ae * t[q + 1]) +
-                               u.an * t[q + nx]);
+                x[q] = b[q] -
+                       ((((u.as * t[q - nx] + u.aw * t[q - 1]) + u.ap * t[q]) + u.ae * t[q + 1]) + u.an * t[q + nx]);
         } else {
             const double *as = a_[0], *aw = a_[1], *ap = a_[2], *ae = a_[3], *an = a_[4];
             for (std::int64_t q = q0 + 1; q < q1 - 1; ++q)
