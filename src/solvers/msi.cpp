@@ -331,9 +331,10 @@ constexpr std::int64_t msi_rows = 4;
 
 bool is_negative_zero(double x) { return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(-0.0); }
 
-// The fast correction keeps one array x: the residual, turned in place into
-// the forward values, then into the corrections, and, row by row right
-// behind the backward substitution, into the residual of the updated t.
+// The fast correction keeps one array x: the forward values, turned in place
+// into the corrections. The forward substitution computes the residual of t
+// itself, a block of rows at a time just before it needs them, and sums its
+// squares in index order on the way: the residual norm of the plain loop.
 //
 // Rows are solved several at a time in a wavefront, each two columns behind
 // the row it depends on. The first volume of a row depends on the last
@@ -361,44 +362,38 @@ public:
         ue_ = upper.data(), unw_ = ue_ + n_, un_ = unw_ + n_;
     }
 
-    // The residual b - a t of rows j0 <= j < j1 (counted from 0) into x.
-    void residual_rows(std::int64_t j0, std::int64_t j1)
-    {
-        for (std::int64_t j = j0; j < j1; ++j) residual_row(j);
-    }
-
-    // The Euclidean norm of x, summed in index order.
-    double norm() const
-    {
-        double sum = 0.0;
-        for (std::int64_t q = 0; q < n_; ++q) sum = sum + x_[q] * x_[q];
-        return std::sqrt(sum);
-    }
-
-    // L f = r, x from r to f.
-    void forward()
+    // L f = r with r the residual b - a t, x from anything to f; returns the
+    // sum of the squares of r in index order.
+    double forward()
     {
         double* x = x_;
+        double sum = 0.0;
+        residual_row(0, x);
+        for (std::int64_t q = 0; q < nx_; ++q) sum = sum + x[q] * x[q];
         x[0] = x[0] / lp_[0];
         for (std::int64_t q = 1; q < nx_; ++q) {
             double s = x[q] - lw_[q] * x[q - 1];
             if (q == nx_ - 1) s = s - lse_[q] * x[0];
             x[q] = s / lp_[q];
         }
-        for (std::int64_t j = 1; j < ny_;) {
-            if (j + msi_rows <= ny_ && forward_may_start(j)) {
-                forward_group(j);
-                j += msi_rows;
+        for (std::int64_t j = 1; j < ny_; j += msi_rows) {
+            const std::int64_t rows = std::min(msi_rows, ny_ - j);
+            double* save = save_.data();
+            for (std::int64_t m = 0; m < rows; ++m) residual_row(j + m, save + m * nx_);
+            if (rows == msi_rows && forward_may_start(j)) {
+                forward_group(j, sum);
             } else {
-                forward_row(j);
-                ++j;
+                for (std::int64_t q = 0; q < rows * nx_; ++q) sum = sum + save[q] * save[q];
+                std::copy(save, save + rows * nx_, x + j * nx_);
+                for (std::int64_t m = 0; m < rows; ++m) forward_row(j + m);
             }
         }
+        return sum;
     }
 
     // U delta = f, x from f to delta, each row's delta added to t once the
-    // row is final; with_residual: then the residual of the new t into x.
-    void backward(bool with_residual)
+    // row is final.
+    void backward()
     {
         double* x = x_;
         const std::int64_t top = (ny_ - 1) * nx_;
@@ -408,7 +403,6 @@ public:
             x[q] = s;
         }
         add_to_t(ny_ - 1, ny_);
-        std::int64_t residual_done = ny_;  // rows from here up hold their residual
         for (std::int64_t j = ny_ - 2; j >= 0;) {
             std::int64_t bottom = j;
             if (j + 1 >= msi_rows && backward_may_start(j)) {
@@ -418,13 +412,8 @@ public:
                 backward_row(j);
             }
             add_to_t(bottom, j + 1);
-            // a row's residual needs t final in the rows beside it; the rows
-            // from bottom + 1 up no longer hold a delta that is still read
-            if (with_residual) residual_rows(bottom + 1, residual_done);
-            residual_done = bottom + 1;
             j = bottom - 1;
         }
-        if (with_residual) residual_rows(0, residual_done);
     }
 
 private:
@@ -448,18 +437,19 @@ private:
         return b_[q] - s;
     }
 
-    void residual_row(std::int64_t j)
+    // The residual of row j into out[0 ... nx - 1].
+    void residual_row(std::int64_t j, double* out) const
     {
         const std::int64_t q0 = j * nx_;
         const std::int64_t q1 = q0 + nx_;
         if (j == 0 || j == ny_ - 1 || nx_ < 3) {
-            for (std::int64_t q = q0; q < q1; ++q) x_[q] = residual_at(q);
+            for (std::int64_t q = q0; q < q1; ++q) out[q - q0] = residual_at(q);
             return;
         }
         // every term present: the table, or its shared interior values
         const double* t = t_;
         const double* b = b_;
-        double* x = x_;
+        double* x = out - q0;
         const std::int64_t nx = nx_;
         x[q0] = residual_at(q0);
         if (u_.uniform) {
@@ -490,25 +480,28 @@ private:
             x[q] = (((x[q] - lw_[q] * x[q - 1]) - lse_[q] * x[q - nx + 1]) - ls_[q] * x[q - nx]) / lp_[q];
     }
 
+    // Whether the rows after the first of the block whose residual is in
+    // the saved rows may start early.
     bool forward_may_start(std::int64_t j) const
     {
         if (nx_ < 2 * msi_rows) return false;
-        for (std::int64_t m = 1; m < msi_rows; ++m) {
-            const std::int64_t q = (j + m) * nx_;
-            if (!(lw_[q] == 0.0) || is_negative_zero(x_[q])) return false;
-        }
+        for (std::int64_t m = 1; m < msi_rows; ++m)
+            if (!(lw_[(j + m) * nx_] == 0.0) || is_negative_zero(save_[static_cast<std::size_t>(m * nx_)]))
+                return false;
         return true;
     }
 
-    // Rows j ... j + msi_rows - 1 of L f = r, row m at column s - 2 m in
-    // step s.
-    void forward_group(std::int64_t j)
+    // Rows j ... j + msi_rows - 1 of L f = r, r in the saved rows, row m at
+    // column s - 2 m in step s. The squares of r are added to sum in index
+    // order along the way, msi_rows of them a step: that chain of additions
+    // then waits on nothing but itself.
+    void forward_group(std::int64_t j, double& sum)
     {
         constexpr std::int64_t rows = msi_rows;
         const std::int64_t nx = nx_;
         double* x = x_;
         const double* save = save_.data();
-        std::copy(x + j * nx, x + (j + rows) * nx, save_.data());
+        double total = sum;
         double w[rows];
         const auto update = [&](std::int64_t m, std::int64_t i) {
             const std::int64_t q = (j + m) * nx + i;
@@ -527,6 +520,7 @@ private:
         std::int64_t offset[rows];
         for (std::int64_t m = 0; m < rows; ++m) offset[m] = (j + m) * nx - 2 * m;
         const double *lp = lp_, *lw = lw_, *lse = lse_, *ls = ls_;
+        const double* squares = save;
         for (std::int64_t s = 2 * rows - 1; s < nx; ++s) {
 #pragma GCC unroll 16
             for (std::int64_t m = 0; m < rows; ++m) {
@@ -535,7 +529,12 @@ private:
                 w[m] = (((r - lw[q] * w[m]) - lse[q] * x[q - nx + 1]) - ls[q] * x[q - nx]) / lp[q];
                 x[q] = w[m];
             }
+#pragma GCC unroll 16
+            for (std::int64_t m = 0; m < rows; ++m) total = total + squares[m] * squares[m];
+            squares += rows;
         }
+        for (; squares < save + rows * nx; ++squares) total = total + *squares * *squares;
+        sum = total;
         for (std::int64_t s = nx; s < nx + 2 * (rows - 1); ++s)
             for (std::int64_t m = (s - nx) / 2 + 1; m < rows; ++m) update(m, s - 2 * m);
         for (std::int64_t m = 1; m < rows; ++m) {
@@ -631,17 +630,16 @@ void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, st
     // every entry is written before it is read
     UninitializedArray work("msi_residual", static_cast<std::size_t>(system.volume_count));
     FastMsi msi(system, msi_lower, msi_upper, work.data(), t.data());
-    msi.residual_rows(0, system.ny);
-    const double threshold = msi.norm() * msi_tolerance;
+    const double threshold = std::sqrt(msi.forward()) * msi_tolerance;
     std::int32_t count = 0;
     for (;;) {
         ++count;
-        msi.forward();
+        msi.backward();
         // after the last correction the residual is not looked at
-        const bool last = count == max_inner_iterations;
-        msi.backward(!last);
-        if (last) break;
-        if (!(msi.norm() > threshold)) break;
+        if (count == max_inner_iterations) break;
+        // the next correction's forward substitution gives the norm of the
+        // new residual; when the norm says stop, its work is dropped
+        if (!(std::sqrt(msi.forward()) > threshold)) break;
     }
 }
 
