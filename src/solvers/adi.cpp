@@ -7,6 +7,7 @@
 #include "grid/arrays.hpp"
 #include "report/build_options.hpp"
 #include "solvers/solvers.hpp"
+#include "solvers/sweep_helper.hpp"
 
 namespace placatermo {
 
@@ -111,120 +112,226 @@ constexpr std::int64_t adi_rows = 8;
 // and q(k - 1) are finite, so the row may start at once. That they came out
 // finite is checked when they are known; if not, the rows from there are
 // solved again in order.
-void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q, const UniformInterior& u)
-{
-    const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
-    const auto rhs = [&](std::int64_t m) {
-        double r = b[m];
-        if (m >= nx) r = r - as[m] * t[m - nx];
-        if (m < n - nx) r = r - an[m] * t[m + nx];
+class XHalfStep {
+public:
+    XHalfStep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t, double* p,
+              double* q, const UniformInterior& u)
+        : nx_(nx), ny_(ny), n_(n), b_(b), t_(t), p_(p), q_(q), u_(u)
+    {
+        as_ = &c.as(1), aw_ = &c.aw(1), ap_ = &c.ap(1), ae_ = &c.ae(1), an_ = &c.an(1);
+    }
+
+    double rhs(std::int64_t m) const
+    {
+        double r = b_[m];
+        if (m >= nx_) r = r - as_[m] * t_[m - nx_];
+        if (m < n_ - nx_) r = r - an_[m] * t_[m + nx_];
         return r;
-    };
-    const auto exact = [&](std::int64_t m) {
+    }
+
+    void exact(std::int64_t m)
+    {
         const double r = rhs(m);
         if (m == 0) {
-            const double d = ap[0];
-            p[0] = -ae[0] / d;
-            q[0] = r / d;
+            const double d = ap_[0];
+            p_[0] = -ae_[0] / d;
+            q_[0] = r / d;
         } else {
-            const double d = ap[m] + aw[m] * p[m - 1];
-            p[m] = -ae[m] / d;
-            q[m] = (r - aw[m] * q[m - 1]) / d;
+            const double d = ap_[m] + aw_[m] * p_[m - 1];
+            p_[m] = -ae_[m] / d;
+            q_[m] = (r - aw_[m] * q_[m - 1]) / d;
         }
-    };
-    for (std::int64_t m = 0; m < nx; ++m) exact(m);
-    const auto may_start_early = [&](std::int64_t j) {
-        const std::int64_t m = (j - 1) * nx;
-        return aw[m] == 0.0 && ap[m] != 0.0 && std::bit_cast<std::uint64_t>(rhs(m)) != negative_zero;
-    };
-    for (std::int64_t j = 2; j <= ny;) {
-        std::int64_t rows = 1;
-        while (rows < adi_rows && j + rows <= ny && may_start_early(j + rows)) ++rows;
-        const std::int64_t first = (j - 1) * nx;
-        const auto column = [&](std::int64_t i) {
-            for (std::int64_t r = 0; r < rows; ++r) {
-                const std::int64_t m = first + r * nx + i;
-                if (i == 0 && r > 0) {
-                    const double d = ap[m];
-                    p[m] = -ae[m] / d;
-                    q[m] = rhs(m) / d;
-                } else {
-                    exact(m);
-                }
-            }
-        };
-        if (u.uniform && rows == adi_rows && j + rows - 1 <= ny - 1 && nx >= 3) {
-            // a full group of rows inside the plate: between the ghost
-            // columns every coefficient is the shared one, and each row's
-            // p and q pass from one column to the next in registers
-            column(0);
-            double pp[adi_rows], qq[adi_rows];
-            for (std::int64_t r = 0; r < adi_rows; ++r) pp[r] = p[first + r * nx], qq[r] = q[first + r * nx];
-            const double minus_ae = -u.ae;
-            for (std::int64_t i = 1; i < nx - 1; ++i) {
-#pragma GCC unroll 8
-                for (std::int64_t r = 0; r < adi_rows; ++r) {
-                    const std::int64_t m = first + r * nx + i;
-                    const double rr = (b[m] - u.as * t[m - nx]) - u.an * t[m + nx];
-                    const double d = u.ap + u.aw * pp[r];
-                    pp[r] = minus_ae / d;
-                    qq[r] = (rr - u.aw * qq[r]) / d;
-                    p[m] = pp[r];
-                    q[m] = qq[r];
-                }
-            }
-            column(nx - 1);
-        } else {
-            for (std::int64_t i = 0; i < nx; ++i) column(i);
-        }
-        for (std::int64_t r = 1; r < rows; ++r) {
-            const std::int64_t before = first + r * nx - 1;
-            if (std::isfinite(p[before]) && std::isfinite(q[before])) continue;
-            for (std::int64_t m = before + 1; m < first + rows * nx; ++m) exact(m);
-            break;
-        }
-        j += rows;
     }
-    // back substitution, rows side by side
-    for (std::int64_t j0 = 1; j0 <= ny; j0 += adi_rows) {
-        const std::int64_t rows = std::min(adi_rows, ny - j0 + 1);
-        for (std::int64_t r = 0; r < rows; ++r) {
-            const std::int64_t last = (j0 + r) * nx - 1;
-            t[last] = q[last];
-        }
-        for (std::int64_t i = nx - 2; i >= 0; --i)
-            for (std::int64_t r = 0; r < rows; ++r) {
-                const std::int64_t m = (j0 + r - 1) * nx + i;
-                t[m] = p[m] * t[m + 1] + q[m];
-            }
-    }
-}
 
-// The y half-step row by row: every column is its own recurrence, so the
-// columns advance together.
-void fast_y_half_step(std::int64_t nx, std::int64_t n, const Table& c, const double* b, double* t, double* p, double* q)
+    bool may_start_early(std::int64_t j) const
+    {
+        const std::int64_t m = (j - 1) * nx_;
+        return aw_[m] == 0.0 && ap_[m] != 0.0 && std::bit_cast<std::uint64_t>(rhs(m)) != negative_zero;
+    }
+
+    // Whether row j came out as in the natural order: row j - 1 ended finite.
+    bool row_holds(std::int64_t j) const
+    {
+        const std::int64_t before = (j - 1) * nx_ - 1;
+        return std::isfinite(p_[before]) && std::isfinite(q_[before]);
+    }
+
+    // Every volume from row j on, in order.
+    void redo_from(std::int64_t j)
+    {
+        for (std::int64_t m = (j - 1) * nx_; m < n_; ++m) exact(m);
+    }
+
+    // The recurrence of rows j_begin ... j_end - 1 (from 1; row 1 is the
+    // volumes 0 ... nx - 1 on their own); the first row starts early too
+    // when first_early.
+    void forward(std::int64_t j_begin, std::int64_t j_end, bool first_early)
+    {
+        const std::int64_t nx = nx_;
+        if (j_begin == 1) {
+            for (std::int64_t m = 0; m < nx; ++m) exact(m);
+            ++j_begin;
+        }
+        for (std::int64_t j = j_begin; j < j_end;) {
+            std::int64_t rows = 1;
+            while (rows < adi_rows && j + rows < j_end && may_start_early(j + rows)) ++rows;
+            const std::int64_t first = (j - 1) * nx;
+            const bool early = first_early && j == j_begin;
+            const auto column = [&](std::int64_t i) {
+                for (std::int64_t r = 0; r < rows; ++r) {
+                    const std::int64_t m = first + r * nx + i;
+                    if (i == 0 && (r > 0 || early)) {
+                        const double d = ap_[m];
+                        p_[m] = -ae_[m] / d;
+                        q_[m] = rhs(m) / d;
+                    } else {
+                        exact(m);
+                    }
+                }
+            };
+            if (u_.uniform && rows == adi_rows && j + rows - 1 <= ny_ - 1 && nx >= 3) {
+                // a full group of rows inside the plate: between the ghost
+                // columns every coefficient is the shared one, and each row's
+                // p and q pass from one column to the next in registers
+                column(0);
+                const UniformInterior u = u_;
+                const double* b = b_;
+                const double* t = t_;
+                double* p = p_;
+                double* q = q_;
+                double pp[adi_rows], qq[adi_rows];
+                for (std::int64_t r = 0; r < adi_rows; ++r) pp[r] = p[first + r * nx], qq[r] = q[first + r * nx];
+                const double minus_ae = -u.ae;
+                for (std::int64_t i = 1; i < nx - 1; ++i) {
+#pragma GCC unroll 8
+                    for (std::int64_t r = 0; r < adi_rows; ++r) {
+                        const std::int64_t m = first + r * nx + i;
+                        const double rr = (b[m] - u.as * t[m - nx]) - u.an * t[m + nx];
+                        const double d = u.ap + u.aw * pp[r];
+                        pp[r] = minus_ae / d;
+                        qq[r] = (rr - u.aw * qq[r]) / d;
+                        p[m] = pp[r];
+                        q[m] = qq[r];
+                    }
+                }
+                column(nx - 1);
+            } else {
+                for (std::int64_t i = 0; i < nx; ++i) column(i);
+            }
+            for (std::int64_t r = 1; r < rows; ++r) {
+                if (row_holds(j + r)) continue;
+                for (std::int64_t m = first + r * nx; m < first + rows * nx; ++m) exact(m);
+                break;
+            }
+            j += rows;
+        }
+    }
+
+    // Back substitution of rows j_begin ... j_end - 1, rows side by side.
+    void back(std::int64_t j_begin, std::int64_t j_end)
+    {
+        const std::int64_t nx = nx_;
+        double* t = t_;
+        for (std::int64_t j0 = j_begin; j0 < j_end; j0 += adi_rows) {
+            const std::int64_t rows = std::min(adi_rows, j_end - j0);
+            for (std::int64_t r = 0; r < rows; ++r) {
+                const std::int64_t last = (j0 + r) * nx - 1;
+                t[last] = q_[last];
+            }
+            for (std::int64_t i = nx - 2; i >= 0; --i)
+                for (std::int64_t r = 0; r < rows; ++r) {
+                    const std::int64_t m = (j0 + r - 1) * nx + i;
+                    t[m] = p_[m] * t[m + 1] + q_[m];
+                }
+        }
+    }
+
+private:
+    std::int64_t nx_, ny_, n_;
+    const double *as_, *aw_, *ap_, *ae_, *an_;
+    const double* b_;
+    double *t_, *p_, *q_;
+    UniformInterior u_;
+};
+
+// The y half-step of columns i_begin ... i_end - 1 (from 0), row by row:
+// every column is its own recurrence, so the columns advance together.
+void y_forward(std::int64_t nx, std::int64_t n, const Table& c, const double* b, const double* t, double* p, double* q,
+               std::int64_t i_begin, std::int64_t i_end)
 {
     const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
-    p[0] = -an[0] / ap[0];
-    q[0] = (b[0] - ae[0] * t[1]) / ap[0];
-    for (std::int64_t m = 1; m < nx; ++m) {
+    for (std::int64_t m = i_begin; m < i_end; ++m) {
         p[m] = -an[m] / ap[m];
-        q[m] = ((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) / ap[m];
+        q[m] = m == 0 ? (b[0] - ae[0] * t[1]) / ap[0] : ((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) / ap[m];
     }
-    for (std::int64_t m = nx; m < n - 1; ++m) {
-        const double d = ap[m] + as[m] * p[m - nx];
-        p[m] = -an[m] / d;
-        q[m] = (((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) - as[m] * q[m - nx]) / d;
+    for (std::int64_t row = nx; row < n; row += nx) {
+        const std::int64_t end = std::min(row + i_end, n - 1);
+        for (std::int64_t m = row + i_begin; m < end; ++m) {
+            const double d = ap[m] + as[m] * p[m - nx];
+            p[m] = -an[m] / d;
+            q[m] = (((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) - as[m] * q[m - nx]) / d;
+        }
     }
-    {
+    if (i_end == nx) {
         const std::int64_t m = n - 1;
         const double d = ap[m] + as[m] * p[m - nx];
         p[m] = -an[m] / d;
         q[m] = ((b[m] - aw[m] * t[m - 1]) - as[m] * q[m - nx]) / d;
     }
-    for (std::int64_t m = n - nx; m < n; ++m) t[m] = q[m];
-    for (std::int64_t m = n - nx - 1; m >= 0; --m) t[m] = p[m] * t[m + nx] + q[m];
+}
+
+void y_back(std::int64_t nx, std::int64_t n, double* t, const double* p, const double* q, std::int64_t i_begin,
+            std::int64_t i_end)
+{
+    for (std::int64_t m = n - nx + i_begin; m < n - nx + i_end; ++m) t[m] = q[m];
+    for (std::int64_t row = n - 2 * nx; row >= 0; row -= nx)
+        for (std::int64_t m = row + i_begin; m < row + i_end; ++m) t[m] = p[m] * t[m + nx] + q[m];
+}
+
+// Large grids on two threads: the rows (x) or the columns (y) split in two
+// halves, one for the helper thread. A back substitution waits until both
+// halves of the recurrence are done: it overwrites the t they read.
+bool use_two_threads(std::int64_t nx, std::int64_t ny)
+{
+    return SweepHelper::instance().available() && nx >= 1000 && ny >= 4 * adi_rows;
+}
+
+template <typename First, typename Second>
+void on_two_threads(const First& first, const Second& second)
+{
+    SweepHelper& helper = SweepHelper::instance();
+    helper.start(second);
+    first();
+    helper.wait();
+}
+
+void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
+                      double* p, double* q, const UniformInterior& u)
+{
+    XHalfStep x(nx, ny, n, c, b, t, p, q, u);
+    const std::int64_t middle = (ny + 2) / 2;
+    if (use_two_threads(nx, ny) && x.may_start_early(middle)) {
+        on_two_threads([&] { x.forward(1, middle, false); }, [&] { x.forward(middle, ny + 1, true); });
+        if (!x.row_holds(middle)) x.redo_from(middle);
+        on_two_threads([&] { x.back(1, middle); }, [&] { x.back(middle, ny + 1); });
+    } else {
+        x.forward(1, ny + 1, false);
+        x.back(1, ny + 1);
+    }
+}
+
+void fast_y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
+                      double* p, double* q)
+{
+    if (use_two_threads(nx, ny)) {
+        const std::int64_t half = nx / 2;
+        on_two_threads([&] { y_forward(nx, n, c, b, t, p, q, 0, half); },
+                       [&] { y_forward(nx, n, c, b, t, p, q, half, nx); });
+        on_two_threads([&] { y_back(nx, n, t, p, q, 0, half); }, [&] { y_back(nx, n, t, p, q, half, nx); });
+    } else {
+        y_forward(nx, n, c, b, t, p, q, 0, nx);
+        y_back(nx, n, t, p, q, 0, nx);
+    }
 }
 
 }  // namespace
@@ -241,7 +348,7 @@ void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, st
     const double* b = system.b.data();
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), system.uniform);
-        fast_y_half_step(nx, n, c, b, t.data(), tdma_p.data(), tdma_q.data());
+        fast_y_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data());
     }
 }
 
