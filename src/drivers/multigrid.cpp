@@ -30,7 +30,6 @@ public:
     {
         offsets_.assign(static_cast<std::size_t>(finest_) + 1, 0);
         for (int k = 0; k <= finest_; ++k) smoothers_.emplace_back(problem.solver);
-        prepared_.assign(static_cast<std::size_t>(finest_) + 1, false);
         for (int k = 2; k <= finest_; ++k)
             offsets_[static_cast<std::size_t>(k)] = offsets_[static_cast<std::size_t>(k - 1)] + size_of(k - 1);
     }
@@ -63,10 +62,7 @@ private:
     void smooth(int k, const LinearSystem& system, std::span<double> u)
     {
         const auto g = static_cast<std::size_t>(k);
-        if (plain_kernels_only || !prepared_[g]) {
-            smoothers_[g].prepare(system);
-            prepared_[g] = true;
-        }
+        if (plain_kernels_only || !smoothers_[g].prepared()) smoothers_[g].prepare(system);
         smoothers_[g].smooth(system, u);
     }
 
@@ -83,7 +79,6 @@ private:
     const int finest_;
     std::vector<std::size_t> offsets_;
     std::vector<Smoother> smoothers_;
-    std::vector<bool> prepared_;
     // Per grid: the specified cycle keeps the residual left by the last
     // smoothing; the textbook cycle keeps the finest grid's residual and each
     // coarser grid's right-hand side, and hands the residual of the grid just

@@ -76,10 +76,6 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
     }
 }
 
-}  // namespace placatermo
-
-namespace placatermo {
-
 void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
                            std::span<const double> fine_residual, std::span<double> b_values)
 {

@@ -75,32 +75,13 @@ void write_temperature_field(OutputFile& file, std::span<const double> t_values,
 {
     const std::int64_t nx = nx_;
     const std::int64_t ny = ny_;
-    if (plain_kernels_only) {
-        const From1<const double> t(t_values);
-        std::int64_t offset = 0;
-        std::int32_t part = 1;
-        std::int64_t remaining = nx;
-        std::int64_t width = nx >= 8 ? 8 : nx;
-        Value values[8];
-        for (;;) {
-            file.write(part_header(), {part});
-            for (std::int64_t j = 1; j <= ny; ++j) {
-                for (std::int64_t m = 0; m < width; ++m) values[m] = t(volume_number(offset + 1 + m, j, nx));
-                file.write(field_row(), std::span<const Value>(values, static_cast<std::size_t>(width)));
-            }
-            if (nx < 8 || volume_number(offset + width, ny, nx) == volume_count) break;
-            offset += 8;
-            remaining -= 8;
-            width = remaining < 8 ? remaining : 8;
-            ++part;
-        }
-        return;
-    }
-    // Large fields: two threads format blocks of parts side by side (some
-    // 16 thousand values, 250 kB of text, each), written in order.
+    // Blocks of parts (some 16 thousand values, 250 kB of text, each),
+    // written in order; in large fields two threads format two blocks side
+    // by side.
     const std::int64_t parts = (nx + 7) / 8;
     const std::int64_t block = std::max<std::int64_t>(1, (1 << 14) / (8 * ny));
-    const bool two_threads = volume_count >= (1 << 18) && std::thread::hardware_concurrency() >= 2;
+    const bool two_threads =
+        !plain_kernels_only && volume_count >= (1 << 18) && std::thread::hardware_concurrency() >= 2;
     for (std::int64_t first = 0; first < parts; first += 2 * block) {
         const std::int64_t middle = std::min(parts, first + block);
         const std::int64_t last = std::min(parts, middle + block);

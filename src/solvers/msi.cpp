@@ -158,7 +158,7 @@ struct Factors {
 class FastFactorization {
 public:
     FastFactorization(const LinearSystem& system, std::span<double> lower, std::span<double> upper)
-        : nx_(system.nx), ny_(system.ny)
+        : system_(system), lower_(lower), upper_(upper), nx_(system.nx), ny_(system.ny)
     {
         const std::int64_t n = system.volume_count;
         const double* a = system.a.data();
@@ -196,15 +196,6 @@ public:
 
     double alpha(std::int64_t i, std::int64_t j) const { return alpha_of(i, j, nx_, ny_); }
 
-    // Row j (from 2) in the natural order.
-    void row(std::int64_t j)
-    {
-        for (std::int64_t i = 1; i <= nx_; ++i) {
-            const std::int64_t q = volume_number(i, j, nx_) - 1;
-            store(q, at(q, alpha(i, j), ue_[q - 1], unw_[q - 1], un_[q - 1]));
-        }
-    }
-
     // Rows j ... j + rows - 1, row m at column s - 2 m + 1 in step s. A row
     // after the group's first starts before the row below has reached its
     // end, with that row's west values taken from the end of row j - 1; once
@@ -228,7 +219,7 @@ public:
             for (std::int64_t m = 0; m <= std::min(rows - 1, s / 2); ++m) update(m, s - 2 * m + 1);
         // every row between its second and its next-to-last column
         double alpha_row[rows];
-        for (std::int64_t m = 0; m < rows; ++m) alpha_row[m] = j + m >= 2 && j + m <= ny_ - 1 ? 0.5 : 0.0;
+        for (std::int64_t m = 0; m < rows; ++m) alpha_row[m] = alpha(2, j + m);
         for (std::int64_t s = 2 * rows - 1; s < nx - 1; ++s) {
 #pragma GCC unroll 8
             for (std::int64_t m = 0; m < rows; ++m) {
@@ -242,15 +233,17 @@ public:
             for (std::int64_t m = (s - nx + 2) / 2; m < rows; ++m) update(m, s - 2 * m + 1);
         for (std::int64_t m = 1; m < rows; ++m) {
             const std::int64_t q = (j + m - 1) * nx;
-            const Factors exact = at(q, 0.0, ue_[q - 1], unw_[q - 1], un_[q - 1]);
+            const Factors exact = at(q, alpha(1, j + m), ue_[q - 1], unw_[q - 1], un_[q - 1]);
             const Factors kept = stored(q);
             if (std::memcmp(&exact, &kept, sizeof exact) == 0) continue;
-            for (std::int64_t r = j + m; r < j + rows; ++r) row(r);
+            factorize_rows(system_, lower_, upper_, j + m, j + rows - 1);
             break;
         }
     }
 
 private:
+    const LinearSystem& system_;
+    std::span<double> lower_, upper_;
     std::int64_t nx_, ny_;
     const double *as_, *aw_, *ap_, *ae_, *an_;
     double *lp_, *lw_, *lse_, *ls_, *ue_, *unw_, *un_;
@@ -266,15 +259,9 @@ void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std:
     if (plain_kernels_only || nx < 2 * rows + 2 || ny < 3) return plain::factorize_msi(system, msi_lower, msi_upper);
     factorize_rows(system, msi_lower, msi_upper, 1, 1);
     FastFactorization f(system, msi_lower, msi_upper);
-    for (std::int64_t j = 2; j <= ny;) {
-        if (j + rows - 1 <= ny) {
-            f.group<rows>(j);
-            j += rows;
-        } else {
-            f.row(j);
-            ++j;
-        }
-    }
+    std::int64_t j = 2;
+    for (; j + rows - 1 <= ny; j += rows) f.group<rows>(j);
+    factorize_rows(system, msi_lower, msi_upper, j, ny);
 }
 
 namespace plain {

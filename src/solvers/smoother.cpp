@@ -8,6 +8,7 @@ namespace placatermo {
 
 void Smoother::prepare(const LinearSystem& system)
 {
+    prepared_ = true;
     if (settings_.kind != SolverKind::msi) return;
     const auto n = static_cast<std::size_t>(system.volume_count);
     if (msi_lower_.size() != 4 * n) {

@@ -27,6 +27,8 @@ public:
     // Gets ready for a built system: the MSI solver creates its tables at the
     // system's size (msi_lower, then msi_upper) and factorises the table.
     void prepare(const LinearSystem& system);
+    // Whether prepare() has been called.
+    bool prepared() const { return prepared_; }
 
     // One call of the selected solver on the system, with u as the unknown.
     void smooth(const LinearSystem& system, std::span<double> u) const;
@@ -36,6 +38,7 @@ public:
 private:
     SolverSettings settings_;
     UninitializedArray msi_lower_, msi_upper_;
+    bool prepared_ = false;
 };
 
 }  // namespace placatermo
