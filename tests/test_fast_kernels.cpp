@@ -132,14 +132,6 @@ TEST_P(FastKernel, ResidualNormGivesThePlainBits)
         compute_residual_norm(s.linear(), t, fast);
         plain::compute_residual_norm(s.linear(), t, plain);
         EXPECT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(plain));
-        // in one pass with the stored residual; the ghost entries keep
-        // what they held
-        std::vector<double> stored(s.n(), 7.5), plain_stored(s.n(), 7.5);
-        double together = 3.0;
-        compute_and_store_residual(s.linear(), t, together, stored);
-        store_residual(s.linear(), t, plain_stored);
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(together), std::bit_cast<std::uint64_t>(plain));
-        EXPECT_TRUE(same_bits(stored, plain_stored));
     }
 }
 

@@ -94,4 +94,8 @@ void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, 
                                     std::int32_t coarse_ny, std::span<const double> coarse_correction,
                                     std::span<double> fine_correction);
 
+// The residual b - a u of the real volumes (products as, ap, aw, ae, an in
+// this order); ghost entries of `residual` are not written.
+void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);
+
 }  // namespace placatermo

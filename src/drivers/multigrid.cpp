@@ -94,9 +94,10 @@ void Multigrid::first_visit()
     enter(finest_);
     const LinearSystem system = system_of(finest_);
     smooth(finest_, system, solution_.t);
-    compute_and_store_residual(system, solution_.t, solution_.first_residual_norm, level(residual_store_, finest_));
+    compute_residual_norm(system, solution_.t, solution_.first_residual_norm);
     solution_.outer_iteration = 1;
     write_history_line(report_, 1, 1.0);
+    store_residual(system, solution_.t, level(residual_store_, finest_));
 }
 
 // Grid k on the way down: the injected residual of grid k + 1 as the
@@ -158,14 +159,14 @@ bool Multigrid::ascend_finest()
     for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + stored[p];
     system.build(solution_.grid, problem_.plate);
     smooth(finest_, system, t);
-    // the residual is stored for the next cycle even when this one ends the run
-    compute_and_store_residual(system, t, solution_.residual_norm, level(residual_store_, finest_));
+    compute_residual_norm(system, t, solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
     write_history_line(report_, solution_.outer_iteration, ratio);
     if (ratio <= problem_.tolerance) {
         solution_.elapsed_seconds = report_.elapsed_clock();
         return true;
     }
+    store_residual(system, t, level(residual_store_, finest_));
     return false;
 }
 

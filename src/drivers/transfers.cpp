@@ -1,12 +1,29 @@
-// The transfers between the grids of the multigrid cycle: the injection of a
-// grid's residual into the next coarser grid, and the bilinear interpolation
-// of a coarse correction onto the next finer grid.
+// The transfers between the grids of the multigrid cycle: the residual stored
+// on a grid, its injection into the next coarser grid, and the bilinear
+// interpolation of a coarse correction onto the next finer grid.
 #include <algorithm>
 
 #include "drivers/drivers.hpp"
 #include "grid/linear_system.hpp"
 
 namespace placatermo {
+
+void store_residual(const LinearSystem& system, std::span<const double> u_values, std::span<double> residual)
+{
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const Coefficients<const double> c(system.a, system.volume_count);
+    const From1<const double> b(system.b);
+    const From1<const double> u(u_values);
+    const From1<double> r(residual);
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            const std::int64_t p = volume_number(i, j, nx);
+            r(p) = b(p) - (c.as(p) * u(p - nx) + c.ap(p) * u(p) + c.aw(p) * u(p - 1) + c.ae(p) * u(p + 1) +
+                           c.an(p) * u(p + nx));
+        }
+    }
+}
 
 void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
                        std::span<const double> fine_residual, std::span<double> b_values,

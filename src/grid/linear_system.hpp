@@ -39,15 +39,6 @@ struct LinearSystem {
 // column.
 void compute_residual_norm(const LinearSystem& system, std::span<const double> t, double& norm);
 
-// The residual b - a u of the real volumes (products as, ap, aw, ae, an in
-// this order); ghost entries of `residual` are not written.
-void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);
-
-// compute_residual_norm and store_residual of the same field, the arrays
-// read once for both.
-void compute_and_store_residual(const LinearSystem& system, std::span<const double> t, double& norm,
-                                std::span<double> residual);
-
 namespace plain {
 // The plain loop of compute_residual_norm, kept as its definition.
 void compute_residual_norm(const LinearSystem& system, std::span<const double> t, double& norm);
