@@ -208,6 +208,21 @@ void BM_ResidualNorm(benchmark::State& state)
     per_unknown(state, p.n(), Fast ? 16.0 : 56.0);
 }
 
+template <bool Fast>
+void BM_StoreResidual(benchmark::State& state)
+{
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
+    std::vector<double> residual(p.n());
+    for (auto _ : state) {
+        if (Fast)
+            store_residual(p.system, p.t, residual);
+        else
+            plain::store_residual(p.system, p.t, residual);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, p.n(), Fast ? 24.0 : 64.0);
+}
+
 void BM_BuildCoefficients(benchmark::State& state)
 {
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
@@ -313,6 +328,8 @@ BENCHMARK_TEMPLATE(BM_MsiCorrection, false) SIZES;
 BENCHMARK_TEMPLATE(BM_MsiCorrection, true) SIZES;
 BENCHMARK_TEMPLATE(BM_ResidualNorm, false) SIZES;
 BENCHMARK_TEMPLATE(BM_ResidualNorm, true) SIZES;
+BENCHMARK_TEMPLATE(BM_StoreResidual, false) SIZES;
+BENCHMARK_TEMPLATE(BM_StoreResidual, true) SIZES;
 BENCHMARK(BM_BuildCoefficients) SIZES;
 BENCHMARK(BM_FactorizeMsi) SIZES;
 // the difference of two runs is noisy: the median of five

@@ -98,4 +98,9 @@ void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, 
 // this order); ghost entries of `residual` are not written.
 void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);
 
+namespace plain {
+// The plain loop of store_residual, kept as its definition.
+void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);
+}  // namespace plain
+
 }  // namespace placatermo
