@@ -4,6 +4,7 @@
 
 #include "drivers/drivers.hpp"
 #include "report/errors.hpp"
+#include "solvers/solvers.hpp"
 
 namespace placatermo {
 
@@ -14,6 +15,7 @@ std::string_view cycle_name(MultigridCycle cycle)
 
 void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
 {
+    prepare_parallel_sweeps();
     if (problem.grids.count() == 1)
         solve_single_grid(problem, report, solution);
     else

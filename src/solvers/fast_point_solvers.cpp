@@ -278,6 +278,11 @@ bool use_plain_loops(std::int64_t nx, std::int64_t ny) { return plain_kernels_on
 
 void set_parallel_sweeps(bool enabled) { SweepHelper::instance().set_enabled(enabled); }
 
+void prepare_parallel_sweeps()
+{
+    if constexpr (!plain_kernels_only) SweepHelper::instance();
+}
+
 void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const std::int64_t nx = system.nx;

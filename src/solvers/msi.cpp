@@ -1,6 +1,7 @@
 // MSI: incomplete L U factorisation with partial cancellation, and residual
 // correction with it.
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "grid/arrays.hpp"
 #include "report/build_options.hpp"
 #include "solvers/solvers.hpp"
+#include "solvers/sweep_helper.hpp"
 
 namespace placatermo {
 
@@ -342,7 +344,8 @@ public:
           u_(system.uniform),
           x_(x),
           t_(t),
-          save_(static_cast<std::size_t>(msi_rows * nx_))
+          save_(static_cast<std::size_t>(msi_rows * nx_)),
+          two_threads_(!plain_kernels_only && SweepHelper::instance().available() && nx_ >= 1000 && ny_ >= 64)
     {
         for (int m = 0; m < 5; ++m) a_[m] = system.a.data() + m * n_;
         lp_ = lower.data(), lw_ = lp_ + n_, lse_ = lw_ + n_, ls_ = lse_ + n_;
@@ -353,22 +356,18 @@ public:
     // sum of the squares of r in index order.
     double forward()
     {
+        if (two_threads_) return forward_on_two_threads();
         double* x = x_;
         double sum = 0.0;
         residual_row(0, x);
         for (std::int64_t q = 0; q < nx_; ++q) sum = sum + x[q] * x[q];
-        x[0] = x[0] / lp_[0];
-        for (std::int64_t q = 1; q < nx_; ++q) {
-            double s = x[q] - lw_[q] * x[q - 1];
-            if (q == nx_ - 1) s = s - lse_[q] * x[0];
-            x[q] = s / lp_[q];
-        }
+        forward_first_row();
         for (std::int64_t j = 1; j < ny_; j += msi_rows) {
             const std::int64_t rows = std::min(msi_rows, ny_ - j);
             double* save = save_.data();
             for (std::int64_t m = 0; m < rows; ++m) residual_row(j + m, save + m * nx_);
-            if (rows == msi_rows && forward_may_start(j)) {
-                forward_group(j, sum);
+            if (rows == msi_rows && forward_may_start(j, save)) {
+                forward_group<false>(j, &sum);
             } else {
                 for (std::int64_t q = 0; q < rows * nx_; ++q) sum = sum + save[q] * save[q];
                 std::copy(save, save + rows * nx_, x + j * nx_);
@@ -389,7 +388,15 @@ public:
             if (q == top) s = s - unw_[q] * x[n_ - 1];
             x[q] = s;
         }
-        add_to_t(ny_ - 1, ny_);
+        // on two threads the helper adds each row's delta to t once the row
+        // is final, following the substitution down
+        SweepHelper& helper = SweepHelper::instance();
+        if (two_threads_) {
+            final_from_row_.store(ny_ - 1, std::memory_order_release);
+            helper.start([this] { add_final_rows_to_t(); });
+        } else {
+            add_to_t(ny_ - 1, ny_);
+        }
         for (std::int64_t j = ny_ - 2; j >= 0;) {
             std::int64_t bottom = j;
             if (j + 1 >= msi_rows && backward_may_start(j)) {
@@ -398,12 +405,92 @@ public:
             } else {
                 backward_row(j);
             }
-            add_to_t(bottom, j + 1);
+            if (two_threads_)
+                final_from_row_.store(bottom, std::memory_order_release);
+            else
+                add_to_t(bottom, j + 1);
             j = bottom - 1;
         }
+        if (two_threads_) helper.wait();
     }
 
 private:
+    // Row 0 of L f = r, its residual in place.
+    void forward_first_row()
+    {
+        double* x = x_;
+        x[0] = x[0] / lp_[0];
+        for (std::int64_t q = 1; q < nx_; ++q) {
+            double s = x[q] - lw_[q] * x[q - 1];
+            if (q == nx_ - 1) s = s - lse_[q] * x[0];
+            x[q] = s / lp_[q];
+        }
+    }
+
+    // forward() on two threads: the helper thread makes the residual rows in
+    // place in x and sums their squares in index order, a block of rows ahead
+    // of the substitution (t does not change meanwhile), which solves each
+    // group of rows once its residual is there.
+    double forward_on_two_threads()
+    {
+        SweepHelper& helper = SweepHelper::instance();
+        ready_rows_.store(0, std::memory_order_relaxed);
+        double sum = 0.0;
+        helper.start([this, &sum] { sum = residual_rows_ahead(); });
+        wait_for_rows(1);
+        forward_first_row();
+        for (std::int64_t j = 1; j < ny_; j += msi_rows) {
+            const std::int64_t rows = std::min(msi_rows, ny_ - j);
+            wait_for_rows(j + rows);
+            if (rows == msi_rows && forward_may_start(j, x_ + j * nx_))
+                forward_group<true>(j, nullptr);
+            else
+                for (std::int64_t m = 0; m < rows; ++m) forward_row(j + m);
+        }
+        helper.wait();
+        return sum;
+    }
+
+    // The helper's part: every residual row into x and the sum of the
+    // squares, block by block, each block published once it is summed.
+    double residual_rows_ahead()
+    {
+        constexpr std::int64_t block = 8;
+        double* x = x_;
+        double total = 0.0;
+        for (std::int64_t j = 0; j < ny_; j += block) {
+            const std::int64_t last = std::min(ny_, j + block);
+            for (std::int64_t row = j; row < last; ++row) residual_row(row, x + row * nx_);
+            for (std::int64_t q = j * nx_; q < last * nx_; ++q) total = total + x[q] * x[q];
+            ready_rows_.store(last, std::memory_order_release);
+        }
+        return total;
+    }
+
+    // The helper's part of backward(): rows ny - 1 down to 0 added to t, a
+    // group at a time as they become final.
+    void add_final_rows_to_t()
+    {
+        std::int64_t done = ny_;  // rows done ... ny - 1 are added
+        int spins = 0;
+        while (done > 0) {
+            const std::int64_t final_from = final_from_row_.load(std::memory_order_acquire);
+            if (final_from < done) {
+                add_to_t(final_from, done);
+                done = final_from;
+                spins = 0;
+            } else if (++spins > 64) {
+                std::this_thread::yield();
+            }
+        }
+    }
+
+    void wait_for_rows(std::int64_t rows) const
+    {
+        for (int spins = 0; ready_rows_.load(std::memory_order_acquire) < rows; ++spins)
+            if (spins > 64) std::this_thread::yield();
+    }
+
     double residual_at(std::int64_t q) const
     {
         const double* t = t_;
@@ -469,26 +556,27 @@ private:
 
     // Whether the rows after the first of the block whose residual is in
     // the saved rows may start early.
-    bool forward_may_start(std::int64_t j) const
+    bool forward_may_start(std::int64_t j, const double* r) const
     {
         if (nx_ < 2 * msi_rows) return false;
         for (std::int64_t m = 1; m < msi_rows; ++m)
-            if (!(lw_[(j + m) * nx_] == 0.0) || is_negative_zero(save_[static_cast<std::size_t>(m * nx_)]))
-                return false;
+            if (!(lw_[(j + m) * nx_] == 0.0) || is_negative_zero(r[m * nx_])) return false;
         return true;
     }
 
-    // Rows j ... j + msi_rows - 1 of L f = r, r in the saved rows, row m at
-    // column s - 2 m in step s. The squares of r are added to sum in index
-    // order along the way, msi_rows of them a step: that chain of additions
-    // then waits on nothing but itself.
-    void forward_group(std::int64_t j, double& sum)
+    // Rows j ... j + msi_rows - 1 of L f = r, row m at column s - 2 m in step
+    // s; r in the saved rows, or with InPlace in x itself (each value read
+    // just before its place is written). Without InPlace the squares of r are
+    // added to *sum in index order along the way, msi_rows of them a step:
+    // that chain of additions then waits on nothing but itself.
+    template <bool InPlace>
+    void forward_group(std::int64_t j, double* sum)
     {
         constexpr std::int64_t rows = msi_rows;
         const std::int64_t nx = nx_;
         double* x = x_;
-        const double* save = save_.data();
-        double total = sum;
+        const double* save = InPlace ? x + j * nx : save_.data();
+        double total = InPlace ? 0.0 : *sum;
         double w[rows];
         const auto update = [&](std::int64_t m, std::int64_t i) {
             const std::int64_t q = (j + m) * nx + i;
@@ -516,18 +604,28 @@ private:
                 w[m] = (((r - lw[q] * w[m]) - lse[q] * x[q - nx + 1]) - ls[q] * x[q - nx]) / lp[q];
                 x[q] = w[m];
             }
+            if constexpr (!InPlace) {
 #pragma GCC unroll 16
-            for (std::int64_t m = 0; m < rows; ++m) total = total + squares[m] * squares[m];
-            squares += rows;
+                for (std::int64_t m = 0; m < rows; ++m) total = total + squares[m] * squares[m];
+                squares += rows;
+            }
         }
-        for (; squares < save + rows * nx; ++squares) total = total + *squares * *squares;
-        sum = total;
+        if constexpr (!InPlace) {
+            for (; squares < save + rows * nx; ++squares) total = total + *squares * *squares;
+            *sum = total;
+        }
         for (std::int64_t s = nx; s < nx + 2 * (rows - 1); ++s)
             for (std::int64_t m = (s - nx) / 2 + 1; m < rows; ++m) update(m, s - 2 * m);
         for (std::int64_t m = 1; m < rows; ++m) {
             if (std::isfinite(x[(j + m) * nx - 1])) continue;
-            std::copy(save + m * nx, save + rows * nx, x + (j + m) * nx);
-            for (std::int64_t row = j + m; row < j + rows; ++row) forward_row(row);
+            // t has not changed: the residual rows can be had again
+            for (std::int64_t row = j + m; row < j + rows; ++row) {
+                if constexpr (InPlace)
+                    residual_row(row, x + row * nx);
+                else
+                    std::copy(save + (row - j) * nx, save + (row - j + 1) * nx, x + row * nx);
+                forward_row(row);
+            }
             break;
         }
     }
@@ -605,6 +703,9 @@ private:
     double* x_;
     double* t_;
     std::vector<double> save_;
+    bool two_threads_;
+    alignas(64) std::atomic<std::int64_t> ready_rows_{0};
+    alignas(64) std::atomic<std::int64_t> final_from_row_{0};
 };
 
 }  // namespace

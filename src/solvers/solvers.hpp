@@ -40,6 +40,11 @@ void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, do
 // two cores (same bits as on one); false keeps them on one thread.
 void set_parallel_sweeps(bool enabled);
 
+// Starts the helper thread of the two-thread sweeps if it is not running:
+// called before a solution's large arrays are created, so that what the
+// thread allocates does not end up between them.
+void prepare_parallel_sweeps();
+
 // Alternating-direction line iteration: an x half-step along the rows, then a
 // y half-step along the columns, each line solved by the Thomas algorithm.
 void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
