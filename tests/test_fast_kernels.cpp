@@ -247,7 +247,7 @@ TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
     set_parallel_sweeps(true);
 }
 
-// MSI on rows of 1000 volumes and more: the helper thread makes the residual
+// MSI on rows of 500 volumes and more: the helper thread makes the residual
 // rows ahead of the forward substitution and adds the corrections to t
 // behind the backward one.
 TEST(FastKernel, MsiOnTwoThreadsGivesThePlainBits)
@@ -258,7 +258,7 @@ TEST(FastKernel, MsiOnTwoThreadsGivesThePlainBits)
                               KernelCase{1012, 69, false, Field::with_nan},
                               KernelCase{1007, 64, false, Field::with_infinity},
                               KernelCase{1000, 71, false, Field::with_overflow},
-                              KernelCase{1000, 67, false, Field::zeros}}) {
+                              KernelCase{600, 67, false, Field::zeros}}) {
             const System s = make_system(c, 7);
             const std::vector<double> start = make_field(s, c.field, 7);
             std::vector<double> lower(4 * s.n()), upper(3 * s.n());

@@ -345,7 +345,7 @@ public:
           x_(x),
           t_(t),
           save_(static_cast<std::size_t>(msi_rows * nx_)),
-          two_threads_(!plain_kernels_only && SweepHelper::instance().available() && nx_ >= 1000 && ny_ >= 64)
+          two_threads_(!plain_kernels_only && SweepHelper::instance().available() && nx_ >= 500 && ny_ >= 64)
     {
         for (int m = 0; m < 5; ++m) a_[m] = system.a.data() + m * n_;
         lp_ = lower.data(), lw_ = lp_ + n_, lse_ = lw_ + n_, ls_ = lse_ + n_;
