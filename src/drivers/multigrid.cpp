@@ -49,12 +49,20 @@ private:
 
     void enter(int k) { enter_grid(solution_.grid, problem_.plate, problem_.grids, k); }
 
-    // Builds grid k's system (the current grid).
+    // Builds grid k's system (the current grid); without the real volumes'
+    // coefficients when its smoother takes them from `uniform`.
     LinearSystem system_of(int k)
     {
         LinearSystem system(nx_of(k), ny_of(k));
-        system.build(solution_.grid, problem_.plate);
+        build(k, system);
         return system;
+    }
+    void build(int k, LinearSystem& system)
+    {
+        if (smoothers_[static_cast<std::size_t>(k)].reads_interior_coefficients(nx_of(k), ny_of(k)))
+            system.build(solution_.grid, problem_.plate);
+        else
+            system.build_boundary(solution_.grid, problem_.plate);
     }
 
     // Grid k's table is the same on every visit, and so are its MSI
@@ -157,7 +165,7 @@ bool Multigrid::ascend_finest()
     const auto stored = level(correction_store_, finest_);
     std::vector<double>& t = solution_.t;
     for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + stored[p];
-    system.build(solution_.grid, problem_.plate);
+    build(finest_, system);
     smooth(finest_, system, t);
     compute_residual_norm(system, t, solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;

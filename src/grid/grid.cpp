@@ -57,25 +57,49 @@ void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<doubl
     }
 }
 
-void build_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b_values)
+std::array<double, 5> interior_coefficients(const CurrentGrid& grid)
+{
+    const double dx = grid.dx;
+    const double dy = grid.dy;
+    const double ap = (dy * 2.0) / dx + (dx * 2.0) / dy;
+    const double aew = -(dy / dx);
+    const double asn = -(dx / dy);
+    return {asn, aew, ap, aew, asn};
+}
+
+namespace {
+
+// The ghost rows, then the first `columns` columns of the table (as, aw, ap,
+// ae, an, then b) on the rows of the real volumes.
+void build_columns(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b_values,
+                   int first_column)
 {
     set_ghost_rows(grid, plate, a, b_values);
     const std::int64_t nx = grid.nx;
     const std::int64_t ny = grid.ny;
     Coefficients<double> c(a, grid.volume_count);
     From1<double> b(b_values);
-    const double dx = grid.dx;
-    const double dy = grid.dy;
-    const double ap = (dy * 2.0) / dx + (dx * 2.0) / dy;
-    const double aew = -(dy / dx);
-    const double asn = -(dx / dy);
+    const std::array<double, 5> interior = interior_coefficients(grid);
     // every row on its own, each column of the table a run of equal values
-    const double value[6] = {asn, aew, ap, aew, asn, 0.0};
+    const double value[6] = {interior[0], interior[1], interior[2], interior[3], interior[4], 0.0};
     double* column[6] = {&c.as(1), &c.aw(1), &c.ap(1), &c.ae(1), &c.an(1), &b(1)};
     for (std::int64_t j = 2; j <= ny - 1; ++j) {
         const std::int64_t first = volume_number(2, j, nx) - 1;
-        for (int m = 0; m < 6; ++m) std::fill(column[m] + first, column[m] + first + (nx - 2), value[m]);
+        for (int m = first_column; m < 6; ++m) std::fill(column[m] + first, column[m] + first + (nx - 2), value[m]);
     }
+}
+
+}  // namespace
+
+void build_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b)
+{
+    build_columns(grid, plate, a, b, 0);
+}
+
+void build_boundary_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a,
+                                 std::span<double> b)
+{
+    build_columns(grid, plate, a, b, 5);
 }
 
 }  // namespace placatermo

@@ -7,6 +7,7 @@
 // an (south, west, the volume itself, east, north), with their signs.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -81,6 +82,14 @@ void enter_grid(CurrentGrid& grid, const Plate& plate, const GridHierarchy& grid
 // Fills a (5 volume_count) and b (volume_count) for the current grid: the
 // ghost rows first, then the rows of the real volumes.
 void build_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b);
+
+// as, aw, ap, ae, an: what every real volume of the current grid gets.
+std::array<double, 5> interior_coefficients(const CurrentGrid& grid);
+
+// build_coefficients but for the real volumes' entries of a, which are not
+// written: the ghost rows, and b of the real volumes (zero).
+void build_boundary_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a,
+                                 std::span<double> b);
 
 // The ghost rows: west column, east column, south row, north row.
 void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b);

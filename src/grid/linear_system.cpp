@@ -1,7 +1,10 @@
 #include "grid/linear_system.hpp"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 namespace placatermo {
 
@@ -39,6 +42,29 @@ void LinearSystem::build(const CurrentGrid& grid, const Plate& plate)
     build_coefficients(grid, plate, a, b);
     // every real volume got the same five values: the first one tells them
     uniform = first_real_volume(nx, ny, a);
+}
+
+namespace {
+SkippedCoefficients skipped_coefficients = SkippedCoefficients::left;
+}  // namespace
+
+void set_skipped_coefficients(SkippedCoefficients what) { skipped_coefficients = what; }
+
+void LinearSystem::build_boundary(const CurrentGrid& grid, const Plate& plate)
+{
+    const std::array<double, 5> value = interior_coefficients(grid);
+    const bool any_nan = std::any_of(value.begin(), value.end(), [](double v) { return std::isnan(v); });
+    if (any_nan || nx < 3 || ny < 3 || skipped_coefficients == SkippedCoefficients::built) return build(grid, plate);
+    build_boundary_coefficients(grid, plate, a, b);
+    uniform = {true, value[0], value[1], value[2], value[3], value[4]};
+    if (skipped_coefficients == SkippedCoefficients::poisoned) {
+        const std::int64_t n = volume_count;
+        for (int c = 0; c < 5; ++c)
+            for (std::int64_t j = 2; j <= ny - 1; ++j) {
+                double* row = a.data() + c * n + (volume_number(2, j, nx) - 1);
+                std::fill(row, row + (nx - 2), std::numeric_limits<double>::quiet_NaN());
+            }
+    }
 }
 
 UniformInterior find_uniform_interior(std::int32_t nx_, std::int32_t ny_, std::span<const double> a)

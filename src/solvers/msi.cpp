@@ -710,10 +710,12 @@ private:
 
 }  // namespace
 
+bool solve_msi_reads_interior(std::int32_t nx, std::int32_t ny) { return plain_kernels_only || nx < 4 || ny < 3; }
+
 void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
                double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    if (plain_kernels_only || system.nx < 4 || system.ny < 3)
+    if (solve_msi_reads_interior(system.nx, system.ny))
         return plain::solve_msi(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
     // every entry is written before it is read
     UninitializedArray work("msi_residual", static_cast<std::size_t>(system.volume_count));

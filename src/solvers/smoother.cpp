@@ -20,6 +20,11 @@ void Smoother::prepare(const LinearSystem& system)
     factorize_msi(system, msi_lower_, msi_upper_);
 }
 
+bool Smoother::reads_interior_coefficients(std::int32_t nx, std::int32_t ny) const
+{
+    return settings_.kind != SolverKind::msi || !prepared_ || solve_msi_reads_interior(nx, ny);
+}
+
 void Smoother::smooth(const LinearSystem& system, std::span<double> u) const
 {
     const SolverSettings& s = settings_;

@@ -29,6 +29,10 @@ public:
     void prepare(const LinearSystem& system);
     // Whether prepare() has been called.
     bool prepared() const { return prepared_; }
+    // Whether the next call (prepare() when not prepared, else smooth())
+    // reads the real volumes' coefficients of an nx x ny table with a uniform
+    // interior: the MSI correction, once the factors are made, does not.
+    bool reads_interior_coefficients(std::int32_t nx, std::int32_t ny) const;
 
     // One call of the selected solver on the system, with u as the unknown.
     void smooth(const LinearSystem& system, std::span<double> u) const;

@@ -58,6 +58,9 @@ void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std:
 // max_inner_iterations corrections.
 void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
                double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
+// Whether solve_msi on an nx x ny system with a uniform interior reads the
+// real volumes' coefficients from the table (or only its ghost rows).
+bool solve_msi_reads_interior(std::int32_t nx, std::int32_t ny);
 
 // msi_alpha of volume k: 0.5 for a real volume, 0 for a ghost volume.
 double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny);
