@@ -219,35 +219,44 @@ TEST(Multigrid, NeedsFarFewerIterationsThanOneGrid)
     EXPECT_LT(m * 3, s) << m << " multigrid cycles, " << s << " single-grid iterations";
 }
 
-// After a grid's MSI factors are made, its system is built without the real
-// volumes' coefficients; nothing may read them: with NaN in their place, both
-// cycles give the bits of a run that builds them.
-TEST(Multigrid, MsiReadsNoSkippedCoefficient)
+// Systems whose smoother takes the real volumes' coefficients from the shared
+// interior values are built without them (the fast Jacobi, Gauss-Seidel and
+// SOR sweeps; MSI once a grid's factors are made). Nothing may read them:
+// with NaN in their place, every solver on one grid and in both cycles gives
+// the bits of a run that builds them.
+TEST(Drivers, SkippedCoefficientsAreNotRead)
 {
-    for (const MultigridCycle cycle : {MultigridCycle::specified, MultigridCycle::textbook}) {
-        InputRecords r;
-        r.solver_kind = "5";
-        r.grid_count = "5";
-        r.nx = "4";
-        r.ny = "5";
-        r.tolerance = "1e-9";
-        r.max_outer_iterations = "6";
-        r.msi_tolerance = "1e-2";
-        r.max_inner_iterations = "2";
-        const auto run = [&](SkippedCoefficients what) {
-            set_skipped_coefficients(what);
-            DriverRun d(r);
-            d.run.options.cycle = cycle;
-            d.solve();
-            set_skipped_coefficients(SkippedCoefficients::left);
-            return std::make_pair(d.run.solution.t, d.results);
-        };
-        const auto poisoned = run(SkippedCoefficients::poisoned);
-        const auto built = run(SkippedCoefficients::built);
-        EXPECT_EQ(std::memcmp(poisoned.first.data(), built.first.data(), built.first.size() * sizeof(double)), 0);
-        EXPECT_EQ(poisoned.second, built.second);
-        EXPECT_EQ(poisoned.second.find("NaN"), std::string::npos);
-    }
+    for (const char* solver : {"1", "2", "3", "4", "5"})
+        for (const char* grids : {"1", "5"})
+            for (const MultigridCycle cycle : {MultigridCycle::specified, MultigridCycle::textbook}) {
+                InputRecords r;
+                r.solver_kind = solver;
+                r.grid_count = grids;
+                const bool single = std::string(grids) == "1";
+                r.nx = single ? "23" : "4";
+                r.ny = single ? "17" : "5";
+                r.tolerance = "1e-9";
+                r.max_outer_iterations = "6";
+                r.msi_tolerance = "1e-2";
+                r.sor_relaxation = "1.4";
+                r.max_inner_iterations = "2";
+                const auto run = [&](SkippedCoefficients what) {
+                    set_skipped_coefficients(what);
+                    DriverRun d(r);
+                    d.run.options.cycle = cycle;
+                    d.solve();
+                    set_skipped_coefficients(SkippedCoefficients::left);
+                    return std::make_pair(d.run.solution.t, d.results);
+                };
+                const auto poisoned = run(SkippedCoefficients::poisoned);
+                const auto built = run(SkippedCoefficients::built);
+                const std::string what = std::string("solver ") + solver + ", " + grids + " grids";
+                ASSERT_EQ(poisoned.first.size(), built.first.size()) << what;
+                EXPECT_EQ(std::memcmp(poisoned.first.data(), built.first.data(), built.first.size() * sizeof(double)), 0)
+                    << what;
+                EXPECT_EQ(poisoned.second, built.second) << what;
+                EXPECT_EQ(poisoned.second.find("NaN"), std::string::npos) << what;
+            }
 }
 
 // The textbook cycle's transfers on grids 1 (4 x 4) and 2 (6 x 6).

@@ -50,7 +50,8 @@ private:
     void enter(int k) { enter_grid(solution_.grid, problem_.plate, problem_.grids, k); }
 
     // Builds grid k's system (the current grid); without the real volumes'
-    // coefficients when its smoother takes them from `uniform`.
+    // coefficients when its smoother takes them from `uniform` (the norm and
+    // the stored residual do).
     LinearSystem system_of(int k)
     {
         LinearSystem system(nx_of(k), ny_of(k));

@@ -276,6 +276,8 @@ bool use_plain_loops(std::int64_t nx, std::int64_t ny) { return plain_kernels_on
 
 }  // namespace
 
+bool point_solvers_read_interior(std::int32_t nx, std::int32_t ny) { return use_plain_loops(nx, ny); }
+
 void set_parallel_sweeps(bool enabled) { SweepHelper::instance().set_enabled(enabled); }
 
 void prepare_parallel_sweeps()

@@ -22,7 +22,15 @@ void Smoother::prepare(const LinearSystem& system)
 
 bool Smoother::reads_interior_coefficients(std::int32_t nx, std::int32_t ny) const
 {
-    return settings_.kind != SolverKind::msi || !prepared_ || solve_msi_reads_interior(nx, ny);
+    switch (settings_.kind) {
+    case SolverKind::jacobi:
+    case SolverKind::gauss_seidel:
+    case SolverKind::sor: return point_solvers_read_interior(nx, ny);
+    case SolverKind::msi: return !prepared_ || solve_msi_reads_interior(nx, ny);
+    case SolverKind::adi:
+    case SolverKind::none: break;
+    }
+    return true;
 }
 
 void Smoother::smooth(const LinearSystem& system, std::span<double> u) const

@@ -45,6 +45,11 @@ void set_parallel_sweeps(bool enabled);
 // thread allocates does not end up between them.
 void prepare_parallel_sweeps();
 
+// Whether Jacobi, Gauss-Seidel and SOR on an nx x ny system with a uniform
+// interior read the real volumes' coefficients from the table (or only its
+// ghost rows).
+bool point_solvers_read_interior(std::int32_t nx, std::int32_t ny);
+
 // Alternating-direction line iteration: an x half-step along the rows, then a
 // y half-step along the columns, each line solved by the Thomas algorithm.
 void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
