@@ -657,11 +657,11 @@ private:
         const std::int64_t nx = nx_;
         double* x = x_;
         double* save = save_.data();
-        for (std::int64_t m = 0; m < rows; ++m) std::copy(x + (j - m) * nx, x + (j - m + 1) * nx, save + m * nx);
         double e[rows];
         const auto update = [&](std::int64_t m, std::int64_t i) {
             const std::int64_t q = (j - m) * nx + i;
-            const double f = save[m * nx + i];
+            const double f = x[q];
+            if (m > 0) save[m * nx + i] = f;
             double s;
             if (i == nx - 1)
                 s = m == 0 ? f - ue_[q] * x[q + 1] : f;
@@ -679,7 +679,8 @@ private:
 #pragma GCC unroll 16
             for (std::int64_t m = 0; m < rows; ++m) {
                 const std::int64_t q = offset[m] - s;
-                const double f = save[m * nx + nx - 1 + 2 * m - s];
+                const double f = x[q];
+                if (m > 0) save[m * nx + nx - 1 + 2 * m - s] = f;
                 e[m] = ((f - ue[q] * e[m]) - unw[q] * x[q + nx - 1]) - un[q] * x[q + nx];
                 x[q] = e[m];
             }
