@@ -121,11 +121,25 @@ public:
         as_ = &c.as(1), aw_ = &c.aw(1), ap_ = &c.ap(1), ae_ = &c.ae(1), an_ = &c.an(1);
     }
 
+    // The coefficients of volume m: for a real volume of a uniform table the
+    // shared ones (its entries in the table need not be built).
+    bool shared(std::int64_t m) const
+    {
+        if (!u_.uniform) return false;
+        const std::int64_t i = m % nx_, j = m / nx_;
+        return i >= 1 && i <= nx_ - 2 && j >= 1 && j <= ny_ - 2;
+    }
+    double as(std::int64_t m) const { return shared(m) ? u_.as : as_[m]; }
+    double aw(std::int64_t m) const { return shared(m) ? u_.aw : aw_[m]; }
+    double ap(std::int64_t m) const { return shared(m) ? u_.ap : ap_[m]; }
+    double ae(std::int64_t m) const { return shared(m) ? u_.ae : ae_[m]; }
+    double an(std::int64_t m) const { return shared(m) ? u_.an : an_[m]; }
+
     double rhs(std::int64_t m) const
     {
         double r = b_[m];
-        if (m >= nx_) r = r - as_[m] * t_[m - nx_];
-        if (m < n_ - nx_) r = r - an_[m] * t_[m + nx_];
+        if (m >= nx_) r = r - as(m) * t_[m - nx_];
+        if (m < n_ - nx_) r = r - an(m) * t_[m + nx_];
         return r;
     }
 
@@ -133,20 +147,20 @@ public:
     {
         const double r = rhs(m);
         if (m == 0) {
-            const double d = ap_[0];
-            p_[0] = -ae_[0] / d;
+            const double d = ap(0);
+            p_[0] = -ae(0) / d;
             q_[0] = r / d;
         } else {
-            const double d = ap_[m] + aw_[m] * p_[m - 1];
-            p_[m] = -ae_[m] / d;
-            q_[m] = (r - aw_[m] * q_[m - 1]) / d;
+            const double d = ap(m) + aw(m) * p_[m - 1];
+            p_[m] = -ae(m) / d;
+            q_[m] = (r - aw(m) * q_[m - 1]) / d;
         }
     }
 
     bool may_start_early(std::int64_t j) const
     {
         const std::int64_t m = (j - 1) * nx_;
-        return aw_[m] == 0.0 && ap_[m] != 0.0 && std::bit_cast<std::uint64_t>(rhs(m)) != negative_zero;
+        return aw(m) == 0.0 && ap(m) != 0.0 && std::bit_cast<std::uint64_t>(rhs(m)) != negative_zero;
     }
 
     // Whether row j came out as in the natural order: row j - 1 ended finite.
@@ -181,8 +195,8 @@ public:
                 for (std::int64_t r = 0; r < rows; ++r) {
                     const std::int64_t m = first + r * nx + i;
                     if (i == 0 && (r > 0 || early)) {
-                        const double d = ap_[m];
-                        p_[m] = -ae_[m] / d;
+                        const double d = ap(m);
+                        p_[m] = -ae(m) / d;
                         q_[m] = rhs(m) / d;
                     } else {
                         exact(m);
@@ -262,24 +276,42 @@ private:
 __attribute__((target_clones("avx2", "default")))
 #endif
 void y_forward(std::int64_t nx, std::int64_t n, const Table& c, const double* b, const double* t, double* p, double* q,
-               std::int64_t i_begin, std::int64_t i_end)
+               std::int64_t i_begin, std::int64_t i_end, const UniformInterior& u)
 {
     const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
     for (std::int64_t m = i_begin; m < i_end; ++m) {
         p[m] = -an[m] / ap[m];
         q[m] = m == 0 ? (b[0] - ae[0] * t[1]) / ap[0] : ((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) / ap[m];
     }
+    const auto from_table = [&](std::int64_t m) {
+        const double d = ap[m] + as[m] * p[m - nx];
+        p[m] = -an[m] / d;
+        q[m] = (((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) - as[m] * q[m - nx]) / d;
+    };
     for (std::int64_t row = nx; row < n; row += nx) {
         const std::int64_t end = std::min(row + i_end, n - 1);
-        // each column's recurrence reads only the row before
+        if (!u.uniform || row + nx >= n) {
+            // each column's recurrence reads only the row before
 #if !defined(__clang__)
 #pragma GCC ivdep
 #endif
-        for (std::int64_t m = row + i_begin; m < end; ++m) {
-            const double d = ap[m] + as[m] * p[m - nx];
-            p[m] = -an[m] / d;
-            q[m] = (((b[m] - aw[m] * t[m - 1]) - ae[m] * t[m + 1]) - as[m] * q[m - nx]) / d;
+            for (std::int64_t m = row + i_begin; m < end; ++m) from_table(m);
+            continue;
         }
+        // a row of real volumes: the shared coefficients between the ghost
+        // columns, whose entries in the table need not be built
+        if (i_begin == 0) from_table(row);
+        const double u_as = u.as, u_aw = u.aw, u_ap = u.ap, u_ae = u.ae, u_an = u.an;
+        const std::int64_t inner_end = std::min(end, row + nx - 1);
+#if !defined(__clang__)
+#pragma GCC ivdep
+#endif
+        for (std::int64_t m = row + std::max<std::int64_t>(i_begin, 1); m < inner_end; ++m) {
+            const double d = u_ap + u_as * p[m - nx];
+            p[m] = -u_an / d;
+            q[m] = (((b[m] - u_aw * t[m - 1]) - u_ae * t[m + 1]) - u_as * q[m - nx]) / d;
+        }
+        if (end == row + nx) from_table(row + nx - 1);
     }
     if (i_end == nx) {
         const std::int64_t m = n - 1;
@@ -330,34 +362,36 @@ void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
 }
 
 void fast_y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q)
+                      double* p, double* q, const UniformInterior& u)
 {
     if (use_two_threads(nx, ny)) {
         const std::int64_t half = nx / 2;
-        on_two_threads([&] { y_forward(nx, n, c, b, t, p, q, 0, half); },
-                       [&] { y_forward(nx, n, c, b, t, p, q, half, nx); });
+        on_two_threads([&] { y_forward(nx, n, c, b, t, p, q, 0, half, u); },
+                       [&] { y_forward(nx, n, c, b, t, p, q, half, nx, u); });
         on_two_threads([&] { y_back(nx, n, t, p, q, 0, half); }, [&] { y_back(nx, n, t, p, q, half, nx); });
     } else {
-        y_forward(nx, n, c, b, t, p, q, 0, nx);
+        y_forward(nx, n, c, b, t, p, q, 0, nx, u);
         y_back(nx, n, t, p, q, 0, nx);
     }
 }
 
 }  // namespace
 
+bool solve_adi_reads_interior(std::int32_t nx, std::int32_t ny) { return plain_kernels_only || nx < 2 || ny < 2; }
+
 void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
-    if (plain_kernels_only || nx < 2 || ny < 2) return plain::solve_adi(system, max_inner_iterations, t);
+    if (solve_adi_reads_interior(system.nx, system.ny)) return plain::solve_adi(system, max_inner_iterations, t);
     UninitializedArray tdma_p("tdma_p", static_cast<std::size_t>(n));
     UninitializedArray tdma_q("tdma_q", static_cast<std::size_t>(n));
     const Table c(system.a, n);
     const double* b = system.b.data();
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), system.uniform);
-        fast_y_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data());
+        fast_y_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), system.uniform);
     }
 }
 

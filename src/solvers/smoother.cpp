@@ -27,7 +27,7 @@ bool Smoother::reads_interior_coefficients(std::int32_t nx, std::int32_t ny) con
     case SolverKind::gauss_seidel:
     case SolverKind::sor: return point_solvers_read_interior(nx, ny);
     case SolverKind::msi: return !prepared_ || solve_msi_reads_interior(nx, ny);
-    case SolverKind::adi:
+    case SolverKind::adi: return solve_adi_reads_interior(nx, ny);
     case SolverKind::none: break;
     }
     return true;

@@ -31,8 +31,8 @@ public:
     bool prepared() const { return prepared_; }
     // Whether the next call (prepare() when not prepared, else smooth())
     // reads the real volumes' coefficients of an nx x ny table with a uniform
-    // interior: the fast Jacobi, Gauss-Seidel and SOR sweeps do not, nor does
-    // the MSI correction once the factors are made.
+    // interior: the fast Jacobi, Gauss-Seidel, SOR and ADI sweeps do not, nor
+    // does the MSI correction once the factors are made.
     bool reads_interior_coefficients(std::int32_t nx, std::int32_t ny) const;
 
     // One call of the selected solver on the system, with u as the unknown.

@@ -53,6 +53,9 @@ bool point_solvers_read_interior(std::int32_t nx, std::int32_t ny);
 // Alternating-direction line iteration: an x half-step along the rows, then a
 // y half-step along the columns, each line solved by the Thomas algorithm.
 void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
+// Whether solve_adi on an nx x ny system with a uniform interior reads the
+// real volumes' coefficients from the table (or only its ghost rows).
+bool solve_adi_reads_interior(std::int32_t nx, std::int32_t ny);
 
 // Modified strongly implicit procedure: the incomplete factorisation L U of a
 // into msi_lower (columns lp, lw, lse, ls) and msi_upper (ue, unw, un), stored
