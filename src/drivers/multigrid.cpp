@@ -60,10 +60,8 @@ private:
     }
     void build(int k, LinearSystem& system)
     {
-        if (smoothers_[static_cast<std::size_t>(k)].reads_interior_coefficients(nx_of(k), ny_of(k)))
-            system.build(solution_.grid, problem_.plate);
-        else
-            system.build_boundary(solution_.grid, problem_.plate);
+        const Smoother& smoother = smoothers_[static_cast<std::size_t>(k)];
+        system.build(solution_.grid, problem_.plate, smoother.reads_interior_coefficients(nx_of(k), ny_of(k)));
     }
 
     // Grid k's table is the same on every visit, and so are its MSI

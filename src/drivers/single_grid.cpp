@@ -14,10 +14,7 @@ void solve_single_grid(const SolutionProblem& problem, SolutionReport& report, S
     Smoother smoother(problem.solver);
 
     enter_grid(grid, problem.plate, problem.grids, 1);
-    if (smoother.reads_interior_coefficients(system.nx, system.ny))
-        system.build(grid, problem.plate);
-    else
-        system.build_boundary(grid, problem.plate);
+    system.build(grid, problem.plate, smoother.reads_interior_coefficients(system.nx, system.ny));
     smoother.prepare(system);
 
     for (std::int64_t outer = 1; outer <= problem.max_outer_iterations; ++outer) {

@@ -37,26 +37,24 @@ LinearSystem::LinearSystem(std::int32_t nx_, std::int32_t ny_)
 {
 }
 
-void LinearSystem::build(const CurrentGrid& grid, const Plate& plate)
-{
-    build_coefficients(grid, plate, a, b);
-    // every real volume got the same five values: the first one tells them
-    uniform = first_real_volume(nx, ny, a);
-}
-
 namespace {
 SkippedCoefficients skipped_coefficients = SkippedCoefficients::left;
 }  // namespace
 
 void set_skipped_coefficients(SkippedCoefficients what) { skipped_coefficients = what; }
 
-void LinearSystem::build_boundary(const CurrentGrid& grid, const Plate& plate)
+void LinearSystem::build(const CurrentGrid& grid, const Plate& plate, bool with_interior)
 {
+    // every real volume gets the same five values
     const std::array<double, 5> value = interior_coefficients(grid);
     const bool any_nan = std::any_of(value.begin(), value.end(), [](double v) { return std::isnan(v); });
-    if (any_nan || nx < 3 || ny < 3 || skipped_coefficients == SkippedCoefficients::built) return build(grid, plate);
+    uniform = any_nan || nx < 3 || ny < 3 ? UniformInterior() : UniformInterior{true, value[0], value[1], value[2],
+                                                                                  value[3], value[4]};
+    if (with_interior || !uniform.uniform || skipped_coefficients == SkippedCoefficients::built) {
+        build_coefficients(grid, plate, a, b);
+        return;
+    }
     build_boundary_coefficients(grid, plate, a, b);
-    uniform = {true, value[0], value[1], value[2], value[3], value[4]};
     if (skipped_coefficients == SkippedCoefficients::poisoned) {
         const std::int64_t n = volume_count;
         for (int c = 0; c < 5; ++c)

@@ -26,12 +26,12 @@ struct LinearSystem {
     LinearSystem(std::int32_t nx, std::int32_t ny);
 
     // The plate's coefficients for the current grid (of the same size).
-    void build(const CurrentGrid& grid, const Plate& plate);
-    // build() for kernels that take the real volumes' coefficients from
-    // `uniform` and read only the ghost rows of the table: the entries of a
-    // for the real volumes are not written. A table whose real volumes
-    // would not be uniform (a NaN among the values) is built whole.
-    void build_boundary(const CurrentGrid& grid, const Plate& plate);
+    // Without with_interior, for kernels that take the real volumes'
+    // coefficients from `uniform` and read only the ghost rows of the table,
+    // the entries of a for the real volumes are not written; a table whose
+    // real volumes would not be uniform (a NaN among the values) is built
+    // whole all the same.
+    void build(const CurrentGrid& grid, const Plate& plate, bool with_interior = true);
     // Finds the uniform interior again after a or b were set by other means.
     void find_uniform() { uniform = find_uniform_interior(nx, ny, a); }
 
@@ -40,7 +40,8 @@ struct LinearSystem {
     UniformInterior uniform;
 };
 
-// For tests: what build_boundary() does with the real volumes' entries of a:
+// For tests: what build() without with_interior does with the real volumes'
+// entries of a:
 // leaves them (the program), fills them with NaN, so that a kernel that reads
 // them gives itself away, or builds them after all.
 enum class SkippedCoefficients { left, poisoned, built };

@@ -121,46 +121,48 @@ public:
         as_ = &c.as(1), aw_ = &c.aw(1), ap_ = &c.ap(1), ae_ = &c.ae(1), an_ = &c.an(1);
     }
 
+    struct Five {
+        double as, aw, ap, ae, an;
+    };
     // The coefficients of volume m: for a real volume of a uniform table the
     // shared ones (its entries in the table need not be built).
-    bool shared(std::int64_t m) const
+    Five coefficients(std::int64_t m) const
     {
-        if (!u_.uniform) return false;
-        const std::int64_t i = m % nx_, j = m / nx_;
-        return i >= 1 && i <= nx_ - 2 && j >= 1 && j <= ny_ - 2;
+        if (u_.uniform) {
+            const std::int64_t i = m % nx_, j = m / nx_;
+            if (i >= 1 && i <= nx_ - 2 && j >= 1 && j <= ny_ - 2) return {u_.as, u_.aw, u_.ap, u_.ae, u_.an};
+        }
+        return {as_[m], aw_[m], ap_[m], ae_[m], an_[m]};
     }
-    double as(std::int64_t m) const { return shared(m) ? u_.as : as_[m]; }
-    double aw(std::int64_t m) const { return shared(m) ? u_.aw : aw_[m]; }
-    double ap(std::int64_t m) const { return shared(m) ? u_.ap : ap_[m]; }
-    double ae(std::int64_t m) const { return shared(m) ? u_.ae : ae_[m]; }
-    double an(std::int64_t m) const { return shared(m) ? u_.an : an_[m]; }
 
-    double rhs(std::int64_t m) const
+    double rhs(std::int64_t m, const Five& c) const
     {
         double r = b_[m];
-        if (m >= nx_) r = r - as(m) * t_[m - nx_];
-        if (m < n_ - nx_) r = r - an(m) * t_[m + nx_];
+        if (m >= nx_) r = r - c.as * t_[m - nx_];
+        if (m < n_ - nx_) r = r - c.an * t_[m + nx_];
         return r;
     }
 
     void exact(std::int64_t m)
     {
-        const double r = rhs(m);
+        const Five c = coefficients(m);
+        const double r = rhs(m, c);
         if (m == 0) {
-            const double d = ap(0);
-            p_[0] = -ae(0) / d;
+            const double d = c.ap;
+            p_[0] = -c.ae / d;
             q_[0] = r / d;
         } else {
-            const double d = ap(m) + aw(m) * p_[m - 1];
-            p_[m] = -ae(m) / d;
-            q_[m] = (r - aw(m) * q_[m - 1]) / d;
+            const double d = c.ap + c.aw * p_[m - 1];
+            p_[m] = -c.ae / d;
+            q_[m] = (r - c.aw * q_[m - 1]) / d;
         }
     }
 
     bool may_start_early(std::int64_t j) const
     {
         const std::int64_t m = (j - 1) * nx_;
-        return aw(m) == 0.0 && ap(m) != 0.0 && std::bit_cast<std::uint64_t>(rhs(m)) != negative_zero;
+        const Five c = coefficients(m);
+        return c.aw == 0.0 && c.ap != 0.0 && std::bit_cast<std::uint64_t>(rhs(m, c)) != negative_zero;
     }
 
     // Whether row j came out as in the natural order: row j - 1 ended finite.
@@ -195,9 +197,10 @@ public:
                 for (std::int64_t r = 0; r < rows; ++r) {
                     const std::int64_t m = first + r * nx + i;
                     if (i == 0 && (r > 0 || early)) {
-                        const double d = ap(m);
-                        p_[m] = -ae(m) / d;
-                        q_[m] = rhs(m) / d;
+                        const Five c = coefficients(m);
+                        const double d = c.ap;
+                        p_[m] = -c.ae / d;
+                        q_[m] = rhs(m, c) / d;
                     } else {
                         exact(m);
                     }

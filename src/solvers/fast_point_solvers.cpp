@@ -181,8 +181,7 @@ struct GroupSync {
     {
         if (below == nullptr) return;
         const std::int64_t needed = std::min(s + wavefront_rows + 1, below_total);
-        for (int spins = 0; below->load(std::memory_order_acquire) < needed; ++spins)
-            if (spins > 64) std::this_thread::yield();
+        spin_until([&] { return below->load(std::memory_order_acquire) >= needed; });
     }
     // published every few steps and at the end, so that the counter's cache
     // line does not travel between the cores at every step

@@ -471,24 +471,17 @@ private:
     // group at a time as they become final.
     void add_final_rows_to_t()
     {
-        std::int64_t done = ny_;  // rows done ... ny - 1 are added
-        int spins = 0;
-        while (done > 0) {
-            const std::int64_t final_from = final_from_row_.load(std::memory_order_acquire);
-            if (final_from < done) {
-                add_to_t(final_from, done);
-                done = final_from;
-                spins = 0;
-            } else if (++spins > 64) {
-                std::this_thread::yield();
-            }
+        for (std::int64_t done = ny_; done > 0;) {  // rows done ... ny - 1 are added
+            std::int64_t final_from = done;
+            spin_until([&] { return (final_from = final_from_row_.load(std::memory_order_acquire)) < done; });
+            add_to_t(final_from, done);
+            done = final_from;
         }
     }
 
     void wait_for_rows(std::int64_t rows) const
     {
-        for (int spins = 0; ready_rows_.load(std::memory_order_acquire) < rows; ++spins)
-            if (spins > 64) std::this_thread::yield();
+        spin_until([&] { return ready_rows_.load(std::memory_order_acquire) >= rows; });
     }
 
     double residual_at(std::int64_t q) const

@@ -14,6 +14,15 @@
 
 namespace placatermo {
 
+// Waits until ready() holds: spins a little, then gives the core away
+// between tries. The two threads of a sweep wait for each other this way.
+template <typename Ready>
+void spin_until(Ready ready)
+{
+    for (int spins = 0; !ready(); ++spins)
+        if (spins > 64) std::this_thread::yield();
+}
+
 // One counter of finished steps per group of rows, each on its own cache
 // line so that the two threads do not share one.
 class GroupProgress {
