@@ -16,10 +16,10 @@
 
 #include "drivers/drivers.hpp"
 #include "grid/grid.hpp"
+#include "input/input.hpp"
+#include "platform/platform.hpp"
 #include "report/output_file.hpp"
 #include "results/results.hpp"
-#include "run/input.hpp"
-#include "run/platform.hpp"
 #include "solvers/solvers.hpp"
 
 namespace placatermo {

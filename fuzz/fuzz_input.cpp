@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "report/errors.hpp"
-#include "run/input.hpp"
+#include "base/errors.hpp"
+#include "input/input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

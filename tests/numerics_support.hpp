@@ -9,7 +9,7 @@
 
 #include "grid/grid.hpp"
 #include "grid/linear_system.hpp"
-#include "run/input.hpp"
+#include "input/input.hpp"
 #include "test_support.hpp"
 
 namespace placatermo::testing {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "base/errors.hpp"
 #include "drivers/drivers.hpp"
-#include "report/errors.hpp"
 #include "run/program.hpp"
 #include "test_support.hpp"
 

@@ -2,8 +2,8 @@
 // bad input.
 #include <gtest/gtest.h>
 
-#include "report/errors.hpp"
-#include "run/input.hpp"
+#include "base/errors.hpp"
+#include "input/input.hpp"
 #include "test_support.hpp"
 
 namespace placatermo {

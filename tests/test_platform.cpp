@@ -3,8 +3,8 @@
 
 #include <cerrno>
 
-#include "report/errors.hpp"
-#include "run/platform.hpp"
+#include "base/errors.hpp"
+#include "platform/platform.hpp"
 
 namespace placatermo {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "report/errors.hpp"
+#include "base/errors.hpp"
 #include "run_support.hpp"
 
 namespace placatermo {

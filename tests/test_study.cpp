@@ -8,9 +8,9 @@
 #include <map>
 #include <thread>
 
+#include "base/errors.hpp"
 #include "cli_support.hpp"
-#include "report/errors.hpp"
-#include "run/study.hpp"
+#include "studies/study.hpp"
 
 namespace placatermo {
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "input/input.hpp"
+#include "platform/platform.hpp"
 #include "run/context.hpp"
-#include "run/input.hpp"
-#include "run/platform.hpp"
 #include "solvers/solver_kind.hpp"
 
 namespace placatermo::testing {

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "grid/grid.hpp"
@@ -19,8 +21,10 @@ namespace placatermo {
 // or a textbook correction-scheme V-cycle (--multigrid=classico).
 enum class MultigridCycle { specified, textbook };
 
-// "especificado", "classico" (the option's values).
+// "especificado", "classico" (the option's values), and back: nothing for
+// any other text.
 std::string_view cycle_name(MultigridCycle cycle);
+std::optional<MultigridCycle> cycle_from_name(std::string_view name);
 
 // What the drivers solve: the plate on its grids with the selected solver,
 // and when to stop.

@@ -14,10 +14,10 @@
 // smoother, the history and the convergence test are the same.
 #include <algorithm>
 
+#include "base/build_options.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/arrays.hpp"
 #include "grid/linear_system.hpp"
-#include "report/build_options.hpp"
 
 namespace placatermo {
 

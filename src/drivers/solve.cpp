@@ -2,8 +2,8 @@
 // line.
 #include <string>
 
+#include "base/errors.hpp"
 #include "drivers/drivers.hpp"
-#include "report/errors.hpp"
 #include "solvers/solvers.hpp"
 
 namespace placatermo {
@@ -11,6 +11,13 @@ namespace placatermo {
 std::string_view cycle_name(MultigridCycle cycle)
 {
     return cycle == MultigridCycle::textbook ? "classico" : "especificado";
+}
+
+std::optional<MultigridCycle> cycle_from_name(std::string_view name)
+{
+    for (const MultigridCycle cycle : {MultigridCycle::specified, MultigridCycle::textbook})
+        if (name == cycle_name(cycle)) return cycle;
+    return std::nullopt;
 }
 
 void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution)

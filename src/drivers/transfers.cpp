@@ -3,9 +3,9 @@
 // interpolation of a coarse correction onto the next finer grid.
 #include <algorithm>
 
+#include "base/build_options.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/linear_system.hpp"
-#include "report/build_options.hpp"
 
 namespace placatermo {
 

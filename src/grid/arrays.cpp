@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "report/build_options.hpp"
-#include "report/errors.hpp"
+#include "base/build_options.hpp"
+#include "base/errors.hpp"
 
 #if defined(__linux__)
 #include <sys/mman.h>

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "base/build_options.hpp"
 #include "grid/linear_system.hpp"
-#include "report/build_options.hpp"
 
 namespace placatermo {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "report/build_options.hpp"
+#include "base/build_options.hpp"
 #include "report/text.hpp"
 
 namespace placatermo {

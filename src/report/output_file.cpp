@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "report/errors.hpp"
+#include "base/errors.hpp"
 
 namespace placatermo {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "report/build_options.hpp"
+#include "base/build_options.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "drivers/drivers.hpp"
+#include "input/input.hpp"
+#include "platform/platform.hpp"
 #include "report/output_file.hpp"
 #include "report/text.hpp"
-#include "run/input.hpp"
-#include "run/platform.hpp"
 
 namespace placatermo {
 

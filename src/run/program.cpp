@@ -6,15 +6,9 @@
 #include <filesystem>
 #include <string>
 
+#include "base/errors.hpp"
 #include "drivers/drivers.hpp"
-#include "report/errors.hpp"
 #include "results/results.hpp"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace placatermo {
 
@@ -83,38 +77,6 @@ FixedText<8> make_time_string(const LocalTime& time)
 FixedText<62> make_plot_title(std::string_view title, std::string_view date_string)
 {
     return FixedText<62>(std::string(trim_right(title)) + " " + std::string(trim_right(date_string)) + "'");
-}
-
-double physical_memory_bytes()
-{
-#ifdef _WIN32
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    if (!GlobalMemoryStatusEx(&status)) return 0.0;
-    return static_cast<double>(status.ullTotalPhys);
-#else
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0) return 0.0;
-    return static_cast<double>(pages) * static_cast<double>(page_size);
-#endif
-}
-
-void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name)
-{
-    const double needed = required_memory_bytes(in);
-    if (available_bytes <= 0.0 || needed <= available_bytes) return;
-    const auto gib = [](double bytes) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.1f GiB", bytes / (1024.0 * 1024.0 * 1024.0));
-        return std::string(text);
-    };
-    const int finest = in.grid_count;
-    throw FatalError("erro no arquivo \"" + std::string(file_name) + "\", linhas " + std::to_string(in.record_line[6]) +
-                     " a " + std::to_string(in.record_line[8]) +
-                     ", parâmetros \"número de malhas\" e \"número de volumes\": a malha mais fina de " +
-                     std::to_string(in.grids.nx_of(finest)) + " x " + std::to_string(in.grids.ny_of(finest)) +
-                     " volumes precisa de " + gib(needed) + " de memória, e esta máquina tem " + gib(available_bytes));
 }
 
 void read_input_data(RunContext& run)

@@ -41,19 +41,10 @@ void show_results(RunContext& run);
 // in the editor (not in batch mode), then reads and checks the 16 records.
 void read_input_data(RunContext& run);
 
-// Refuses a run whose arrays would not fit in this machine's memory.
-void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name);
-
-// The parameter echo block of the main results file.
-void write_parameter_echo(const InputParameters& input, OutputFile& file);
-
 // "(8/7/2006)" filled to 12, "9:5:7" with the seconds filled to 4 and the
 // whole to 8, and the title, a blank, the date stamp and an apostrophe.
 FixedText<12> make_date_string(const LocalTime& time);
 FixedText<8> make_time_string(const LocalTime& time);
 FixedText<62> make_plot_title(std::string_view title, std::string_view date_string);
-
-// Installed total memory in bytes (0 when unknown).
-double physical_memory_bytes();
 
 }  // namespace placatermo

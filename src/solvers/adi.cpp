@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/build_options.hpp"
 #include "grid/arrays.hpp"
-#include "report/build_options.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"
 

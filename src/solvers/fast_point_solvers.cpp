@@ -14,8 +14,8 @@
 #include <atomic>
 #include <thread>
 
+#include "base/build_options.hpp"
 #include "grid/arrays.hpp"
-#include "report/build_options.hpp"
 #include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"

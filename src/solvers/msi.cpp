@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/build_options.hpp"
 #include "grid/arrays.hpp"
-#include "report/build_options.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"
 

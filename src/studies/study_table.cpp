@@ -7,12 +7,12 @@
 #include <cstring>
 #include <map>
 
+#include "base/errors.hpp"
 #include "grid/grid.hpp"
-#include "report/errors.hpp"
+#include "input/input.hpp"
 #include "report/output_file.hpp"
 #include "report/text.hpp"
-#include "run/input.hpp"
-#include "run/study.hpp"
+#include "studies/study.hpp"
 
 namespace placatermo {
 
@@ -92,7 +92,7 @@ StudyRow read_study_row(const StudyRun& run)
     row.unknowns = static_cast<std::int64_t>(row.nx - 2) * (row.ny - 2);
     row.h = input.lx / static_cast<double>(row.nx - 2);
     row.solver = std::string(solver_name(input.solver()));
-    row.cycle = k > 1 ? "especificado" : "";
+    row.cycle = k > 1 ? std::string(cycle_name(MultigridCycle::specified)) : "";
 
     std::string results;
     const auto name = run.folder / std::string(input.experiment_name.trimmed());

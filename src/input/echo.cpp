@@ -1,5 +1,5 @@
 // The parameter echo of the main results file.
-#include "run/program.hpp"
+#include "input/input.hpp"
 
 namespace placatermo {
 

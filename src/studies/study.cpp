@@ -1,6 +1,6 @@
 // A study: the run folders, the runs in parallel (or the job files for a
 // cluster), the progress, and the table at the end.
-#include "run/study.hpp"
+#include "studies/study.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -11,16 +11,12 @@
 #include <mutex>
 #include <thread>
 
-#include "report/errors.hpp"
+#include "base/errors.hpp"
 #include "report/output_file.hpp"
 #include "report/text.hpp"
 #include "run/context.hpp"
 #include "run/program.hpp"
 #include "solvers/solvers.hpp"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace placatermo {
 
@@ -182,15 +178,6 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
                                  std::filesystem::perm_options::add);
 }
 
-bool stderr_is_terminal()
-{
-#ifdef _WIN32
-    return false;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
-
 std::string seconds_text(double seconds)
 {
     char text[32];
@@ -237,8 +224,7 @@ StudyOptions parse_study_arguments(int argc, char** argv)
         } else if (argument.rfind("--multigrid=", 0) == 0) {
             StudyVariation cycles{0, split_values(std::string_view(argument).substr(12))};
             for (const auto& value : cycles.values)
-                if (value != "especificado" && value != "classico")
-                    refuse(argument + ": os ciclos são especificado e classico");
+                if (!cycle_from_name(value)) refuse(argument + ": os ciclos são especificado e classico");
             options.variations.push_back(cycles);
         } else if (argument == "--tarefas" && i + 1 < argc) {
             const std::string text = argv[++i];
@@ -363,9 +349,7 @@ int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop
                 run.folder = study_run.folder;
                 run.options.batch = true;
                 for (std::size_t v = 0; v < options.variations.size(); ++v)
-                    if (options.variations[v].record == 0)
-                        run.options.cycle =
-                            study_run.values[v] == "classico" ? MultigridCycle::textbook : MultigridCycle::specified;
+                    if (options.variations[v].record == 0) run.options.cycle = cycle_from_name(study_run.values[v]);
                 run.stop_requested = stop_requested;
                 std::string outcome = "concluída";
                 const auto begun = std::chrono::steady_clock::now();

@@ -1,7 +1,8 @@
-#include "run/platform.hpp"
+#include "platform/platform.hpp"
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -237,5 +238,80 @@ double ElapsedClock::read()
     }
     return now - start_;
 }
+
+double physical_memory_bytes()
+{
+#ifdef _WIN32
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0.0;
+    return static_cast<double>(status.ullTotalPhys);
+#else
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return 0.0;
+    return static_cast<double>(pages) * static_cast<double>(page_size);
+#endif
+}
+
+bool stderr_is_terminal()
+{
+#ifdef _WIN32
+    return false;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+void set_console_to_utf8()
+{
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+}
+
+#ifdef _WIN32
+const std::string_view editor_and_plotter_help = "O editor é o notepad e o programa de gráficos o wgnuplot.\n";
+#else
+const std::string_view editor_and_plotter_help =
+    "O editor é o comando da variável VISUAL, senão EDITOR, senão sensible-editor (quando\n"
+    "existe), senão vi.\n";
+#endif
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+#ifdef _WIN32
+// Ctrl-C or Ctrl-Break: the first stops the run after the current outer
+// iteration, a second ends the program at once.
+BOOL WINAPI on_console_event(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    if (stop_signal != 0) return FALSE;
+    stop_signal = static_cast<std::sig_atomic_t>(event + 1);
+    return TRUE;
+}
+#else
+extern "C" void on_stop_signal(int signal_number) { stop_signal = signal_number; }
+#endif
+
+}  // namespace
+
+void install_stop_signals()
+{
+#ifdef _WIN32
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+#else
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;  // a second signal ends the program at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+bool stop_was_requested() { return stop_signal != 0; }
 
 }  // namespace placatermo

@@ -1,4 +1,4 @@
-#include "report/errors.hpp"
+#include "base/errors.hpp"
 
 #include <cerrno>
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "drivers/drivers.hpp"
-#include "run/platform.hpp"
+#include "platform/platform.hpp"
 
 namespace placatermo {
 

@@ -1,13 +1,14 @@
-#include "run/input.hpp"
+#include "input/input.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
-#include "report/errors.hpp"
+#include "base/errors.hpp"
 
 namespace placatermo {
 
@@ -463,6 +464,23 @@ double required_memory_bytes(const InputParameters& in)
     double doubles = finest * per_volume;
     if (in.grid_count > 1) doubles += finest /* correction */ + 2.0 * static_cast<double>(in.grids.total_volume_count);
     return doubles * 8.0;
+}
+
+void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name)
+{
+    const double needed = required_memory_bytes(in);
+    if (available_bytes <= 0.0 || needed <= available_bytes) return;
+    const auto gib = [](double bytes) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f GiB", bytes / (1024.0 * 1024.0 * 1024.0));
+        return std::string(text);
+    };
+    const int finest = in.grid_count;
+    throw FatalError("erro no arquivo \"" + std::string(file_name) + "\", linhas " + std::to_string(in.record_line[6]) +
+                     " a " + std::to_string(in.record_line[8]) +
+                     ", parâmetros \"número de malhas\" e \"número de volumes\": a malha mais fina de " +
+                     std::to_string(in.grids.nx_of(finest)) + " x " + std::to_string(in.grids.ny_of(finest)) +
+                     " volumes precisa de " + gib(needed) + " de memória, e esta máquina tem " + gib(available_bytes));
 }
 
 }  // namespace placatermo

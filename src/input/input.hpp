@@ -12,6 +12,7 @@
 #include "drivers/drivers.hpp"
 #include "grid/grid.hpp"
 #include "grid/plate.hpp"
+#include "report/output_file.hpp"
 #include "report/text.hpp"
 #include "solvers/solver_kind.hpp"
 
@@ -77,5 +78,11 @@ std::string default_input_file();
 
 // Bytes of memory that a run of these parameters needs for its arrays.
 double required_memory_bytes(const InputParameters& input);
+
+// Refuses a run whose arrays would not fit in this machine's memory.
+void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name);
+
+// The parameter echo block of the main results file.
+void write_parameter_echo(const InputParameters& input, OutputFile& file);
 
 }  // namespace placatermo

@@ -96,4 +96,23 @@ private:
     double start_ = 0.0;
 };
 
+// Installed total memory in bytes (0 when unknown).
+double physical_memory_bytes();
+
+// Whether standard error is a terminal (never on Windows).
+bool stderr_is_terminal();
+
+// Makes the console show the program's UTF-8 messages (Windows; nothing
+// elsewhere).
+void set_console_to_utf8();
+
+// The last line of the program's help: which editor and plotting program
+// this platform's runs call.
+extern const std::string_view editor_and_plotter_help;
+
+// Ctrl-C (and SIGTERM, or Ctrl-Break on Windows): the first asks the run to
+// stop after its current outer iteration, a second ends the program at once.
+void install_stop_signals();
+bool stop_was_requested();
+
 }  // namespace placatermo
