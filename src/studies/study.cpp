@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "base/errors.hpp"
+#include "base/text.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 #include "run/context.hpp"
 #include "run/program.hpp"
 #include "solvers/solvers.hpp"

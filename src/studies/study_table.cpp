@@ -8,10 +8,10 @@
 #include <map>
 
 #include "base/errors.hpp"
+#include "base/text.hpp"
 #include "grid/grid.hpp"
 #include "input/input.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 #include "studies/study.hpp"
 
 namespace placatermo {
