@@ -29,11 +29,12 @@ using detail::point_value;
 
 // Rows in flight in the wavefront.
 constexpr std::int64_t wavefront_rows = 8;
+static_assert(two_thread_size::point_sweep.ny == 2 + 4 * wavefront_rows);
 
 // A real volume, all four neighbours from v: the table's coefficients, or the
 // uniform ones held in registers.
 template <bool Uniform>
-inline double interior_value(const UniformInterior u, const Table& c, const double* b, const double* v, std::int64_t q,
+inline double interior_value(const Stencil u, const Table& c, const double* b, const double* v, std::int64_t q,
                              std::int64_t nx)
 {
     const std::int64_t k = q + 1;
@@ -48,7 +49,7 @@ inline double interior_value(const UniformInterior u, const Table& c, const doub
 // updates its real volume in column 2 + s - r, where there is one.
 template <bool Uniform>
 inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, std::int64_t s, const Table& c,
-                           const double* b, double* t, const UniformInterior u)
+                           const double* b, double* t, const Stencil u)
 {
     const std::int64_t r_first = std::max<std::int64_t>(0, s - (nx - 3));
     const std::int64_t r_last = std::min(rows - 1, s);
@@ -64,7 +65,7 @@ inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, 
 // being read back from memory.
 template <typename Sync>
 inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, std::int64_t s_end, const double* b,
-                       double* t, const UniformInterior u, Sync& sync)
+                       double* t, const Stencil u, Sync& sync)
 {
     constexpr std::int64_t rows = wavefront_rows;
     std::int64_t q0[rows];
@@ -102,7 +103,7 @@ struct NoSync {
 // last volume of a row after its real volumes. Needs nx >= 4.
 template <bool Uniform, typename Sync>
 void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table& c, From1<const double> b,
-                 double* t_data, const UniformInterior u, Sync& sync)
+                 double* t_data, const Stencil u, Sync& sync)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
@@ -159,7 +160,7 @@ void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, do
 // sweep. Needs nx >= 4 and ny >= 3.
 template <bool Uniform>
 void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b, double* t,
-                     const UniformInterior u)
+                     const Stencil u)
 {
     sweep_first_rows(nx, c, b, t);
     NoSync none;
@@ -195,7 +196,7 @@ struct GroupSync {
 
 template <bool Uniform>
 void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                              double* t, const UniformInterior u, GroupProgress& progress)
+                              double* t, const Stencil u, GroupProgress& progress)
 {
     sweep_first_rows(nx, c, b, t);
     progress.reset();
@@ -218,32 +219,20 @@ void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, 
     sweep_last_row(nx, ny, n, c, b, t, t);
 }
 
-// Two threads pay off once a group's step is long enough to hide the waiting.
-bool use_two_threads(std::int64_t nx, std::int64_t ny)
-{
-    return SweepHelper::instance().available() && nx >= 1000 && ny - 2 >= 4 * wavefront_rows;
-}
-
+template <bool Uniform>
 void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                        double* t, const UniformInterior& u, GroupProgress* progress)
+                        double* t, const Stencil& u, GroupProgress* progress)
 {
-    if (progress != nullptr) {
-        if (u.uniform)
-            parallel_wavefront_sweep<true>(nx, ny, n, c, b, t, u, *progress);
-        else
-            parallel_wavefront_sweep<false>(nx, ny, n, c, b, t, u, *progress);
-    } else {
-        if (u.uniform)
-            wavefront_sweep<true>(nx, ny, n, c, b, t, u);
-        else
-            wavefront_sweep<false>(nx, ny, n, c, b, t, u);
-    }
+    if (progress != nullptr)
+        parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
+    else
+        wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u);
 }
 
 // Progress counters for the two-thread sweep of this grid, or none.
 GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
 {
-    if (!use_two_threads(nx, ny)) return nullptr;
+    if (!SweepHelper::instance().use_for(two_thread_size::point_sweep, nx, ny)) return nullptr;
     const auto groups = static_cast<std::size_t>((ny - 2 + wavefront_rows - 1) / wavefront_rows);
     return &SweepHelper::instance().progress(groups);
 }
@@ -252,7 +241,7 @@ GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
 // when every value comes from src).
 template <bool Uniform>
 void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                  const double* src, double* dst_data, const UniformInterior& u)
+                  const double* src, double* dst_data, const Stencil& u)
 {
     const From1<double> dst(dst_data);
     const From1<const double> v(src);
@@ -269,67 +258,50 @@ void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table&
     sweep_last_row(nx, ny, n, c, b, v, dst);
 }
 
-// Grids too small for the wavefront, and builds made to measure the plain
-// loops, take the plain loops.
-bool use_plain_loops(std::int64_t nx, std::int64_t ny) { return plain_kernels_only || nx < 4 || ny < 3; }
-
-}  // namespace
-
-bool point_solvers_read_interior(std::int32_t nx, std::int32_t ny) { return use_plain_loops(nx, ny); }
-
-void set_parallel_sweeps(bool enabled) { SweepHelper::instance().set_enabled(enabled); }
-
-void prepare_parallel_sweeps()
-{
-    if constexpr (!plain_kernels_only) SweepHelper::instance();
-}
-
-void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
+// The kernels on either form: with Uniform, the real volumes' coefficients
+// are u, else the table's entries. Need nx >= 4 and ny >= 3.
+template <bool Uniform>
+void gauss_seidel(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    if (use_plain_loops(nx, ny)) return plain::solve_gauss_seidel(system, max_inner_iterations, t);
     const Table c(system.a, system.volume_count);
     const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
-        gauss_seidel_sweep(nx, ny, system.volume_count, c, system.b.data(), t.data(), system.uniform, progress);
+        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
 }
 
-void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
+template <bool Uniform>
+void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
-    if (use_plain_loops(nx, ny)) return plain::solve_jacobi(system, max_inner_iterations, t);
     UninitializedArray t_old("t_old", static_cast<std::size_t>(n));
     const Table c(system.a, n);
-    const UniformInterior& u = system.uniform;
     // Alternate between t and the work array instead of copying t every time.
     double* current = t.data();
     double* next = t_old.data();
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        if (u.uniform)
-            jacobi_sweep<true>(nx, ny, n, c, system.b.data(), current, next, u);
-        else
-            jacobi_sweep<false>(nx, ny, n, c, system.b.data(), current, next, u);
+        jacobi_sweep<Uniform>(nx, ny, n, c, system.b.data(), current, next, u);
         std::swap(current, next);
     }
     if (current != t.data()) std::copy(t_old.begin(), t_old.end(), t.begin());
 }
 
-void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t)
+template <bool Uniform>
+void sor(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, double sor_relaxation,
+         std::span<double> t)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    if (use_plain_loops(nx, ny)) return plain::solve_sor(system, max_inner_iterations, sor_relaxation, t);
     const auto n = static_cast<std::size_t>(system.volume_count);
     UninitializedArray t_old("t_old", n);
     const Table c(system.a, system.volume_count);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
     const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        gauss_seidel_sweep(nx, ny, system.volume_count, c, system.b.data(), t.data(), system.uniform, progress);
+        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
         // Relaxation of the whole field; it also leaves the next iteration's
         // copy of the field in t_old.
         double* tq = t.data();
@@ -340,6 +312,54 @@ void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, do
             old[q] = relaxed;
         }
     }
+}
+
+// Tables too small for the wavefront, and builds made to measure the plain
+// loops, take the plain loops.
+bool use_plain_loops(const CoefficientTable& system) { return plain_kernels_only || system.nx < 4 || system.ny < 3; }
+
+}  // namespace
+
+void set_parallel_sweeps(bool enabled) { SweepHelper::instance().set_enabled(enabled); }
+
+void prepare_parallel_sweeps()
+{
+    if constexpr (!plain_kernels_only) SweepHelper::instance();
+}
+
+void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    if (use_plain_loops(system)) return solve_gauss_seidel_plain(system, max_inner_iterations, t);
+    gauss_seidel<false>(system, Stencil(), max_inner_iterations, t);
+}
+
+void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    gauss_seidel<true>(system, system.interior, max_inner_iterations, t);
+}
+
+void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    if (use_plain_loops(system)) return solve_jacobi_plain(system, max_inner_iterations, t);
+    jacobi<false>(system, Stencil(), max_inner_iterations, t);
+}
+
+void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    jacobi<true>(system, system.interior, max_inner_iterations, t);
+}
+
+void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t)
+{
+    if (use_plain_loops(system)) return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t);
+    sor<false>(system, Stencil(), max_inner_iterations, sor_relaxation, t);
+}
+
+void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t)
+{
+    sor<true>(system, system.interior, max_inner_iterations, sor_relaxation, t);
 }
 
 }  // namespace placatermo

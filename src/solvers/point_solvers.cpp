@@ -35,9 +35,7 @@ void point_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 
 }  // namespace
 
-namespace plain {
-
-void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
     std::vector<double> t_old = create_array("t_old", n);
@@ -49,15 +47,15 @@ void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations,
     }
 }
 
-void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
         point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t.data()), t);
 }
 
-void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t_values)
+void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
+                     std::span<double> t_values)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
@@ -77,7 +75,5 @@ void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, do
         }
     }
 }
-
-}  // namespace plain
 
 }  // namespace placatermo
