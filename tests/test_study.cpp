@@ -91,7 +91,7 @@ TEST(StudyArguments, RefusedWithTheReason)
         {{"e", "--multigrid=outro"}, "--multigrid=outro: os ciclos são especificado e classico"},
         {{"e", "--variar", "7=6", "--tarefas", "0"},
          "--tarefas 0: o número de execuções ao mesmo tempo é um inteiro de 1 a 9999"},
-        {{"e", "--variar", "7=6", "--preparar", "--coletar"}, "--preparar e --coletar não vão juntos"},
+        {{"e", "--variar", "7=6", "--preparar", "--coletar"}, "--preparar, --coletar e --continuar não vão juntos"},
         {{"e", "--variar", "7=6", "--rapido"}, "argumento desconhecido: --rapido"},
     };
     for (const auto& [words, message] : table) {
@@ -132,6 +132,8 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
             const auto at = text.find(marker);
             if (at != std::string::npos) text.replace(at - (marker[0] == 'H' ? 0 : 20), 20, 20, '#');
         }
+        const auto seconds = text.find("\"tempo_s\": ");  // in the record
+        if (seconds != std::string::npos) text.erase(seconds, text.find('\n', seconds) - seconds);
         return text;
     };
     const std::vector<std::pair<std::string, std::string>> values = {{"1", "2"}, {"1", "5"}, {"3", "2"}, {"3", "5"}};
@@ -143,7 +145,7 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
         std::filesystem::create_directory("alone" + std::to_string(n));
         std::filesystem::current_path("alone" + std::to_string(n));
         write_file("placatermo.ent", alone.text("\r\n"));
-        ASSERT_EQ(run_program("--batch").exit_code, 0);
+        ASSERT_EQ(run_program("--batch --json").exit_code, 0);
         std::filesystem::current_path("..");
         std::size_t files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -152,7 +154,7 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
             EXPECT_EQ(mask(read_file(entry.path())), mask(read_file("alone" + std::to_string(n) + "/" + name)))
                 << folder << "/" << name;
         }
-        EXPECT_EQ(files, 7u) << folder;
+        EXPECT_EQ(files, 8u) << folder;
     }
     const auto lines = split_lines(read_file("e/estudo.csv"));
     ASSERT_EQ(lines.size(), 5u);
@@ -179,8 +181,8 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
     const auto again = run_program("estudo e --variar 13=1");
     EXPECT_EQ(again.exit_code, 2);
     EXPECT_EQ(again.err.substr(0, again.err.find('\n')),
-              "placatermo: erro: a pasta \"e\" já tem arquivos: escolha outra pasta, ou use --coletar para montar a "
-              "tabela das execuções que ela tem");
+              "placatermo: erro: a pasta \"e\" já tem arquivos: escolha outra pasta, ou use --continuar para "
+              "completar o estudo que ela tem, ou --coletar para montar a tabela das execuções que ela tem");
     EXPECT_EQ(read_file("e/estudo.csv"),
               lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" + lines[3] + "\n" + lines[4] + "\n");
 }
@@ -246,7 +248,7 @@ TEST(Study, InterruptStopsCleanly)
 {
     TempDir dir;
     testing::write_endless_input();
-    const pid_t child = testing::start_program({"estudo", "e", "--variar", "15=1,2,1,2", "--tarefas", "2"});
+    const pid_t child = testing::start_program({"estudo", "e", "--variar", "13=1,2", "--variar", "15=1,2", "--tarefas", "2"});
     for (int wait = 0; wait < 200 && !std::filesystem::exists("e/002/placa.res"); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
