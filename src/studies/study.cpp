@@ -110,7 +110,6 @@ std::string file_system_message(const std::filesystem::filesystem_error& error)
     return text + ": " + system_error_text(number);
 }
 
-
 std::vector<std::string> split_values(std::string_view text)
 {
     std::vector<std::string> values;
@@ -775,7 +774,7 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
         }
         work();
         for (auto& thread : threads) thread.join();
-        if (fresh) {
+        if (fresh || !fs::exists(options.folder / "tarefas.txt") || !fs::exists(options.folder / "slurm.sh")) {
             try {
                 for (const auto& run : runs)  // the runs a stop left out get their folder too
                     if (!fs::exists(run.folder))
@@ -799,13 +798,14 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
         rows.push_back(std::move(row));
     }
     observed_orders(options.variations, rows);
-    write_study_table(options, rows, platform);
+    const bool table_written = write_study_table(options, rows, platform);
     if (!missing.empty()) {
         std::string list;
         for (const auto& name : missing) list += (list.empty() ? "" : ", ") + name;
         std::fprintf(stderr, "estudo: %zu de %zu execuções sem resultados completos: %s\n", missing.size(), runs.size(),
                      list.c_str());
     }
+    if (!table_written) return 1;
     std::fprintf(stderr, "estudo: tabela em %s\n", (options.folder / "estudo.csv").string().c_str());
     return missing.empty() ? 0 : 1;
 }

@@ -110,8 +110,9 @@ StudyRow read_study_row(const StudyRun& run);
 // the grid size.
 void observed_orders(const std::vector<StudyVariation>& variations, std::vector<StudyRow>& rows);
 
-// estudo.csv, estudo.md and the plots in the study folder.
-void write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
+// estudo.csv, estudo.md and the plots in the study folder; false when the
+// table could not be written (it went to standard output).
+bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
 
 // The whole command; returns the exit status (0 when every run completed, 1
 // when some did not; the table is written in both cases). Errors before any

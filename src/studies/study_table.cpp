@@ -152,7 +152,7 @@ void observed_orders(const std::vector<StudyVariation>& variations, std::vector<
     }
 }
 
-void write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform)
+bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform)
 {
     std::vector<std::string> header = {"execucao", "pasta"};
     for (const auto& variation : options.variations) header.push_back(variation.name());
@@ -235,10 +235,17 @@ void write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
         }
         md += "|\n";
     }
+    // whole or not at all; a table that cannot be written (a full disk) goes
+    // to standard output instead
     for (const auto& [name, text] : {std::pair{"estudo.csv", &csv}, std::pair{"estudo.md", &md}}) {
-        OutputFile file((options.folder / name).string());
-        file.write(*text);
-        file.close();
+        try {
+            write_file_atomically((options.folder / name).string(), *text);
+        } catch (const FatalError& error) {
+            platform.warn(std::string("aviso: ") + error.what() + "; a tabela vai na saída padrão");
+            std::fputs(csv.c_str(), stdout);
+            std::fflush(stdout);
+            return false;
+        }
     }
 
     // The plots: one gnuplot script with the data inside, run in the folder.
@@ -318,13 +325,18 @@ void write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
     if (!program_on_path(plotting_program)) {
         platform.warn("aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (" +
                       std::string(plotting_program) + ") não foi encontrado");
-        return;
+        return true;
     }
     const std::string script_name = "estudo.gnu";
-    {
+    try {
         OutputFile file((options.folder / script_name).string());
         file.write(script);
         file.close();
+    } catch (const FatalError& failure) {
+        std::error_code ignored;
+        std::filesystem::remove(options.folder / script_name, ignored);
+        platform.warn(std::string("aviso: os gráficos do estudo não foram desenhados: ") + failure.what());
+        return true;
     }
     const int status = platform.run_command("cd " + quote_for_shell(options.folder.string()) + " && " +
                                             platform.plot_command(script_name));
@@ -333,6 +345,7 @@ void write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
     if (status != 0)
         platform.warn("aviso: os gráficos do estudo não foram desenhados (gnuplot terminou com o código " +
                       std::to_string(status) + ")");
+    return true;
 }
 
 }  // namespace placatermo
