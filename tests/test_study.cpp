@@ -10,6 +10,8 @@
 
 #include "base/errors.hpp"
 #include "cli_support.hpp"
+#include "platform/study_lock.hpp"
+#include "results/record.hpp"
 #include "studies/study.hpp"
 
 namespace placatermo {
@@ -93,6 +95,24 @@ TEST(StudyArguments, RefusedWithTheReason)
          "--tarefas 0: o número de execuções ao mesmo tempo é um inteiro de 1 a 9999"},
         {{"e", "--variar", "7=6", "--preparar", "--coletar"}, "--preparar, --coletar e --continuar não vão juntos"},
         {{"e", "--variar", "7=6", "--rapido"}, "argumento desconhecido: --rapido"},
+        {{"e", "--variar", "7=6", "--continuar", "--coletar"}, "--preparar, --coletar e --continuar não vão juntos"},
+        {{"e", "--variar", "11=2,,3"}, "--variar 11=2,,3: há um valor vazio na lista"},
+        {{"e", "--variar", "11=2,"}, "--variar 11=2,: há um valor vazio na lista"},
+        {{"e", "--variar", "7=10,10"}, "--variar 7=10,10: o valor 10 aparece duas vezes"},
+        {{"e", "--multigrid=classico,classico"}, "--multigrid=classico,classico: o valor classico aparece duas vezes"},
+        {{"e", "--variar", "7=1\n2"},
+         "--variar 7=1\\n2: o valor \"1\\n2\" tem um caractere que não pode estar num valor da entrada"},
+        {{"e", "--variar", "4=1 2"},
+         "--variar 4=1 2: o valor \"1 2\" tem um caractere que não pode estar num valor da entrada"},
+        {{"e", "--variar", "4=1/2"},
+         "--variar 4=1/2: o valor \"1/2\" tem um caractere que não pode estar num valor da entrada"},
+        {{"-dash", "--variar", "7=6"},
+         "argumento desconhecido: -dash (uma pasta cujo nome começa com '-' vem depois de --: -- -dash)"},
+        {{"a\nb", "--variar", "7=6"},
+         "o nome da pasta do estudo \"a\\nb\" tem um caractere de controle: escolha outro"},
+        {{"", "--variar", "7=6"}, "o nome da pasta do estudo está vazio"},
+        {{"a", "b", "--variar", "7=6"}, "duas pastas de estudo: \"a\" e \"b\""},
+        {{"--variar", "7=6", "--"}, "falta a pasta do estudo depois de --"},
     };
     for (const auto& [words, message] : table) {
         try {
@@ -103,6 +123,77 @@ TEST(StudyArguments, RefusedWithTheReason)
             EXPECT_EQ(text.substr(0, text.find('\n')), message);
         }
     }
+}
+
+TEST(StudyArguments, FolderAfterDoubleDashAndHelp)
+{
+    const StudyOptions dash = parse({"--variar", "7=6", "--", "-dash", "--continuar"});
+    EXPECT_EQ(dash.folder, std::filesystem::path("-dash"));
+    EXPECT_TRUE(dash.resume);
+    EXPECT_TRUE(parse({"--help"}).help);
+    EXPECT_TRUE(parse({"e", "-h"}).help);
+    const StudyOptions resume = parse({"e", "--continuar"});
+    EXPECT_TRUE(resume.variations.empty());
+}
+
+TEST(StudyDesign, ReadBackAsWritten)
+{
+    StudyDesign design;
+    design.program_version = "1.1.0";
+    design.base_input = std::string("placa.res\r\nt\xEDtulo \x80\x81\xFF\x00 fim\r\n", 26);
+    design.variations = {{7, {"6", "10"}}, {0, {"especificado", "classico"}}};
+    StudyOptions options;
+    options.folder = "e";
+    options.variations = design.variations;
+    design.runs = study_runs(options);
+    const StudyDesign back = parse_study_design(study_design_json(design), "e");
+    EXPECT_EQ(back.base_input, design.base_input);
+    EXPECT_EQ(back.variations, design.variations);
+    ASSERT_EQ(back.runs.size(), 4u);
+    EXPECT_EQ(back.runs[3].folder, std::filesystem::path("e") / "004");
+    EXPECT_EQ(back.runs[3].values, (std::vector<std::string>{"10", "classico"}));
+    // a run list that the variations do not give is a damaged design
+    std::string text = study_design_json(design);
+    text.replace(text.find("\"004\""), 5, "\"005\"");
+    try {
+        parse_study_design(text, "e");
+        ADD_FAILURE();
+    } catch (const FatalError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "o desenho do estudo está danificado: a execução 4 não confere com as variações");
+    }
+}
+
+TEST(StudyDesign, DifferenceNamed)
+{
+    const std::vector<StudyVariation> design = {{11, {"1", "2", "3", "4", "5"}}, {13, {"1", "2"}}};
+    const std::string tail = " (o estudo: --variar 11=1,2,3,4,5 --variar 13=1,2; sem as listas vale o estudo gravado)";
+    const std::pair<std::vector<StudyVariation>, std::string> table[] = {
+        {design, ""},
+        {{{11, {"5", "4", "3", "2", "1"}}, {13, {"1", "2"}}},
+         "as listas diferem das do estudo gravado: a linha de comando tem --variar 11=5,4,3,2,1 onde o estudo tem "
+         "--variar 11=1,2,3,4,5" +
+             tail},
+        {{{11, {"1", "2", "3", "4", "5"}}},
+         "as listas diferem das do estudo gravado: falta --variar 13=1,2 na linha de comando" + tail},
+        {{{11, {"1", "2", "3", "4", "5"}}, {13, {"1", "2"}}, {0, {"classico"}}},
+         "as listas diferem das do estudo gravado: --multigrid=classico não faz parte do estudo" + tail},
+        {{{13, {"1", "2"}}, {11, {"1", "2", "3", "4", "5"}}},
+         "as listas diferem das do estudo gravado: a linha de comando tem --variar 13=1,2 onde o estudo tem "
+         "--variar 11=1,2,3,4,5" +
+             tail},
+    };
+    for (const auto& [given, message] : table) EXPECT_EQ(design_difference(given, design), message);
+}
+
+TEST(StudyFolderLock, OneClaimAtATime)
+{
+    TempDir dir;
+    auto first = StudyFolderLock::try_claim("trava");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(StudyFolderLock::try_claim("trava"), nullptr);
+    first.reset();
+    EXPECT_NE(StudyFolderLock::try_claim("trava"), nullptr);
 }
 
 TEST(ReplaceRecords, OnlyTheValuesChange)
@@ -248,7 +339,8 @@ TEST(Study, InterruptStopsCleanly)
 {
     TempDir dir;
     testing::write_endless_input();
-    const pid_t child = testing::start_program({"estudo", "e", "--variar", "13=1,2", "--variar", "15=1,2", "--tarefas", "2"});
+    const pid_t child =
+        testing::start_program({"estudo", "e", "--variar", "13=1,2", "--variar", "15=1,2", "--tarefas", "2"});
     for (int wait = 0; wait < 200 && !std::filesystem::exists("e/002/placa.res"); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -261,8 +261,8 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         shell_quote(folder + "/slurm.sh") +
         "\n"
         "# e, terminadas as tarefas:\n"
-        "#   placatermo estudo " +
-        shell_quote(folder) +
+        "#   " +
+        shell_quote(options.program.string()) + " estudo " + shell_quote(folder) +
         " --coletar\n"
         "# (ou --continuar, que roda antes as execuções que faltarem)\n"
         "#SBATCH --job-name=placatermo-estudo\n"
@@ -425,7 +425,10 @@ StudyOptions parse_study_arguments(int argc, char** argv)
         } else if (argument == "--continuar") {
             options.resume = true;
         } else if (!argument.empty() && argument[0] == '-') {
-            refuse("argumento desconhecido: " + shown(argument));
+            refuse("argumento desconhecido: " + shown(argument) +
+                   (options.folder.empty() && argument.rfind("--", 0) != 0
+                        ? " (uma pasta cujo nome começa com '-' vem depois de --: -- " + shown(argument) + ")"
+                        : std::string()));
         } else {
             take_folder(argument);
         }
@@ -533,7 +536,10 @@ std::string design_difference(const std::vector<StudyVariation>& given, const st
 {
     if (given == design) return {};
     std::string kept;
-    for (const auto& variation : design) kept += (kept.empty() ? "" : " ") + variation.argument();
+    for (const auto& variation : design) {
+        if (!kept.empty()) kept += ' ';
+        kept += variation.argument();
+    }
     std::string what;
     for (std::size_t k = 0; k < std::max(given.size(), design.size()); ++k) {
         if (k >= given.size()) {
