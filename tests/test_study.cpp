@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -356,6 +357,227 @@ TEST(Study, InterruptStopsCleanly)
         EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back().substr(0, interrupted.size()), interrupted)
             << lines[static_cast<std::size_t>(n)];
     for (int n = 3; n <= 4; ++n) EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back(), "sem resultados");
+}
+
+// Every file of a folder tree with its bytes and time stamp.
+std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> snapshot(
+    const std::filesystem::path& folder)
+{
+    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files[entry.path().string()] = {read_file(entry.path()), std::filesystem::last_write_time(entry.path())};
+    return files;
+}
+
+// The cells of one column of estudo.csv, one per run.
+std::vector<std::string> column(const std::string& table_file, const std::string& name)
+{
+    const auto lines = split_lines(read_file(table_file));
+    const auto header = csv_cells(lines.at(0));
+    const auto at = std::find(header.begin(), header.end(), name);
+    EXPECT_NE(at, header.end()) << name;
+    std::vector<std::string> cells;
+    for (std::size_t n = 1; n < lines.size(); ++n)
+        cells.push_back(csv_cells(lines[n]).at(static_cast<std::size_t>(at - header.begin())));
+    return cells;
+}
+
+std::string shell_with_plotter(const std::string& command)
+{
+    return "PATH='" + testing::quiet_plotter_folder() + ":/usr/bin:/bin' sh -c '" + command + "' >/dev/null 2>&1";
+}
+
+// Prepared, partly run, one run killed before its record: --coletar lists
+// what is missing, lists other than the study's are refused without a
+// change, --continuar runs only the two runs without a complete result.
+TEST(Study, PreparedPartlyRunThenContinued)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo p --variar 11=2,5 --variar 7=5,10 --preparar").exit_code, 0);
+    const auto tasks = split_lines(read_file("p/tarefas.txt"));
+    ASSERT_EQ(tasks.size(), 4u);
+    EXPECT_NE(tasks[0].find(" --batch --json"), std::string::npos);
+    for (std::size_t n = 0; n < 3; ++n) ASSERT_EQ(std::system(shell_with_plotter(tasks[n]).c_str()), 0);
+    std::filesystem::remove("p/003/placa.json");  // killed before its record
+    const auto finished = snapshot("p/001");
+    const auto finished2 = snapshot("p/002");
+
+    const auto collected = run_program("estudo p --coletar");
+    EXPECT_EQ(collected.exit_code, 1);
+    EXPECT_EQ(column("p/estudo.csv", "estado"),
+              (std::vector<std::string>{"ok", "ok", "incompleta (sem o registro placa.json)", "sem resultados"}));
+    const std::string table = read_file("p/estudo.csv");
+    for (const std::string lists : {"--variar 11=5,2 --variar 7=5,10", "--variar 11=2,5", "--variar 7=5,10,18"}) {
+        const auto refused = run_program("estudo p --coletar " + lists);
+        EXPECT_EQ(refused.exit_code, 2) << lists;
+        EXPECT_EQ(refused.err.substr(0, 50), "placatermo: erro: as listas diferem das do estudo ") << lists;
+        EXPECT_EQ(read_file("p/estudo.csv"), table);
+    }
+    EXPECT_EQ(run_program("estudo p --continuar --variar 11=5,2 --variar 7=5,10").exit_code, 2);
+
+    const auto resumed = run_program("estudo p --continuar --variar 11=2,5 --variar 7=5,10");
+    EXPECT_EQ(resumed.exit_code, 0) << resumed.err;
+    EXPECT_NE(resumed.err.find("estudo: 2 de 4 execuções a rodar\n"), std::string::npos) << resumed.err;
+    EXPECT_EQ(snapshot("p/001"), finished);
+    EXPECT_EQ(snapshot("p/002"), finished2);
+    EXPECT_EQ(column("p/estudo.csv", "estado"), (std::vector<std::string>{"ok", "ok", "ok", "ok"}));
+    // the table's error norms are the record's, to the last bit
+    const RunRecord record = parse_run_record(read_file("p/004/placa.json"));
+    EXPECT_EQ(std::stod(column("p/estudo.csv", "erro_max")[3]), record.error_max);
+    EXPECT_EQ(std::stod(column("p/estudo.csv", "erro_l2")[3]), record.error_l2);
+    EXPECT_EQ(std::stod(column("p/estudo.csv", "tmedia_numerica")[3]), record.mean_numerical);
+}
+
+// kill -9 in the middle: --continuar completes the study and leaves every run
+// that had its record alone.
+TEST(Study, KilledThenContinued)
+{
+    TempDir dir;
+    InputRecords r;
+    r.max_inner_iterations = "1";
+    write_file("placatermo.ent", r.text("\r\n"));
+    const pid_t child = testing::start_program({"estudo", "k", "--variar", "7=5,34,66,130", "--tarefas", "1"});
+    for (int wait = 0; wait < 400 && !std::filesystem::exists("k/001/placa.json"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::map<std::string, decltype(snapshot("k"))> complete;
+    for (const char* run : {"k/001", "k/002", "k/003", "k/004"})
+        if (std::filesystem::exists(std::string(run) + "/placa.json")) complete[run] = snapshot(run);
+    ASSERT_FALSE(complete.empty());
+    const auto resumed = run_program("estudo k --continuar --tarefas 1");
+    EXPECT_EQ(resumed.exit_code, 0) << resumed.err;
+    for (const auto& [run, files] : complete) EXPECT_EQ(snapshot(run), files) << run;
+    EXPECT_EQ(column("k/estudo.csv", "estado"), (std::vector<std::string>(4, "ok")));
+    EXPECT_EQ(column("k/estudo.csv", "nx"), (std::vector<std::string>{"5", "34", "66", "130"}));
+}
+
+// A second study, --continuar or --coletar into a folder where a study
+// works is refused at once and changes nothing.
+TEST(Study, SecondStudyIntoTheSameFolderIsRefused)
+{
+    TempDir dir;
+    testing::write_endless_input();
+    const pid_t child = testing::start_program({"estudo", "e", "--variar", "13=1,2", "--tarefas", "1"});
+    for (int wait = 0; wait < 400 && !std::filesystem::exists("e/001/placa.res"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    const std::string design = read_file("e/estudo.json");
+    for (const std::string arguments : {"estudo e --variar 11=1,2,3", "estudo e --continuar", "estudo e --coletar"}) {
+        const auto second = run_program(arguments);
+        EXPECT_EQ(second.exit_code, 2) << arguments;
+        EXPECT_EQ(second.err,
+                  "placatermo: erro: a pasta \"e\" está em uso por outro estudo (rodando agora): espere que ele "
+                  "termine ou escolha outra pasta\n")
+            << arguments;
+    }
+    EXPECT_EQ(read_file("e/estudo.json"), design);
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(column("e/estudo.csv", "R13").size(), 2u);
+}
+
+// Records and inputs damaged after the study: each row says what is wrong,
+// the exit status is 1, no signal; --continuar makes them whole again.
+TEST(Study, DamagedRunsEndInTheTable)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo e --variar 11=1,2,3,4,5,6 --tarefas 2").exit_code, 0);
+    const std::string record = read_file("e/001/placa.json");
+    write_file("e/001/placa.json", record + std::string(200000, '1'));
+    write_file("e/002/placa.json", record.substr(0, record.size() / 2));
+    std::filesystem::resize_file("e/003/placa.json", 100u << 20);
+    std::string input = read_file("e/004/placatermo.ent");
+    input.replace(input.find("5   = label\r\n4   = label\r\n"), 26, "40000\r\n40000\r\n");
+    write_file("e/004/placatermo.ent", input);
+    std::filesystem::remove("e/005/placatermo.ent");
+    write_file("e/006/placa.json", record);  // another run's record
+    const auto collected = run_program("estudo e --coletar");
+    EXPECT_EQ(collected.exit_code, 1) << collected.err;
+    EXPECT_EQ(
+        column("e/estudo.csv", "estado"),
+        (std::vector<std::string>{"placa.json: registro inválido: não é um texto JSON completo",
+                                  "placa.json: registro inválido: não é um texto JSON completo",
+                                  "registro placa.json grande demais (104857600 bytes)",
+                                  "o registro placa.json não é da entrada que está na pasta", "sem arquivo de entrada",
+                                  "o registro placa.json não é da entrada que está na pasta"}));
+    const auto resumed = run_program("estudo e --continuar");
+    EXPECT_EQ(resumed.exit_code, 0) << resumed.err;
+    EXPECT_EQ(column("e/estudo.csv", "estado"), (std::vector<std::string>(6, "ok")));
+    EXPECT_EQ(column("e/estudo.csv", "nx"), (std::vector<std::string>(6, "5")));
+}
+
+// Results or summary names that leave the run folder: each run refused with
+// the reason, nothing written outside.
+TEST(Study, ResultsNameOutsideTheRunFolderIsRefused)
+{
+    TempDir dir;
+    for (const std::string name : {"'../fora.res'", "'/tmp/pt-fora.res'"}) {
+        std::filesystem::remove_all("e");
+        InputRecords r;
+        r.experiment_name = name;
+        write_file("placatermo.ent", r.text("\r\n"));
+        const auto o = run_program("estudo e --variar 11=1,2 --tarefas 2");
+        EXPECT_EQ(o.exit_code, 1) << name;
+        const std::string bare = name.substr(1, name.size() - 2);
+        EXPECT_EQ(column("e/estudo.csv", "estado"),
+                  (std::vector<std::string>(2, "o arquivo \"" + bare +
+                                                   "\" da entrada sairia da pasta da execução (registros 1 e 2 "
+                                                   "são só nomes de arquivo, sem pasta)")));
+        EXPECT_FALSE(std::filesystem::exists("e/fora.res"));
+        EXPECT_FALSE(std::filesystem::exists("/tmp/pt-fora.res"));
+        EXPECT_EQ(run_program("estudo f --variar 11=1,2 --preparar").exit_code, 2);
+    }
+}
+
+// More runs than Slurm's default array takes: blocks of runs per task; every
+// index of the array line run once runs every line of tarefas.txt once. The
+// folder name has a blank and a '%'.
+TEST(Study, SlurmBlocksRunEveryRunOnce)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    std::string list;
+    for (int v = 1; v <= 1001; ++v) list += (v > 1 ? "," : "") + std::to_string(v);
+    ASSERT_EQ(run_program("estudo 's b%c' --variar 10=" + list + " --preparar").exit_code, 0);
+    const std::string script = read_file("s b%c/slurm.sh");
+    EXPECT_NE(script.find("\n#SBATCH --array=1-501\n"), std::string::npos);
+    EXPECT_EQ(script.find("#SBATCH --output"), std::string::npos);  // the folder is not Slurm-plain
+    EXPECT_EQ(split_lines(read_file("s b%c/tarefas.txt")).size(), 1001u);
+    // the same script over lines that only say which line ran
+    std::string lines;
+    for (int n = 1; n <= 1001; ++n) lines += "echo " + std::to_string(n) + " >>ran.txt\n";
+    write_file("s b%c/tarefas.txt", lines);
+    std::string all =
+        "for i in $(seq 1 501); do SLURM_ARRAY_JOB_ID=7 SLURM_ARRAY_TASK_ID=$i bash 's b%c/slurm.sh' "
+        "|| exit 1; done";
+    ASSERT_EQ(std::system(all.c_str()), 0);
+    auto ran = split_lines(read_file("ran.txt"));
+    std::sort(ran.begin(), ran.end(), [](const auto& a, const auto& b) { return std::stoi(a) < std::stoi(b); });
+    ASSERT_EQ(ran.size(), 1001u);
+    for (int n = 1; n <= 1001; ++n) EXPECT_EQ(ran[static_cast<std::size_t>(n - 1)], std::to_string(n));
+    EXPECT_TRUE(std::filesystem::exists("s b%c/slurm-7_501.out"));
+}
+
+// The varied cycle and the run's cycle are two columns of different names.
+TEST(Study, ColumnNamesAreUnique)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo e --variar 6=2 --multigrid=especificado,classico").exit_code, 0);
+    auto header = csv_cells(split_lines(read_file("e/estudo.csv"))[0]);
+    EXPECT_EQ(header[3], "multigrid");
+    EXPECT_EQ(column("e/estudo.csv", "ciclo"), (std::vector<std::string>{"especificado", "classico"}));
+    std::sort(header.begin(), header.end());
+    EXPECT_EQ(std::adjacent_find(header.begin(), header.end()), header.end());
+    const auto help = run_program("estudo --help");
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.substr(0, 30), "uso: placatermo estudo PASTA -");
 }
 
 }  // namespace

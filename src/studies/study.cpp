@@ -281,15 +281,17 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
                      "/\"slurm-${SLURM_ARRAY_JOB_ID:-0}_${SLURM_ARRAY_TASK_ID}.out\" 2>&1\n") +
         "bloco=" + std::to_string(block) + "\ntotal=" + std::to_string(runs.size()) +
         "\n"
+        "# a tarefa i roda as linhas (i - 1) * bloco + 1 a i * bloco de tarefas.txt, uma depois da outra\n"
         "primeira=$(( (SLURM_ARRAY_TASK_ID - 1) * bloco + 1 ))\n"
         "ultima=$(( SLURM_ARRAY_TASK_ID * bloco ))\n"
         "[ \"$ultima\" -le \"$total\" ] || ultima=$total\n"
+        "[ \"$primeira\" -le \"$ultima\" ] || exit 0\n"
         "falhas=0\n"
-        "for ((linha = primeira; linha <= ultima; linha++)); do\n"
-        "  comando=$(sed -n \"${linha}p\" " +
+        "mapfile -t -s $((primeira - 1)) -n $((ultima - primeira + 1)) comandos < " +
         shell_quote(folder + "/tarefas.txt") +
-        ")\n"
-        "  bash -c \"$comando\" || falhas=1\n"
+        "\n"
+        "for comando in \"${comandos[@]}\"; do\n"
+        "  (eval \"$comando\") || falhas=1\n"
         "done\n"
         "exit \"$falhas\"\n";
     OutputFile slurm((options.folder / "slurm.sh").string());
