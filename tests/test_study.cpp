@@ -580,5 +580,54 @@ TEST(Study, ColumnNamesAreUnique)
     EXPECT_EQ(help.out.substr(0, 30), "uso: placatermo estudo PASTA -");
 }
 
+// A Markdown table's rows as cells (header first, the |---| line left out).
+std::vector<std::vector<std::string>> markdown_rows(const std::vector<std::string>& lines, std::size_t first)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t n = first; n < lines.size() && !lines[n].empty() && lines[n][0] == '|'; ++n) {
+        if (lines[n].rfind("|---", 0) == 0) continue;
+        std::vector<std::string> cells;
+        std::size_t start = 1;
+        for (std::size_t bar; (bar = lines[n].find('|', start)) != std::string::npos; start = bar + 1) {
+            std::string cell = lines[n].substr(start, bar - start);
+            cell.erase(0, cell.find_first_not_of(' '));
+            cell.erase(cell.find_last_not_of(' ') + 1);
+            cells.push_back(cell);
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+// Each study example of the README (a one-line command followed by a table),
+// run as printed in an empty folder, gives the table's digits.
+TEST(Readme, StudyExamplesRunAsPrinted)
+{
+    const auto lines = split_lines(read_file(PLACATERMO_SOURCE_DIR "/README.md"));
+    int examples = 0;
+    for (std::size_t n = 0; n + 4 < lines.size(); ++n) {
+        if (lines[n] != "```sh" || lines[n + 1].rfind("placatermo estudo ", 0) != 0 || lines[n + 2] != "```" ||
+            lines[n + 4].rfind("| execucao", 0) != 0)
+            continue;
+        ++examples;
+        const std::string command = lines[n + 1];
+        const auto expected = markdown_rows(lines, n + 4);
+        TempDir dir;
+        const auto o = run_program(command.substr(std::string("placatermo ").size()));
+        ASSERT_EQ(o.exit_code, 0) << command << "\n" << o.err;
+        const std::string folder = command.substr(18, command.find(' ', 18) - 18);
+        const auto table = markdown_rows(split_lines(read_file(folder + "/estudo.md")), 0);
+        ASSERT_EQ(table.size(), expected.size()) << command;
+        for (std::size_t c = 0; c < expected[0].size(); ++c) {
+            const auto at = std::find(table[0].begin(), table[0].end(), expected[0][c]);
+            ASSERT_NE(at, table[0].end()) << expected[0][c];
+            for (std::size_t r = 1; r < expected.size(); ++r)
+                EXPECT_EQ(table[r].at(static_cast<std::size_t>(at - table[0].begin())), expected[r][c])
+                    << command << ": linha " << r << ", coluna " << expected[0][c];
+        }
+    }
+    EXPECT_EQ(examples, 2);
+}
+
 }  // namespace
 }  // namespace placatermo
