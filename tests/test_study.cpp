@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <map>
 #include <thread>
 
@@ -627,6 +629,45 @@ TEST(Readme, StudyExamplesRunAsPrinted)
         }
     }
     EXPECT_EQ(examples, 2);
+}
+
+// The error norms of the record and of the table are those of the field:
+// here the VTK file's error field of the same run, to the last bit.
+TEST(Study, ErrorNormsAreTheFieldsToTheLastBit)
+{
+    TempDir dir;
+    InputRecords r;
+    r.grid_count = "3";
+    r.nx = "6";
+    r.ny = "10";
+    r.bc_kind = "2";
+    r.tolerance = "1e-9";
+    write_file("placatermo.ent", r.text("\r\n"));
+    ASSERT_EQ(run_program("--batch --json --vtk").exit_code, 0);
+    const std::string vtk = read_file("placa.vtk");
+    const std::int64_t nx = 18, ny = 34;
+    const std::string heading = "SCALARS erro double 1\nLOOKUP_TABLE default\n";
+    const auto at = vtk.find(heading);
+    ASSERT_NE(at, std::string::npos);
+    const char* data = vtk.data() + at + heading.size();
+    double largest = 0.0, sum = 0.0;
+    for (std::int64_t j = 2; j <= ny - 1; ++j)
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            unsigned char bytes[8];
+            std::memcpy(bytes, data + 8 * ((j - 1) * nx + (i - 1)), 8);
+            std::reverse(bytes, bytes + 8);
+            double e;
+            std::memcpy(&e, bytes, 8);
+            largest = std::max(largest, std::fabs(e));
+            sum += std::fabs(e);
+        }
+    const RunRecord record = parse_run_record(read_file("placa.json"));
+    EXPECT_EQ(record.error_max, largest);
+    EXPECT_EQ(record.error_l1, sum / static_cast<double>((nx - 2) * (ny - 2)));
+    EXPECT_EQ(record.grid_nx, (std::vector<std::int32_t>{6, 10, 18}));
+    EXPECT_EQ(record.cycle, "especificado");
+    ASSERT_EQ(run_program("estudo e --variar 15=2").exit_code, 0);
+    EXPECT_EQ(std::stod(column("e/estudo.csv", "erro_max")[0]), largest);
 }
 
 }  // namespace
