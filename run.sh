@@ -5,6 +5,8 @@
 # there; later calls run the experiment that is in the folder, as edited.
 set -euo pipefail
 cd "$(dirname "$0")"
+# the JSON library that the build needs
+scripts/ensure-packages.sh nlohmann-json3-dev
 scripts/ensure-packages.sh gnuplot-nox || echo "aviso: sem gnuplot, os gráficos não serão gerados" >&2
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build --target placatermo -j"$(nproc)"

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr const char* usage =
-    "Uso: placatermo [--batch] [--graficos] [--vtk] [--multigrid=CICLO] | --help | --version\n"
+    "Uso: placatermo [--batch] [--graficos] [--vtk] [--json] [--multigrid=CICLO] | --help | --version\n"
     "\n"
     "Resolve a difusão de calor bidimensional permanente numa placa retangular com os\n"
     "parâmetros do arquivo placatermo.ent do diretório atual (criado com valores padrão\n"
@@ -57,6 +57,8 @@ int main(int argc, char** argv)
             run.options.pictures = true;
         } else if (std::strcmp(argv[i], "--vtk") == 0) {
             run.options.vtk = true;
+        } else if (std::strcmp(argv[i], "--json") == 0) {
+            run.options.record = true;
         } else if (std::strncmp(argv[i], "--multigrid=", 12) == 0 && placatermo::cycle_from_name(argv[i] + 12)) {
             run.options.cycle = placatermo::cycle_from_name(argv[i] + 12);
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

@@ -31,7 +31,7 @@ TEST(Cli, HelpAndUnknownArguments)
     const Outcome help = run_program("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.substr(0, help.out.find('\n') + 1),
-              "Uso: placatermo [--batch] [--graficos] [--vtk] [--multigrid=CICLO] | --help | --version\n");
+              "Uso: placatermo [--batch] [--graficos] [--vtk] [--json] [--multigrid=CICLO] | --help | --version\n");
     EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
     for (const char* wrong : {"--multigrid=outro", "--multigrid"}) {
         const Outcome o = run_program(wrong);

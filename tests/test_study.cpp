@@ -4,12 +4,17 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <map>
 #include <thread>
 
 #include "base/errors.hpp"
 #include "cli_support.hpp"
+#include "platform/study_lock.hpp"
+#include "results/record.hpp"
 #include "studies/study.hpp"
 
 namespace placatermo {
@@ -91,8 +96,26 @@ TEST(StudyArguments, RefusedWithTheReason)
         {{"e", "--multigrid=outro"}, "--multigrid=outro: os ciclos são especificado e classico"},
         {{"e", "--variar", "7=6", "--tarefas", "0"},
          "--tarefas 0: o número de execuções ao mesmo tempo é um inteiro de 1 a 9999"},
-        {{"e", "--variar", "7=6", "--preparar", "--coletar"}, "--preparar e --coletar não vão juntos"},
+        {{"e", "--variar", "7=6", "--preparar", "--coletar"}, "--preparar, --coletar e --continuar não vão juntos"},
         {{"e", "--variar", "7=6", "--rapido"}, "argumento desconhecido: --rapido"},
+        {{"e", "--variar", "7=6", "--continuar", "--coletar"}, "--preparar, --coletar e --continuar não vão juntos"},
+        {{"e", "--variar", "11=2,,3"}, "--variar 11=2,,3: há um valor vazio na lista"},
+        {{"e", "--variar", "11=2,"}, "--variar 11=2,: há um valor vazio na lista"},
+        {{"e", "--variar", "7=10,10"}, "--variar 7=10,10: o valor 10 aparece duas vezes"},
+        {{"e", "--multigrid=classico,classico"}, "--multigrid=classico,classico: o valor classico aparece duas vezes"},
+        {{"e", "--variar", "7=1\n2"},
+         "--variar 7=1\\n2: o valor \"1\\n2\" tem um caractere que não pode estar num valor da entrada"},
+        {{"e", "--variar", "4=1 2"},
+         "--variar 4=1 2: o valor \"1 2\" tem um caractere que não pode estar num valor da entrada"},
+        {{"e", "--variar", "4=1/2"},
+         "--variar 4=1/2: o valor \"1/2\" tem um caractere que não pode estar num valor da entrada"},
+        {{"-dash", "--variar", "7=6"},
+         "argumento desconhecido: -dash (uma pasta cujo nome começa com '-' vem depois de --: -- -dash)"},
+        {{"a\nb", "--variar", "7=6"},
+         "o nome da pasta do estudo \"a\\nb\" tem um caractere de controle: escolha outro"},
+        {{"", "--variar", "7=6"}, "o nome da pasta do estudo está vazio"},
+        {{"a", "b", "--variar", "7=6"}, "duas pastas de estudo: \"a\" e \"b\""},
+        {{"--variar", "7=6", "--"}, "falta a pasta do estudo depois de --"},
     };
     for (const auto& [words, message] : table) {
         try {
@@ -103,6 +126,77 @@ TEST(StudyArguments, RefusedWithTheReason)
             EXPECT_EQ(text.substr(0, text.find('\n')), message);
         }
     }
+}
+
+TEST(StudyArguments, FolderAfterDoubleDashAndHelp)
+{
+    const StudyOptions dash = parse({"--variar", "7=6", "--", "-dash", "--continuar"});
+    EXPECT_EQ(dash.folder, std::filesystem::path("-dash"));
+    EXPECT_TRUE(dash.resume);
+    EXPECT_TRUE(parse({"--help"}).help);
+    EXPECT_TRUE(parse({"e", "-h"}).help);
+    const StudyOptions resume = parse({"e", "--continuar"});
+    EXPECT_TRUE(resume.variations.empty());
+}
+
+TEST(StudyDesign, ReadBackAsWritten)
+{
+    StudyDesign design;
+    design.program_version = "1.1.0";
+    design.base_input = std::string("placa.res\r\nt\xEDtulo \x80\x81\xFF\x00 fim\r\n", 26);
+    design.variations = {{7, {"6", "10"}}, {0, {"especificado", "classico"}}};
+    StudyOptions options;
+    options.folder = "e";
+    options.variations = design.variations;
+    design.runs = study_runs(options);
+    const StudyDesign back = parse_study_design(study_design_json(design), "e");
+    EXPECT_EQ(back.base_input, design.base_input);
+    EXPECT_EQ(back.variations, design.variations);
+    ASSERT_EQ(back.runs.size(), 4u);
+    EXPECT_EQ(back.runs[3].folder, std::filesystem::path("e") / "004");
+    EXPECT_EQ(back.runs[3].values, (std::vector<std::string>{"10", "classico"}));
+    // a run list that the variations do not give is a damaged design
+    std::string text = study_design_json(design);
+    text.replace(text.find("\"004\""), 5, "\"005\"");
+    try {
+        parse_study_design(text, "e");
+        ADD_FAILURE();
+    } catch (const FatalError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "o desenho do estudo está danificado: a execução 4 não confere com as variações");
+    }
+}
+
+TEST(StudyDesign, DifferenceNamed)
+{
+    const std::vector<StudyVariation> design = {{11, {"1", "2", "3", "4", "5"}}, {13, {"1", "2"}}};
+    const std::string tail = " (o estudo: --variar 11=1,2,3,4,5 --variar 13=1,2; sem as listas vale o estudo gravado)";
+    const std::pair<std::vector<StudyVariation>, std::string> table[] = {
+        {design, ""},
+        {{{11, {"5", "4", "3", "2", "1"}}, {13, {"1", "2"}}},
+         "as listas diferem das do estudo gravado: a linha de comando tem --variar 11=5,4,3,2,1 onde o estudo tem "
+         "--variar 11=1,2,3,4,5" +
+             tail},
+        {{{11, {"1", "2", "3", "4", "5"}}},
+         "as listas diferem das do estudo gravado: falta --variar 13=1,2 na linha de comando" + tail},
+        {{{11, {"1", "2", "3", "4", "5"}}, {13, {"1", "2"}}, {0, {"classico"}}},
+         "as listas diferem das do estudo gravado: --multigrid=classico não faz parte do estudo" + tail},
+        {{{13, {"1", "2"}}, {11, {"1", "2", "3", "4", "5"}}},
+         "as listas diferem das do estudo gravado: a linha de comando tem --variar 13=1,2 onde o estudo tem "
+         "--variar 11=1,2,3,4,5" +
+             tail},
+    };
+    for (const auto& [given, message] : table) EXPECT_EQ(design_difference(given, design), message);
+}
+
+TEST(StudyFolderLock, OneClaimAtATime)
+{
+    TempDir dir;
+    auto first = StudyFolderLock::try_claim("trava");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(StudyFolderLock::try_claim("trava"), nullptr);
+    first.reset();
+    EXPECT_NE(StudyFolderLock::try_claim("trava"), nullptr);
 }
 
 TEST(ReplaceRecords, OnlyTheValuesChange)
@@ -132,6 +226,8 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
             const auto at = text.find(marker);
             if (at != std::string::npos) text.replace(at - (marker[0] == 'H' ? 0 : 20), 20, 20, '#');
         }
+        const auto seconds = text.find("\"tempo_s\": ");  // in the record
+        if (seconds != std::string::npos) text.erase(seconds, text.find('\n', seconds) - seconds);
         return text;
     };
     const std::vector<std::pair<std::string, std::string>> values = {{"1", "2"}, {"1", "5"}, {"3", "2"}, {"3", "5"}};
@@ -143,7 +239,7 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
         std::filesystem::create_directory("alone" + std::to_string(n));
         std::filesystem::current_path("alone" + std::to_string(n));
         write_file("placatermo.ent", alone.text("\r\n"));
-        ASSERT_EQ(run_program("--batch").exit_code, 0);
+        ASSERT_EQ(run_program("--batch --json").exit_code, 0);
         std::filesystem::current_path("..");
         std::size_t files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -152,7 +248,7 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
             EXPECT_EQ(mask(read_file(entry.path())), mask(read_file("alone" + std::to_string(n) + "/" + name)))
                 << folder << "/" << name;
         }
-        EXPECT_EQ(files, 7u) << folder;
+        EXPECT_EQ(files, 8u) << folder;
     }
     const auto lines = split_lines(read_file("e/estudo.csv"));
     ASSERT_EQ(lines.size(), 5u);
@@ -179,8 +275,8 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
     const auto again = run_program("estudo e --variar 13=1");
     EXPECT_EQ(again.exit_code, 2);
     EXPECT_EQ(again.err.substr(0, again.err.find('\n')),
-              "placatermo: erro: a pasta \"e\" já tem arquivos: escolha outra pasta, ou use --coletar para montar a "
-              "tabela das execuções que ela tem");
+              "placatermo: erro: a pasta \"e\" já tem arquivos: escolha outra pasta, ou use --continuar para "
+              "completar o estudo que ela tem, ou --coletar para montar a tabela das execuções que ela tem");
     EXPECT_EQ(read_file("e/estudo.csv"),
               lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" + lines[3] + "\n" + lines[4] + "\n");
 }
@@ -246,7 +342,8 @@ TEST(Study, InterruptStopsCleanly)
 {
     TempDir dir;
     testing::write_endless_input();
-    const pid_t child = testing::start_program({"estudo", "e", "--variar", "15=1,2,1,2", "--tarefas", "2"});
+    const pid_t child =
+        testing::start_program({"estudo", "e", "--variar", "13=1,2", "--variar", "15=1,2", "--tarefas", "2"});
     for (int wait = 0; wait < 200 && !std::filesystem::exists("e/002/placa.res"); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -262,6 +359,315 @@ TEST(Study, InterruptStopsCleanly)
         EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back().substr(0, interrupted.size()), interrupted)
             << lines[static_cast<std::size_t>(n)];
     for (int n = 3; n <= 4; ++n) EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back(), "sem resultados");
+}
+
+// Every file of a folder tree with its bytes and time stamp.
+std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> snapshot(
+    const std::filesystem::path& folder)
+{
+    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files[entry.path().string()] = {read_file(entry.path()), std::filesystem::last_write_time(entry.path())};
+    return files;
+}
+
+// The cells of one column of estudo.csv, one per run.
+std::vector<std::string> column(const std::string& table_file, const std::string& name)
+{
+    const auto lines = split_lines(read_file(table_file));
+    const auto header = csv_cells(lines.at(0));
+    const auto at = std::find(header.begin(), header.end(), name);
+    EXPECT_NE(at, header.end()) << name;
+    std::vector<std::string> cells;
+    for (std::size_t n = 1; n < lines.size(); ++n)
+        cells.push_back(csv_cells(lines[n]).at(static_cast<std::size_t>(at - header.begin())));
+    return cells;
+}
+
+std::string shell_with_plotter(const std::string& command)
+{
+    return "PATH='" + testing::quiet_plotter_folder() + ":/usr/bin:/bin' sh -c '" + command + "' >/dev/null 2>&1";
+}
+
+// Prepared, partly run, one run killed before its record: --coletar lists
+// what is missing, lists other than the study's are refused without a
+// change, --continuar runs only the two runs without a complete result.
+TEST(Study, PreparedPartlyRunThenContinued)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo p --variar 11=2,5 --variar 7=5,10 --preparar").exit_code, 0);
+    const auto tasks = split_lines(read_file("p/tarefas.txt"));
+    ASSERT_EQ(tasks.size(), 4u);
+    EXPECT_NE(tasks[0].find(" --batch --json"), std::string::npos);
+    for (std::size_t n = 0; n < 3; ++n) ASSERT_EQ(std::system(shell_with_plotter(tasks[n]).c_str()), 0);
+    std::filesystem::remove("p/003/placa.json");  // killed before its record
+    const auto finished = snapshot("p/001");
+    const auto finished2 = snapshot("p/002");
+
+    const auto collected = run_program("estudo p --coletar");
+    EXPECT_EQ(collected.exit_code, 1);
+    EXPECT_EQ(column("p/estudo.csv", "estado"),
+              (std::vector<std::string>{"ok", "ok", "incompleta (sem o registro placa.json)", "sem resultados"}));
+    const std::string table = read_file("p/estudo.csv");
+    for (const std::string lists : {"--variar 11=5,2 --variar 7=5,10", "--variar 11=2,5", "--variar 7=5,10,18"}) {
+        const auto refused = run_program("estudo p --coletar " + lists);
+        EXPECT_EQ(refused.exit_code, 2) << lists;
+        EXPECT_EQ(refused.err.substr(0, 50), "placatermo: erro: as listas diferem das do estudo ") << lists;
+        EXPECT_EQ(read_file("p/estudo.csv"), table);
+    }
+    EXPECT_EQ(run_program("estudo p --continuar --variar 11=5,2 --variar 7=5,10").exit_code, 2);
+
+    const auto resumed = run_program("estudo p --continuar --variar 11=2,5 --variar 7=5,10");
+    EXPECT_EQ(resumed.exit_code, 0) << resumed.err;
+    EXPECT_NE(resumed.err.find("estudo: 2 de 4 execuções a rodar\n"), std::string::npos) << resumed.err;
+    EXPECT_EQ(snapshot("p/001"), finished);
+    EXPECT_EQ(snapshot("p/002"), finished2);
+    EXPECT_EQ(column("p/estudo.csv", "estado"), (std::vector<std::string>{"ok", "ok", "ok", "ok"}));
+    // the table's error norms are the record's, to the last bit
+    const RunRecord record = parse_run_record(read_file("p/004/placa.json"));
+    EXPECT_EQ(std::stod(column("p/estudo.csv", "erro_max")[3]), record.error_max);
+    EXPECT_EQ(std::stod(column("p/estudo.csv", "erro_l2")[3]), record.error_l2);
+    EXPECT_EQ(std::stod(column("p/estudo.csv", "tmedia_numerica")[3]), record.mean_numerical);
+}
+
+// kill -9 in the middle: --continuar completes the study and leaves every run
+// that had its record alone.
+TEST(Study, KilledThenContinued)
+{
+    TempDir dir;
+    InputRecords r;
+    r.max_inner_iterations = "1";
+    write_file("placatermo.ent", r.text("\r\n"));
+    const pid_t child = testing::start_program({"estudo", "k", "--variar", "7=5,34,66,130", "--tarefas", "1"});
+    for (int wait = 0; wait < 400 && !std::filesystem::exists("k/001/placa.json"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::map<std::string, decltype(snapshot("k"))> complete;
+    for (const char* run : {"k/001", "k/002", "k/003", "k/004"})
+        if (std::filesystem::exists(std::string(run) + "/placa.json")) complete[run] = snapshot(run);
+    ASSERT_FALSE(complete.empty());
+    const auto resumed = run_program("estudo k --continuar --tarefas 1");
+    EXPECT_EQ(resumed.exit_code, 0) << resumed.err;
+    for (const auto& [run, files] : complete) EXPECT_EQ(snapshot(run), files) << run;
+    EXPECT_EQ(column("k/estudo.csv", "estado"), (std::vector<std::string>(4, "ok")));
+    EXPECT_EQ(column("k/estudo.csv", "nx"), (std::vector<std::string>{"5", "34", "66", "130"}));
+}
+
+// A second study, --continuar or --coletar into a folder where a study
+// works is refused at once and changes nothing.
+TEST(Study, SecondStudyIntoTheSameFolderIsRefused)
+{
+    TempDir dir;
+    testing::write_endless_input();
+    const pid_t child = testing::start_program({"estudo", "e", "--variar", "13=1,2", "--tarefas", "1"});
+    for (int wait = 0; wait < 400 && !std::filesystem::exists("e/001/placa.res"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    const std::string design = read_file("e/estudo.json");
+    for (const std::string arguments : {"estudo e --variar 11=1,2,3", "estudo e --continuar", "estudo e --coletar"}) {
+        const auto second = run_program(arguments);
+        EXPECT_EQ(second.exit_code, 2) << arguments;
+        EXPECT_EQ(second.err,
+                  "placatermo: erro: a pasta \"e\" está em uso por outro estudo (rodando agora): espere que ele "
+                  "termine ou escolha outra pasta\n")
+            << arguments;
+    }
+    EXPECT_EQ(read_file("e/estudo.json"), design);
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(column("e/estudo.csv", "R13").size(), 2u);
+}
+
+// Records and inputs damaged after the study: each row says what is wrong,
+// the exit status is 1, no signal; --continuar makes them whole again.
+TEST(Study, DamagedRunsEndInTheTable)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo e --variar 11=1,2,3,4,5,6 --tarefas 2").exit_code, 0);
+    const std::string record = read_file("e/001/placa.json");
+    write_file("e/001/placa.json", record + std::string(200000, '1'));
+    write_file("e/002/placa.json", record.substr(0, record.size() / 2));
+    std::filesystem::resize_file("e/003/placa.json", 100u << 20);
+    std::string input = read_file("e/004/placatermo.ent");
+    input.replace(input.find("5   = label\r\n4   = label\r\n"), 26, "40000\r\n40000\r\n");
+    write_file("e/004/placatermo.ent", input);
+    std::filesystem::remove("e/005/placatermo.ent");
+    write_file("e/006/placa.json", record);  // another run's record
+    const auto collected = run_program("estudo e --coletar");
+    EXPECT_EQ(collected.exit_code, 1) << collected.err;
+    EXPECT_EQ(
+        column("e/estudo.csv", "estado"),
+        (std::vector<std::string>{"placa.json: registro inválido: não é um texto JSON completo",
+                                  "placa.json: registro inválido: não é um texto JSON completo",
+                                  "registro placa.json grande demais (104857600 bytes)",
+                                  "o registro placa.json não é da entrada que está na pasta", "sem arquivo de entrada",
+                                  "o registro placa.json não é da entrada que está na pasta"}));
+    const auto resumed = run_program("estudo e --continuar");
+    EXPECT_EQ(resumed.exit_code, 0) << resumed.err;
+    EXPECT_EQ(column("e/estudo.csv", "estado"), (std::vector<std::string>(6, "ok")));
+    EXPECT_EQ(column("e/estudo.csv", "nx"), (std::vector<std::string>(6, "5")));
+}
+
+// Results or summary names that leave the run folder: each run refused with
+// the reason, nothing written outside.
+TEST(Study, ResultsNameOutsideTheRunFolderIsRefused)
+{
+    TempDir dir;
+    for (const std::string name : {"'../fora.res'", "'/tmp/pt-fora.res'"}) {
+        std::filesystem::remove_all("e");
+        InputRecords r;
+        r.experiment_name = name;
+        write_file("placatermo.ent", r.text("\r\n"));
+        const auto o = run_program("estudo e --variar 11=1,2 --tarefas 2");
+        EXPECT_EQ(o.exit_code, 1) << name;
+        const std::string bare = name.substr(1, name.size() - 2);
+        EXPECT_EQ(column("e/estudo.csv", "estado"),
+                  (std::vector<std::string>(2, "o arquivo \"" + bare +
+                                                   "\" da entrada sairia da pasta da execução (registros 1 e 2 "
+                                                   "são só nomes de arquivo, sem pasta)")));
+        EXPECT_FALSE(std::filesystem::exists("e/fora.res"));
+        EXPECT_FALSE(std::filesystem::exists("/tmp/pt-fora.res"));
+        EXPECT_EQ(run_program("estudo f --variar 11=1,2 --preparar").exit_code, 2);
+    }
+}
+
+// More runs than Slurm's default array takes: blocks of runs per task; every
+// index of the array line run once runs every line of tarefas.txt once. The
+// folder name has a blank and a '%'.
+TEST(Study, SlurmBlocksRunEveryRunOnce)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    std::string list;
+    for (int v = 1; v <= 1001; ++v) list += (v > 1 ? "," : "") + std::to_string(v);
+    ASSERT_EQ(run_program("estudo 's b%c' --variar 10=" + list + " --preparar").exit_code, 0);
+    const std::string script = read_file("s b%c/slurm.sh");
+    EXPECT_NE(script.find("\n#SBATCH --array=1-501\n"), std::string::npos);
+    EXPECT_EQ(script.find("#SBATCH --output"), std::string::npos);  // the folder is not Slurm-plain
+    EXPECT_EQ(split_lines(read_file("s b%c/tarefas.txt")).size(), 1001u);
+    // the same script over lines that only say which line ran
+    std::string lines;
+    for (int n = 1; n <= 1001; ++n) lines += "echo " + std::to_string(n) + " >>ran.txt\n";
+    write_file("s b%c/tarefas.txt", lines);
+    std::string all =
+        "for i in $(seq 1 501); do SLURM_ARRAY_JOB_ID=7 SLURM_ARRAY_TASK_ID=$i bash 's b%c/slurm.sh' "
+        "|| exit 1; done";
+    ASSERT_EQ(std::system(all.c_str()), 0);
+    auto ran = split_lines(read_file("ran.txt"));
+    std::sort(ran.begin(), ran.end(), [](const auto& a, const auto& b) { return std::stoi(a) < std::stoi(b); });
+    ASSERT_EQ(ran.size(), 1001u);
+    for (int n = 1; n <= 1001; ++n) EXPECT_EQ(ran[static_cast<std::size_t>(n - 1)], std::to_string(n));
+    EXPECT_TRUE(std::filesystem::exists("s b%c/slurm-7_501.out"));
+}
+
+// The varied cycle and the run's cycle are two columns of different names.
+TEST(Study, ColumnNamesAreUnique)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo e --variar 6=2 --multigrid=especificado,classico").exit_code, 0);
+    auto header = csv_cells(split_lines(read_file("e/estudo.csv"))[0]);
+    EXPECT_EQ(header[3], "multigrid");
+    EXPECT_EQ(column("e/estudo.csv", "ciclo"), (std::vector<std::string>{"especificado", "classico"}));
+    std::sort(header.begin(), header.end());
+    EXPECT_EQ(std::adjacent_find(header.begin(), header.end()), header.end());
+    const auto help = run_program("estudo --help");
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.substr(0, 30), "uso: placatermo estudo PASTA -");
+}
+
+// A Markdown table's rows as cells (header first, the |---| line left out).
+std::vector<std::vector<std::string>> markdown_rows(const std::vector<std::string>& lines, std::size_t first)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t n = first; n < lines.size() && !lines[n].empty() && lines[n][0] == '|'; ++n) {
+        if (lines[n].rfind("|---", 0) == 0) continue;
+        std::vector<std::string> cells;
+        std::size_t start = 1;
+        for (std::size_t bar; (bar = lines[n].find('|', start)) != std::string::npos; start = bar + 1) {
+            std::string cell = lines[n].substr(start, bar - start);
+            cell.erase(0, cell.find_first_not_of(' '));
+            cell.erase(cell.find_last_not_of(' ') + 1);
+            cells.push_back(cell);
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+// Each study example of the README (a one-line command followed by a table),
+// run as printed in an empty folder, gives the table's digits.
+TEST(Readme, StudyExamplesRunAsPrinted)
+{
+    const auto lines = split_lines(read_file(PLACATERMO_SOURCE_DIR "/README.md"));
+    int examples = 0;
+    for (std::size_t n = 0; n + 4 < lines.size(); ++n) {
+        if (lines[n] != "```sh" || lines[n + 1].rfind("placatermo estudo ", 0) != 0 || lines[n + 2] != "```" ||
+            lines[n + 4].rfind("| execucao", 0) != 0)
+            continue;
+        ++examples;
+        const std::string command = lines[n + 1];
+        const auto expected = markdown_rows(lines, n + 4);
+        TempDir dir;
+        const auto o = run_program(command.substr(std::string("placatermo ").size()));
+        ASSERT_EQ(o.exit_code, 0) << command << "\n" << o.err;
+        const std::string folder = command.substr(18, command.find(' ', 18) - 18);
+        const auto table = markdown_rows(split_lines(read_file(folder + "/estudo.md")), 0);
+        ASSERT_EQ(table.size(), expected.size()) << command;
+        for (std::size_t c = 0; c < expected[0].size(); ++c) {
+            const auto at = std::find(table[0].begin(), table[0].end(), expected[0][c]);
+            ASSERT_NE(at, table[0].end()) << expected[0][c];
+            for (std::size_t r = 1; r < expected.size(); ++r)
+                EXPECT_EQ(table[r].at(static_cast<std::size_t>(at - table[0].begin())), expected[r][c])
+                    << command << ": linha " << r << ", coluna " << expected[0][c];
+        }
+    }
+    EXPECT_EQ(examples, 2);
+}
+
+// The error norms of the record and of the table are those of the field:
+// here the VTK file's error field of the same run, to the last bit.
+TEST(Study, ErrorNormsAreTheFieldsToTheLastBit)
+{
+    TempDir dir;
+    InputRecords r;
+    r.grid_count = "3";
+    r.nx = "6";
+    r.ny = "10";
+    r.bc_kind = "2";
+    r.tolerance = "1e-9";
+    write_file("placatermo.ent", r.text("\r\n"));
+    ASSERT_EQ(run_program("--batch --json --vtk").exit_code, 0);
+    const std::string vtk = read_file("placa.vtk");
+    const std::int64_t nx = 18, ny = 34;
+    const std::string heading = "SCALARS erro double 1\nLOOKUP_TABLE default\n";
+    const auto at = vtk.find(heading);
+    ASSERT_NE(at, std::string::npos);
+    const char* data = vtk.data() + at + heading.size();
+    double largest = 0.0, sum = 0.0;
+    for (std::int64_t j = 2; j <= ny - 1; ++j)
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            unsigned char bytes[8];
+            std::memcpy(bytes, data + 8 * ((j - 1) * nx + (i - 1)), 8);
+            std::reverse(bytes, bytes + 8);
+            double e;
+            std::memcpy(&e, bytes, 8);
+            largest = std::max(largest, std::fabs(e));
+            sum += std::fabs(e);
+        }
+    const RunRecord record = parse_run_record(read_file("placa.json"));
+    EXPECT_EQ(record.error_max, largest);
+    EXPECT_EQ(record.error_l1, sum / static_cast<double>((nx - 2) * (ny - 2)));
+    EXPECT_EQ(record.grid_nx, (std::vector<std::int32_t>{6, 10, 18}));
+    EXPECT_EQ(record.cycle, "especificado");
+    ASSERT_EQ(run_program("estudo e --variar 15=2").exit_code, 0);
+    EXPECT_EQ(std::stod(column("e/estudo.csv", "erro_max")[0]), largest);
 }
 
 }  // namespace

@@ -3,6 +3,31 @@
 
 namespace placatermo {
 
+double numerical_mean_temperature(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values)
+{
+    const std::int64_t nx = g.nx;
+    const std::int64_t ny = g.ny;
+    const From1<const double> t(t_values);
+    double s = 0.0;
+    for (std::int64_t i = 2; i <= nx - 1; ++i)
+        for (std::int64_t j = 2; j <= ny - 1; ++j) s = s + t(volume_number(i, j, nx));
+    return ((s * g.dx) * g.dy) / (plate.lx * plate.ly);
+}
+
+double numerical_north_heat_rate(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values)
+{
+    const std::int64_t nx = g.nx;
+    const std::int64_t ny = g.ny;
+    const From1<const double> t(t_values);
+    double s2 = 0.0;
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
+        const double k = static_cast<double>(i - 2);
+        const double x = g.dx * k + 0.5 * g.dx;
+        s2 = (plate.north_temperature(x) - t(volume_number(i, ny - 1, nx))) + s2;
+    }
+    return -(((s2 * 2.0) * g.dx) / g.dy);
+}
+
 double compare_with_analytical(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
                                OutputFile& results)
 {
@@ -11,23 +36,9 @@ double compare_with_analytical(const Plate& plate, const CurrentGrid& g, std::sp
     static const Layout rate_block(
         "(/, TR5, 'TAXA DE TRANSFERÊNCIA DE CALOR NO CONTORNO NORTE', /, /, E26.15, "
         "' = numérica', /, E26.15, ' = analítica')");
-    const std::int64_t nx = g.nx;
-    const std::int64_t ny = g.ny;
-    const From1<const double> t(t_values);
-
-    double s = 0.0;
-    for (std::int64_t i = 2; i <= nx - 1; ++i)
-        for (std::int64_t j = 2; j <= ny - 1; ++j) s = s + t(volume_number(i, j, nx));
-    const double numerical_mean = ((s * g.dx) * g.dy) / (plate.lx * plate.ly);
+    const double numerical_mean = numerical_mean_temperature(plate, g, t_values);
     results.write(mean_block, {numerical_mean, plate.analytical_mean_temperature()});
-
-    double s2 = 0.0;
-    for (std::int64_t i = 2; i <= nx - 1; ++i) {
-        const double k = static_cast<double>(i - 2);
-        const double x = g.dx * k + 0.5 * g.dx;
-        s2 = (plate.north_temperature(x) - t(volume_number(i, ny - 1, nx))) + s2;
-    }
-    const double numerical_rate = -(((s2 * 2.0) * g.dx) / g.dy);
+    const double numerical_rate = numerical_north_heat_rate(plate, g, t_values);
     results.write(rate_block, {numerical_rate, plate.analytical_north_heat_rate()});
     return numerical_mean;
 }

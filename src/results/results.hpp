@@ -29,6 +29,10 @@ void write_temperature_field(OutputFile& file, std::span<const double> t, std::i
 // mean temperature.
 double compare_with_analytical(const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
                                OutputFile& results);
+// The two numerical values of that comparison, each alone (the same
+// operations in the same order).
+double numerical_mean_temperature(const Plate& plate, const CurrentGrid& grid, std::span<const double> t);
+double numerical_north_heat_rate(const Plate& plate, const CurrentGrid& grid, std::span<const double> t);
 
 // Runs the plotting program on a script and gives the command status to
 // keep: 1 when the command interpreter ran, 0 otherwise.

@@ -19,6 +19,7 @@ struct RunOptions {
     bool batch = false;     // no editor at the start or at the end
     bool pictures = false;  // historico.png, campo.png and erro.png
     bool vtk = false;       // the field as a VTK file
+    bool record = false;    // --json: the run's record beside the results
     // --multigrid=...: the cycle, recorded in the results file when asked
     // for; the specified cycle otherwise
     std::optional<MultigridCycle> cycle;

@@ -8,6 +8,7 @@
 
 #include "base/errors.hpp"
 #include "drivers/drivers.hpp"
+#include "results/record.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {
@@ -121,7 +122,7 @@ void open_results_file(RunContext& run)
 void solve_plate(RunContext& run)
 {
     SolutionReport report{*run.results, [&run] { return run.clock.read(); }, run.stop_requested};
-    if (run.options.pictures) report.history = &run.state.history;
+    if (run.options.pictures || run.options.record) report.history = &run.state.history;
     SolutionProblem problem = run.input.solution_problem();
     problem.cycle = run.options.cycle.value_or(MultigridCycle::specified);
     solve(problem, report, run.solution);
@@ -174,6 +175,53 @@ void write_vtk(RunContext& run)
         run.file(vtk_file_name(run.input.experiment_name.trimmed(), run.input.discretization_file_name.trimmed()));
     write_vtk_file(name, run.input.plate(), run.solution.grid, run.solution.t,
                    std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed()));
+}
+
+void write_record(RunContext& run)
+{
+    const InputParameters& in = run.input;
+    const Plate plate = in.plate();
+    const CurrentGrid& grid = run.solution.grid;
+    RunRecord r;
+    r.program_version = PLACATERMO_VERSION;
+    std::string input_bytes;
+    read_whole_file(run.file(input_file_name), input_bytes);
+    r.input_hash = bytes_hash(input_bytes);
+    r.experiment_name = cp1252_to_utf8(in.experiment_name.trimmed());
+    r.discretization_file_name = cp1252_to_utf8(in.discretization_file_name.trimmed());
+    r.iterations_file_name = cp1252_to_utf8(in.iterations_file_name.trimmed());
+    r.title = cp1252_to_utf8(in.title.trimmed());
+    r.lx = in.lx;
+    r.ly = in.ly;
+    r.grid_count = in.grid_count;
+    r.tolerance = in.tolerance;
+    r.max_outer_iterations = in.max_outer_iterations;
+    r.solver_kind = in.solver_kind;
+    r.msi_tolerance = in.msi_tolerance;
+    r.max_inner_iterations = in.max_inner_iterations;
+    r.sor_relaxation = in.sor_relaxation;
+    r.bc_kind = in.bc_kind;
+    r.solver = std::string(solver_name(in.solver()));
+    if (in.grid_count > 1) r.cycle = std::string(cycle_name(run.options.cycle.value_or(MultigridCycle::specified)));
+    for (std::int32_t k = 1; k <= in.grid_count; ++k) {
+        r.grid_nx.push_back(in.grids.nx_of(k));
+        r.grid_ny.push_back(in.grids.ny_of(k));
+    }
+    r.history = run.state.history;
+    r.iterations = run.solution.outer_iteration;
+    r.converged = r.iterations > 0 && run.state.last_ratio <= in.tolerance;
+    r.mean_numerical = numerical_mean_temperature(plate, grid, run.solution.t);
+    r.mean_analytical = plate.analytical_mean_temperature();
+    r.rate_numerical = numerical_north_heat_rate(plate, grid, run.solution.t);
+    r.rate_analytical = plate.analytical_north_heat_rate();
+    const ErrorNorms norms = compute_error_norms(plate, grid, run.solution.t);
+    r.error_l1 = norms.l1;
+    r.error_l2 = norms.l2;
+    r.error_max = norms.max;
+    r.seconds = run.solution.elapsed_seconds;
+    write_file_atomically(
+        run.file(record_file_name(in.experiment_name.trimmed(), in.discretization_file_name.trimmed())),
+        run_record_json(r));
 }
 
 void draw_pictures(RunContext& run)
@@ -256,6 +304,7 @@ void run_program(RunContext& run)
     close_results_file(run);
     if (run.options.vtk) write_vtk(run);
     if (run.options.pictures) draw_pictures(run);
+    if (run.options.record) write_record(run);
     warn_if_diverged(run);
     show_results(run);
 }

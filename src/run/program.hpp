@@ -31,6 +31,9 @@ void close_results_file(RunContext& run);
 // With --vtk, the VTK file of the finest grid; with --graficos, the pictures.
 void write_vtk(RunContext& run);
 void draw_pictures(RunContext& run);
+// With --json, the run's record (results/record.hpp), written last: a
+// complete record means a complete run.
+void write_record(RunContext& run);
 // Says on stderr when the last ratio is not a number or above 1e10 (unless
 // the input got a warning already).
 void warn_if_diverged(RunContext& run);

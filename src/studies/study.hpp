@@ -19,7 +19,12 @@ namespace placatermo {
 struct StudyVariation {
     int record = 0;
     std::vector<std::string> values;
-    std::string name() const;  // "R7", or "ciclo"
+    // the table's column: "R7", or "multigrid" (the option's name: the
+    // table has a column "ciclo" of its own)
+    std::string name() const;
+    // as on the command line: "--variar 7=6,10" or "--multigrid=a,b"
+    std::string argument() const;
+    bool operator==(const StudyVariation&) const = default;
 };
 
 struct StudyOptions {
@@ -28,13 +33,25 @@ struct StudyOptions {
     unsigned tasks = 0;                      // runs at a time (0: the number of cores)
     bool prepare = false;                    // write the run folders and the job files only
     bool collect = false;                    // build the table from the folders that have finished
+    bool resume = false;                     // run the runs without a complete record, then the table
+    bool help = false;                       // --help: the usage on standard output
     std::filesystem::path program;           // this program, for the job files
 };
 
 // Reads `estudo PASTA --variar R=V1,V2 ... [--multigrid=C1,C2] [--tarefas N]
-// [--preparar] [--coletar]` (argv[0] the program, argv[1] "estudo"). A wrong
-// argument throws a FatalError with the message.
+// [--preparar | --coletar | --continuar]` (argv[0] the program, argv[1]
+// "estudo"; `-- PASTA` for a folder whose name begins with '-'). A wrong
+// argument, an empty, repeated or unprintable value, or a folder name that
+// cannot be a study's throws a FatalError with the message.
 StudyOptions parse_study_arguments(int argc, char** argv);
+
+// The usage text of `placatermo estudo`.
+std::string_view study_usage_text();
+
+// Files of the study folder: its design, and the file that the study holds
+// locked while it works there.
+inline constexpr std::string_view study_design_file = "estudo.json";
+inline constexpr std::string_view study_lock_file = ".estudo.trava";
 
 // One run of a study: its number (from 1), folder and varied values.
 struct StudyRun {
@@ -46,6 +63,26 @@ struct StudyRun {
 // The runs of a study: the cartesian product of the variations, the last
 // varying fastest; folders NNN (three digits, more when needed).
 std::vector<StudyRun> study_runs(const StudyOptions& options);
+
+// What a study is, kept in its folder (estudo.json) before the first run:
+// the base input, the variations and the runs.
+struct StudyDesign {
+    std::string program_version;
+    std::string base_input;  // the bytes of placatermo.ent
+    std::vector<StudyVariation> variations;
+    std::vector<StudyRun> runs;
+};
+std::string study_design_json(const StudyDesign& design);
+// Reads a design back (runs in `folder`); a text that is not a design of
+// this program throws a FatalError saying what is wrong.
+StudyDesign parse_study_design(std::string_view text, const std::filesystem::path& folder);
+// Empty when the lists are the design's; otherwise the message that names
+// the difference.
+std::string design_difference(const std::vector<StudyVariation>& given, const std::vector<StudyVariation>& design);
+
+// Whether a results or summary name stays in its run's folder: a plain file
+// name, without a folder part.
+bool stays_in_run_folder(std::string_view file_name);
 
 // A row of the study table, read back from a run's own files.
 struct StudyRow {
@@ -65,16 +102,21 @@ struct StudyRow {
     std::optional<double> order_mean, order_rate, order_max;
 };
 
+// The row of a run from its input and its record; never throws: what is
+// missing or wrong becomes the row's status.
 StudyRow read_study_row(const StudyRun& run);
 
 // Fills the observed orders of rows that differ from an earlier row only in
 // the grid size.
 void observed_orders(const std::vector<StudyVariation>& variations, std::vector<StudyRow>& rows);
 
-// estudo.csv, estudo.md and the plots in the study folder.
-void write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
+// estudo.csv, estudo.md and the plots in the study folder; false when the
+// table could not be written (it went to standard output).
+bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
 
-// The whole command; returns the exit status (0 when every run completed).
+// The whole command; returns the exit status (0 when every run completed, 1
+// when some did not; the table is written in both cases). Errors before any
+// run (a refused folder or list) throw a FatalError in Portuguese.
 int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop_requested)());
 
 }  // namespace placatermo

@@ -5,46 +5,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <new>
 
 #include "base/errors.hpp"
 #include "base/text.hpp"
 #include "grid/grid.hpp"
 #include "input/input.hpp"
 #include "report/output_file.hpp"
+#include "results/record.hpp"
 #include "studies/study.hpp"
 
 namespace placatermo {
 
 namespace {
-
-std::vector<std::string_view> lines_of(std::string_view text)
-{
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
-
-double number(std::string_view text)
-{
-    const std::string value(text);
-    const char* begin = value.c_str();
-    while (*begin == ' ') ++begin;
-    if (std::strncmp(begin, "NaN", 3) == 0) return std::nan("");
-    if (std::strncmp(begin, "Infinity", 8) == 0) return INFINITY;
-    if (std::strncmp(begin, "-Infinity", 9) == 0) return -INFINITY;
-    return std::strtod(begin, nullptr);
-}
-
-bool contains(std::string_view line, std::string_view part) { return line.find(part) != std::string_view::npos; }
 
 std::string g17(double value)
 {
@@ -69,22 +44,18 @@ std::string optional_text(const std::optional<double>& value, std::string (*form
 
 }  // namespace
 
-StudyRow read_study_row(const StudyRun& run)
+namespace {
+
+// The row from the run's input and record; what is missing or wrong throws a
+// FatalError with the row's status.
+void fill_row(StudyRow& row)
 {
-    StudyRow row;
-    row.run = run;
+    const StudyRun& run = row.run;
+    namespace fs = std::filesystem;
+    const std::string input_name = (run.folder / std::string(input_file_name)).string();
     std::string bytes;
-    InputParameters input;
-    try {
-        if (!read_whole_file((run.folder / std::string(input_file_name)).string(), bytes)) {
-            row.status = "sem arquivo de entrada";
-            return row;
-        }
-        input = parse_input_data(bytes, (run.folder / std::string(input_file_name)).string());
-    } catch (const FatalError& error) {
-        row.status = error.what();
-        return row;
-    }
+    if (!read_whole_file(input_name, bytes)) throw FatalError("sem arquivo de entrada");
+    const InputParameters input = parse_input_data(bytes, input_name);
     const int k = input.grid_count;
     row.grid_count = k;
     row.nx = input.grids.nx_of(k);
@@ -92,93 +63,62 @@ StudyRow read_study_row(const StudyRun& run)
     row.unknowns = static_cast<std::int64_t>(row.nx - 2) * (row.ny - 2);
     row.h = input.lx / static_cast<double>(row.nx - 2);
     row.solver = std::string(solver_name(input.solver()));
-    row.cycle = k > 1 ? std::string(cycle_name(MultigridCycle::specified)) : "";
-
-    std::string results;
-    const auto name = run.folder / std::string(input.experiment_name.trimmed());
+    const std::string_view results = input.experiment_name.trimmed();
+    for (const std::string_view name : {results, input.discretization_file_name.trimmed()})
+        if (!stays_in_run_folder(name))
+            throw FatalError("o arquivo \"" + cp1252_to_utf8(name) + "\" da entrada sairia da pasta da execução");
+    const fs::path record_name = run.folder / record_file_name(results, input.discretization_file_name.trimmed());
+    std::error_code error;
+    const auto size = fs::file_size(record_name, error);
+    if (error) {
+        if (fs::exists(run.folder / std::string(results), error))
+            throw FatalError("incompleta (sem o registro " + record_name.filename().string() + ")");
+        throw FatalError("sem resultados");
+    }
+    if (size > largest_record_bytes)
+        throw FatalError("registro " + record_name.filename().string() + " grande demais (" + std::to_string(size) +
+                         " bytes)");
+    std::string text;
+    read_whole_file(record_name.string(), text);
+    RunRecord record;
     try {
-        if (!read_whole_file(name.string(), results)) {
-            row.status = "sem resultados";
-            return row;
-        }
+        record = parse_run_record(text);
+    } catch (const FatalError& failure) {
+        throw FatalError(record_name.filename().string() + ": " + failure.what());
+    }
+    if (record.input_hash != bytes_hash(bytes))
+        throw FatalError("o registro " + record_name.filename().string() + " não é da entrada que está na pasta");
+    if (record.status != "completa") throw FatalError("registro com estado \"" + record.status + "\"");
+    row.cycle = record.cycle;
+    row.history = std::move(record.history);
+    row.iterations = record.iterations;
+    row.converged = record.converged;
+    row.last_ratio = row.history.empty() ? 0.0 : row.history.back();
+    row.seconds = record.seconds;
+    row.mean_numerical = record.mean_numerical;
+    row.mean_analytical = record.mean_analytical;
+    row.rate_numerical = record.rate_numerical;
+    row.rate_analytical = record.rate_analytical;
+    row.l1 = record.error_l1;
+    row.l2 = record.error_l2;
+    row.max = record.error_max;
+}
+
+}  // namespace
+
+StudyRow read_study_row(const StudyRun& run)
+{
+    StudyRow row;
+    row.run = run;
+    try {
+        fill_row(row);
     } catch (const FatalError& error) {
         row.status = error.what();
-        return row;
+    } catch (const std::bad_alloc&) {
+        row.status = "memória insuficiente para ler o registro";
+    } catch (const std::exception&) {
+        row.status = "não foi possível ler os arquivos da execução";
     }
-    const auto lines = lines_of(results);
-    bool history = false, finished = false;
-    std::vector<double> field;
-    const Plate plate = input.plate();
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        const std::string_view line = lines[n];
-        if (contains(line, "   = ciclo multigrid (--multigrid)"))
-            row.cycle = std::string(trim_right(line.substr(0, 20)));
-        if (contains(line, "Norma L1 / norma it.=1")) {
-            history = true;
-            continue;
-        }
-        if (history) {
-            if (line.size() == 25) {
-                row.history.push_back(number(line.substr(10, 15)));
-                row.iterations = std::atoi(std::string(line.substr(2, 8)).c_str());
-                continue;
-            }
-            history = false;
-        }
-        if (contains(line, "TEMPERATURAS")) {
-            // the listing: parts of at most eight columns, ny rows each
-            field.assign(static_cast<std::size_t>(row.nx) * static_cast<std::size_t>(row.ny), std::nan(""));
-            std::size_t m = n + 1;
-            for (int first = 0; first < row.nx; first += 8) {
-                m += 2;  // the blank line and "parte"
-                for (int j = 0; j < row.ny && m < lines.size(); ++j, ++m)
-                    for (std::size_t c = 0; c * 15 + 15 <= lines[m].size(); ++c)
-                        field[static_cast<std::size_t>(j) * static_cast<std::size_t>(row.nx) +
-                              static_cast<std::size_t>(first) + c] = number(lines[m].substr(c * 15, 15));
-            }
-            n = m - 1;
-            continue;
-        }
-        if (n + 3 < lines.size() && contains(line,
-                                             "TEMPERATURA M\xC9"
-                                             "DIA")) {
-            row.mean_numerical = number(lines[n + 2].substr(0, 26));
-            row.mean_analytical = number(lines[n + 3].substr(0, 26));
-        }
-        if (n + 3 < lines.size() && contains(line, "TAXA DE TRANSFER")) {
-            row.rate_numerical = number(lines[n + 2].substr(0, 26));
-            row.rate_analytical = number(lines[n + 3].substr(0, 26));
-        }
-        if (contains(line, " = tempo de processamento (s)")) {
-            row.seconds = number(line.substr(0, 20));
-            finished = true;
-        }
-    }
-    if (!row.history.empty()) row.last_ratio = row.history.back();
-    row.converged = row.iterations > 0 && row.last_ratio <= input.tolerance;
-    if (!finished) {
-        row.status = "incompleta";
-        return row;
-    }
-    // the error norms of the listed field (6 decimals of the significand)
-    const double dx = input.lx / static_cast<double>(row.nx - 2), dy = input.ly / static_cast<double>(row.ny - 2);
-    double sum = 0.0, squares = 0.0;
-    bool not_a_number = false;
-    for (int j = 2; j <= row.ny - 1; ++j)
-        for (int i = 2; i <= row.nx - 1; ++i) {
-            const double e = std::fabs(field[static_cast<std::size_t>(volume_number(i, j, row.nx) - 1)] -
-                                       plate.analytical_temperature(node_position(i, row.nx, input.lx, dx),
-                                                                    node_position(j, row.ny, input.ly, dy)));
-            sum += e;
-            squares += e * e;
-            if (std::isnan(e))
-                not_a_number = true;
-            else
-                row.max = std::max(row.max, e);
-        }
-    if (not_a_number) row.max = std::nan("");
-    row.l1 = sum / static_cast<double>(row.unknowns);
-    row.l2 = std::sqrt(squares / static_cast<double>(row.unknowns));
     return row;
 }
 
@@ -212,7 +152,7 @@ void observed_orders(const std::vector<StudyVariation>& variations, std::vector<
     }
 }
 
-void write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform)
+bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform)
 {
     std::vector<std::string> header = {"execucao", "pasta"};
     for (const auto& variation : options.variations) header.push_back(variation.name());
@@ -295,10 +235,17 @@ void write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
         }
         md += "|\n";
     }
+    // whole or not at all; a table that cannot be written (a full disk) goes
+    // to standard output instead
     for (const auto& [name, text] : {std::pair{"estudo.csv", &csv}, std::pair{"estudo.md", &md}}) {
-        OutputFile file((options.folder / name).string());
-        file.write(*text);
-        file.close();
+        try {
+            write_file_atomically((options.folder / name).string(), *text);
+        } catch (const FatalError& error) {
+            platform.warn(std::string("aviso: ") + error.what() + "; a tabela vai na saída padrão");
+            std::fputs(csv.c_str(), stdout);
+            std::fflush(stdout);
+            return false;
+        }
     }
 
     // The plots: one gnuplot script with the data inside, run in the folder.
@@ -378,13 +325,18 @@ void write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
     if (!program_on_path(plotting_program)) {
         platform.warn("aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (" +
                       std::string(plotting_program) + ") não foi encontrado");
-        return;
+        return true;
     }
     const std::string script_name = "estudo.gnu";
-    {
+    try {
         OutputFile file((options.folder / script_name).string());
         file.write(script);
         file.close();
+    } catch (const FatalError& failure) {
+        std::error_code ignored;
+        std::filesystem::remove(options.folder / script_name, ignored);
+        platform.warn(std::string("aviso: os gráficos do estudo não foram desenhados: ") + failure.what());
+        return true;
     }
     const int status = platform.run_command("cd " + quote_for_shell(options.folder.string()) + " && " +
                                             platform.plot_command(script_name));
@@ -393,6 +345,7 @@ void write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
     if (status != 0)
         platform.warn("aviso: os gráficos do estudo não foram desenhados (gnuplot terminou com o código " +
                       std::to_string(status) + ")");
+    return true;
 }
 
 }  // namespace placatermo

@@ -1,0 +1,30 @@
+// The claim of a study on its folder: an operating-system lock on a file in
+// the folder (flock on POSIX systems, LockFileEx on Windows), held while the
+// object lives. The system drops it when the process ends, however it ends.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+namespace placatermo {
+
+class StudyFolderLock {
+public:
+    // Takes the lock on `lock_file` (created when missing); nullptr when
+    // another process (or another claim of this one) holds it. Any other
+    // failure ends with a FatalError naming the file.
+    static std::unique_ptr<StudyFolderLock> try_claim(const std::filesystem::path& lock_file);
+    ~StudyFolderLock();
+    StudyFolderLock(const StudyFolderLock&) = delete;
+    StudyFolderLock& operator=(const StudyFolderLock&) = delete;
+
+private:
+    StudyFolderLock() = default;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int descriptor_ = -1;
+#endif
+};
+
+}  // namespace placatermo

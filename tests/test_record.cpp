@@ -1,0 +1,113 @@
+// The run record: every real back to the same double, names beside the
+// results, and refusals of texts that are not complete records.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "base/errors.hpp"
+#include "results/record.hpp"
+
+namespace placatermo {
+namespace {
+
+RunRecord sample()
+{
+    RunRecord r;
+    r.program_version = "1.1.0";
+    r.input_hash = bytes_hash("placa");
+    r.experiment_name = "placa.res";
+    r.title = "Placa quadrada, c.c. linear – título";
+    r.lx = 0.1;
+    r.ly = 1.0 / 3.0;
+    r.grid_count = 2;
+    r.grid_nx = {6, 10};
+    r.grid_ny = {6, 10};
+    r.solver = "MSI";
+    r.cycle = "classico";
+    r.history = {1.0,
+                 std::nextafter(1.0, 2.0),
+                 std::numeric_limits<double>::denorm_min(),
+                 std::numeric_limits<double>::max(),
+                 -0.0,
+                 std::numeric_limits<double>::quiet_NaN(),
+                 std::numeric_limits<double>::infinity(),
+                 -std::numeric_limits<double>::infinity(),
+                 5.423331552734113e-07};
+    r.iterations = 9;
+    r.mean_numerical = 25.000005715659263;
+    r.error_max = 3.154052680542918e-05;
+    r.seconds = 2.1100000139995245e-05;
+    return r;
+}
+
+TEST(RunRecord, EveryRealReadsBackToTheSameBits)
+{
+    const RunRecord r = sample();
+    const RunRecord back = parse_run_record(run_record_json(r));
+    ASSERT_EQ(back.history.size(), r.history.size());
+    for (std::size_t k = 0; k < r.history.size(); ++k)
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(back.history[k]), std::bit_cast<std::uint64_t>(r.history[k])) << k;
+    for (const auto member :
+         {&RunRecord::lx, &RunRecord::ly, &RunRecord::mean_numerical, &RunRecord::error_max, &RunRecord::seconds})
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(back.*member), std::bit_cast<std::uint64_t>(r.*member));
+    EXPECT_EQ(back.title, r.title);
+    EXPECT_EQ(back.grid_nx, r.grid_nx);
+    EXPECT_EQ(back.cycle, "classico");
+    EXPECT_EQ(back.iterations, 9);
+    EXPECT_EQ(back.status, "completa");
+}
+
+TEST(RunRecord, NameBesideTheResults)
+{
+    const std::tuple<std::string, std::string, std::string> table[] = {
+        {"placa.res", "placa.dis", "placa.json"},
+        {"placa", "placa.dis", "placa.json"},
+        {"a.json", "a.dis", "a.json.json"},
+        {"x.res", "x.json", "x.res.json"},
+        {".res", "d", ".res.json"},
+    };
+    for (const auto& [results, summary, expected] : table) EXPECT_EQ(record_file_name(results, summary), expected);
+}
+
+TEST(RunRecord, TextsThatAreNotCompleteRecordsAreRefused)
+{
+    std::string whole = run_record_json(sample());
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = whole;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    const std::pair<std::string, std::string> table[] = {
+        {"", "registro inválido: não é um texto JSON completo"},
+        {whole.substr(0, whole.size() / 2), "registro inválido: não é um texto JSON completo"},
+        {whole + "lixo", "registro inválido: não é um texto JSON completo"},
+        {"[1,2]", "registro inválido: não é um registro do placatermo"},
+        {replaced("\"iteracoes\": 9", "\"iteracoes\": 99999999999"),
+         "registro inválido: o campo \"iteracoes\" não é um inteiro de 32 bits"},
+        {replaced("\"iteracoes\": 9", "\"iteracoes\": 9.5"),
+         "registro inválido: o campo \"iteracoes\" não é um inteiro de 32 bits"},
+        {replaced("\"tempo_s\"", "\"tempo\""), "registro inválido: falta o campo \"tempo_s\""},
+        {replaced("\"convergiu\": false", "\"convergiu\": 0"),
+         "registro inválido: o campo \"convergiu\" não é verdadeiro nem falso"},
+        {replaced("\"historico\": [", "\"historico\": [\"muito\","),
+         "registro inválido: o campo \"historico\" não é um número real"},
+        {replaced("\"malhas\": 2", "\"malhas\": 3"),
+         "registro inválido: a lista \"malhas\" não tem uma entrada por malha"},
+        {replaced("\"versao_formato\": 1", "\"versao_formato\": 2"),
+         "registro inválido: versão do formato desconhecida"},
+    };
+    for (const auto& [text, message] : table) {
+        try {
+            parse_run_record(text);
+            ADD_FAILURE() << "aceito: " << message;
+        } catch (const FatalError& error) {
+            EXPECT_EQ(std::string(error.what()), message);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace placatermo
