@@ -24,6 +24,7 @@ std::string e_field(double v, int w, int d)
 }
 
 struct RealCase {
+    const char* name;
     double value;
     int width, digits;
     const char* expected;
@@ -39,25 +40,34 @@ TEST_P(RealField, Formats)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RealField,
-    ::testing::Values(RealCase{0.25, 15, 6, "   2.500000E-01"}, RealCase{1.0, 22, 9, "       1.000000000E+00"},
-                      RealCase{-12.5, 15, 6, "  -1.250000E+01"}, RealCase{9.9999999, 15, 6, "   1.000000E+01"},
-                      RealCase{0.0, 15, 6, "   0.000000E+00"}, RealCase{-0.0, 15, 6, "   0.000000E+00"},
-                      RealCase{0.1, 30, 19, "     1.0000000000000000555E-01"},
-                      RealCase{0.5, 20, 9, "     5.000000000E-01"}, RealCase{0.000123456, 15, 6, "   1.234560E-04"},
-                      RealCase{1.0e100, 15, 6, "   1.000000+100"}, RealCase{-2.5e-120, 15, 6, "  -2.500000-120"},
-                      RealCase{1.0e99, 15, 6, "   1.000000E+99"}, RealCase{4.9e-324, 15, 6, "   4.940656-324"},
-                      RealCase{12345665.0, 15, 6, "   1.234566E+07"}, RealCase{12345675.0, 15, 6, "   1.234568E+07"},
+    ::testing::Values(RealCase{"Quarter", 0.25, 15, 6, "   2.500000E-01"},
+                      RealCase{"NineDigits", 1.0, 22, 9, "       1.000000000E+00"},
+                      RealCase{"Negative", -12.5, 15, 6, "  -1.250000E+01"},
+                      RealCase{"RoundsUpToTen", 9.9999999, 15, 6, "   1.000000E+01"},
+                      RealCase{"Zero", 0.0, 15, 6, "   0.000000E+00"},
+                      RealCase{"NegativeZeroIsZero", -0.0, 15, 6, "   0.000000E+00"},
+                      RealCase{"NineteenDigitsOfOneTenth", 0.1, 30, 19, "     1.0000000000000000555E-01"},
+                      RealCase{"WideField", 0.5, 20, 9, "     5.000000000E-01"},
+                      RealCase{"SmallFraction", 0.000123456, 15, 6, "   1.234560E-04"},
+                      RealCase{"ThreeDigitExponentDropsTheE", 1.0e100, 15, 6, "   1.000000+100"},
+                      RealCase{"NegativeThreeDigitExponent", -2.5e-120, 15, 6, "  -2.500000-120"},
+                      RealCase{"TwoDigitExponentKeepsTheE", 1.0e99, 15, 6, "   1.000000E+99"},
+                      RealCase{"SmallestSubnormal", 4.9e-324, 15, 6, "   4.940656-324"},
+                      RealCase{"TieRoundsToEvenDown", 12345665.0, 15, 6, "   1.234566E+07"},
+                      RealCase{"TieRoundsToEvenUp", 12345675.0, 15, 6, "   1.234568E+07"},
                       // a negative value that fills the field exactly, and one column less
-                      RealCase{-1.5, 13, 6, "-1.500000E+00"}, RealCase{-1.5, 12, 6, "************"},
-                      RealCase{std::nan(""), 15, 6, "            NaN"},
-                      RealCase{std::numeric_limits<double>::infinity(), 15, 6, "       Infinity"},
-                      RealCase{-std::numeric_limits<double>::infinity(), 15, 6, "      -Infinity"},
-                      RealCase{-std::numeric_limits<double>::infinity(), 8, 1, "********"},
-                      RealCase{25.0, 26, 15, "     2.500000000000000E+01"},
-                      RealCase{-50.0, 26, 15, "    -5.000000000000000E+01"}),
-    [](const auto& info) { return testing::case_name(info.index, info.param.expected); });
+                      RealCase{"NegativeFillsTheField", -1.5, 13, 6, "-1.500000E+00"},
+                      RealCase{"NegativeOneColumnShort", -1.5, 12, 6, "************"},
+                      RealCase{"NaN", std::nan(""), 15, 6, "            NaN"},
+                      RealCase{"Infinity", std::numeric_limits<double>::infinity(), 15, 6, "       Infinity"},
+                      RealCase{"NegativeInfinity", -std::numeric_limits<double>::infinity(), 15, 6, "      -Infinity"},
+                      RealCase{"InfinityTooNarrow", -std::numeric_limits<double>::infinity(), 8, 1, "********"},
+                      RealCase{"FifteenDigits", 25.0, 26, 15, "     2.500000000000000E+01"},
+                      RealCase{"NegativeFifteenDigits", -50.0, 26, 15, "    -5.000000000000000E+01"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct LayoutCase {
+    const char* name;
     const char* layout;
     std::vector<Value> values;
     const char* expected;
@@ -76,33 +86,43 @@ TEST_P(LayoutLines, Writes)
 INSTANTIATE_TEST_SUITE_P(
     Layouts, LayoutLines,
     ::testing::Values(
-        LayoutCase{"(TR2, I8, E15.6)", {5, 0.25}, "         5   2.500000E-01\r\n"},
-        LayoutCase{"(TR2, I8, E15.6)", {12, 0.000123456}, "        12   1.234560E-04\r\n"},
-        LayoutCase{"(I8)", {123456789}, "********\r\n"}, LayoutCase{"(I8)", {-1234567}, "-1234567\r\n"},
-        LayoutCase{"(I3)", {-12}, "-12\r\n"},
+        LayoutCase{"HistoryLine", "(TR2, I8, E15.6)", {5, 0.25}, "         5   2.500000E-01\r\n"},
+        LayoutCase{"HistoryLineSmallRatio", "(TR2, I8, E15.6)", {12, 0.000123456}, "        12   1.234560E-04\r\n"},
+        LayoutCase{"IntegerTooWide", "(I8)", {123456789}, "********\r\n"},
+        LayoutCase{"NegativeIntegerFillsTheField", "(I8)", {-1234567}, "-1234567\r\n"},
+        LayoutCase{"NegativeThreeColumns", "(I3)", {-12}, "-12\r\n"},
         // literals only, no values: processed once from start to end
-        LayoutCase{"(/, /, TR30, 'TEMPERATURAS')", {}, "\r\n\r\n                              TEMPERATURAS\r\n"},
-        LayoutCase{"('a', /)", {}, "a\r\n\r\n"},
-        LayoutCase{"(/, /, T3, 'Iteração', T14, 'Norma L1 / norma it.=1')",
+        LayoutCase{"LiteralsOnly",
+                   "(/, /, TR30, 'TEMPERATURAS')",
+                   {},
+                   "\r\n\r\n                              TEMPERATURAS\r\n"},
+        LayoutCase{"LiteralThenSlash", "('a', /)", {}, "a\r\n\r\n"},
+        LayoutCase{"TabsAndLatin1Text",
+                   "(/, /, T3, 'Iteração', T14, 'Norma L1 / norma it.=1')",
                    {},
                    "\r\n\r\n  Itera\xE7\xE3o   Norma L1 / norma it.=1\r\n"},
         // skipped columns at the end add nothing; T back overwrites
-        LayoutCase{"('abc', TR5)", {}, "abc\r\n"}, LayoutCase{"('abcdef', T2, 'X')", {}, "aXcdef\r\n"},
-        LayoutCase{"(T5, 'x')", {}, "    x\r\n"},
+        LayoutCase{"SkipAtTheEndAddsNothing", "('abc', TR5)", {}, "abc\r\n"},
+        LayoutCase{"TabBackOverwrites", "('abcdef', T2, 'X')", {}, "aXcdef\r\n"},
+        LayoutCase{"TabForward", "(T5, 'x')", {}, "    x\r\n"},
         // text fields: cut to w, or right-justified
-        LayoutCase{"(A5)", {std::string_view("abcdefgh")}, "abcde\r\n"},
-        LayoutCase{"(A5, '|')", {std::string_view("ab")}, "   ab|\r\n"},
-        LayoutCase{"('''', A3, '''')", {std::string_view("x  ")}, "'x  '\r\n"},
+        LayoutCase{"TextCut", "(A5)", {std::string_view("abcdefgh")}, "abcde\r\n"},
+        LayoutCase{"TextRightJustified", "(A5, '|')", {std::string_view("ab")}, "   ab|\r\n"},
+        LayoutCase{"QuotedApostrophes", "('''', A3, '''')", {std::string_view("x  ")}, "'x  '\r\n"},
         // the walk stops at the first data item without a value
-        LayoutCase{"(I3, ' = a', /, I3, ' = b')", {7}, "  7 = a\r\n\r\n"},
+        LayoutCase{"StopsAtItemWithoutValue", "(I3, ' = a', /, I3, ' = b')", {7}, "  7 = a\r\n\r\n"},
         // reversion to the last top-level group
-        LayoutCase{"(8(E15.6))", {1.0, 2.0, 3.0}, "   1.000000E+00   2.000000E+00   3.000000E+00\r\n"},
-        LayoutCase{"(2(I2))", {1, 2, 3, 4, 5}, " 1 2\r\n 3 4\r\n 5\r\n"},
-        LayoutCase{"('x', 2(I2))", {1, 2, 3}, "x 1 2\r\n 3\r\n"}, LayoutCase{"(I2, 'a')", {1, 2}, " 1a\r\n 2a\r\n"},
-        LayoutCase{"(3(E15.6))", {0.05, 2.5, 2.75}, "   5.000000E-02   2.500000E+00   2.750000E+00\r\n"},
         LayoutCase{
-            "('set title ''', A6, /, 'replot')", {std::string_view("ab cd'")}, "set title 'ab cd'\r\nreplot\r\n"}),
-    [](const auto& info) { return testing::case_name(info.index, info.param.layout); });
+            "RepeatedGroupPartly", "(8(E15.6))", {1.0, 2.0, 3.0}, "   1.000000E+00   2.000000E+00   3.000000E+00\r\n"},
+        LayoutCase{"GroupReverts", "(2(I2))", {1, 2, 3, 4, 5}, " 1 2\r\n 3 4\r\n 5\r\n"},
+        LayoutCase{"RevertsToTheGroupNotTheLiteral", "('x', 2(I2))", {1, 2, 3}, "x 1 2\r\n 3\r\n"},
+        LayoutCase{"WholeLayoutReverts", "(I2, 'a')", {1, 2}, " 1a\r\n 2a\r\n"},
+        LayoutCase{"ThreeReals", "(3(E15.6))", {0.05, 2.5, 2.75}, "   5.000000E-02   2.500000E+00   2.750000E+00\r\n"},
+        LayoutCase{"PlotTitleAndReplot",
+                   "('set title ''', A6, /, 'replot')",
+                   {std::string_view("ab cd'")},
+                   "set title 'ab cd'\r\nreplot\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Layout, WholeLayoutWithOnlyLiteralsWritesEmptyLineAtClosingParenthesis)
 {

@@ -75,6 +75,7 @@ TEST(Input, OneGridKeepsRecordsSevenAndEight)
 }
 
 struct TextCase {
+    const char* name;
     const char* line;
     const char* title;  // the 50-character title read from it, trimmed
 };
@@ -88,17 +89,20 @@ TEST_P(TitleReading, Reads)
     EXPECT_EQ(r.parse().title.trimmed(), GetParam().title);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, TitleReading,
-                         ::testing::Values(TextCase{"'a, b / c'", "a, b / c"},
-                                           TextCase{"\"dito \"\"x\"\" y\"", "dito \"x\" y"},
-                                           TextCase{"'it''s'", "it's"}, TextCase{"bare,rest", "bare"},
-                                           TextCase{"bare/rest", "bare"}, TextCase{"bare\trest", "bare"},
-                                           TextCase{"  \t  indented", "indented"}, TextCase{"semi;colon", "semi;colon"},
-                                           TextCase{"'12345678901234567890123456789012345678901234567890EXTRA'",
-                                                    "12345678901234567890123456789012345678901234567890"},
-                                           TextCase{"'closed' rest 'ignored", "closed"},
-                                           TextCase{"caf\xE9", "caf\xE9"}),
-                         [](const auto& info) { return testing::case_name(info.index, info.param.title); });
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TitleReading,
+    ::testing::Values(TextCase{"QuotedWithCommaAndSlash", "'a, b / c'", "a, b / c"},
+                      TextCase{"DoubleQuotedWithDoubledQuotes", "\"dito \"\"x\"\" y\"", "dito \"x\" y"},
+                      TextCase{"DoubledApostrophe", "'it''s'", "it's"},
+                      TextCase{"BareEndsAtComma", "bare,rest", "bare"},
+                      TextCase{"BareEndsAtSlash", "bare/rest", "bare"}, TextCase{"BareEndsAtTab", "bare\trest", "bare"},
+                      TextCase{"LeadingBlanksSkipped", "  \t  indented", "indented"},
+                      TextCase{"SemicolonKept", "semi;colon", "semi;colon"},
+                      TextCase{"CutToFiftyCharacters", "'12345678901234567890123456789012345678901234567890EXTRA'",
+                               "12345678901234567890123456789012345678901234567890"},
+                      TextCase{"UnclosedQuoteAfterClosedOne", "'closed' rest 'ignored", "closed"},
+                      TextCase{"Latin1ByteKept", "caf\xE9", "caf\xE9"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Input, BareNameEndsAtFirstBlankAndIsPadded)
 {
@@ -110,6 +114,7 @@ TEST(Input, BareNameEndsAtFirstBlankAndIsPadded)
 }
 
 struct DoubleCase {
+    const char* name;
     const char* text;
     double value;
 };
@@ -123,13 +128,16 @@ TEST_P(DoubleReading, Reads)
     EXPECT_EQ(r.parse().tolerance, GetParam().value);
 }
 
-INSTANTIATE_TEST_SUITE_P(Doubles, DoubleReading,
-                         ::testing::Values(DoubleCase{"1.0e-6", 1.0e-6}, DoubleCase{"1.0d-6", 1.0e-6},
-                                           DoubleCase{"1.0D-6", 1.0e-6}, DoubleCase{"1.0q-6", 1.0e-6},
-                                           DoubleCase{"1Q-6", 1.0e-6}, DoubleCase{"5", 5.0}, DoubleCase{"-.5", -0.5},
-                                           DoubleCase{"+2.", 2.0}, DoubleCase{"1e+3", 1000.0}, DoubleCase{"0.1", 0.1},
-                                           DoubleCase{"1e-400", 0.0}, DoubleCase{"1,5", 1.0}),
-                         [](const auto& info) { return testing::case_name(info.index, info.param.text); });
+INSTANTIATE_TEST_SUITE_P(
+    Doubles, DoubleReading,
+    ::testing::Values(DoubleCase{"ExponentE", "1.0e-6", 1.0e-6}, DoubleCase{"ExponentD", "1.0d-6", 1.0e-6},
+                      DoubleCase{"ExponentCapitalD", "1.0D-6", 1.0e-6}, DoubleCase{"ExponentQ", "1.0q-6", 1.0e-6},
+                      DoubleCase{"ExponentCapitalQWithoutPoint", "1Q-6", 1.0e-6}, DoubleCase{"Integer", "5", 5.0},
+                      DoubleCase{"NegativeWithoutLeadingZero", "-.5", -0.5},
+                      DoubleCase{"PlusSignTrailingPoint", "+2.", 2.0}, DoubleCase{"PlusSignInExponent", "1e+3", 1000.0},
+                      DoubleCase{"OneTenth", "0.1", 0.1}, DoubleCase{"UnderflowToZero", "1e-400", 0.0},
+                      DoubleCase{"CommaEndsTheNumber", "1,5", 1.0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Input, IntegersWithSign)
 {

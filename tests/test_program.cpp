@@ -19,6 +19,7 @@ using testing::TempDir;
 using testing::write_file;
 
 struct StampCase {
+    const char* name;
     LocalTime time;
     const char* date;
     const char* clock;
@@ -32,14 +33,15 @@ TEST_P(Stamps, AreNotFilledWithZeros)
     EXPECT_EQ(make_time_string(GetParam().time).view(), GetParam().clock);
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, Stamps,
-                         ::testing::Values(StampCase{{2006, 7, 8, 9, 5, 7}, "(8/7/2006)  ", "9:5:7   "},
-                                           StampCase{{2006, 12, 25, 14, 30, 45}, "(25/12/2006)", "14:30:45"},
-                                           StampCase{{999, 3, 4, 0, 0, 0}, "(4/3/999 )  ", "0:0:0   "},
-                                           StampCase{{12345, 10, 11, 1, 2, 3}, "(11/10/1234)", "1:2:3   "},
-                                           StampCase{{2026, 1, 31, 14, 5, 7}, "(31/1/2026) ", "14:5:7  "},
-                                           StampCase{{2026, 1, 1, 0, 0, 0}, "(1/1/2026)  ", "0:0:0   "}),
-                         [](const auto& info) { return testing::case_name(info.index, info.param.date); });
+INSTANTIATE_TEST_SUITE_P(
+    Examples, Stamps,
+    ::testing::Values(StampCase{"SingleDigitsNotPadded", {2006, 7, 8, 9, 5, 7}, "(8/7/2006)  ", "9:5:7   "},
+                      StampCase{"TwoDigitsEverywhere", {2006, 12, 25, 14, 30, 45}, "(25/12/2006)", "14:30:45"},
+                      StampCase{"ThreeDigitYearPadded", {999, 3, 4, 0, 0, 0}, "(4/3/999 )  ", "0:0:0   "},
+                      StampCase{"FiveDigitYearCut", {12345, 10, 11, 1, 2, 3}, "(11/10/1234)", "1:2:3   "},
+                      StampCase{"DayTwoDigitsMonthOne", {2026, 1, 31, 14, 5, 7}, "(31/1/2026) ", "14:5:7  "},
+                      StampCase{"Midnight", {2026, 1, 1, 0, 0, 0}, "(1/1/2026)  ", "0:0:0   "}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PlotTitle, CutsTheApostropheThenTheDate)
 {

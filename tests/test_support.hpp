@@ -57,13 +57,6 @@ inline std::string test_identifier(std::string_view text)
     return name;
 }
 
-// A name for case number `index` of a table, from a text of the case.
-inline std::string case_name(std::size_t index, std::string_view text)
-{
-    std::string name = test_identifier(text).substr(0, 40);
-    return (name.empty() ? std::string("Case") : name) + "_" + std::to_string(index);
-}
-
 // Parameterised tests over the solvers are named after the solver.
 inline std::string solver_test_name(const ::testing::TestParamInfo<SolverKind>& info)
 {

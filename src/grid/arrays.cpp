@@ -26,11 +26,8 @@ namespace {
                      " valores (" + size + " MiB)");
 }
 
-// Asks for huge pages under a large array before its first use. A new page
-// costs more in a virtual machine's first touch than the sweep that fills
-// it, and the large arrays are touched page after page; with 2 MiB pages the
-// kernel takes a page fault for 512 of ours. Freed arrays stay in the process
-// (keep_released_memory), so the next visit reuses them as they are.
+// Asks for huge pages under a large array before its first use (the heap
+// policy in arrays.hpp).
 void advise_huge_pages([[maybe_unused]] const double* data, [[maybe_unused]] std::size_t count)
 {
 #if defined(__linux__)

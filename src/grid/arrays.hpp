@@ -1,5 +1,20 @@
 // The arrays of the solution: doubles created with a name, so that a failed
 // creation ends the run with an out-of-memory message naming the array.
+//
+// How the solution uses the heap, and why. A fresh page costs more in its
+// first touch (the system zeroes it, in a virtual machine slowly) than the
+// sweep that fills it, so the large arrays are kept from call to call:
+// - each grid's system, residual and correction, and the MSI factors, are
+//   created once and live as long as the solution;
+// - a solver's work arrays are created for each call, and released memory
+//   stays in the process (keep_released_memory, set by the program at its
+//   start), so that the next call reuses the same pages;
+// - on Linux the large arrays ask for 2 MiB pages before their first touch
+//   (one fault for 512 small pages);
+// - the helper thread of the two-thread sweeps is started before the large
+//   arrays are created (prepare_parallel_sweeps, called by solve()), so that
+//   what it allocates does not end up between them, and its counters are
+//   kept from call to call.
 #pragma once
 
 #include <cstddef>

@@ -48,9 +48,9 @@ void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, 
 // two cores (same bits as on one); false keeps them on one thread.
 void set_parallel_sweeps(bool enabled);
 
-// Starts the helper thread of the two-thread sweeps if it is not running:
-// called before a solution's large arrays are created, so that what the
-// thread allocates does not end up between them.
+// Starts the helper thread of the two-thread sweeps if it is not running,
+// before a solution's large arrays are created (the heap policy in
+// grid/arrays.hpp).
 void prepare_parallel_sweeps();
 
 // Alternating-direction line iteration: an x half-step along the rows, then a

@@ -81,9 +81,8 @@ public:
     }
     void set_enabled(bool enabled) { enabled_ = enabled; }
 
-    // Counters for `groups` groups, zeroed by reset(). They are kept from
-    // call to call: small blocks allocated between the large arrays of every
-    // call would scatter the heap.
+    // Counters for `groups` groups, zeroed by reset(), kept from call to call
+    // (the heap policy in grid/arrays.hpp).
     GroupProgress& progress(std::size_t groups);
 
     // Runs `job` on the helper thread; wait() returns once it has finished.
