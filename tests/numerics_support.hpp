@@ -2,7 +2,10 @@
 // grid, random tables, and a dense direct solve to compare with.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <limits>
+#include <optional>
 #include <random>
 #include <span>
 #include <vector>
@@ -14,21 +17,72 @@
 
 namespace placatermo::testing {
 
-// A table and right-hand side that tests may change entry by entry; linear()
-// hands them to the kernels as a grid's system.
+// The five coefficients that every real volume of an nx x ny table has, bit
+// for bit (-0.0 differs from 0.0), if they do and none is a NaN; none for
+// tables without a real volume.
+inline std::optional<Stencil> find_uniform_interior(std::int32_t nx_, std::int32_t ny_, std::span<const double> a)
+{
+    const std::int64_t nx = nx_;
+    const std::int64_t ny = ny_;
+    if (nx < 3 || ny < 3) return std::nullopt;
+    const std::int64_t n = nx * ny;
+    const std::int64_t first = volume_number(2, 2, nx) - 1;
+    double value[5];
+    for (int c = 0; c < 5; ++c) {
+        value[c] = a[static_cast<std::size_t>(c * n + first)];
+        if (std::isnan(value[c])) return std::nullopt;
+        const auto bits = std::bit_cast<std::uint64_t>(value[c]);
+        for (std::int64_t j = 2; j <= ny - 1; ++j)
+            for (std::int64_t i = 2; i <= nx - 1; ++i)
+                if (std::bit_cast<std::uint64_t>(a[static_cast<std::size_t>(c * n + volume_number(i, j, nx) - 1)]) !=
+                    bits)
+                    return std::nullopt;
+    }
+    return Stencil{value[0], value[1], value[2], value[3], value[4]};
+}
+
+// A table and right-hand side that tests may change entry by entry, handed
+// to the kernels as a grid's system in either form.
 struct System {
     InputParameters input;
     CurrentGrid grid;
     std::vector<double> a, b;
     std::size_t n() const { return static_cast<std::size_t>(grid.volume_count); }
 
-    LinearSystem linear() const
+    CoefficientTable table() const
     {
-        LinearSystem system(grid.nx, grid.ny);
+        CoefficientTable system(grid.nx, grid.ny);
         std::copy(a.begin(), a.end(), system.a.begin());
         std::copy(b.begin(), b.end(), system.b.begin());
-        system.find_uniform();
         return system;
+    }
+
+    // The same system as a uniform stencil, when its real volumes share their
+    // coefficients and the grid is a stencil's size. The real volumes'
+    // entries of its table are NaN: a kernel that reads them gives itself
+    // away.
+    std::optional<UniformStencil> stencil() const
+    {
+        const std::optional<Stencil> interior = find_uniform_interior(grid.nx, grid.ny, a);
+        if (!interior || grid.nx < 4 || grid.ny < 3) return std::nullopt;
+        UniformStencil system(grid.nx, grid.ny, *interior);
+        std::copy(a.begin(), a.end(), system.a.begin());
+        std::copy(b.begin(), b.end(), system.b.begin());
+        const std::int64_t nx = grid.nx;
+        for (int c = 0; c < 5; ++c)
+            for (std::int64_t j = 2; j <= grid.ny - 1; ++j)
+                for (std::int64_t i = 2; i <= nx - 1; ++i)
+                    system.a[static_cast<std::size_t>(c * grid.volume_count + volume_number(i, j, nx) - 1)] =
+                        std::numeric_limits<double>::quiet_NaN();
+        return system;
+    }
+
+    // The stencil when there is one, else the table: the form the program
+    // would give the kernels.
+    LinearSystem linear() const
+    {
+        if (std::optional<UniformStencil> s = stencil()) return std::move(*s);
+        return table();
     }
 };
 

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <variant>
 
+#include "base/build_options.hpp"
 #include "numerics_support.hpp"
 #include "run_support.hpp"
+#include "solvers/smoother.hpp"
 
 namespace placatermo {
 namespace {
@@ -103,38 +106,32 @@ TEST(Multigrid, HierarchyOffsetsAndTransfers)
     EXPECT_EQ(in.grids.volume_count, (std::vector<std::int32_t>{16, 36, 100}));
     EXPECT_EQ(in.grids.total_volume_count, 152);
 
-    // grid 2 (6 x 6) to grid 1 (4 x 4): the residual of fine volume P is P
-    std::vector<double> fine(36), b(16, 7.0), coarse(16, -1.0);
-    for (int p = 1; p <= 36; ++p) fine[static_cast<std::size_t>(p - 1)] = p;
-    restrict_residual(4, 4, 6, fine, b, coarse);
-    const auto fine_p = [](int i, int j) { return static_cast<double>(volume_number(i, j, 6)); };
+    // grid 2 (6 x 6) to grid 1 (4 x 4): the residual of fine volume P is P;
+    // coarse volume (i, j) takes fine volume (2i - 1, 2j - 1)
     const auto at = [](const std::vector<double>& v, int i, int j, int nx) {
         return v[static_cast<std::size_t>(volume_number(i, j, nx) - 1)];
     };
-    EXPECT_EQ(at(b, 2, 2, 4), fine_p(3, 3));
-    EXPECT_EQ(at(b, 3, 2, 4), fine_p(5, 3));
-    EXPECT_EQ(at(b, 2, 3, 4), fine_p(3, 5));
-    EXPECT_EQ(at(b, 3, 3, 4), fine_p(5, 5));
-    EXPECT_EQ(at(coarse, 3, 3, 4), fine_p(5, 5));
-    EXPECT_EQ(at(b, 1, 1, 4), 0.0);
-    EXPECT_EQ(at(b, 4, 2, 4), 0.0);
-    EXPECT_EQ(at(coarse, 4, 2, 4), -1.0);  // ghost entries of the store are not written
+    std::vector<double> fine(36), b(16, 7.0);
+    for (int p = 1; p <= 36; ++p) fine[static_cast<std::size_t>(p - 1)] = p;
+    restrict_residual(4, 4, 6, fine, b);
+    const double injected[4][4] = {{0, 0, 0, 0}, {0, 15, 17, 0}, {0, 27, 29, 0}, {0, 0, 0, 0}};
+    for (int j = 1; j <= 4; ++j)
+        for (int i = 1; i <= 4; ++i) EXPECT_EQ(at(b, i, j, 4), injected[j - 1][i - 1]) << i << ", " << j;
 
-    // grid 1 to grid 2: coarse correction of Q is 2^Q, so every mean is exact
+    // grid 1 to grid 2: coarse correction of Q is 2^Q, so every mean is exact;
+    // rows 2 ... 5, columns 2 ... 5 of the fine grid
     std::vector<double> c(16), f(36, 0.0);
     for (int q = 1; q <= 16; ++q) c[static_cast<std::size_t>(q - 1)] = std::ldexp(1.0, q);
-    prolongate_correction(6, 6, 4, c, f);
-    const auto cq = [&](int i, int j) { return at(c, i, j, 4); };
-    EXPECT_EQ(at(f, 3, 3, 6), cq(2, 2));
-    EXPECT_EQ(at(f, 4, 3, 6), 0.5 * (cq(2, 2) + cq(3, 2)));
-    EXPECT_EQ(at(f, 3, 4, 6), 0.5 * (cq(2, 2) + cq(2, 3)));
-    EXPECT_EQ(at(f, 2, 2, 6), 0.25 * (cq(1, 1) + cq(2, 1) + cq(1, 2) + cq(2, 2)));
-    EXPECT_EQ(at(f, 5, 5, 6), cq(3, 3));
+    prolongate_correction(6, 6, 4, 4, c, f);
+    const double interpolated[4][4] = {
+        {25.5, 34, 51, 68}, {48, 64, 96, 128}, {408, 544, 816, 1088}, {768, 1024, 1536, 2048}};
+    for (int j = 2; j <= 5; ++j)
+        for (int i = 2; i <= 5; ++i) EXPECT_EQ(at(f, i, j, 6), interpolated[j - 2][i - 2]) << i << ", " << j;
     EXPECT_EQ(at(f, 1, 3, 6), 0.0);
     EXPECT_EQ(at(f, 6, 6, 6), 0.0);
     // it adds to what the fine store holds
-    prolongate_correction(6, 6, 4, c, f);
-    EXPECT_EQ(at(f, 3, 3, 6), 2.0 * cq(2, 2));
+    prolongate_correction(6, 6, 4, 4, c, f);
+    EXPECT_EQ(at(f, 3, 3, 6), 128.0);
 }
 
 // The direct solution of the system of a run's finest grid.
@@ -219,44 +216,28 @@ TEST(Multigrid, NeedsFarFewerIterationsThanOneGrid)
     EXPECT_LT(m * 3, s) << m << " multigrid cycles, " << s << " single-grid iterations";
 }
 
-// Systems whose smoother takes the real volumes' coefficients from the shared
-// interior values are built without them (the fast Jacobi, Gauss-Seidel and
-// SOR sweeps; MSI once a grid's factors are made). Nothing may read them:
-// with NaN in their place, every solver on one grid and in both cycles gives
-// the bits of a run that builds them.
-TEST(Drivers, SkippedCoefficientsAreNotRead)
+// Every smoother gets its grid's system as a uniform stencil once the grid
+// has two real columns (the MSI one after factorising the whole table), so
+// the drivers run the kernels that the stencil tests of the fast kernels
+// check with NaN in the table's real entries; narrower grids, and builds of
+// the plain loops, get the table.
+TEST(Drivers, SmoothersGetTheStencilOfTheirGrid)
 {
-    for (const char* solver : {"1", "2", "3", "4", "5"})
-        for (const char* grids : {"1", "5"})
-            for (const MultigridCycle cycle : {MultigridCycle::specified, MultigridCycle::textbook}) {
-                InputRecords r;
-                r.solver_kind = solver;
-                r.grid_count = grids;
-                const bool single = std::string(grids) == "1";
-                r.nx = single ? "23" : "4";
-                r.ny = single ? "17" : "5";
-                r.tolerance = "1e-9";
-                r.max_outer_iterations = "6";
-                r.msi_tolerance = "1e-2";
-                r.sor_relaxation = "1.4";
-                r.max_inner_iterations = "2";
-                const auto run = [&](SkippedCoefficients what) {
-                    set_skipped_coefficients(what);
-                    DriverRun d(r);
-                    d.run.options.cycle = cycle;
-                    d.solve();
-                    set_skipped_coefficients(SkippedCoefficients::left);
-                    return std::make_pair(d.run.solution.t, d.results);
-                };
-                const auto poisoned = run(SkippedCoefficients::poisoned);
-                const auto built = run(SkippedCoefficients::built);
-                const std::string what = std::string("solver ") + solver + ", " + grids + " grids";
-                ASSERT_EQ(poisoned.first.size(), built.first.size()) << what;
-                EXPECT_EQ(std::memcmp(poisoned.first.data(), built.first.data(), built.first.size() * sizeof(double)), 0)
-                    << what;
-                EXPECT_EQ(poisoned.second, built.second) << what;
-                EXPECT_EQ(poisoned.second.find("NaN"), std::string::npos) << what;
-            }
+    InputRecords r;
+    r.nx = "3";
+    r.ny = "5";
+    r.grid_count = "3";
+    const InputParameters in = r.parse();
+    for (const SolverKind kind : all_solver_kinds)
+        for (int k = 1; k <= 3; ++k) {
+            CurrentGrid grid;
+            enter_grid(grid, in.plate(), in.grids, k);
+            Smoother smoother({kind, 1, 0.1, 1.2});
+            const LinearSystem system = smoother.make_system(grid, in.plate());
+            const bool stencil = !plain_kernels_only && k > 1;
+            EXPECT_EQ(std::holds_alternative<UniformStencil>(system), stencil)
+                << solver_name(kind) << ", grid " << k << " (" << grid.nx << " x " << grid.ny << ")";
+        }
 }
 
 // The textbook cycle's transfers on grids 1 (4 x 4) and 2 (6 x 6).

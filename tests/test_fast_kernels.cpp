@@ -7,10 +7,14 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <variant>
 
+#include "base/build_options.hpp"
 #include "drivers/drivers.hpp"
 #include "numerics_support.hpp"
 #include "solvers/solvers.hpp"
+#include "solvers/sweep_helper.hpp"
 
 namespace placatermo {
 namespace {
@@ -64,28 +68,49 @@ bool same_bits(const std::vector<double>& x, const std::vector<double>& y)
     return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
 }
 
+// Runs check(form, name) on the system as a table and, when it has one, as
+// a uniform stencil whose real volumes' table entries are NaN: a fast kernel
+// that reads what its form does not hold gives itself away.
+template <typename Check>
+void for_each_form(const System& s, Check check)
+{
+    check(s.table(), "table");
+    if (const std::optional<UniformStencil> stencil = s.stencil()) check(*stencil, "stencil");
+}
+
 class FastKernel : public ::testing::TestWithParam<KernelCase> {};
+
+// The plate's table is a stencil on every grid with two real columns.
+TEST_P(FastKernel, PlateTablesHaveAStencil)
+{
+    const auto& c = GetParam();
+    const System s = make_system(c, 1);
+    EXPECT_EQ(s.stencil().has_value(), !c.random_table && c.nx >= 4);
+}
 
 TEST_P(FastKernel, PointSolversGiveThePlainBits)
 {
     const auto& c = GetParam();
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const System s = make_system(c, seed);
+        const CoefficientTable table = s.table();
         const std::vector<double> start = make_field(s, c.field, seed);
-        for (const int inner : {1, 2, 5}) {
-            auto fast = start, plain = start;
-            solve_gauss_seidel(s.linear(), inner, fast);
-            plain::solve_gauss_seidel(s.linear(), inner, plain);
-            EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel, " << inner << " inner";
-            fast = start, plain = start;
-            solve_jacobi(s.linear(), inner, fast);
-            plain::solve_jacobi(s.linear(), inner, plain);
-            EXPECT_TRUE(same_bits(fast, plain)) << "Jacobi, " << inner << " inner";
-            fast = start, plain = start;
-            solve_sor(s.linear(), inner, 1.37, fast);
-            plain::solve_sor(s.linear(), inner, 1.37, plain);
-            EXPECT_TRUE(same_bits(fast, plain)) << "SOR, " << inner << " inner";
-        }
+        for_each_form(s, [&](const auto& form, const char* name) {
+            for (const int inner : {1, 2, 5}) {
+                auto fast = start, plain = start;
+                solve_gauss_seidel(form, inner, fast);
+                solve_gauss_seidel_plain(table, inner, plain);
+                EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel on the " << name << ", " << inner << " inner";
+                fast = start, plain = start;
+                solve_jacobi(form, inner, fast);
+                solve_jacobi_plain(table, inner, plain);
+                EXPECT_TRUE(same_bits(fast, plain)) << "Jacobi on the " << name << ", " << inner << " inner";
+                fast = start, plain = start;
+                solve_sor(form, inner, 1.37, fast);
+                solve_sor_plain(table, inner, 1.37, plain);
+                EXPECT_TRUE(same_bits(fast, plain)) << "SOR on the " << name << ", " << inner << " inner";
+            }
+        });
     }
 }
 
@@ -94,13 +119,16 @@ TEST_P(FastKernel, AdiGivesThePlainBits)
     const auto& c = GetParam();
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const System s = make_system(c, seed);
+        const CoefficientTable table = s.table();
         const std::vector<double> start = make_field(s, c.field, seed);
-        for (const int inner : {1, 2}) {
-            auto fast = start, plain = start;
-            solve_adi(s.linear(), inner, fast);
-            plain::solve_adi(s.linear(), inner, plain);
-            EXPECT_TRUE(same_bits(fast, plain)) << "ADI, " << inner << " inner";
-        }
+        for_each_form(s, [&](const auto& form, const char* name) {
+            for (const int inner : {1, 2}) {
+                auto fast = start, plain = start;
+                solve_adi(form, inner, fast);
+                solve_adi_plain(table, inner, plain);
+                EXPECT_TRUE(same_bits(fast, plain)) << "ADI on the " << name << ", " << inner << " inner";
+            }
+        });
     }
 }
 
@@ -109,22 +137,26 @@ TEST_P(FastKernel, MsiGivesThePlainBits)
     const auto& c = GetParam();
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const System s = make_system(c, seed);
+        const CoefficientTable table = s.table();
         std::vector<double> lower(4 * s.n()), upper(3 * s.n());
-        factorize_msi(s.linear(), lower, upper);
+        factorize_msi(table, lower, upper);
         std::vector<double> plain_lower(4 * s.n()), plain_upper(3 * s.n());
-        plain::factorize_msi(s.linear(), plain_lower, plain_upper);
+        factorize_msi_plain(table, plain_lower, plain_upper);
         EXPECT_TRUE(same_bits(lower, plain_lower) && same_bits(upper, plain_upper)) << "factorisation";
         const std::vector<double> start = make_field(s, c.field, seed);
         // at most one correction (no residual after it), two and three (the
         // residual computed with the next forward substitution); a tolerance
         // that stops after the first correction, and one that hardly stops
-        for (const double tolerance : {0.9, 1e-3})
-            for (const int inner : {1, 2, 3}) {
-                auto fast = start, plain = start;
-                solve_msi(s.linear(), lower, upper, tolerance, inner, fast);
-                plain::solve_msi(s.linear(), lower, upper, tolerance, inner, plain);
-                EXPECT_TRUE(same_bits(fast, plain)) << "MSI, " << inner << " corrections, tolerance " << tolerance;
-            }
+        for_each_form(s, [&](const auto& form, const char* name) {
+            for (const double tolerance : {0.9, 1e-3})
+                for (const int inner : {1, 2, 3}) {
+                    auto fast = start, plain = start;
+                    solve_msi(form, lower, upper, tolerance, inner, fast);
+                    solve_msi_plain(table, lower, upper, tolerance, inner, plain);
+                    EXPECT_TRUE(same_bits(fast, plain))
+                        << "MSI on the " << name << ", " << inner << " corrections, tolerance " << tolerance;
+                }
+        });
     }
 }
 
@@ -133,16 +165,18 @@ TEST_P(FastKernel, ResidualNormGivesThePlainBits)
     const auto& c = GetParam();
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const System s = make_system(c, seed);
+        const CoefficientTable table = s.table();
         const std::vector<double> t = make_field(s, c.field, seed);
-        double fast = 1.0, plain = 2.0;
-        compute_residual_norm(s.linear(), t, fast);
-        plain::compute_residual_norm(s.linear(), t, plain);
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(plain));
-        // the multigrid's stored residual; ghost entries keep what they held
-        std::vector<double> stored(s.n(), 7.5), plain_stored(s.n(), 7.5);
-        store_residual(s.linear(), t, stored);
-        plain::store_residual(s.linear(), t, plain_stored);
-        EXPECT_TRUE(same_bits(stored, plain_stored)) << "stored residual";
+        for_each_form(s, [&](const auto& form, const char* name) {
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(compute_residual_norm(form, t)),
+                      std::bit_cast<std::uint64_t>(compute_residual_norm_plain(table, t)))
+                << name;
+            // the multigrid's stored residual; ghost entries keep what they held
+            std::vector<double> stored(s.n(), 7.5), plain_stored(s.n(), 7.5);
+            store_residual(form, t, stored);
+            store_residual_plain(table, t, plain_stored);
+            EXPECT_TRUE(same_bits(stored, plain_stored)) << "stored residual, " << name;
+        });
     }
 }
 
@@ -195,8 +229,8 @@ TEST(FastKernel, FactorisationOfOddRowEndsGivesThePlainBits)
                 const std::size_t q = static_cast<std::size_t>(row * 40 - (column % 2 == 0 ? 1 : 40));
                 s.a[static_cast<std::size_t>(column) * n + q] = value;
                 std::vector<double> lower(4 * n), upper(3 * n), plain_lower(4 * n), plain_upper(3 * n);
-                factorize_msi(s.linear(), lower, upper);
-                plain::factorize_msi(s.linear(), plain_lower, plain_upper);
+                factorize_msi(s.table(), lower, upper);
+                factorize_msi_plain(s.table(), plain_lower, plain_upper);
                 if (std::isfinite(value))
                     EXPECT_TRUE(same_bits(lower, plain_lower) && same_bits(upper, plain_upper))
                         << value << " in column " << column << " of row " << row;
@@ -206,116 +240,155 @@ TEST(FastKernel, FactorisationOfOddRowEndsGivesThePlainBits)
             }
 }
 
-// Large enough for the two-thread sweeps, and the same grids on one thread;
-// ADI and MSI on long rows too.
-TEST(FastKernel, TwoThreadSweepsGiveThePlainBits)
-{
-    for (const bool threads : {true, false}) {
-        set_parallel_sweeps(threads);
-        for (const auto& c :
-             {KernelCase{1000, 77, false, Field::random}, KernelCase{1013, 70, true, Field::random},
-              KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros},
-              KernelCase{1002, 45, false, Field::zeros}, KernelCase{1001, 38, false, Field::with_infinity}}) {
-            const System s = make_system(c, 5);
-            const std::vector<double> start = make_field(s, c.field, 5);
-            auto fast = start, plain = start;
-            solve_gauss_seidel(s.linear(), 3, fast);
-            plain::solve_gauss_seidel(s.linear(), 3, plain);
-            EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel " << c.nx << "x" << c.ny << " threads " << threads;
-            fast = start, plain = start;
-            solve_sor(s.linear(), 2, 1.7, fast);
-            plain::solve_sor(s.linear(), 2, 1.7, plain);
-            EXPECT_TRUE(same_bits(fast, plain)) << "SOR " << c.nx << "x" << c.ny << " threads " << threads;
-            for (const int inner : {1, 2}) {
-                fast = start, plain = start;
-                solve_adi(s.linear(), inner, fast);
-                plain::solve_adi(s.linear(), inner, plain);
-                EXPECT_TRUE(same_bits(fast, plain))
-                    << "ADI " << inner << " " << c.nx << "x" << c.ny << " threads " << threads;
-            }
-            std::vector<double> lower(4 * s.n()), upper(3 * s.n());
-            plain::factorize_msi(s.linear(), lower, upper);
-            for (const int inner : {1, 3}) {
-                fast = start, plain = start;
-                solve_msi(s.linear(), lower, upper, 1e-9, inner, fast);
-                plain::solve_msi(s.linear(), lower, upper, 1e-9, inner, plain);
-                EXPECT_TRUE(same_bits(fast, plain))
-                    << "MSI " << inner << " " << c.nx << "x" << c.ny << " threads " << threads;
-            }
-        }
+// The large-grid tests run once on one thread and once on two; the second
+// is skipped where this process may use one core only.
+enum class Threads { one, two };
+
+class LargeGrid : public ::testing::TestWithParam<Threads> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Threads::two && !two_cores_available())
+            GTEST_SKIP() << "this process may use one core only: the two-thread sweeps run on one";
+        set_parallel_sweeps(GetParam() == Threads::two);
     }
-    set_parallel_sweeps(true);
+    void TearDown() override { set_parallel_sweeps(true); }
+};
+
+// Large enough for the two-thread sweeps; ADI and MSI on long rows too.
+TEST_P(LargeGrid, SweepsGiveThePlainBits)
+{
+    for (const auto& c :
+         {KernelCase{1000, 77, false, Field::random}, KernelCase{1013, 70, true, Field::random},
+          KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros},
+          KernelCase{1002, 45, false, Field::zeros}, KernelCase{1001, 38, false, Field::with_infinity}}) {
+        const System s = make_system(c, 5);
+        const CoefficientTable table = s.table();
+        const LinearSystem system = s.linear();
+        const std::vector<double> start = make_field(s, c.field, 5);
+        const std::string what = std::to_string(c.nx) + "x" + std::to_string(c.ny);
+        std::visit(
+            [&](const auto& form) {
+                auto fast = start, plain = start;
+                solve_gauss_seidel(form, 3, fast);
+                solve_gauss_seidel_plain(table, 3, plain);
+                EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel " << what;
+                fast = start, plain = start;
+                solve_sor(form, 2, 1.7, fast);
+                solve_sor_plain(table, 2, 1.7, plain);
+                EXPECT_TRUE(same_bits(fast, plain)) << "SOR " << what;
+                for (const int inner : {1, 2}) {
+                    fast = start, plain = start;
+                    solve_adi(form, inner, fast);
+                    solve_adi_plain(table, inner, plain);
+                    EXPECT_TRUE(same_bits(fast, plain)) << "ADI " << inner << " " << what;
+                }
+                std::vector<double> lower(4 * s.n()), upper(3 * s.n());
+                factorize_msi_plain(table, lower, upper);
+                for (const int inner : {1, 3}) {
+                    fast = start, plain = start;
+                    solve_msi(form, lower, upper, 1e-9, inner, fast);
+                    solve_msi_plain(table, lower, upper, 1e-9, inner, plain);
+                    EXPECT_TRUE(same_bits(fast, plain)) << "MSI " << inner << " " << what;
+                }
+            },
+            system);
+    }
 }
 
 // MSI on rows of 500 volumes and more: the helper thread makes the residual
 // rows ahead of the forward substitution and adds the corrections to t
 // behind the backward one.
-TEST(FastKernel, MsiOnTwoThreadsGivesThePlainBits)
+TEST_P(LargeGrid, MsiGivesThePlainBits)
 {
-    for (const bool threads : {true, false}) {
-        set_parallel_sweeps(threads);
-        for (const auto& c : {KernelCase{1020, 73, false, Field::random}, KernelCase{1001, 66, true, Field::random},
-                              KernelCase{1012, 69, false, Field::with_nan},
-                              KernelCase{1007, 64, false, Field::with_infinity},
-                              KernelCase{1000, 71, false, Field::with_overflow},
-                              KernelCase{600, 67, false, Field::zeros}}) {
-            const System s = make_system(c, 7);
-            const std::vector<double> start = make_field(s, c.field, 7);
-            std::vector<double> lower(4 * s.n()), upper(3 * s.n());
-            factorize_msi(s.linear(), lower, upper);
-            for (const double tolerance : {0.9, 1e-9})
-                for (const int inner : {1, 2}) {
-                    auto fast = start, plain = start;
-                    solve_msi(s.linear(), lower, upper, tolerance, inner, fast);
-                    plain::solve_msi(s.linear(), lower, upper, tolerance, inner, plain);
-                    EXPECT_TRUE(same_bits(fast, plain)) << "MSI " << inner << " " << c.nx << "x" << c.ny << " tolerance "
-                                                        << tolerance << " threads " << threads;
-                }
-        }
+    for (const auto& c :
+         {KernelCase{1020, 73, false, Field::random}, KernelCase{1001, 66, true, Field::random},
+          KernelCase{1012, 69, false, Field::with_nan}, KernelCase{1007, 64, false, Field::with_infinity},
+          KernelCase{1000, 71, false, Field::with_overflow}, KernelCase{600, 67, false, Field::zeros}}) {
+        const System s = make_system(c, 7);
+        const CoefficientTable table = s.table();
+        const LinearSystem system = s.linear();
+        const std::vector<double> start = make_field(s, c.field, 7);
+        std::vector<double> lower(4 * s.n()), upper(3 * s.n());
+        factorize_msi(table, lower, upper);
+        for (const double tolerance : {0.9, 1e-9})
+            for (const int inner : {1, 2}) {
+                auto fast = start, plain = start;
+                std::visit([&](const auto& form) { solve_msi(form, lower, upper, tolerance, inner, fast); }, system);
+                solve_msi_plain(table, lower, upper, tolerance, inner, plain);
+                EXPECT_TRUE(same_bits(fast, plain))
+                    << "MSI " << inner << " " << c.nx << "x" << c.ny << " tolerance " << tolerance;
+            }
     }
-    set_parallel_sweeps(true);
 }
 
-TEST(UniformInterior, FoundOnThePlateTableOnly)
-{
-    System s = plate_system(8, 7, 1, 2.0, 1.0);
-    const UniformInterior u = find_uniform_interior(8, 7, s.a);
-    ASSERT_TRUE(u.uniform);
-    // dx = 1/3, dy = 1/5
-    EXPECT_DOUBLE_EQ(u.ap, 4.533333333333333);
-    EXPECT_DOUBLE_EQ(u.aw, -0.6);
-    EXPECT_DOUBLE_EQ(u.ae, -0.6);
-    EXPECT_DOUBLE_EQ(u.as, -1.6666666666666667);
-    EXPECT_DOUBLE_EQ(u.an, -1.6666666666666667);
-    s.a[2 * s.n() + static_cast<std::size_t>(volume_number(7, 6, 8) - 1)] += 1e-15;
-    EXPECT_FALSE(find_uniform_interior(8, 7, s.a).uniform);
-    System z = plate_system(8, 7);
-    z.a[static_cast<std::size_t>(volume_number(3, 3, 8) - 1)] = -0.0;
-    z.a[static_cast<std::size_t>(volume_number(4, 3, 8) - 1)] = 0.0;
-    EXPECT_FALSE(find_uniform_interior(8, 7, z.a).uniform);
-    EXPECT_FALSE(find_uniform_interior(2, 7, z.a).uniform);
-}
+INSTANTIATE_TEST_SUITE_P(Threads, LargeGrid, ::testing::Values(Threads::one, Threads::two),
+                         [](const auto& info) { return info.param == Threads::one ? "OneThread" : "TwoThreads"; });
 
-// build() takes the interior from the first real volume instead of reading
-// the table through: it must find what the scan finds.
-TEST(UniformInterior, BuildFindsWhatTheScanFinds)
+// The stencil of a plate grid is the five values every real volume of its
+// table has: bit for bit what a scan of the whole table finds.
+TEST(UniformStencil, HoldsWhatTheTableHas)
 {
     const struct {
         int nx, ny, bc_kind;
         double lx, ly;
-    } grids[] = {{3, 3, 1, 1.0, 1.0},    {4, 3, 2, 1.0, 1.0}, {8, 7, 1, 2.0, 1.0}, {37, 29, 2, 0.3, 7.0},
-                 {66, 19, 2, 1e-3, 1e3}, {3, 9, 1, 1.0, 1.0}, {9, 3, 2, 1.0, 1.0}};
+    } grids[] = {{4, 3, 2, 1.0, 1.0},    {8, 7, 1, 2.0, 1.0}, {37, 29, 2, 0.3, 7.0},
+                 {66, 19, 2, 1e-3, 1e3}, {4, 9, 1, 1.0, 1.0}, {9, 3, 2, 1.0, 1.0}};
     for (const auto& g : grids) {
         const System s = plate_system(g.nx, g.ny, g.bc_kind, g.lx, g.ly);
-        LinearSystem built(g.nx, g.ny);
-        built.build(s.grid, s.input.plate());
-        const UniformInterior scanned = find_uniform_interior(g.nx, g.ny, built.a);
-        const UniformInterior& u = built.uniform;
-        EXPECT_EQ(u.uniform, scanned.uniform) << g.nx << "x" << g.ny;
+        const std::string what = std::to_string(g.nx) + "x" + std::to_string(g.ny);
+        const LinearSystem built = build_system(s.grid, s.input.plate());
+        if (plain_kernels_only) {
+            // a build of the plain loops reads tables only
+            EXPECT_TRUE(std::holds_alternative<CoefficientTable>(built)) << what;
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<UniformStencil>(built)) << what;
+        const UniformStencil& stencil = std::get<UniformStencil>(built);
+        const std::optional<Stencil> scanned = testing::find_uniform_interior(g.nx, g.ny, s.a);
+        ASSERT_TRUE(scanned.has_value()) << what;
+        const Stencil& u = stencil.interior;
         const double got[] = {u.as, u.aw, u.ap, u.ae, u.an};
-        const double want[] = {scanned.as, scanned.aw, scanned.ap, scanned.ae, scanned.an};
-        EXPECT_EQ(0, std::memcmp(got, want, sizeof got)) << g.nx << "x" << g.ny;
+        const double want[] = {scanned->as, scanned->aw, scanned->ap, scanned->ae, scanned->an};
+        EXPECT_EQ(0, std::memcmp(got, want, sizeof got)) << what;
+        // the ghost rows and b as in the table
+        for (std::int64_t j = 1; j <= g.ny; ++j)
+            for (std::int64_t i = 1; i <= g.nx; ++i) {
+                if (i > 1 && i < g.nx && j > 1 && j < g.ny) continue;
+                const auto q = static_cast<std::size_t>(volume_number(i, j, g.nx) - 1);
+                for (std::size_t c = 0; c < 5; ++c)
+                    EXPECT_EQ(std::bit_cast<std::uint64_t>(stencil.a[c * s.n() + q]),
+                              std::bit_cast<std::uint64_t>(s.a[c * s.n() + q]))
+                        << what << " volume " << q + 1;
+                EXPECT_EQ(stencil.b[q], s.b[q]) << what << " volume " << q + 1;
+            }
     }
+    // grids below a stencil's size, and the MSI solver's whole table, are
+    // tables
+    const System narrow = plate_system(3, 9);
+    EXPECT_TRUE(std::holds_alternative<CoefficientTable>(build_system(narrow.grid, narrow.input.plate())));
+    EXPECT_EQ(with_shared_interior(build_table(narrow.grid, narrow.input.plate()), narrow.grid).index(), 1u);
+}
+
+// The test support's scan, which the stencil tests rely on.
+TEST(UniformStencil, ScanFindsThePlateTableOnly)
+{
+    System s = plate_system(8, 7, 1, 2.0, 1.0);
+    const std::optional<Stencil> u = testing::find_uniform_interior(8, 7, s.a);
+    ASSERT_TRUE(u.has_value());
+    // dx = 1/3, dy = 1/5
+    EXPECT_DOUBLE_EQ(u->ap, 4.533333333333333);
+    EXPECT_DOUBLE_EQ(u->aw, -0.6);
+    EXPECT_DOUBLE_EQ(u->ae, -0.6);
+    EXPECT_DOUBLE_EQ(u->as, -1.6666666666666667);
+    EXPECT_DOUBLE_EQ(u->an, -1.6666666666666667);
+    s.a[2 * s.n() + static_cast<std::size_t>(volume_number(7, 6, 8) - 1)] += 1e-15;
+    EXPECT_FALSE(testing::find_uniform_interior(8, 7, s.a).has_value());
+    System z = plate_system(8, 7);
+    z.a[static_cast<std::size_t>(volume_number(3, 3, 8) - 1)] = -0.0;
+    z.a[static_cast<std::size_t>(volume_number(4, 3, 8) - 1)] = 0.0;
+    EXPECT_FALSE(testing::find_uniform_interior(8, 7, z.a).has_value());
+    EXPECT_FALSE(testing::find_uniform_interior(2, 7, z.a).has_value());
 }
 
 }  // namespace

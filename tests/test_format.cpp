@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
+#include "base/text.hpp"
 #include "report/format.hpp"
-#include "report/text.hpp"
 #include "test_support.hpp"
 
 namespace placatermo {

@@ -68,7 +68,7 @@ TEST(FieldListing, FiveColumnsIsOnePart)
     for (std::size_t k = 0; k < t.size(); ++k) t[k] = static_cast<double>(k + 1);
     {
         OutputFile file("f.res");
-        write_temperature_field(file, t, 3, 5, 15);
+        write_temperature_field(file, t, 5, 3);
         file.close();
     }
     EXPECT_EQ(read_file("f.res"),
@@ -102,7 +102,7 @@ TEST_P(FieldParts, PartsOfAtMostEightColumns)
     for (std::size_t k = 0; k < t.size(); ++k) t[k] = static_cast<double>(k + 1);
     {
         OutputFile file("f.res");
-        write_temperature_field(file, t, ny, nx, nx * ny);
+        write_temperature_field(file, t, nx, ny);
         file.close();
     }
     std::string expected;

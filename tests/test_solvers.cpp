@@ -39,17 +39,16 @@ void update_in_place(const System& s, std::vector<double>& v, std::int64_t k, st
 
 struct Msi {
     std::vector<double> lower, upper;
-    explicit Msi(const System& s) : lower(4 * s.n()), upper(3 * s.n()) { factorize_msi(s.linear(), lower, upper); }
+    explicit Msi(const System& s) : lower(4 * s.n()), upper(3 * s.n()) { factorize_msi(s.table(), lower, upper); }
 };
 
 // One call of the solver of `kind`, as the drivers make it.
 void run_solver(SolverKind kind, const System& s, std::vector<double>& t, int inner, double omega = 1.5,
                 double msi_tolerance = 0.0)
 {
-    const LinearSystem system = s.linear();
     Smoother smoother({kind, inner, msi_tolerance, omega});
-    smoother.prepare(system);
-    smoother.smooth(system, t);
+    smoother.prepare(s.table());
+    smoother.smooth(s.linear(), t);
 }
 
 struct WorkedExample {
@@ -97,7 +96,7 @@ TEST(PointSweep, VisitingOrderOnFiveByFour)
     const int order[] = {1, 2, 3, 4, 5, 6, 11, 7, 12, 8, 13, 9, 14, 10, 15, 16, 17, 18, 19, 20};
     const std::int64_t n = 20, nx = 5;
     for (const int k : order) update_in_place(s, expected, k, nx, n, n);
-    solve_gauss_seidel(s.linear(), 1, t);
+    solve_gauss_seidel(s.table(), 1, t);
     EXPECT_EQ(std::memcmp(t.data(), expected.data(), t.size() * sizeof(double)), 0);
 }
 
@@ -105,7 +104,7 @@ TEST(PointSweep, OnThePlateSystemEqualsTheNaturalOrder)
 {
     const System s = plate_system(9, 7, 2);
     std::vector<double> t(s.n(), 1.0), natural(s.n(), 1.0);
-    solve_gauss_seidel(s.linear(), 3, t);
+    solve_gauss_seidel(s.table(), 3, t);
     const std::int64_t n = 63, nx = 9;
     for (int it = 0; it < 3; ++it)
         for (std::int64_t k = 1; k <= n; ++k) update_in_place(s, natural, k, nx, n, n);
@@ -117,9 +116,9 @@ TEST(PointSolvers, JacobiTwiceOnceEqualsTwoInnerIterations)
     System s = plate_system(6, 5);
     testing::randomize(s, 3);
     std::vector<double> once(s.n(), 0.5), twice(s.n(), 0.5);
-    solve_jacobi(s.linear(), 2, once);
-    solve_jacobi(s.linear(), 1, twice);
-    solve_jacobi(s.linear(), 1, twice);
+    solve_jacobi(s.table(), 2, once);
+    solve_jacobi(s.table(), 1, twice);
+    solve_jacobi(s.table(), 1, twice);
     EXPECT_EQ(once, twice);
 }
 
@@ -127,10 +126,10 @@ TEST(PointSolvers, SorWithOmegaOneIsGaussSeidelAndZeroKeepsTheField)
 {
     const System s = plate_system(6, 5);
     std::vector<double> sor(s.n(), 0.0), gs(s.n(), 0.0), still(s.n(), 3.0);
-    solve_sor(s.linear(), 4, 1.0, sor);
-    solve_gauss_seidel(s.linear(), 4, gs);
+    solve_sor(s.table(), 4, 1.0, sor);
+    solve_gauss_seidel(s.table(), 4, gs);
     for (std::size_t k = 0; k < s.n(); ++k) EXPECT_NEAR(sor[k], gs[k], 1e-12);
-    solve_sor(s.linear(), 4, 0.0, still);
+    solve_sor(s.table(), 4, 0.0, still);
     EXPECT_EQ(still, std::vector<double>(s.n(), 3.0));
 }
 
@@ -144,12 +143,11 @@ TEST(PointSolvers, TwoRowsSweepRowOneThenRowTwo)
     const std::int64_t n = 8, nx = 4;
     for (std::int64_t k = 1; k <= n; ++k) update_in_place(s, expected, k, nx, n, 12);
     // a table of 12 rows read as 8: the columns keep a leading dimension of 8
-    LinearSystem two_rows(4, 2);
+    CoefficientTable two_rows(4, 2);
     for (int c = 0; c < 5; ++c)
         for (int k = 0; k < 8; ++k)
             two_rows.a[static_cast<std::size_t>(c * 8 + k)] = s.a[static_cast<std::size_t>(c * 12 + k)];
     std::copy(s.b.begin(), s.b.begin() + 8, two_rows.b.begin());
-    two_rows.find_uniform();
     solve_gauss_seidel(two_rows, 1, t);
     EXPECT_EQ(t, expected);
 }
@@ -273,19 +271,19 @@ TEST(Msi, StoppingRules)
     const Msi m(s);
     // the count limit comes first: with a limit of 1 exactly one correction
     std::vector<double> one(s.n(), 0.0), manual(s.n(), 0.0);
-    solve_msi(s.linear(), m.lower, m.upper, 0.0, 1, one);
+    solve_msi(s.table(), m.lower, m.upper, 0.0, 1, one);
     // a tolerance of 1 stops after the first correction when the norm fell
     std::vector<double> loose(s.n(), 0.0);
-    solve_msi(s.linear(), m.lower, m.upper, 1.0, 50, loose);
+    solve_msi(s.table(), m.lower, m.upper, 1.0, 50, loose);
     EXPECT_EQ(one, loose);
     // an exact solution: the correction is 0 and t is unchanged
     std::vector<double> exact = testing::direct_solve(s);
     std::vector<double> t = exact;
-    solve_msi(s.linear(), m.lower, m.upper, 0.0, 5, t);
+    solve_msi(s.table(), m.lower, m.upper, 0.0, 5, t);
     for (std::size_t k = 0; k < s.n(); ++k) EXPECT_NEAR(t[k], exact[k], 1e-12);
     // a NaN norm stops the iteration (and the limit is never reached)
     std::vector<double> nan(s.n(), std::nan(""));
-    solve_msi(s.linear(), m.lower, m.upper, 1e-3, 1000000000, nan);
+    solve_msi(s.table(), m.lower, m.upper, 1e-3, 1000000000, nan);
     EXPECT_TRUE(std::isnan(nan[10]));
 }
 

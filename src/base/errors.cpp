@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "report/text.hpp"
+#include "base/text.hpp"
 
 namespace placatermo {
 

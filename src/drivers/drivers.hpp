@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "grid/grid.hpp"
+#include "grid/linear_system.hpp"
 #include "grid/plate.hpp"
 #include "report/output_file.hpp"
 #include "solvers/smoother.hpp"
@@ -67,44 +68,46 @@ void solve_multigrid(const SolutionProblem& problem, SolutionReport& report, Sol
 // the file within about a second; a requested stop ends the run here.
 void write_history_line(SolutionReport& report, std::int32_t iteration, double ratio);
 
-// The transfers of the multigrid cycle. The spans are one grid's part of the
-// all-grid stores (entry P - 1 for volume P).
+// The bytes of the arrays that solving on these grids with this solver
+// holds at most (what each grid's system, smoother, residual and correction
+// hold, t, and one call's work arrays).
+double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver);
+
+// The transfers of the multigrid cycle. The spans are one grid's arrays
+// (entry P - 1 for volume P). Both restrictions set b of every real coarse
+// volume and zero every other entry; both interpolations add to the fine
+// correction of every real fine volume and leave its ghost entries alone.
 //
-// Injection: for every real coarse volume (i, j), b(P) and the coarse
-// residual take the residual of the paired fine volume (2i - 1, 2j - 1); every
-// other entry of b becomes 0.
+// The specified cycle's. Injection: b of a real coarse volume (i, j) is the
+// residual of the paired fine volume (2i - 1, 2j - 1).
 void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx,
-                       std::span<const double> fine_residual, std::span<double> b, std::span<double> coarse_residual);
-// Bilinear interpolation of the coarse correction, added to the fine
-// correction of every real fine volume; fine column or row 2 reads the coarse
-// ghost column or row.
-void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                       std::span<const double> fine_residual, std::span<double> b);
+// Bilinear interpolation of the coarse correction; fine column or row 2 reads
+// the coarse ghost column or row.
+void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t coarse_ny,
                            std::span<const double> coarse_correction, std::span<double> fine_correction);
-// The transfers of the textbook cycle. Coarse volume (i, j) covers the fine
-// volumes (2i - 2 ... 2i - 1, 2j - 2 ... 2j - 1).
+// The textbook cycle's. Coarse volume (i, j) covers the fine volumes
+// (2i - 2 ... 2i - 1, 2j - 2 ... 2j - 1).
 //
-// Restriction: b of every real coarse volume is the sum of the residuals of
-// the four fine volumes it covers (the coarse coefficients come from the
-// coarse spacing, so the coarse equation needs the summed residual); every
-// other entry of b becomes 0.
+// Restriction: b of a real coarse volume is the sum of the residuals of the
+// four fine volumes it covers (the coarse coefficients come from the coarse
+// spacing, so the coarse equation needs the summed residual).
 void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx,
                            std::span<const double> fine_residual, std::span<double> b);
 // Bilinear interpolation between the coarse volume centres (weights 9/16,
-// 3/16, 3/16, 1/16), added to the fine correction of every real fine volume.
-// Beyond the real coarse volumes the correction is taken as the mirror image
-// of its real neighbour, which puts zero on the plate's sides; the coarse
-// ghost entries themselves are not read.
+// 3/16, 3/16, 1/16). Beyond the real coarse volumes the correction is taken
+// as the mirror image of its real neighbour, which puts zero on the plate's
+// sides; the coarse ghost entries themselves are not read.
 void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                                     std::int32_t coarse_ny, std::span<const double> coarse_correction,
                                     std::span<double> fine_correction);
 
 // The residual b - a u of the real volumes (products as, ap, aw, ae, an in
 // this order); ghost entries of `residual` are not written.
+void store_residual(const CoefficientTable& system, std::span<const double> u, std::span<double> residual);
+void store_residual(const UniformStencil& system, std::span<const double> u, std::span<double> residual);
 void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);
-
-namespace plain {
 // The plain loop of store_residual, kept as its definition.
-void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);
-}  // namespace plain
+void store_residual_plain(const CoefficientTable& system, std::span<const double> u, std::span<double> residual);
 
 }  // namespace placatermo

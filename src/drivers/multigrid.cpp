@@ -1,20 +1,24 @@
 // The correction-scheme multigrid cycle over the grids 1 (coarsest) ...
-// count (finest): descent from the second finest grid to the coarsest on
-// restricted residuals, ascent with bilinear interpolation of the
-// corrections, smoothing and the convergence test on the finest grid. Every
-// grid visit builds its system anew and releases it when it leaves; the
-// smoother of each grid is kept.
+// count (finest), built from named parts: a Level per grid (its system,
+// smoother, residual and correction), and a Transfer between neighbouring
+// grids, chosen once for the run.
 //
-// Two cycles share these steps. The specified one injects the paired fine
-// residual and, on the way up, gives an intermediate grid the residual left
-// after its own descent smoothing as right-hand side. The textbook one
-// (--multigrid=classico) sums the four fine residuals a coarse volume covers,
-// keeps each grid's right-hand side from the descent for its ascent, and
-// interpolates between the coarse volume centres; the finest grid, the
-// smoother, the history and the convergence test are the same.
+// A cycle: descent from the second finest grid to the coarsest, each grid
+// smoothing a correction from zero against the restricted residual of the
+// grid above; ascent from grid 2 to the finest, each grid adding the
+// interpolated correction of the grid below and smoothing it again; on the
+// finest grid the correction goes into t, t is smoothed, and the ratio of
+// residual norms is the convergence test.
+//
+// The two cycles differ in their Transfer only. The specified one injects
+// the paired fine residual and, on the way up, gives an intermediate grid the
+// residual left after its own descent smoothing as right-hand side. The
+// textbook one (--multigrid=classico) sums the four fine residuals a coarse
+// volume covers, interpolates between the coarse volume centres, and keeps
+// each grid's right-hand side from the descent for its ascent.
 #include <algorithm>
+#include <memory>
 
-#include "base/build_options.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/arrays.hpp"
 #include "grid/linear_system.hpp"
@@ -23,193 +27,205 @@ namespace placatermo {
 
 namespace {
 
+// One grid of the cycle and what it owns. Its system is built once: the
+// coefficients are the same on every visit, and only the right-hand side b
+// changes (on the coarse grids it is the restricted residual).
+struct Level {
+    Level(const SolutionProblem& problem, int k)
+        : smoother(problem.solver),
+          grid(entered(problem, k)),
+          system(smoother.make_system(grid, problem.plate)),
+          residual(create_array("residual", static_cast<std::size_t>(grid.volume_count))),
+          correction(create_array("correction", static_cast<std::size_t>(grid.volume_count)))
+    {
+    }
+
+    static CurrentGrid entered(const SolutionProblem& problem, int k)
+    {
+        CurrentGrid grid;
+        enter_grid(grid, problem.plate, problem.grids, k);
+        return grid;
+    }
+
+    std::span<double> b() { return arrays_of(system).b; }
+
+    Smoother smoother;
+    CurrentGrid grid;
+    LinearSystem system;
+    // b - a u of the real volumes after this grid's last smoothing: of t on
+    // the finest grid, of the correction on the way down elsewhere.
+    std::vector<double> residual;
+    // The unknown of the coarse grids' equations; on the finest grid, the
+    // correction interpolated from grid 2 ... before it goes into t.
+    std::vector<double> correction;
+};
+
+// How the cycle moves between a grid and the next coarser one.
+class Transfer {
+public:
+    virtual ~Transfer() = default;
+    // The coarse grid's right-hand side from the fine grid's residual.
+    virtual void restrict_residual(const Level& fine, Level& coarse) const = 0;
+    // The coarse correction, interpolated, added to the fine correction.
+    virtual void prolongate_correction(const Level& coarse, Level& fine) const = 0;
+    // The right-hand side of an intermediate grid on the way up.
+    virtual void ascent_right_hand_side(Level& level) const = 0;
+};
+
+// Injection, interpolation as the program defines it, and on the way up the
+// residual left after the grid's descent smoothing as its right-hand side.
+class SpecifiedTransfer final : public Transfer {
+public:
+    void restrict_residual(const Level& fine, Level& coarse) const override
+    {
+        placatermo::restrict_residual(coarse.grid.nx, coarse.grid.ny, fine.grid.nx, fine.residual, coarse.b());
+    }
+    void prolongate_correction(const Level& coarse, Level& fine) const override
+    {
+        placatermo::prolongate_correction(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
+                                          fine.correction);
+    }
+    void ascent_right_hand_side(Level& level) const override
+    {
+        // the residual on the real volumes, zero on the ghost ones, row by row
+        const std::int64_t nx = level.grid.nx;
+        const std::int64_t ny = level.grid.ny;
+        double* b = level.b().data();
+        const double* residual = level.residual.data();
+        std::fill(b, b + nx, 0.0);
+        for (std::int64_t row = nx; row < (ny - 1) * nx; row += nx) {
+            b[row] = 0.0;
+            std::copy(residual + row + 1, residual + row + nx - 1, b + row + 1);
+            b[row + nx - 1] = 0.0;
+        }
+        std::fill(b + (ny - 1) * nx, b + ny * nx, 0.0);
+    }
+};
+
+// The four fine residuals summed, bilinear interpolation between the volume
+// centres, and each grid's right-hand side kept from the descent.
+class TextbookTransfer final : public Transfer {
+public:
+    void restrict_residual(const Level& fine, Level& coarse) const override
+    {
+        restrict_residual_sum(coarse.grid.nx, coarse.grid.ny, fine.grid.nx, fine.residual, coarse.b());
+    }
+    void prolongate_correction(const Level& coarse, Level& fine) const override
+    {
+        prolongate_correction_bilinear(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
+                                       fine.correction);
+    }
+    void ascent_right_hand_side(Level&) const override {}
+};
+
+std::unique_ptr<Transfer> transfer_of(MultigridCycle cycle)
+{
+    switch (cycle) {
+    case MultigridCycle::specified: return std::make_unique<SpecifiedTransfer>();
+    case MultigridCycle::textbook: return std::make_unique<TextbookTransfer>();
+    }
+    return std::make_unique<SpecifiedTransfer>();
+}
+
 class Multigrid {
 public:
     Multigrid(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
-        : problem_(problem), report_(report), solution_(solution), finest_(problem.grids.count())
+        : problem_(problem), report_(report), solution_(solution), transfer_(transfer_of(problem.cycle))
     {
-        offsets_.assign(static_cast<std::size_t>(finest_) + 1, 0);
-        for (int k = 0; k <= finest_; ++k) smoothers_.emplace_back(problem.solver);
-        for (int k = 2; k <= finest_; ++k)
-            offsets_[static_cast<std::size_t>(k)] = offsets_[static_cast<std::size_t>(k - 1)] + size_of(k - 1);
     }
 
     void run();
 
 private:
-    std::size_t size_of(int k) const { return static_cast<std::size_t>(problem_.grids.volume_count_of(k)); }
-    std::int32_t nx_of(int k) const { return problem_.grids.nx_of(k); }
-    std::int32_t ny_of(int k) const { return problem_.grids.ny_of(k); }
-
-    // Grid k's part of an all-grid store.
-    std::span<double> level(std::vector<double>& store, int k)
-    {
-        return std::span<double>(store).subspan(offsets_[static_cast<std::size_t>(k)], size_of(k));
-    }
-
-    void enter(int k) { enter_grid(solution_.grid, problem_.plate, problem_.grids, k); }
-
-    // Builds grid k's system (the current grid); without the real volumes'
-    // coefficients when its smoother takes them from `uniform` (the norm and
-    // the stored residual do).
-    LinearSystem system_of(int k)
-    {
-        LinearSystem system(nx_of(k), ny_of(k));
-        build(k, system);
-        return system;
-    }
-    void build(int k, LinearSystem& system)
-    {
-        const Smoother& smoother = smoothers_[static_cast<std::size_t>(k)];
-        system.build(solution_.grid, problem_.plate, smoother.reads_interior_coefficients(nx_of(k), ny_of(k)));
-    }
-
-    // Grid k's table is the same on every visit, and so are its MSI
-    // factors: the fast build keeps them and factorises each grid once.
-    void smooth(int k, const LinearSystem& system, std::span<double> u)
-    {
-        const auto g = static_cast<std::size_t>(k);
-        if (plain_kernels_only || !smoothers_[g].prepared()) smoothers_[g].prepare(system);
-        smoothers_[g].smooth(system, u);
-    }
+    Level& level(int k) { return levels_[static_cast<std::size_t>(k - 1)]; }
+    int finest() const { return static_cast<int>(levels_.size()); }
 
     void first_visit();
     void descend(int k);
-    void ascend_intermediate(int k);
-    bool ascend_finest();
-
-    bool textbook() const { return problem_.cycle == MultigridCycle::textbook; }
+    void ascend(int k);
+    bool visit_finest();
 
     const SolutionProblem& problem_;
     SolutionReport& report_;
     Solution& solution_;
-    const int finest_;
-    std::vector<std::size_t> offsets_;
-    std::vector<Smoother> smoothers_;
-    // Per grid: the specified cycle keeps the residual left by the last
-    // smoothing; the textbook cycle keeps the finest grid's residual and each
-    // coarser grid's right-hand side, and hands the residual of the grid just
-    // smoothed to the next coarser one in `descent_residual_`.
-    std::vector<double> residual_store_, correction_store_;
-    UninitializedArray descent_residual_;
+    const std::unique_ptr<Transfer> transfer_;
+    std::vector<Level> levels_;  // grid k at k - 1
 };
 
 // Outer iteration 1: the finest grid smoothed from zero; its norm is the
 // reference of every ratio.
 void Multigrid::first_visit()
 {
-    enter(finest_);
-    const LinearSystem system = system_of(finest_);
-    smooth(finest_, system, solution_.t);
-    compute_residual_norm(system, solution_.t, solution_.first_residual_norm);
+    Level& top = level(finest());
+    top.smoother.smooth(top.system, solution_.t);
+    solution_.first_residual_norm = compute_residual_norm(top.system, solution_.t);
     solution_.outer_iteration = 1;
     write_history_line(report_, 1, 1.0);
-    store_residual(system, solution_.t, level(residual_store_, finest_));
+    store_residual(top.system, solution_.t, top.residual);
 }
 
-// Grid k on the way down: the injected residual of grid k + 1 as the
-// right-hand side, smoothed from a zero correction.
+// Grid k on the way down: the correction equation whose right-hand side is
+// the restricted residual of grid k + 1, smoothed from a zero correction.
 void Multigrid::descend(int k)
 {
-    enter(k);
-    LinearSystem system = system_of(k);
-    if (textbook()) {
-        const std::span<const double> fine_residual =
-            k + 1 == finest_ ? std::span<const double>(level(residual_store_, k + 1)) : descent_residual_;
-        restrict_residual_sum(nx_of(k), ny_of(k), nx_of(k + 1), fine_residual, system.b);
-        std::copy(system.b.begin(), system.b.end(), level(residual_store_, k).begin());
-    } else {
-        restrict_residual(nx_of(k), ny_of(k), nx_of(k + 1), level(residual_store_, k + 1), system.b,
-                          level(residual_store_, k));
-    }
-    // smoothed where it is kept
-    const auto correction = level(correction_store_, k);
-    std::fill(correction.begin(), correction.end(), 0.0);
-    smooth(k, system, correction);
-    if (!textbook()) {
-        store_residual(system, correction, level(residual_store_, k));
-    } else if (k > 1) {
-        descent_residual_ = UninitializedArray();
-        descent_residual_ = UninitializedArray("residual", size_of(k));
-        store_residual(system, correction, descent_residual_);
-    }
+    Level& here = level(k);
+    transfer_->restrict_residual(level(k + 1), here);
+    std::fill(here.correction.begin(), here.correction.end(), 0.0);
+    here.smoother.smooth(here.system, here.correction);
+    // what the smoothing left, for the next coarser grid's right-hand side
+    // (and for this grid's own on the way up, in the specified cycle)
+    if (k > 1) store_residual(here.system, here.correction, here.residual);
 }
 
-// Grid k (neither coarsest nor finest) on the way up: its stored correction,
-// with the interpolated coarser one added, smoothed against the residual that
-// its descent left.
-void Multigrid::ascend_intermediate(int k)
+// Grid k (neither coarsest nor finest) on the way up: its correction, with
+// the interpolated coarser one added, smoothed again.
+void Multigrid::ascend(int k)
 {
-    LinearSystem system = system_of(k);
-    const std::int64_t nx = system.nx;
-    const std::int64_t ny = system.ny;
-    // the residual on the real volumes, zero on the ghost ones, row by row
-    double* b = system.b.data();
-    const double* residual = level(residual_store_, k).data();
-    std::fill(b, b + nx, 0.0);
-    for (std::int64_t row = nx; row < (ny - 1) * nx; row += nx) {
-        b[row] = 0.0;
-        std::copy(residual + row + 1, residual + row + nx - 1, b + row + 1);
-        b[row + nx - 1] = 0.0;
-    }
-    std::fill(b + (ny - 1) * nx, b + ny * nx, 0.0);
-    smooth(k, system, level(correction_store_, k));
+    Level& here = level(k);
+    transfer_->prolongate_correction(level(k - 1), here);
+    transfer_->ascent_right_hand_side(here);
+    here.smoother.smooth(here.system, here.correction);
 }
 
-// The finest-grid visit of a cycle: the correction added to t, t smoothed,
-// the convergence test. True when the run has converged.
-bool Multigrid::ascend_finest()
+// The finest-grid visit of a cycle: the interpolated correction added to t,
+// t smoothed, the convergence test. True when the run has converged.
+bool Multigrid::visit_finest()
 {
-    LinearSystem system(nx_of(finest_), ny_of(finest_));
-    const auto stored = level(correction_store_, finest_);
+    Level& top = level(finest());
+    std::fill(top.correction.begin(), top.correction.end(), 0.0);
+    transfer_->prolongate_correction(level(finest() - 1), top);
     std::vector<double>& t = solution_.t;
-    for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + stored[p];
-    build(finest_, system);
-    smooth(finest_, system, t);
-    compute_residual_norm(system, t, solution_.residual_norm);
+    for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + top.correction[p];
+    top.smoother.smooth(top.system, t);
+    solution_.residual_norm = compute_residual_norm(top.system, t);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
     write_history_line(report_, solution_.outer_iteration, ratio);
     if (ratio <= problem_.tolerance) {
         solution_.elapsed_seconds = report_.elapsed_clock();
         return true;
     }
-    store_residual(system, t, level(residual_store_, finest_));
+    store_residual(top.system, t, top.residual);
     return false;
 }
 
 void Multigrid::run()
 {
     solution_.elapsed_seconds = report_.elapsed_clock();
-    solution_.t = create_array("t", size_of(finest_));
-    const auto total = static_cast<std::size_t>(problem_.grids.total_volume_count);
-    residual_store_ = create_array("residual_store", total);
-    correction_store_ = create_array("correction_store", total);
+    const int count = problem_.grids.count();
+    solution_.t = create_array("t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
+    levels_.reserve(static_cast<std::size_t>(count));
+    for (int k = 1; k <= count; ++k) levels_.emplace_back(problem_, k);
+    solution_.grid = level(count).grid;
 
     first_visit();
     bool converged = false;
     for (std::int64_t outer = 2; outer <= problem_.max_outer_iterations && !converged; ++outer) {
         solution_.outer_iteration = static_cast<std::int32_t>(outer);
-        for (int k = finest_ - 1; k >= 1; --k) descend(k);
-        for (int k = 2; k <= finest_; ++k) {
-            enter(k);
-            if (k == finest_) {
-                const auto finest = level(correction_store_, k);
-                std::fill(finest.begin(), finest.end(), 0.0);
-            }
-            if (textbook())
-                prolongate_correction_bilinear(nx_of(k), ny_of(k), nx_of(k - 1), ny_of(k - 1),
-                                               level(correction_store_, k - 1), level(correction_store_, k));
-            else
-                prolongate_correction(nx_of(k), ny_of(k), nx_of(k - 1), level(correction_store_, k - 1),
-                                      level(correction_store_, k));
-            if (k < finest_)
-                ascend_intermediate(k);
-            else
-                converged = ascend_finest();
-        }
+        for (int k = count - 1; k >= 1; --k) descend(k);
+        for (int k = 2; k < count; ++k) ascend(k);
+        converged = visit_finest();
     }
     if (!converged) solution_.elapsed_seconds = report_.elapsed_clock();
-    descent_residual_ = UninitializedArray();
 }
 
 }  // namespace
@@ -218,6 +234,19 @@ void solve_multigrid(const SolutionProblem& problem, SolutionReport& report, Sol
 {
     Multigrid cycle(problem, report, solution);
     cycle.run();
+}
+
+double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver)
+{
+    // Per volume of a grid: the system (a and b) and the smoother's kept
+    // tables; with several grids each grid's residual and correction too.
+    // Once: t, and the largest call's work arrays (the finest grid's).
+    const double per_volume = 6.0 + Smoother::kept_doubles_per_volume(solver) + (grids.count() > 1 ? 2.0 : 0.0);
+    double doubles = 0.0;
+    for (int k = 1; k <= grids.count(); ++k) doubles += per_volume * grids.volume_count_of(k);
+    const double finest = grids.volume_count_of(grids.count());
+    doubles += finest * (1.0 + Smoother::work_doubles_per_volume(solver));
+    return doubles * 8.0;
 }
 
 }  // namespace placatermo

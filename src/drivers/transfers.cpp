@@ -2,16 +2,14 @@
 // on a grid, its injection into the next coarser grid, and the bilinear
 // interpolation of a coarse correction onto the next finer grid.
 #include <algorithm>
+#include <variant>
 
-#include "base/build_options.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/linear_system.hpp"
 
 namespace placatermo {
 
-namespace plain {
-
-void store_residual(const LinearSystem& system, std::span<const double> u_values, std::span<double> residual)
+void store_residual_plain(const CoefficientTable& system, std::span<const double> u_values, std::span<double> residual)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
@@ -28,13 +26,15 @@ void store_residual(const LinearSystem& system, std::span<const double> u_values
     }
 }
 
-}  // namespace plain
-
-// With the table's shared interior values in registers, only u and b are read.
-void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual)
+void store_residual(const CoefficientTable& system, std::span<const double> u, std::span<double> residual)
 {
-    const UniformInterior& c = system.uniform;
-    if (plain_kernels_only || !c.uniform) return plain::store_residual(system, u, residual);
+    store_residual_plain(system, u, residual);
+}
+
+// With the stencil in registers, only u and b are read.
+void store_residual(const UniformStencil& system, std::span<const double> u, std::span<double> residual)
+{
+    const Stencil& c = system.interior;
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const double* t = u.data();
@@ -45,9 +45,13 @@ void store_residual(const LinearSystem& system, std::span<const double> u, std::
             r[q] = b[q] - ((((c.as * t[q - nx] + c.ap * t[q]) + c.aw * t[q - 1]) + c.ae * t[q + 1]) + c.an * t[q + nx]);
 }
 
+void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual)
+{
+    std::visit([&](const auto& form) { store_residual(form, u, residual); }, system);
+}
+
 void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
-                       std::span<const double> fine_residual, std::span<double> b_values,
-                       std::span<double> coarse_residual)
+                       std::span<const double> fine_residual, std::span<double> b_values)
 {
     const std::int64_t nx = coarse_nx;
     const std::int64_t ny = coarse_ny;
@@ -55,18 +59,12 @@ void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int3
     std::fill(b_values.begin(), b_values.end(), 0.0);
     const From1<double> b(b_values);
     const From1<const double> fine(fine_residual);
-    const From1<double> coarse(coarse_residual);
-    for (std::int64_t j = 2; j <= ny - 1; ++j) {  // every entry on its own: rows in memory order
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
-            const double v = fine((2 * i - 1) + (2 * j - 2) * fine_nx);
-            const std::int64_t p = volume_number(i, j, nx);
-            b(p) = v;
-            coarse(p) = v;
-        }
-    }
+    for (std::int64_t j = 2; j <= ny - 1; ++j)  // every entry on its own: rows in memory order
+        for (std::int64_t i = 2; i <= nx - 1; ++i)
+            b(volume_number(i, j, nx)) = fine((2 * i - 1) + (2 * j - 2) * fine_nx);
 }
 
-void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
                            std::span<const double> coarse_correction, std::span<double> fine_correction)
 {
     const std::int64_t nx = fine_nx;

@@ -1,59 +1,86 @@
-// The five-point system a t = b of one grid, and its L1 residual norm.
+// The five-point system a t = b of one grid, in the two forms that the
+// kernels read, and its L1 residual norm.
+//
+// A plate grid's real volumes all get the same five coefficients. When the
+// fast kernels can keep them in registers, a grid's system is a
+// UniformStencil: those five values, and the table's entries of the ghost
+// volumes only. Any other system is a CoefficientTable, read entry by entry.
+// Each kernel takes the form it reads; a grid's form is chosen once, when its
+// system is built (build_system).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <variant>
 
 #include "grid/arrays.hpp"
 #include "grid/grid.hpp"
 
 namespace placatermo {
 
-// The five coefficients shared by every real volume, when the table has them
-// (bit for bit); fast kernels then keep them in registers instead of reading
-// the table. Tables with fewer than one real volume are not uniform.
-struct UniformInterior {
-    bool uniform = false;
+// The five coefficients of a real volume, in the table's column order.
+struct Stencil {
     double as = 0.0, aw = 0.0, ap = 0.0, ae = 0.0, an = 0.0;
 };
-UniformInterior find_uniform_interior(std::int32_t nx, std::int32_t ny, std::span<const double> a);
 
-// The system of one grid: its sizes, the coefficient table `a` (5 volume_count
-// values, column by column), the right-hand side `b`, and what the fast
-// kernels know of the table. The solvers and the residual norm read it.
-struct LinearSystem {
-    // Creates a and b; their entries are set by build() or by the caller.
-    LinearSystem(std::int32_t nx, std::int32_t ny);
-
-    // The plate's coefficients for the current grid (of the same size).
-    // Without with_interior, for kernels that take the real volumes'
-    // coefficients from `uniform` and read only the ghost rows of the table,
-    // the entries of a for the real volumes are not written; a table whose
-    // real volumes would not be uniform (a NaN among the values) is built
-    // whole all the same.
-    void build(const CurrentGrid& grid, const Plate& plate, bool with_interior = true);
-    // Finds the uniform interior again after a or b were set by other means.
-    void find_uniform() { uniform = find_uniform_interior(nx, ny, a); }
-
+// What both forms hold: the sizes, the table `a` (5 volume_count values,
+// column by column) and the right-hand side `b`, created but not set.
+struct SystemArrays {
+    SystemArrays(std::int32_t nx, std::int32_t ny);
     std::int32_t nx, ny, volume_count;
     UninitializedArray a, b;
-    UniformInterior uniform;
 };
 
-// For tests: what build() without with_interior does with the real volumes'
-// entries of a:
-// leaves them (the program), fills them with NaN, so that a kernel that reads
-// them gives itself away, or builds them after all.
-enum class SkippedCoefficients { left, poisoned, built };
-void set_skipped_coefficients(SkippedCoefficients what);
+// Every entry of `a` is set and may be read.
+struct CoefficientTable : SystemArrays {
+    using SystemArrays::SystemArrays;
+};
+
+// Every real volume has the coefficients `interior`; of `a`, only the ghost
+// volumes' entries are set (the kernels that take this form read no other).
+// The grid has at least two real columns and one real row (nx >= 4, ny >= 3),
+// which every fast kernel needs.
+struct UniformStencil : SystemArrays {
+    UniformStencil(std::int32_t nx, std::int32_t ny, const Stencil& interior);
+    Stencil interior;
+};
+
+// One grid's system in the form its kernels read.
+using LinearSystem = std::variant<UniformStencil, CoefficientTable>;
+
+// The stencil of the current grid's real volumes when its system can be a
+// UniformStencil: not in a build of the plain loops (which read tables), not
+// on grids below a stencil's size, not when a coefficient is a NaN.
+std::optional<Stencil> shared_interior(const CurrentGrid& grid);
+
+// The plate's system for the current grid: a stencil with its ghost rows
+// when shared_interior() gives one (the real volumes' entries of `a` are
+// never written, nor their pages touched), else the whole table.
+LinearSystem build_system(const CurrentGrid& grid, const Plate& plate);
+// The whole table of the current grid, for what reads every entry (the MSI
+// factorisation) ...
+CoefficientTable build_table(const CurrentGrid& grid, const Plate& plate);
+// ... and afterwards the form the kernels read: the same arrays as a stencil
+// when shared_interior() gives one, else the table.
+LinearSystem with_shared_interior(CoefficientTable&& table, const CurrentGrid& grid);
+
+// The sizes and arrays of either form.
+inline const SystemArrays& arrays_of(const LinearSystem& system)
+{
+    return std::visit([](const auto& s) -> const SystemArrays& { return s; }, system);
+}
+inline SystemArrays& arrays_of(LinearSystem& system)
+{
+    return std::visit([](auto& s) -> SystemArrays& { return s; }, system);
+}
 
 // L1 norm of the residual a t - b over the real volumes, summed column by
 // column.
-void compute_residual_norm(const LinearSystem& system, std::span<const double> t, double& norm);
-
-namespace plain {
+double compute_residual_norm(const CoefficientTable& system, std::span<const double> t);
+double compute_residual_norm(const UniformStencil& system, std::span<const double> t);
+double compute_residual_norm(const LinearSystem& system, std::span<const double> t);
 // The plain loop of compute_residual_norm, kept as its definition.
-void compute_residual_norm(const LinearSystem& system, std::span<const double> t, double& norm);
-}  // namespace plain
+double compute_residual_norm_plain(const CoefficientTable& system, std::span<const double> t);
 
 }  // namespace placatermo

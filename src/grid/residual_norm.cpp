@@ -9,16 +9,14 @@
 
 namespace placatermo {
 
-namespace plain {
-
-void compute_residual_norm(const LinearSystem& system, std::span<const double> t_values, double& norm)
+double compute_residual_norm_plain(const CoefficientTable& system, std::span<const double> t_values)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const Coefficients<const double> c(system.a, system.volume_count);
     const From1<const double> b(system.b);
     const From1<const double> t(t_values);
-    norm = 0.0;
+    double norm = 0.0;
     for (std::int64_t i = 2; i <= nx - 1; ++i) {
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             const std::int64_t p = volume_number(i, j, nx);
@@ -27,15 +25,14 @@ void compute_residual_norm(const LinearSystem& system, std::span<const double> t
             norm = norm + std::fabs(r);
         }
     }
+    return norm;
 }
-
-}  // namespace plain
 
 namespace {
 
 // |r| of the real volumes of columns i0 ... i1 of one row, into `out`.
 template <bool Uniform>
-void row_residuals(const UniformInterior& u, const double* as, const double* aw, const double* ap, const double* ae,
+void row_residuals(const Stencil& u, const double* as, const double* aw, const double* ap, const double* ae,
                    const double* an, const double* b, const double* t, std::int64_t k0, std::int64_t count,
                    std::int64_t nx, double* out)
 {
@@ -51,24 +48,22 @@ void row_residuals(const UniformInterior& u, const double* as, const double* aw,
     }
 }
 
-}  // namespace
-
 // The sum runs column by column, in the plain loop's order. The residuals are
 // computed row by row in strips of 16 columns (which reads the arrays in
 // memory order), and a strip is summed while the next one is computed: the sum is a
 // chain of additions, one after the other, and the residuals of the next
-// strip fill the time each addition waits for the one before.
-void compute_residual_norm(const LinearSystem& system, std::span<const double> t, double& norm)
+// strip fill the time each addition waits for the one before. With Uniform
+// the real volumes' coefficients are u, else the table's entries.
+template <bool Uniform>
+double residual_norm(const SystemArrays& system, const Stencil& u, std::span<const double> t)
 {
-    if constexpr (plain_kernels_only) return plain::compute_residual_norm(system, t, norm);
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
-    const UniformInterior& u = system.uniform;
     const std::span<const double> a = system.a;
     const std::span<const double> b = system.b;
-    norm = 0.0;
-    if (nx < 3 || ny < 3) return;
+    double norm = 0.0;
+    if (nx < 3 || ny < 3) return norm;
     constexpr std::int64_t strip = 16;
     const std::int64_t rows = ny - 2;
     std::vector<double> buffer(static_cast<std::size_t>(2 * strip * rows));
@@ -77,10 +72,7 @@ void compute_residual_norm(const LinearSystem& system, std::span<const double> t
     // |r| of row j, columns i0 ... i0 + width - 1, into out
     const auto row_of_strip = [&](std::int64_t i0, std::int64_t width, std::int64_t j, double* out) {
         const std::int64_t k0 = volume_number(i0, j, nx) - 1;
-        if (u.uniform)
-            row_residuals<true>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
-        else
-            row_residuals<false>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
+        row_residuals<Uniform>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
     };
     const auto strip_buffer = [&](std::int64_t s) { return buffer.data() + (s % 2) * strip * rows; };
     const std::int64_t strips = (nx - 2 + strip - 1) / strip;
@@ -106,6 +98,20 @@ void compute_residual_norm(const LinearSystem& system, std::span<const double> t
     const std::int64_t last_width = nx - 2 - (strips - 1) * strip;
     for (std::int64_t column = 0; column < last_width; ++column)
         for (std::int64_t row = 0; row < rows; ++row) norm = norm + last[row * strip + column];
+    return norm;
+}
+
+}  // namespace
+
+double compute_residual_norm(const CoefficientTable& system, std::span<const double> t)
+{
+    if constexpr (plain_kernels_only) return compute_residual_norm_plain(system, t);
+    return residual_norm<false>(system, Stencil(), t);
+}
+
+double compute_residual_norm(const UniformStencil& system, std::span<const double> t)
+{
+    return residual_norm<true>(system, system.interior, t);
 }
 
 }  // namespace placatermo

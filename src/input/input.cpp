@@ -448,23 +448,7 @@ std::string default_input_file()
     return file;
 }
 
-double required_memory_bytes(const InputParameters& in)
-{
-    // Doubles per volume of the grid being solved: t, the five columns of a,
-    // b, the MSI tables and the largest solver work arrays.
-    double per_volume = 7.0;
-    switch (in.solver_kind) {
-    case 1:
-    case 3: per_volume += 1.0; break;
-    case 4: per_volume += 2.0; break;
-    case 5: per_volume += 7.0 + 3.0; break;
-    default: break;
-    }
-    const double finest = static_cast<double>(in.grids.volume_count.back());
-    double doubles = finest * per_volume;
-    if (in.grid_count > 1) doubles += finest /* correction */ + 2.0 * static_cast<double>(in.grids.total_volume_count);
-    return doubles * 8.0;
-}
+double required_memory_bytes(const InputParameters& in) { return solution_memory_bytes(in.grids, in.solver()); }
 
 void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name)
 {

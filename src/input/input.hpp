@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/grid.hpp"
 #include "grid/plate.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 #include "solvers/solver_kind.hpp"
 
 namespace placatermo {

@@ -12,7 +12,7 @@
 #include <malloc.h>
 #endif
 
-#include "report/text.hpp"
+#include "base/text.hpp"
 
 #ifdef _WIN32
 #include <io.h>

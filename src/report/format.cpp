@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "base/build_options.hpp"
-#include "report/text.hpp"
+#include "base/text.hpp"
 
 namespace placatermo {
 

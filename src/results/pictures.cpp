@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "report/text.hpp"
+#include "base/text.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {

@@ -1,7 +1,7 @@
 // Centre-line profiles: results file lines, data files, plot scripts and the
 // plotting program.
+#include "base/text.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {

@@ -22,8 +22,7 @@ void fill_boundary_values(const Plate& plate, const CurrentGrid& grid, std::span
 
 // Lists all entries of t, ghost entries included, in parts of at most eight
 // columns, south row first.
-void write_temperature_field(OutputFile& file, std::span<const double> t, std::int32_t ny, std::int32_t nx,
-                             std::int32_t volume_count);
+void write_temperature_field(OutputFile& file, std::span<const double> t, std::int32_t nx, std::int32_t ny);
 
 // Mean temperature and heat transfer rate through the north boundary,
 // numerical beside analytical, into the results file; returns the numerical
@@ -59,8 +58,8 @@ std::string replace_plot_title(std::string_view script, std::string_view plot_ti
 
 // The numerical minus the analytical temperature over the real volumes:
 // mean of its magnitude (L1), root mean square (L2) and largest magnitude
-// (L-infinity). Computed once per run for the pictures, the VTK file and
-// the studies; not written into the results files.
+// (L-infinity). The pictures show them (draw_pictures computes them once
+// per run); they are not written into the results files.
 struct ErrorNorms {
     double l1 = 0.0;
     double l2 = 0.0;

@@ -1,7 +1,7 @@
 // The summary results file: dx, the date, and the central and mean
 // temperatures.
+#include "base/text.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {

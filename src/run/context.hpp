@@ -7,11 +7,11 @@
 #include <optional>
 #include <vector>
 
+#include "base/text.hpp"
 #include "drivers/drivers.hpp"
 #include "input/input.hpp"
 #include "platform/platform.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 
 namespace placatermo {
 

@@ -144,7 +144,7 @@ void write_results(RunContext& run)
     const PlotProgram plot = plot_program(run);
     fill_boundary_values(plate, grid, t);
     results.write(heading, {});
-    write_temperature_field(results, t, grid.ny, grid.nx, grid.volume_count);
+    write_temperature_field(results, t, grid.nx, grid.ny);
     run.state.command_status = write_profile_x(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
     run.state.command_status = write_profile_y(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
     run.state.numerical_mean_temperature = compare_with_analytical(plate, grid, t, results);

@@ -82,9 +82,7 @@ void y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 
 }  // namespace
 
-namespace plain {
-
-void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
     std::vector<double> tdma_p = create_array("tdma_p", n);
@@ -95,8 +93,6 @@ void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, st
         y_half_step(system.nx, system.ny, system.volume_count, c, system.b.data(), t, tdma_p.data(), tdma_q.data());
     }
 }
-
-}  // namespace plain
 
 namespace {
 
@@ -115,8 +111,8 @@ constexpr std::int64_t adi_rows = 8;
 class XHalfStep {
 public:
     XHalfStep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t, double* p,
-              double* q, const UniformInterior& u)
-        : nx_(nx), ny_(ny), n_(n), b_(b), t_(t), p_(p), q_(q), u_(u)
+              double* q, const Stencil* u)
+        : nx_(nx), ny_(ny), n_(n), b_(b), t_(t), p_(p), q_(q), uniform_(u != nullptr), u_(u != nullptr ? *u : Stencil())
     {
         as_ = &c.as(1), aw_ = &c.aw(1), ap_ = &c.ap(1), ae_ = &c.ae(1), an_ = &c.an(1);
     }
@@ -128,7 +124,7 @@ public:
     // shared ones (its entries in the table need not be built).
     Five coefficients(std::int64_t m) const
     {
-        if (u_.uniform) {
+        if (uniform_) {
             const std::int64_t i = m % nx_, j = m / nx_;
             if (i >= 1 && i <= nx_ - 2 && j >= 1 && j <= ny_ - 2) return {u_.as, u_.aw, u_.ap, u_.ae, u_.an};
         }
@@ -206,12 +202,12 @@ public:
                     }
                 }
             };
-            if (u_.uniform && rows == adi_rows && j + rows - 1 <= ny_ - 1 && nx >= 3) {
+            if (uniform_ && rows == adi_rows && j + rows - 1 <= ny_ - 1 && nx >= 3) {
                 // a full group of rows inside the plate: between the ghost
                 // columns every coefficient is the shared one, and each row's
                 // p and q pass from one column to the next in registers
                 column(0);
-                const UniformInterior u = u_;
+                const Stencil u = u_;
                 const double* b = b_;
                 const double* t = t_;
                 double* p = p_;
@@ -268,7 +264,8 @@ private:
     const double *as_, *aw_, *ap_, *ae_, *an_;
     const double* b_;
     double *t_, *p_, *q_;
-    UniformInterior u_;
+    bool uniform_;  // the real volumes' coefficients are u_, else the table's
+    Stencil u_;
 };
 
 // The y half-step of columns i_begin ... i_end - 1 (from 0), row by row:
@@ -279,7 +276,7 @@ private:
 __attribute__((target_clones("avx2", "default")))
 #endif
 void y_forward(std::int64_t nx, std::int64_t n, const Table& c, const double* b, const double* t, double* p, double* q,
-               std::int64_t i_begin, std::int64_t i_end, const UniformInterior& u)
+               std::int64_t i_begin, std::int64_t i_end, const Stencil* u)
 {
     const double *as = &c.as(1), *aw = &c.aw(1), *ap = &c.ap(1), *ae = &c.ae(1), *an = &c.an(1);
     for (std::int64_t m = i_begin; m < i_end; ++m) {
@@ -293,7 +290,7 @@ void y_forward(std::int64_t nx, std::int64_t n, const Table& c, const double* b,
     };
     for (std::int64_t row = nx; row < n; row += nx) {
         const std::int64_t end = std::min(row + i_end, n - 1);
-        if (!u.uniform || row + nx >= n) {
+        if (u == nullptr || row + nx >= n) {
             // each column's recurrence reads only the row before
 #if !defined(__clang__)
 #pragma GCC ivdep
@@ -304,7 +301,7 @@ void y_forward(std::int64_t nx, std::int64_t n, const Table& c, const double* b,
         // a row of real volumes: the shared coefficients between the ghost
         // columns, whose entries in the table need not be built
         if (i_begin == 0) from_table(row);
-        const double u_as = u.as, u_aw = u.aw, u_ap = u.ap, u_ae = u.ae, u_an = u.an;
+        const double u_as = u->as, u_aw = u->aw, u_ap = u->ap, u_ae = u->ae, u_an = u->an;
         const std::int64_t inner_end = std::min(end, row + nx - 1);
 #if !defined(__clang__)
 #pragma GCC ivdep
@@ -337,7 +334,7 @@ void y_back(std::int64_t nx, std::int64_t n, double* t, const double* p, const d
 // halves of the recurrence are done: it overwrites the t they read.
 bool use_two_threads(std::int64_t nx, std::int64_t ny)
 {
-    return SweepHelper::instance().available() && nx >= 1000 && ny >= 4 * adi_rows;
+    return SweepHelper::instance().use_for(two_thread_size::adi, nx, ny);
 }
 
 template <typename First, typename Second>
@@ -350,7 +347,7 @@ void on_two_threads(const First& first, const Second& second)
 }
 
 void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q, const UniformInterior& u)
+                      double* p, double* q, const Stencil* u)
 {
     XHalfStep x(nx, ny, n, c, b, t, p, q, u);
     const std::int64_t middle = (ny + 2) / 2;
@@ -365,7 +362,7 @@ void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
 }
 
 void fast_y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q, const UniformInterior& u)
+                      double* p, double* q, const Stencil* u)
 {
     if (use_two_threads(nx, ny)) {
         const std::int64_t half = nx / 2;
@@ -380,22 +377,36 @@ void fast_y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
 
 }  // namespace
 
-bool solve_adi_reads_interior(std::int32_t nx, std::int32_t ny) { return plain_kernels_only || nx < 2 || ny < 2; }
+namespace {
 
-void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
+// With a stencil, the real volumes' coefficients are its values, else the
+// table's entries.
+void adi(const SystemArrays& system, const Stencil* u, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
-    if (solve_adi_reads_interior(system.nx, system.ny)) return plain::solve_adi(system, max_inner_iterations, t);
     UninitializedArray tdma_p("tdma_p", static_cast<std::size_t>(n));
     UninitializedArray tdma_q("tdma_q", static_cast<std::size_t>(n));
     const Table c(system.a, n);
     const double* b = system.b.data();
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), system.uniform);
-        fast_y_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), system.uniform);
+        fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), u);
+        fast_y_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), u);
     }
+}
+
+}  // namespace
+
+void solve_adi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    if (plain_kernels_only || system.nx < 2 || system.ny < 2) return solve_adi_plain(system, max_inner_iterations, t);
+    adi(system, nullptr, max_inner_iterations, t);
+}
+
+void solve_adi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    adi(system, &system.interior, max_inner_iterations, t);
 }
 
 }  // namespace placatermo

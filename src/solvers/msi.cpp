@@ -88,7 +88,7 @@ double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny)
 namespace {
 
 // Rows first ... last of the factorisation, in the natural order.
-void factorize_rows(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper,
+void factorize_rows(const SystemArrays& system, std::span<double> msi_lower, std::span<double> msi_upper,
                     std::int64_t first, std::int64_t last)
 {
     const std::int64_t nx = system.nx;
@@ -139,14 +139,10 @@ void factorize_rows(const LinearSystem& system, std::span<double> msi_lower, std
 
 }  // namespace
 
-namespace plain {
-
-void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper)
+void factorize_msi_plain(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper)
 {
     factorize_rows(system, msi_lower, msi_upper, 1, system.ny);
 }
-
-}  // namespace plain
 
 namespace {
 
@@ -159,7 +155,7 @@ struct Factors {
 // west neighbour's ue, unw, un (passed in) and the row below's (read).
 class FastFactorization {
 public:
-    FastFactorization(const LinearSystem& system, std::span<double> lower, std::span<double> upper)
+    FastFactorization(const SystemArrays& system, std::span<double> lower, std::span<double> upper)
         : system_(system), lower_(lower), upper_(upper), nx_(system.nx), ny_(system.ny)
     {
         const std::int64_t n = system.volume_count;
@@ -244,7 +240,7 @@ public:
     }
 
 private:
-    const LinearSystem& system_;
+    const SystemArrays& system_;
     std::span<double> lower_, upper_;
     std::int64_t nx_, ny_;
     const double *as_, *aw_, *ap_, *ae_, *an_;
@@ -253,12 +249,12 @@ private:
 
 }  // namespace
 
-void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper)
+void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper)
 {
     constexpr std::int64_t rows = 4;
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    if (plain_kernels_only || nx < 2 * rows + 2 || ny < 3) return plain::factorize_msi(system, msi_lower, msi_upper);
+    if (plain_kernels_only || nx < 2 * rows + 2 || ny < 3) return factorize_msi_plain(system, msi_lower, msi_upper);
     factorize_rows(system, msi_lower, msi_upper, 1, 1);
     FastFactorization f(system, msi_lower, msi_upper);
     std::int64_t j = 2;
@@ -266,10 +262,9 @@ void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std:
     factorize_rows(system, msi_lower, msi_upper, j, ny);
 }
 
-namespace plain {
-
-void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t_values)
+void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi_lower,
+                     std::span<const double> msi_upper, double msi_tolerance, std::int32_t max_inner_iterations,
+                     std::span<double> t_values)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t n = system.volume_count;
@@ -311,8 +306,6 @@ void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, st
     }
 }
 
-}  // namespace plain
-
 namespace {
 
 // Rows in flight in the substitution wavefronts.
@@ -335,17 +328,18 @@ bool is_negative_zero(double x) { return std::bit_cast<std::uint64_t>(x) == std:
 // (kept aside) are solved again in the natural order.
 class FastMsi {
 public:
-    FastMsi(const LinearSystem& system, std::span<const double> lower, std::span<const double> upper, double* x,
-            double* t)
+    FastMsi(const SystemArrays& system, const Stencil* interior, std::span<const double> lower,
+            std::span<const double> upper, double* x, double* t)
         : nx_(system.nx),
           ny_(system.ny),
           n_(system.volume_count),
           b_(system.b.data()),
-          u_(system.uniform),
+          uniform_(interior != nullptr),
+          u_(interior != nullptr ? *interior : Stencil()),
           x_(x),
           t_(t),
           save_(static_cast<std::size_t>(msi_rows * nx_)),
-          two_threads_(!plain_kernels_only && SweepHelper::instance().available() && nx_ >= 500 && ny_ >= 64)
+          two_threads_(!plain_kernels_only && SweepHelper::instance().use_for(two_thread_size::msi, nx_, ny_))
     {
         for (int m = 0; m < 5; ++m) a_[m] = system.a.data() + m * n_;
         lp_ = lower.data(), lw_ = lp_ + n_, lse_ = lw_ + n_, ls_ = lse_ + n_;
@@ -519,8 +513,8 @@ private:
         double* x = out - q0;
         const std::int64_t nx = nx_;
         x[q0] = residual_at(q0);
-        if (u_.uniform) {
-            const UniformInterior u = u_;
+        if (uniform_) {
+            const Stencil u = u_;
             for (std::int64_t q = q0 + 1; q < q1 - 1; ++q)
                 x[q] = b[q] -
                        ((((u.as * t[q - nx] + u.aw * t[q - 1]) + u.ap * t[q]) + u.ae * t[q + 1]) + u.an * t[q + nx]);
@@ -692,7 +686,8 @@ private:
     std::int64_t nx_, ny_, n_;
     const double* a_[5];
     const double* b_;
-    UniformInterior u_;
+    bool uniform_;  // the real volumes' coefficients are u_, else the table's
+    Stencil u_;
     const double *lp_, *lw_, *lse_, *ls_, *ue_, *unw_, *un_;
     double* x_;
     double* t_;
@@ -704,16 +699,17 @@ private:
 
 }  // namespace
 
-bool solve_msi_reads_interior(std::int32_t nx, std::int32_t ny) { return plain_kernels_only || nx < 4 || ny < 3; }
+namespace {
 
-void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t)
+// With a stencil, the real volumes' coefficients are its values, else the
+// table's entries. Needs nx >= 4 and ny >= 3.
+void msi(const SystemArrays& system, const Stencil* interior, std::span<const double> msi_lower,
+         std::span<const double> msi_upper, double msi_tolerance, std::int32_t max_inner_iterations,
+         std::span<double> t)
 {
-    if (solve_msi_reads_interior(system.nx, system.ny))
-        return plain::solve_msi(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
     // every entry is written before it is read
     UninitializedArray work("msi_residual", static_cast<std::size_t>(system.volume_count));
-    FastMsi msi(system, msi_lower, msi_upper, work.data(), t.data());
+    FastMsi msi(system, interior, msi_lower, msi_upper, work.data(), t.data());
     const double threshold = std::sqrt(msi.forward()) * msi_tolerance;
     std::int32_t count = 0;
     for (;;) {
@@ -725,6 +721,22 @@ void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, st
         // new residual; when the norm says stop, its work is dropped
         if (!(std::sqrt(msi.forward()) > threshold)) break;
     }
+}
+
+}  // namespace
+
+void solve_msi(const CoefficientTable& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    if (plain_kernels_only || system.nx < 4 || system.ny < 3)
+        return solve_msi_plain(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
+    msi(system, nullptr, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
+}
+
+void solve_msi(const UniformStencil& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    msi(system, &system.interior, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
 }
 
 }  // namespace placatermo

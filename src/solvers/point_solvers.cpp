@@ -1,10 +1,26 @@
-// Jacobi, Gauss-Seidel and SOR as plain loops in the point sweep's order: the
-// definition that the fast kernels are tested against.
+// Jacobi, Gauss-Seidel and SOR: first the plain loops in the point sweep's
+// order (the definition the fast kernels are tested against), then the fast
+// kernels, which visit in a cache-friendly order that gives every update
+// exactly the operands of the point sweep, for any coefficient table.
+//
+// The point sweep climbs the middle rows column by column. Here they are
+// visited row by row, several rows at once along an anti-diagonal wavefront
+// (row r lags row r - 1 by one column), which keeps each update's west and
+// south neighbours new and its east and north neighbours old, and gives the
+// processor independent chains of divisions to overlap. The two terms that
+// cross row ends fix the place of the ghost columns: the first volume of row
+// j + 1 must see the old last volume of row j, and that last volume must see
+// the new first volume of row j + 1, so the first volume of the next row is
+// updated before the last volume of the current one.
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
+#include "base/build_options.hpp"
 #include "grid/arrays.hpp"
 #include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
+#include "solvers/sweep_helper.hpp"
 
 namespace placatermo {
 
@@ -12,6 +28,8 @@ namespace {
 
 using Table = Coefficients<const double>;
 using detail::point_value;
+
+// ---- The plain loops ----
 
 // One point sweep: every unknown once, in five stretches, each new value
 // computed from v and stored into t (v is t itself for Gauss-Seidel).
@@ -35,9 +53,7 @@ void point_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 
 }  // namespace
 
-namespace plain {
-
-void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
     std::vector<double> t_old = create_array("t_old", n);
@@ -49,15 +65,15 @@ void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations,
     }
 }
 
-void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
         point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t.data()), t);
 }
 
-void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t_values)
+void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
+                     std::span<double> t_values)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
@@ -78,6 +94,343 @@ void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, do
     }
 }
 
-}  // namespace plain
+// ---- The fast kernels ----
+
+namespace {
+
+// Rows in flight in the wavefront.
+constexpr std::int64_t wavefront_rows = 8;
+static_assert(two_thread_size::point_sweep.ny == 2 + 4 * wavefront_rows);
+
+// A real volume, all four neighbours from v: the table's coefficients, or the
+// uniform ones held in registers.
+template <bool Uniform>
+inline double interior_value(const Stencil u, const Table& c, const double* b, const double* v, std::int64_t q,
+                             std::int64_t nx)
+{
+    const std::int64_t k = q + 1;
+    if constexpr (Uniform)
+        return (b[q] - (((u.as * v[q - nx] + u.aw * v[q - 1]) + u.ae * v[q + 1]) + u.an * v[q + nx])) / u.ap;
+    else
+        return (b[q] - (((c.as(k) * v[q - nx] + c.aw(k) * v[q - 1]) + c.ae(k) * v[q + 1]) + c.an(k) * v[q + nx])) /
+               c.ap(k);
+}
+
+// One wavefront step s of a group of rows from row j0: row r (0 ... rows - 1)
+// updates its real volume in column 2 + s - r, where there is one.
+template <bool Uniform>
+inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, std::int64_t s, const Table& c,
+                           const double* b, double* t, const Stencil u)
+{
+    const std::int64_t r_first = std::max<std::int64_t>(0, s - (nx - 3));
+    const std::int64_t r_last = std::min(rows - 1, s);
+    for (std::int64_t r = r_last; r >= r_first; --r) {
+        const std::int64_t q = volume_number(2 + s - r, j0 + r, nx) - 1;
+        t[q] = interior_value<Uniform>(u, c, b, t, q, nx);
+    }
+}
+
+// The steps in which all rows of a full group of uniform rows are inside the
+// plate. Each row's west value and the south value from the row below are
+// the values just computed, so they are passed on in registers instead of
+// being read back from memory.
+template <typename Sync>
+inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, std::int64_t s_end, const double* b,
+                       double* t, const Stencil u, Sync& sync)
+{
+    constexpr std::int64_t rows = wavefront_rows;
+    std::int64_t q0[rows];
+    double last[rows];
+    for (std::int64_t r = 0; r < rows; ++r) {
+        q0[r] = volume_number(2 - r, j0 + r, nx) - 1;
+        last[r] = t[q0[r] + s_begin - 1];
+    }
+    for (std::int64_t s = s_begin; s <= s_end; ++s) {
+        sync.before(s);
+        // unrolled, so that `last` stays in registers
+#if defined(__GNUC__)
+#pragma GCC unroll 16
+#endif
+        for (std::int64_t r = rows - 1; r >= 0; --r) {
+            const std::int64_t q = q0[r] + s;
+            const double south = r == 0 ? t[q - nx] : last[r - 1];
+            const double value =
+                (b[q] - (((u.as * south + u.aw * last[r]) + u.ae * t[q + 1]) + u.an * t[q + nx])) / u.ap;
+            t[q] = value;
+            last[r] = value;
+        }
+        sync.after(s);
+    }
+}
+
+// Nothing to wait for: one thread sweeps all groups.
+struct NoSync {
+    void before(std::int64_t) {}
+    void after(std::int64_t) {}
+};
+
+// Steps of a group of rows from row j0, with the first volume of row j0 + s
+// at the start of step s (s = rows: the first row of the next group) and the
+// last volume of a row after its real volumes. Needs nx >= 4.
+template <bool Uniform, typename Sync>
+void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table& c, From1<const double> b,
+                 double* t_data, const Stencil u, Sync& sync)
+{
+    const From1<double> t(t_data);
+    const From1<const double> v(t_data);
+    const double* bq = &b(1);
+    const auto edge = [&](std::int64_t i, std::int64_t j) {
+        const std::int64_t k = volume_number(i, j, nx);
+        t(k) = point_value<true, true, true, true>(c, b, v, k, nx);
+    };
+    const std::int64_t rows = std::min(wavefront_rows, ny - j0);
+    const std::int64_t last_step = (nx - 3) + (rows - 1);
+    const auto step = [&](std::int64_t s) {
+        sync.before(s);
+        if (s >= 1 && s <= rows && j0 + s <= ny - 1) edge(1, j0 + s);
+        wavefront_step<Uniform>(nx, j0, rows, s, c, bq, t_data, u);
+        if (s >= nx - 3 && s - (nx - 3) < rows) edge(nx, j0 + s - (nx - 3));
+        sync.after(s);
+    };
+    std::int64_t s = 0;
+    if (Uniform && rows == wavefront_rows && nx - 4 > rows) {
+        for (; s <= rows; ++s) step(s);
+        full_steps(nx, j0, rows + 1, nx - 4, bq, t_data, u, sync);
+        s = nx - 3;
+    }
+    for (; s <= last_step; ++s) step(s);
+}
+
+// Row 1 and row ny, each new value from v into dst (the same array for
+// Gauss-Seidel, the other one for Jacobi).
+void sweep_first_row(std::int64_t nx, const Table& c, From1<const double> b, From1<const double> v, From1<double> dst)
+{
+    dst(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
+    for (std::int64_t k = 2; k <= nx; ++k) dst(k) = point_value<false, true, true, true>(c, b, v, k, nx);
+}
+
+void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+                    From1<const double> v, From1<double> dst)
+{
+    for (std::int64_t i = 1; i <= nx - 1; ++i) {
+        const std::int64_t k = (ny - 1) * nx + i;
+        dst(k) = point_value<true, true, true, false>(c, b, v, k, nx);
+    }
+    dst(n) = point_value<true, true, false, false>(c, b, v, n, nx);
+}
+
+// The rows before the groups of a Gauss-Seidel sweep: row 1 and the first
+// volume of row 2.
+void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, double* t)
+{
+    sweep_first_row(nx, c, b, t, t);
+    t[nx] = point_value<true, true, true, true>(c, b, t, nx + 1, nx);
+}
+
+// One Gauss-Seidel sweep in place on one thread, the same field as the point
+// sweep. Needs nx >= 4 and ny >= 3.
+template <bool Uniform>
+void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b, double* t,
+                     const Stencil u)
+{
+    sweep_first_rows(nx, c, b, t);
+    NoSync none;
+    for (std::int64_t j0 = 2; j0 <= ny - 1; j0 += wavefront_rows) sweep_group<Uniform>(nx, ny, j0, c, b, t, u, none);
+    sweep_last_row(nx, ny, n, c, b, t, t);
+}
+
+// The same sweep on two threads: this thread takes the groups 0, 2, 4, ...
+// and the helper thread the groups 1, 3, 5, .... A group runs one wavefront
+// further behind the group below it: its step s waits until the group below
+// has finished step s + rows, after which every value it reads from that
+// group is new and every value of its own that the group below still reads is
+// old, exactly as on one thread.
+struct GroupSync {
+    std::atomic<std::int64_t>* below;  // steps finished by the group below (nullptr for the first)
+    std::atomic<std::int64_t>* mine;
+    std::int64_t below_total;  // all steps of the group below
+    void before(std::int64_t s)
+    {
+        if (below == nullptr) return;
+        const std::int64_t needed = std::min(s + wavefront_rows + 1, below_total);
+        spin_until([&] { return below->load(std::memory_order_acquire) >= needed; });
+    }
+    // published every few steps and at the end, so that the counter's cache
+    // line does not travel between the cores at every step
+    std::int64_t mine_total;
+    void after(std::int64_t s)
+    {
+        if ((s + 1) % publish_every == 0 || s + 1 == mine_total) mine->store(s + 1, std::memory_order_release);
+    }
+    static constexpr std::int64_t publish_every = 128;
+};
+
+template <bool Uniform>
+void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+                              double* t, const Stencil u, GroupProgress& progress)
+{
+    sweep_first_rows(nx, c, b, t);
+    progress.reset();
+    const auto groups = static_cast<std::int64_t>(progress.size());
+    const auto total = [&](std::int64_t g) {
+        const std::int64_t rows = std::min(wavefront_rows, ny - (2 + g * wavefront_rows));
+        return (nx - 3) + (rows - 1) + 1;
+    };
+    const auto run_groups = [&, groups](std::int64_t parity) {
+        for (std::int64_t g = parity; g < groups; g += 2) {
+            GroupSync sync{g > 0 ? &progress[static_cast<std::size_t>(g - 1)] : nullptr,
+                           &progress[static_cast<std::size_t>(g)], g > 0 ? total(g - 1) : 0, total(g)};
+            sweep_group<Uniform>(nx, ny, 2 + g * wavefront_rows, c, b, t, u, sync);
+        }
+    };
+    SweepHelper& helper = SweepHelper::instance();
+    helper.start([&] { run_groups(1); });
+    run_groups(0);
+    helper.wait();
+    sweep_last_row(nx, ny, n, c, b, t, t);
+}
+
+template <bool Uniform>
+void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+                        double* t, const Stencil& u, GroupProgress* progress)
+{
+    if (progress != nullptr)
+        parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
+    else
+        wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u);
+}
+
+// Progress counters for the two-thread sweep of this grid, or none.
+GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
+{
+    if (!SweepHelper::instance().use_for(two_thread_size::point_sweep, nx, ny)) return nullptr;
+    const auto groups = static_cast<std::size_t>((ny - 2 + wavefront_rows - 1) / wavefront_rows);
+    return &SweepHelper::instance().progress(groups);
+}
+
+// One Jacobi sweep from src into dst, row by row (the order does not matter
+// when every value comes from src).
+template <bool Uniform>
+void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+                  const double* src, double* dst_data, const Stencil& u)
+{
+    const From1<double> dst(dst_data);
+    const From1<const double> v(src);
+    const double* bq = &b(1);
+    sweep_first_row(nx, c, b, v, dst);
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {
+        const std::int64_t first = volume_number(1, j, nx);
+        dst(first) = point_value<true, true, true, true>(c, b, v, first, nx);
+        for (std::int64_t q = first; q < first + nx - 2; ++q)
+            dst_data[q] = interior_value<Uniform>(u, c, bq, src, q, nx);
+        const std::int64_t last = first + nx - 1;
+        dst(last) = point_value<true, true, true, true>(c, b, v, last, nx);
+    }
+    sweep_last_row(nx, ny, n, c, b, v, dst);
+}
+
+// The kernels on either form: with Uniform, the real volumes' coefficients
+// are u, else the table's entries. Need nx >= 4 and ny >= 3.
+template <bool Uniform>
+void gauss_seidel(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const Table c(system.a, system.volume_count);
+    const auto progress = sweep_progress(nx, ny);
+    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
+        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
+}
+
+template <bool Uniform>
+void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const std::int64_t n = system.volume_count;
+    UninitializedArray t_old("t_old", static_cast<std::size_t>(n));
+    const Table c(system.a, n);
+    // Alternate between t and the work array instead of copying t every time.
+    double* current = t.data();
+    double* next = t_old.data();
+    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
+        jacobi_sweep<Uniform>(nx, ny, n, c, system.b.data(), current, next, u);
+        std::swap(current, next);
+    }
+    if (current != t.data()) std::copy(t_old.begin(), t_old.end(), t.begin());
+}
+
+template <bool Uniform>
+void sor(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, double sor_relaxation,
+         std::span<double> t)
+{
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const auto n = static_cast<std::size_t>(system.volume_count);
+    UninitializedArray t_old("t_old", n);
+    const Table c(system.a, system.volume_count);
+    if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
+    const auto progress = sweep_progress(nx, ny);
+    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
+        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
+        // Relaxation of the whole field; it also leaves the next iteration's
+        // copy of the field in t_old.
+        double* tq = t.data();
+        double* old = t_old.data();
+        for (std::size_t q = 0; q < n; ++q) {
+            const double relaxed = old[q] + sor_relaxation * (tq[q] - old[q]);
+            tq[q] = relaxed;
+            old[q] = relaxed;
+        }
+    }
+}
+
+// Tables too small for the wavefront, and builds made to measure the plain
+// loops, take the plain loops.
+bool use_plain_loops(const CoefficientTable& system) { return plain_kernels_only || system.nx < 4 || system.ny < 3; }
+
+}  // namespace
+
+void set_parallel_sweeps(bool enabled) { SweepHelper::instance().set_enabled(enabled); }
+
+void prepare_parallel_sweeps()
+{
+    if constexpr (!plain_kernels_only) SweepHelper::instance();
+}
+
+void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    if (use_plain_loops(system)) return solve_gauss_seidel_plain(system, max_inner_iterations, t);
+    gauss_seidel<false>(system, Stencil(), max_inner_iterations, t);
+}
+
+void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    gauss_seidel<true>(system, system.interior, max_inner_iterations, t);
+}
+
+void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    if (use_plain_loops(system)) return solve_jacobi_plain(system, max_inner_iterations, t);
+    jacobi<false>(system, Stencil(), max_inner_iterations, t);
+}
+
+void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
+{
+    jacobi<true>(system, system.interior, max_inner_iterations, t);
+}
+
+void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t)
+{
+    if (use_plain_loops(system)) return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t);
+    sor<false>(system, Stencil(), max_inner_iterations, sor_relaxation, t);
+}
+
+void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t)
+{
+    sor<true>(system, system.interior, max_inner_iterations, sor_relaxation, t);
+}
 
 }  // namespace placatermo

@@ -1,49 +1,61 @@
 #include "solvers/smoother.hpp"
 
 #include <cstddef>
+#include <variant>
 
 #include "solvers/solvers.hpp"
 
 namespace placatermo {
 
-void Smoother::prepare(const LinearSystem& system)
+LinearSystem Smoother::make_system(const CurrentGrid& grid, const Plate& plate)
 {
-    prepared_ = true;
-    if (settings_.kind != SolverKind::msi) return;
-    const auto n = static_cast<std::size_t>(system.volume_count);
-    if (msi_lower_.size() != 4 * n) {
-        msi_lower_ = UninitializedArray();
-        msi_upper_ = UninitializedArray();
-        msi_lower_ = UninitializedArray("msi_lower", 4 * n);
-        msi_upper_ = UninitializedArray("msi_upper", 3 * n);
-    }
-    factorize_msi(system, msi_lower_, msi_upper_);
+    if (settings_.kind != SolverKind::msi) return build_system(grid, plate);
+    CoefficientTable table = build_table(grid, plate);
+    prepare(table);
+    return with_shared_interior(std::move(table), grid);
 }
 
-bool Smoother::reads_interior_coefficients(std::int32_t nx, std::int32_t ny) const
+void Smoother::prepare(const CoefficientTable& table)
 {
-    switch (settings_.kind) {
-    case SolverKind::jacobi:
-    case SolverKind::gauss_seidel:
-    case SolverKind::sor: return point_solvers_read_interior(nx, ny);
-    case SolverKind::msi: return !prepared_ || solve_msi_reads_interior(nx, ny);
-    case SolverKind::adi: return solve_adi_reads_interior(nx, ny);
-    case SolverKind::none: break;
-    }
-    return true;
+    if (settings_.kind != SolverKind::msi) return;
+    const auto n = static_cast<std::size_t>(table.volume_count);
+    msi_lower_ = UninitializedArray("msi_lower", 4 * n);
+    msi_upper_ = UninitializedArray("msi_upper", 3 * n);
+    factorize_msi(table, msi_lower_, msi_upper_);
 }
 
 void Smoother::smooth(const LinearSystem& system, std::span<double> u) const
 {
     const SolverSettings& s = settings_;
-    switch (s.kind) {
-    case SolverKind::jacobi: solve_jacobi(system, s.max_inner_iterations, u); break;
-    case SolverKind::gauss_seidel: solve_gauss_seidel(system, s.max_inner_iterations, u); break;
-    case SolverKind::sor: solve_sor(system, s.max_inner_iterations, s.sor_relaxation, u); break;
-    case SolverKind::adi: solve_adi(system, s.max_inner_iterations, u); break;
-    case SolverKind::msi: solve_msi(system, msi_lower_, msi_upper_, s.msi_tolerance, s.max_inner_iterations, u); break;
+    std::visit(
+        [&](const auto& form) {
+            switch (s.kind) {
+            case SolverKind::jacobi: solve_jacobi(form, s.max_inner_iterations, u); break;
+            case SolverKind::gauss_seidel: solve_gauss_seidel(form, s.max_inner_iterations, u); break;
+            case SolverKind::sor: solve_sor(form, s.max_inner_iterations, s.sor_relaxation, u); break;
+            case SolverKind::adi: solve_adi(form, s.max_inner_iterations, u); break;
+            case SolverKind::msi:
+                solve_msi(form, msi_lower_, msi_upper_, s.msi_tolerance, s.max_inner_iterations, u);
+                break;
+            case SolverKind::none: break;
+            }
+        },
+        system);
+}
+
+int Smoother::kept_doubles_per_volume(SolverKind kind) { return kind == SolverKind::msi ? 4 + 3 : 0; }
+
+int Smoother::work_doubles_per_volume(SolverKind kind)
+{
+    switch (kind) {
+    case SolverKind::jacobi:
+    case SolverKind::sor: return 1;  // t_old
+    case SolverKind::adi: return 2;  // tdma_p, tdma_q
+    case SolverKind::msi: return 3;  // the plain loop's residual, forward and correction
+    case SolverKind::gauss_seidel: return 0;
     case SolverKind::none: break;
     }
+    return 0;
 }
 
 }  // namespace placatermo

@@ -18,32 +18,36 @@ struct SolverSettings {
     double sor_relaxation = 0.0;
 };
 
-// Owns what the selected solver keeps between its calls on one system: the
-// MSI factor tables.
+// Owns what the selected solver keeps between its calls on one grid's
+// system: the MSI factor tables.
 class Smoother {
 public:
     explicit Smoother(const SolverSettings& settings) : settings_(settings) {}
 
-    // Gets ready for a built system: the MSI solver creates its tables at the
-    // system's size (msi_lower, then msi_upper) and factorises the table.
-    void prepare(const LinearSystem& system);
-    // Whether prepare() has been called.
-    bool prepared() const { return prepared_; }
-    // Whether the next call (prepare() when not prepared, else smooth())
-    // reads the real volumes' coefficients of an nx x ny table with a uniform
-    // interior: the fast Jacobi, Gauss-Seidel, SOR and ADI sweeps do not, nor
-    // does the MSI correction once the factors are made.
-    bool reads_interior_coefficients(std::int32_t nx, std::int32_t ny) const;
+    // The current grid's system in the form the solver's kernels read, with
+    // the smoother ready for it. The MSI solver factorises the whole table
+    // once (the system of a grid is the same on every visit) and then reads
+    // it as the other solvers do.
+    LinearSystem make_system(const CurrentGrid& grid, const Plate& plate);
+    // Gets ready for a table: the MSI solver creates its tables at the
+    // table's size (msi_lower, then msi_upper) and factorises it.
+    void prepare(const CoefficientTable& table);
 
-    // One call of the selected solver on the system, with u as the unknown.
+    // One call of the selected solver on the system it was made ready for,
+    // with u as the unknown.
     void smooth(const LinearSystem& system, std::span<double> u) const;
 
     const SolverSettings& settings() const { return settings_; }
 
+    // Doubles per volume of the grid that a smoother of `kind` keeps between
+    // its calls (the MSI factors), and the most that one call creates and
+    // releases (its work arrays, fast or plain loop).
+    static int kept_doubles_per_volume(SolverKind kind);
+    static int work_doubles_per_volume(SolverKind kind);
+
 private:
     SolverSettings settings_;
     UninitializedArray msi_lower_, msi_upper_;
-    bool prepared_ = false;
 };
 
 }  // namespace placatermo

@@ -16,7 +16,7 @@
 // - Work arrays are created once per call; a failed creation ends the run with
 //   an out-of-memory message.
 //
-// The fast kernels give the plain loops' bits (namespace plain below): they
+// The fast kernels give the plain loops' bits (the *_plain twins below): they
 // visit in another order only where every update still sees the same values.
 #pragma once
 
@@ -27,13 +27,21 @@
 
 namespace placatermo {
 
+// Every kernel takes the form of the system it reads (grid/linear_system.hpp):
+// on a UniformStencil the real volumes' coefficients are the stencil's and
+// only the ghost rows of the table are read.
+
 // Point iterations; the point sweep visits k = 1, the rest of row 1, rows 2 ...
 // ny - 1 column by column, row ny without its last volume, and volume_count.
-void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
-void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t);
 // A whole Gauss-Seidel sweep, then the relaxation of the whole field against
 // the field before the sweep.
-void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
+void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
+               std::span<double> t);
+void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t);
 
 // Gauss-Seidel and SOR sweep large grids on two threads when the machine has
@@ -45,45 +53,37 @@ void set_parallel_sweeps(bool enabled);
 // thread allocates does not end up between them.
 void prepare_parallel_sweeps();
 
-// Whether Jacobi, Gauss-Seidel and SOR on an nx x ny system with a uniform
-// interior read the real volumes' coefficients from the table (or only its
-// ghost rows).
-bool point_solvers_read_interior(std::int32_t nx, std::int32_t ny);
-
 // Alternating-direction line iteration: an x half-step along the rows, then a
 // y half-step along the columns, each line solved by the Thomas algorithm.
-void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
-// Whether solve_adi on an nx x ny system with a uniform interior reads the
-// real volumes' coefficients from the table (or only its ghost rows).
-bool solve_adi_reads_interior(std::int32_t nx, std::int32_t ny);
+void solve_adi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_adi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t);
 
 // Modified strongly implicit procedure: the incomplete factorisation L U of a
 // into msi_lower (columns lp, lw, lse, ls) and msi_upper (ue, unw, un), stored
-// like a ...
-void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper);
+// like a (it reads every entry of the table) ...
+void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper);
 // ... and the residual correction with it, until the Euclidean residual norm
 // is no longer above msi_tolerance times its value at entry, or after
 // max_inner_iterations corrections.
-void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
+void solve_msi(const CoefficientTable& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
                double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
-// Whether solve_msi on an nx x ny system with a uniform interior reads the
-// real volumes' coefficients from the table (or only its ghost rows).
-bool solve_msi_reads_interior(std::int32_t nx, std::int32_t ny);
+void solve_msi(const UniformStencil& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
 
 // msi_alpha of volume k: 0.5 for a real volume, 0 for a ghost volume.
 double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny);
 
 // The plain loops, in the stated visiting order: the definition that the
-// faster kernels above must reproduce bit for bit.
-namespace plain {
-void solve_jacobi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
-void solve_gauss_seidel(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
-void solve_sor(const LinearSystem& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t);
-void solve_adi(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t);
-void factorize_msi(const LinearSystem& system, std::span<double> msi_lower, std::span<double> msi_upper);
-void solve_msi(const LinearSystem& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
-}  // namespace plain
+// faster kernels above must reproduce bit for bit. Each lives in its fast
+// twin's file.
+void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
+                     std::span<double> t);
+void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
+void factorize_msi_plain(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper);
+void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi_lower,
+                     std::span<const double> msi_upper, double msi_tolerance, std::int32_t max_inner_iterations,
+                     std::span<double> t);
 
 }  // namespace placatermo

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 namespace placatermo {
 
 SweepHelper& SweepHelper::instance()
@@ -10,7 +14,16 @@ SweepHelper& SweepHelper::instance()
     return helper;
 }
 
-SweepHelper::SweepHelper() : two_cores_(std::thread::hardware_concurrency() >= 2), thread_([this] { loop(); }) {}
+bool two_cores_available()
+{
+#if defined(__linux__)
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return CPU_COUNT(&cpus) >= 2;
+#endif
+    return std::thread::hardware_concurrency() >= 2;
+}
+
+SweepHelper::SweepHelper() : two_cores_(two_cores_available()), thread_([this] { loop(); }) {}
 
 SweepHelper::~SweepHelper()
 {

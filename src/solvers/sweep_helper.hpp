@@ -45,6 +45,26 @@ private:
     std::size_t used_;
 };
 
+// Whether this process may run on two cores or more: its CPU affinity where
+// the system has one (taskset -c 0 gives one), else the machine's count.
+bool two_cores_available();
+
+// The smallest grid (ghost volumes included) that a kernel sweeps on two
+// threads: below it, the waiting costs more than the second core gains.
+// Measured for each kernel on its own.
+struct TwoThreadSize {
+    std::int64_t nx, ny;
+};
+namespace two_thread_size {
+// Gauss-Seidel and SOR: at least four groups of eight rows, each group's
+// steps long enough to hide the waiting.
+inline constexpr TwoThreadSize point_sweep{1000, 34};
+// ADI: both halves of the rows or the columns at least 16 long.
+inline constexpr TwoThreadSize adi{1000, 32};
+// MSI: the residual rows made ahead of the substitution.
+inline constexpr TwoThreadSize msi{500, 64};
+}  // namespace two_thread_size
+
 // One helper thread that lives as long as the program and runs one job at a
 // time for the sweeps. Starting a thread per sweep costs more than the sweep
 // gains on mid-sized grids.
@@ -54,6 +74,11 @@ public:
 
     // True when two-thread sweeps are enabled and the machine has two cores.
     bool available() const { return enabled_ && two_cores_; }
+    // Whether an nx x ny grid of that size is swept on two threads.
+    bool use_for(TwoThreadSize size, std::int64_t nx, std::int64_t ny) const
+    {
+        return available() && nx >= size.nx && ny >= size.ny;
+    }
     void set_enabled(bool enabled) { enabled_ = enabled; }
 
     // Counters for `groups` groups, zeroed by reset(). They are kept from

@@ -15,9 +15,9 @@
 #include <thread>
 
 #include "base/errors.hpp"
+#include "base/text.hpp"
 #include "platform/study_lock.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 #include "results/record.hpp"
 #include "run/context.hpp"
 #include "run/program.hpp"

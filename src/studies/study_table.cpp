@@ -10,10 +10,10 @@
 #include <new>
 
 #include "base/errors.hpp"
+#include "base/text.hpp"
 #include "grid/grid.hpp"
 #include "input/input.hpp"
 #include "report/output_file.hpp"
-#include "report/text.hpp"
 #include "results/record.hpp"
 #include "studies/study.hpp"
 

@@ -11,7 +11,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(cd "$here/../.." && pwd)"
 exe="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# wineserver may still be writing into the prefix when the script ends
+trap 'wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 failures=0
 fail() { echo "FALHOU: $*"; failures=$((failures + 1)); }
@@ -45,7 +46,7 @@ prepare() {
   cp "$work/stub.exe" "$work/run/wgnuplot.exe"
 }
 
-# The input of a stored run, as the tests write it: NAME GRIDS NX NY SOLVER BC INNER TOLERANCE
+# The input of a stored run, as the tests write it: NAME GRIDS NX NY SOLVER BC INNER TOLERANCE [OPTION]
 golden_input() {
   local values=("caso.res" "caso.dis" "placa.ite" "1.5" "0.8" "$1" "$2" "$3" "$7" "300" "$4" "1.0d-2" "$6" "1.6"
                 "$5" "'Caso $4 com $1 malhas'")
@@ -53,16 +54,16 @@ golden_input() {
 }
 
 echo "-- execuções guardadas"
-while read -r name grids nx ny solver bc inner tolerance; do
+while read -r name grids nx ny solver bc inner tolerance option; do
   prepare
   golden_input "$grids" "$nx" "$ny" "$solver" "$bc" "$inner" "$tolerance" >"$work/run/placatermo.ent"
-  (cd "$work/run" && wine "$exe" >/dev/null 2>"$work/err") || fail "$name: código de saída $?: $(cat "$work/err")"
+  (cd "$work/run" && wine "$exe" $option >/dev/null 2>"$work/err") || fail "$name: código de saída $?: $(cat "$work/err")"
   expected=$'notepad "placatermo.ent"\r\nwgnuplot "Tx.gnu"\r\nwgnuplot "Ty.gnu"\r\nnotepad "caso.res"\r'
   [ "$(cat "$work/run/comandos.log")" == "$(printf '%s' "$expected" | tr -d '\r')" ] ||
     [ "$(tr -d '\r' <"$work/run/comandos.log")" == "$(printf '%s' "$expected" | tr -d '\r')" ] ||
     fail "$name: comandos $(cat -A "$work/run/comandos.log")"
   tolerance_flag=""; [ "$bc" = 2 ] && tolerance_flag="--tolerance"
-  python3 "$here/compare_runs.py" "$source_dir/tests/golden/$name" "$work/run" caso.res caso.dis Tx.dat Ty.dat Tx.gnu \
+  python3 "$here/compare_runs.py" "$source_dir/tests/golden/$name" "$work/run" caso.res caso.dis Tx.dat Ty.dat Tx.gnu Ty.gnu \
     $tolerance_flag || fail "$name: arquivos diferentes"
   report "$name"
 done <<'CASES'
@@ -77,6 +78,11 @@ sor_multi 2 5 4 3 1 2 1e-8
 adi_multi 3 5 5 4 2 1 1e-9
 msi_multi 4 3 3 5 1 2 1e-10
 no_solver_multi 2 4 4 7 1 2 1e-6
+jacobi_textbook 3 5 4 1 2 3 1e-7 --multigrid=classico
+gauss_seidel_textbook 4 3 4 2 1 2 1e-9 --multigrid=classico
+sor_textbook 3 4 4 3 2 2 1e-8 --multigrid=classico
+adi_textbook 3 5 5 4 1 1 1e-9 --multigrid=classico
+msi_textbook 4 3 3 5 2 2 1e-10 --multigrid=classico
 CASES
 
 # A name with %VARIABLE% of a variable that is set reaches the program

@@ -1,4 +1,4 @@
-#include "report/text.hpp"
+#include "base/text.hpp"
 
 #include <array>
 #include <cstdint>

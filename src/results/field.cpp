@@ -1,0 +1,94 @@
+// The temperature field of the finest grid: its boundary values, and its
+// listing in the results file.
+#include <algorithm>
+#include <future>
+#include <string>
+
+#include "base/build_options.hpp"
+#include "results/results.hpp"
+#include "solvers/sweep_helper.hpp"
+
+namespace placatermo {
+
+void fill_boundary_values(const Plate& plate, const CurrentGrid& g, std::span<double> t_values)
+{
+    const std::int64_t nx = g.nx;
+    const std::int64_t ny = g.ny;
+    const From1<double> t(t_values);
+
+    for (std::int64_t j = 1; j <= ny; ++j) t(volume_number(1, j, nx)) = 0.0;
+    for (std::int64_t j = 1; j <= ny; ++j) {
+        double y;
+        if (j == 1)
+            y = 0.0;
+        else if (j == ny)
+            y = plate.ly;
+        else
+            y = static_cast<double>(j - 2) * g.dy + 0.5 * g.dy;
+        t(volume_number(nx, j, nx)) = plate.east_temperature(y);
+    }
+    for (std::int64_t i = 2; i <= nx - 1; ++i) t(volume_number(i, 1, nx)) = 0.0;
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
+        const double x = static_cast<double>(i - 2) * g.dx + 0.5 * g.dx;
+        t(volume_number(i, ny, nx)) = plate.north_temperature(x);
+    }
+}
+
+namespace {
+
+const Layout& part_header()
+{
+    static const Layout layout("(/, TR2, 'parte ', I3)");
+    return layout;
+}
+
+const Layout& field_row()
+{
+    static const Layout layout("(8(E15.6))");
+    return layout;
+}
+
+// The lines of parts first ... last - 1 (from 0) of the listing: columns
+// 8 p + 1 ... 8 p + 8 of every row, from the bottom row up.
+std::string field_parts(std::span<const double> t_values, std::int64_t nx, std::int64_t ny, std::int64_t first,
+                        std::int64_t last)
+{
+    const From1<const double> t(t_values);
+    std::string out;
+    Value values[8];
+    for (std::int64_t part = first; part < last; ++part) {
+        part_header().format(out, std::initializer_list<Value>{static_cast<std::int32_t>(part + 1)});
+        const std::int64_t offset = 8 * part;
+        const std::int64_t width = std::min<std::int64_t>(8, nx - offset);
+        for (std::int64_t j = 1; j <= ny; ++j) {
+            for (std::int64_t m = 0; m < width; ++m) values[m] = t(volume_number(offset + 1 + m, j, nx));
+            field_row().format(out, std::span<const Value>(values, static_cast<std::size_t>(width)));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void write_temperature_field(OutputFile& file, std::span<const double> t_values, std::int32_t nx_, std::int32_t ny_)
+{
+    const std::int64_t nx = nx_;
+    const std::int64_t ny = ny_;
+    // Blocks of parts (some 16 thousand values, 250 kB of text, each),
+    // written in order; in large fields two threads format two blocks side
+    // by side.
+    const std::int64_t parts = (nx + 7) / 8;
+    const std::int64_t block = std::max<std::int64_t>(1, (1 << 14) / (8 * ny));
+    const bool two_threads = !plain_kernels_only && nx * ny >= (1 << 18) && two_cores_available();
+    for (std::int64_t first = 0; first < parts; first += 2 * block) {
+        const std::int64_t middle = std::min(parts, first + block);
+        const std::int64_t last = std::min(parts, middle + block);
+        std::future<std::string> second;
+        if (two_threads && middle < last)
+            second = std::async(std::launch::async, field_parts, t_values, nx, ny, middle, last);
+        file.write(field_parts(t_values, nx, ny, first, middle));
+        file.write(second.valid() ? second.get() : field_parts(t_values, nx, ny, middle, last));
+    }
+}
+
+}  // namespace placatermo
