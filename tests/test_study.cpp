@@ -545,7 +545,10 @@ TEST(Study, SlurmBlocksRunEveryRunOnce)
     TempDir dir;
     write_file("placatermo.ent", InputRecords{}.text("\r\n"));
     std::string list;
-    for (int v = 1; v <= 1001; ++v) list += (v > 1 ? "," : "") + std::to_string(v);
+    for (int v = 1; v <= 1001; ++v) {
+        if (v > 1) list += ',';
+        list += std::to_string(v);
+    }
     ASSERT_EQ(run_program("estudo 's b%c' --variar 10=" + list + " --preparar").exit_code, 0);
     const std::string script = read_file("s b%c/slurm.sh");
     EXPECT_NE(script.find("\n#SBATCH --array=1-501\n"), std::string::npos);
