@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* usage =
     "Uso: placatermo [--batch] [--graficos] [--vtk] [--multigrid=CICLO] | --help | --version\n"
+    "     placatermo estudo PASTA --variar R=V1,V2,... [opções do estudo]\n"
     "\n"
     "Resolve a difusão de calor bidimensional permanente numa placa retangular com os\n"
     "parâmetros do arquivo placatermo.ent do diretório atual (criado com valores padrão\n"
@@ -25,6 +26,9 @@ constexpr const char* usage =
     "              quatro resíduos finos, interpolação bilinear entre os centros) em vez do\n"
     "              ciclo especificado (--multigrid=especificado, o padrão); o arquivo de\n"
     "              resultados diz numa linha a mais qual ciclo rodou\n"
+    "  estudo      roda uma série de execuções que variam registros da entrada (em paralelo,\n"
+    "              ou num cluster Slurm) e monta a tabela PASTA/estudo.csv; as opções do estudo\n"
+    "              em placatermo estudo --help\n"
     "  --help      mostra este texto\n"
     "  --version   mostra a versão do programa\n"
     "\n";
