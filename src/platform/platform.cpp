@@ -24,6 +24,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 extern char** environ;
 #endif
@@ -359,6 +360,33 @@ bool stderr_is_terminal()
 #else
     return isatty(STDERR_FILENO) != 0;
 #endif
+}
+
+std::string fit_to_columns(std::string_view text, int columns)
+{
+    if (columns <= 0) return std::string(text);
+    std::string fitted;
+    int characters = 0;
+    for (const char c : text) {
+        const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+        if (!continuation && ++characters > columns - 1) break;
+        fitted += c;
+    }
+    return fitted;
+}
+
+void rewrite_stderr_line(std::string_view text)
+{
+    int columns = 0;
+#ifndef _WIN32
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) columns = size.ws_col;
+#endif
+    std::string line = "\r";
+    line += fit_to_columns(text, columns);
+    line += "\033[K";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
 }
 
 void set_console_to_utf8()

@@ -117,6 +117,13 @@ double physical_memory_bytes();
 // Whether standard error is a terminal (never on Windows).
 bool stderr_is_terminal();
 
+// On a terminal's standard error, puts `text` in place of the line shown
+// there before, cut to the terminal's width; "" takes the line away.
+void rewrite_stderr_line(std::string_view text);
+// `text` cut to `columns` - 1 characters of UTF-8 (as it is when `columns`
+// is 0, not known).
+std::string fit_to_columns(std::string_view text, int columns);
+
 // Makes the console show the program's UTF-8 messages (Windows; nothing
 // elsewhere).
 void set_console_to_utf8();

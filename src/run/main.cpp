@@ -80,6 +80,7 @@ int main(int argc, char** argv)
     placatermo::keep_released_memory();
     placatermo::give_children_a_character_set();
     run.stop_requested = placatermo::stop_was_requested;
+    if (placatermo::stderr_is_terminal()) run.progress = placatermo::rewrite_stderr_line;
     try {
         placatermo::run_program(run);
         return 0;

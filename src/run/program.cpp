@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/errors.hpp"
 #include "drivers/drivers.hpp"
 #include "results/results.hpp"
+#include "run/progress.hpp"
 
 namespace placatermo {
 
@@ -139,6 +141,17 @@ void solve_plate(RunContext& run)
     if (run.options.pictures) report.history = &run.state.history;
     SolutionProblem problem = run.input.solution_problem();
     problem.cycle = run.options.cycle.value_or(MultigridCycle::specified);
+    // the progress line on its own clock, so that the processing time is read
+    // as without it; erased when the solution ends, however it ends
+    std::optional<ProgressLine> progress;
+    if (run.progress) {
+        progress.emplace(
+            [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); },
+            run.progress, problem.tolerance, problem.max_outer_iterations);
+        report.on_history_line = [&progress](std::int32_t iteration, double ratio) {
+            progress->update(iteration, ratio);
+        };
+    }
     solve(problem, report, run.solution);
     run.state.last_ratio = report.last_ratio;
 }
