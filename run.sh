@@ -7,9 +7,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 # the JSON library that the build needs
 scripts/ensure-packages.sh nlohmann-json3-dev
-scripts/ensure-packages.sh gnuplot-nox || echo "aviso: sem gnuplot, os gráficos não serão gerados" >&2
+# without gnuplot (and no way to install it) the program itself says so, once
+scripts/ensure-packages.sh --opcional gnuplot-nox
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build --target placatermo -j"$(nproc)"
+echo "O programa está em build/placatermo; para chamá-lo como placatermo de qualquer pasta, instale-o"
+echo "(README, \"Instalar\"): cmake --install build --prefix ~/.local"
 mkdir -p experimento
 cd experimento
 ../build/placatermo --batch "$@"

@@ -1,26 +1,73 @@
 #!/usr/bin/env bash
-# Installs the Debian packages named on the command line that are missing.
+# Installs the Debian packages named on the command line that are missing,
+# saying one line for each (what it is and what it is for); the whole output
+# of apt-get and dpkg goes to a log file, shown only when the install fails.
+#   scripts/ensure-packages.sh [--opcional] [--senao TEXTO] PACOTE...
+# --opcional    when they cannot be installed (not root and no sudo), says
+#               nothing and succeeds: the program itself says what it misses
+# --senao TEXTO what does not happen without them, said when they cannot be
+#               installed, before the command to run as root
 set -euo pipefail
+optional=0
+consequence=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --opcional) optional=1; shift ;;
+    --senao) consequence="$2"; shift 2 ;;
+    *) break ;;
+  esac
+done
+
+purpose() {
+  case "$1" in
+    gnuplot-nox) echo "o gnuplot, que desenha os gráficos" ;;
+    libgtest-dev) echo "o GoogleTest, com que os testes são compilados" ;;
+    python3-vtk9) echo "o leitor de VTK, que confere nos testes os arquivos .vtk" ;;
+    bash-completion) echo "o completamento do bash, que os testes do completamento carregam" ;;
+    man-db) echo "o comando man, para conferir o manual instalado" ;;
+    dpkg-dev) echo "as ferramentas de pacotes, que dão ao .deb as bibliotecas de que ele depende" ;;
+    slurm-wlm) echo "o Slurm, para conferir os estudos num cluster de um nó" ;;
+    munge) echo "a autenticação de que o Slurm precisa" ;;
+    g++-mingw-w64-x86-64-posix) echo "o compilador cruzado, que faz o programa do Windows" ;;
+    wine | wine64) echo "o wine, que roda o programa do Windows" ;;
+    python3) echo "o Python, que compara as execuções do Windows" ;;
+    clang) echo "o clang, que compila os alvos de fuzzing" ;;
+    libclang-rt-14-dev) echo "o libFuzzer do clang" ;;
+    *) echo "pedido por $(basename "${0}")" ;;
+  esac
+}
+
 missing=()
 for package in "$@"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
-hint="instale como root: apt-get install ${missing[*]}"
-if ! command -v apt-get >/dev/null 2>&1; then
-  echo "faltam os pacotes ${missing[*]} e não há apt-get para instalá-los" >&2
+command_line="apt-get install ${missing[*]}"
+
+cannot_install() {
+  [ "$optional" -eq 1 ] && exit 0
+  echo "faltam pacotes e não há como instalá-los ($1):" >&2
+  for package in "${missing[@]}"; do echo "  $package: $(purpose "$package")" >&2; done
+  echo "${consequence:+$consequence; }como root: $command_line" >&2
   exit 1
-fi
+}
+
+command -v apt-get >/dev/null 2>&1 || cannot_install "não há apt-get"
 # as root apt-get runs as it is; otherwise through sudo, which drops the
 # environment: the variable goes on the command line
 as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null 2>&1 || { echo "$hint" >&2; exit 1; }
+  command -v sudo >/dev/null 2>&1 || cannot_install "não se é root e não há sudo"
   as_root=(sudo env DEBIAN_FRONTEND=noninteractive)
 fi
-echo "Instalando ${missing[*]} ..."
-if ! "${as_root[@]}" apt-get update -qq || \
-   ! "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
-  echo "não foi possível instalar os pacotes; $hint" >&2
-  exit 1
+for package in "${missing[@]}"; do echo "instalando $package: $(purpose "$package")"; done
+log="$(mktemp "${TMPDIR:-/tmp}/placatermo-apt-XXXXXX.log")"
+if "${as_root[@]}" apt-get update -q >"$log" 2>&1 &&
+  "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >>"$log" 2>&1 </dev/null; then
+  rm -f "$log"
+  exit 0
 fi
+echo "a instalação falhou; a saída do apt-get (guardada em $log):" >&2
+cat "$log" >&2
+echo "${consequence:+$consequence; }como root: $command_line" >&2
+exit 1

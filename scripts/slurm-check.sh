@@ -3,22 +3,70 @@
 # Slurm cluster from Debian's packages (slurm-wlm, munge), prepares a small
 # study, submits its job array with sbatch, waits, collects, and checks that
 # the table equals the one of the same study run directly (times aside).
-# Needs root; stops the daemons it started.
+# Every wait is bounded and says what it waited for; on a failure the daemons'
+# logs are printed and kept. The daemons talk over 127.0.0.1, so the host
+# name need not resolve. Needs root; stops the daemons it started.
 #   scripts/slurm-check.sh [build/placatermo]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exe="$(cd "$(dirname "${1:-build/placatermo}")" && pwd)/$(basename "${1:-build/placatermo}")"
-scripts/ensure-packages.sh slurm-wlm munge
+scripts/ensure-packages.sh --senao "a verificação do Slurm não rodou" slurm-wlm munge
+# slurmd does not start without a cgroup file system, whatever its plugins
+cgroup_mounted() {
+  [ -f /sys/fs/cgroup/cgroup.controllers ] && return 0                   # version 2
+  for procs in /sys/fs/cgroup/*/cgroup.procs; do [ -f "$procs" ] && return 0; done  # version 1
+  return 1
+}
+if ! cgroup_mounted; then
+  echo "FALHOU: não há sistema de arquivos cgroup montado em /sys/fs/cgroup, sem o qual o slurmd não inicia;"
+  echo "como root: mount -t cgroup2 none /sys/fs/cgroup"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
 work="$(mktemp -d)"
 chmod 755 "$work"  # the munge user reaches its folder through it
 host="$(hostname -s)"
 pids=()
+passed=0
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -rf "$work"
+  if [ "$passed" -eq 1 ]; then rm -rf "$work"; fi
 }
 trap cleanup EXIT
+
+# Says what failed, prints the daemons' logs and keeps them, and ends.
+fail() {
+  echo "FALHOU: $*"
+  for log in "$work"/munge/munged.log "$work"/munge/out.log "$work"/slurmctld.log "$work"/slurmctld.out \
+             "$work"/slurmd.log "$work"/slurmd.out "$work"/estudo/slurm/*.out; do
+    [ -s "$log" ] || continue
+    echo "---- $log (últimas linhas)"
+    tail -n 40 "$log"
+  done
+  echo "---- os registros ficam em $work"
+  echo "0 passed, 1 failed"
+  exit 1
+}
+
+# wait_for SECONDS "what is awaited" COMMAND...: polls the command every half
+# second; fails naming the step when the time is up, or at once when one of
+# the daemons has died.
+wait_for() {
+  local seconds="$1" what="$2"
+  shift 2
+  local tries=$((seconds * 2))
+  echo "-- aguardando: $what (até $seconds s)"
+  while ! "$@" >/dev/null 2>&1; do
+    for pid in "${pids[@]}"; do
+      kill -0 "$pid" 2>/dev/null || fail "$what: um dos daemons terminou ($(ps -o args= -p "$pid" 2>/dev/null || echo "pid $pid"))"
+    done
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || fail "$what: não aconteceu em $seconds s"
+    sleep 0.5
+  done
+}
 
 # munge: a key, the daemon in the foreground as its own user
 mkdir -p "$work/munge" /run/munge
@@ -29,14 +77,16 @@ chmod 400 /etc/munge/munge.key
 runuser -u munge -- munged --foreground --force --log-file="$work/munge/munged.log" --pid-file="$work/munge/munged.pid" \
   --seed-file="$work/munge/seed" >"$work/munge/out.log" 2>&1 &
 pids+=($!)
-sleep 1
+munge_works() { munge -n </dev/null | unmunge; }
+wait_for 20 "o munged responde (munge -n | unmunge)" munge_works
 
-# slurm: one node with this machine's cores, no cgroups
+# slurm: one node with this machine's cores at 127.0.0.1, no cgroups for
+# tracking or tasks
 mkdir -p "$work/state" "$work/spool" /etc/slurm
 memory=$(( $(awk '/MemTotal/ {print $2}' /proc/meminfo) / 1024 - 1024 ))
 cat >"$work/slurm.conf" <<CONF
 ClusterName=placatermo
-SlurmctldHost=$host
+SlurmctldHost=$host(127.0.0.1)
 SlurmUser=root
 SlurmdUser=root
 AuthType=auth/munge
@@ -55,32 +105,31 @@ JobAcctGatherType=jobacct_gather/none
 AccountingStorageType=accounting_storage/none
 MpiDefault=none
 ReturnToService=2
-NodeName=$host CPUs=$(nproc) RealMemory=$memory State=UNKNOWN
+NodeName=$host NodeAddr=127.0.0.1 NodeHostname=$host CPUs=$(nproc) RealMemory=$memory State=UNKNOWN
 PartitionName=estudo Nodes=ALL Default=YES MaxTime=INFINITE State=UP
 CONF
 export SLURM_CONF="$work/slurm.conf"
 slurmctld -D -i -f "$SLURM_CONF" >"$work/slurmctld.out" 2>&1 &
 pids+=($!)
+controller_up() { scontrol ping | grep -q UP; }
+wait_for 30 "o slurmctld responde (scontrol ping)" controller_up
 slurmd -D -f "$SLURM_CONF" >"$work/slurmd.out" 2>&1 &
 pids+=($!)
-for _ in $(seq 60); do sinfo -h -o %T 2>/dev/null | grep -qE '^(idle|mixed)' && break; sleep 1; done
+node_idle() { sinfo -h -o %T | grep -qE '^(idle|mixed)'; }
+wait_for 60 "o nó $host fica livre no slurmctld (sinfo)" node_idle
 sinfo
 
 # the study, directly and through Slurm
 mkdir -p "$work/estudo"
 cd "$work/estudo"
-"$exe" estudo direto --variar 7=6,10,18 --variar 15=1,2 --tarefas 2 2>/dev/null
-"$exe" estudo slurm --variar 7=6,10,18 --variar 15=1,2 --preparar
-job=$(sbatch --parsable slurm/slurm.sh)
+"$exe" estudo direto --variar 7=6,10,18 --variar 15=1,2 --tarefas 2 2>/dev/null || fail "o estudo direto"
+"$exe" estudo slurm --variar 7=6,10,18 --variar 15=1,2 --preparar || fail "o estudo preparado para o Slurm"
+job=$(sbatch --parsable slurm/slurm.sh) || fail "sbatch slurm/slurm.sh"
 echo "job $job submetido"
-for _ in $(seq 180); do [ -z "$(squeue -h -j "$job" 2>/dev/null)" ] && break; sleep 1; done
-[ -z "$(squeue -h -j "$job" 2>/dev/null)" ] || { echo "FALHOU: o job $job não terminou em 3 minutos"; exit 1; }
-"$exe" estudo slurm --coletar --variar 7=6,10,18 --variar 15=1,2
+job_done() { [ -z "$(squeue -h -j "$job" 2>/dev/null)" ]; }
+wait_for 180 "o job $job termina (squeue)" job_done
+"$exe" estudo slurm --coletar --variar 7=6,10,18 --variar 15=1,2 || fail "a coleta do estudo do Slurm"
 without_times() { cut -d, -f1-14,16- "$1"; }
-if diff <(without_times direto/estudo.csv) <(without_times slurm/estudo.csv); then
-  echo "1 passed, 0 failed"
-else
-  echo "FALHOU: as tabelas diferem"
-  echo "0 passed, 1 failed"
-  exit 1
-fi
+diff <(without_times direto/estudo.csv) <(without_times slurm/estudo.csv) || fail "as tabelas diferem"
+passed=1
+echo "1 passed, 0 failed"

@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* usage =
     "Uso: placatermo [--batch] [--graficos] [--vtk] [--json] [--multigrid=CICLO] | --help | --version\n"
+    "     placatermo estudo PASTA --variar R=V1,V2,... [opções do estudo]\n"
     "\n"
     "Resolve a difusão de calor bidimensional permanente numa placa retangular com os\n"
     "parâmetros do arquivo placatermo.ent do diretório atual (criado com valores padrão\n"
@@ -20,11 +21,16 @@ constexpr const char* usage =
     "  --graficos  desenha também historico.png, campo.png e erro.png (com o gnuplot)\n"
     "  --vtk       grava também o campo de temperaturas num arquivo VTK (para o ParaView),\n"
     "              com o nome do arquivo de resultados e a extensão .vtk\n"
+    "  --json      grava também o registro da execução em JSON, com todos os dígitos, com o\n"
+    "              nome do arquivo de resultados e a extensão .json\n"
     "  --multigrid=classico\n"
     "              com mais de uma malha, um ciclo V de livro-texto (restrição pela soma dos\n"
     "              quatro resíduos finos, interpolação bilinear entre os centros) em vez do\n"
     "              ciclo especificado (--multigrid=especificado, o padrão); o arquivo de\n"
     "              resultados diz numa linha a mais qual ciclo rodou\n"
+    "  estudo      roda uma série de execuções que variam registros da entrada (em paralelo,\n"
+    "              ou num cluster Slurm) e monta a tabela PASTA/estudo.csv; as opções do estudo\n"
+    "              em placatermo estudo --help\n"
     "  --help      mostra este texto\n"
     "  --version   mostra a versão do programa\n"
     "\n";
@@ -78,6 +84,7 @@ int main(int argc, char** argv)
     placatermo::keep_released_memory();
     placatermo::give_children_a_character_set();
     run.stop_requested = placatermo::stop_was_requested;
+    if (placatermo::stderr_is_terminal()) run.progress = placatermo::rewrite_stderr_line;
     try {
         placatermo::run_program(run);
         return 0;

@@ -1,7 +1,12 @@
 // The command line quoting and the Portuguese texts of system errors.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "base/errors.hpp"
 #include "platform/platform.hpp"
@@ -24,6 +29,47 @@ TEST(QuoteForShell, EveryNameIsOneWordForTheShell)
         {"caf\xE9", "'caf\xE9'"},
     };
     for (const auto& [name, quoted] : table) EXPECT_EQ(quote_for_shell(name), quoted) << name;
+}
+
+// What `command -v` would not find; words the shell reads otherwise are left
+// to it.
+TEST(MissingProgram, LookedUpAsTheShellWould)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("placatermo-path-" + std::to_string(getpid()));
+    fs::create_directories(folder / "bin" / "pasta");
+    const auto make = [&](const fs::path& file, fs::perms perms) {
+        std::ofstream(file) << "#!/bin/sh\n";
+        fs::permissions(file, perms);
+    };
+    make(folder / "bin" / "gnuplot", fs::perms::owner_all);
+    make(folder / "bin" / "texto", fs::perms::owner_read | fs::perms::owner_write);
+    make(folder / "editor.sh", fs::perms::owner_all);
+    const std::string saved = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    setenv("PATH", ("/nonexistent::" + (folder / "bin").string()).c_str(), 1);
+    const std::string editor = (folder / "editor.sh").string();
+    const std::pair<std::string, std::string> table[] = {
+        {"gnuplot 'Tx.gnu'", ""},
+        {"  gnuplot", ""},
+        {"vi 'placatermo.ent'", "vi"},
+        {"\tnano -w 'a b'", "nano"},
+        {"texto 'x'", "texto"},  // not executable
+        {"pasta 'x'", "pasta"},  // a folder
+        {editor + " --wait 'x'", ""},
+        {editor + ".nao 'x'", editor + ".nao"},
+        {"/nonexistent/vim 'x'", "/nonexistent/vim"},
+        {"true 'x'", ""},
+        {"exec vim 'x'", ""},
+        {"FOO=1 vim 'x'", ""},
+        {"'vim' 'x'", ""},
+        {"$HOME/bin/vim 'x'", ""},
+        {"", ""},
+    };
+    for (const auto& [command, missing] : table) EXPECT_EQ(missing_program_of(command), missing) << command;
+    unsetenv("PATH");
+    EXPECT_EQ(missing_program_of("vim 'x'"), "");  // the shell's own default PATH
+    setenv("PATH", saved.c_str(), 1);
+    fs::remove_all(folder);
 }
 #endif
 

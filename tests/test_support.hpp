@@ -46,6 +46,15 @@ public:
     std::string plot_command(std::string_view script) override { return "plot " + quote_for_shell(script); }
     std::vector<std::string> warnings;
     void warn(std::string_view message) override { warnings.emplace_back(message); }
+    // programs (first words of a command) that cannot be found
+    std::vector<std::string> missing;
+    std::string missing_program(std::string_view command) override
+    {
+        const std::string word(command.substr(0, command.find(' ')));
+        for (const auto& name : missing)
+            if (name == word) return word;
+        return {};
+    }
 };
 
 // A name for a test made of the letters and digits of `text`.

@@ -148,8 +148,45 @@ TEST(Warnings, ProgramsThatCouldNotBeStartedAreNamedOnce)
                   "aviso: o editor de texto não pôde ser iniciado (comando editor 'placatermo.ent'): escolha outro "
                   "com a variável EDITOR, por exemplo EDITOR=nano",
                   "aviso: o programa de gráficos não pôde ser iniciado (comando plot 'Tx.gnu'): instale o gnuplot "
-                  "(no Debian e no Ubuntu: apt-get install gnuplot-nox)"}));
+                  "(no Debian e no Ubuntu, como root: apt-get install gnuplot-nox)"}));
     EXPECT_EQ(p.platform.commands.size(), 4u);
+}
+
+// A program that is not found is not started at all, and is named once for
+// the whole run (the two profiles and the pictures), editor and plotter each.
+TEST(Warnings, ProgramsNotFoundAreNotStartedAndNamedOnce)
+{
+    const struct {
+        std::vector<std::string> missing;
+        std::vector<std::string> warnings;
+        std::size_t commands;
+    } table[] = {
+        {{"plot", "editor"},
+         {"aviso: o editor de texto (editor) não foi encontrado: escolha outro com a variável EDITOR, por exemplo "
+          "EDITOR=nano",
+          "aviso: o programa de gráficos (plot) não foi encontrado: instale o gnuplot (no Debian e no Ubuntu, como "
+          "root: apt-get install gnuplot-nox)"},
+         0},
+        {{"plot"},
+         {"aviso: o programa de gráficos (plot) não foi encontrado: instale o gnuplot (no Debian e no Ubuntu, como "
+          "root: apt-get install gnuplot-nox)"},
+         2},
+        {{"editor"},
+         {"aviso: o editor de texto (editor) não foi encontrado: escolha outro com a variável EDITOR, por exemplo "
+          "EDITOR=nano"},
+         3},
+    };
+    for (const auto& row : table) {
+        ProgramRun p;
+        p.platform.missing = row.missing;
+        p.run.options.pictures = true;
+        p.start();
+        EXPECT_EQ(p.error, "");
+        EXPECT_EQ(p.platform.warnings, row.warnings) << row.missing.size();
+        EXPECT_EQ(p.platform.commands.size(), row.commands) << row.missing[0];
+        for (const auto& command : p.platform.commands)
+            EXPECT_EQ(command.find(row.missing[0]), std::string::npos) << command;
+    }
 }
 
 }  // namespace

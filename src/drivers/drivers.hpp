@@ -56,6 +56,8 @@ struct SolutionReport {
     std::function<bool()> stop_requested = [] { return false; };
     std::vector<double>* history = nullptr;  // when set, receives the ratio of every history line
     double last_ratio = 0.0;                 // of the last history line
+    // when set, told every history line (iteration, ratio) after it is written
+    std::function<void(std::int32_t, double)> on_history_line = nullptr;
 };
 
 // One grid when the hierarchy has one, the multigrid cycle otherwise.

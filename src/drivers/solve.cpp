@@ -36,6 +36,7 @@ void write_history_line(SolutionReport& report, std::int32_t iteration, double r
     report.last_ratio = ratio;
     if (report.history != nullptr) report.history->push_back(ratio);
     report.results.flush_when_due();
+    if (report.on_history_line) report.on_history_line(iteration, ratio);
     if (report.stop_requested()) {
         report.results.flush();
         throw FatalError("execução interrompida na iteração externa " + std::to_string(iteration) + "; o arquivo \"" +

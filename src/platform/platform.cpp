@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -22,6 +24,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 extern char** environ;
 #endif
@@ -30,9 +33,60 @@ namespace placatermo {
 
 #ifdef _WIN32
 const std::string_view plotting_program = "wgnuplot";
+const std::string_view plotting_program_remedy =
+    "instale o gnuplot para Windows e ponha a pasta do wgnuplot.exe no PATH";
 #else
 const std::string_view plotting_program = "gnuplot";
+const std::string_view plotting_program_remedy =
+    "instale o gnuplot (no Debian e no Ubuntu, como root: apt-get install gnuplot-nox)";
 #endif
+
+namespace {
+
+// A word the interpreter takes as a program's name as it stands: no quotes,
+// variables, assignments, redirections or patterns.
+bool is_plain_name(std::string_view word)
+{
+    if (word.empty()) return false;
+    for (const char c : word) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || u >= 0x80 ||
+                           c == '.' || c == '_' || c == '-' || c == '+' || c == ',' || c == '@' || c == '/'
+#ifdef _WIN32
+                           || c == '\\' || c == ':'
+#endif
+            ;
+        if (!plain) return false;
+    }
+    return true;
+}
+
+// The interpreter's own commands, which no folder holds.
+bool is_builtin(std::string_view word)
+{
+#ifdef _WIN32
+    constexpr std::string_view builtins[] = {"call", "cd", "echo", "exit", "rem", "set", "start", "type"};
+#else
+    constexpr std::string_view builtins[] = {".",    "cd",    "command", "echo", "eval", "exec",
+                                             "exit", "false", "printf",  "test", "true"};
+#endif
+    for (const auto builtin : builtins)
+        if (word == builtin) return true;
+    return false;
+}
+
+bool can_run(const std::string& path)
+{
+#ifdef _WIN32
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+#else
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && access(path.c_str(), X_OK) == 0;
+#endif
+}
+
+}  // namespace
 
 bool program_on_path(std::string_view program)
 {
@@ -51,16 +105,61 @@ bool program_on_path(std::string_view program)
         const std::string_view folder = folders.substr(0, end);
         const std::string candidate =
             (folder.empty() ? std::string(".") : std::string(folder)) + "/" + std::string(program) + suffix;
-#ifdef _WIN32
-        std::error_code error;
-        if (std::filesystem::is_regular_file(candidate, error)) return true;
-#else
-        if (access(candidate.c_str(), X_OK) == 0) return true;
-#endif
+        if (can_run(candidate)) return true;
         if (end == std::string_view::npos) return false;
         folders.remove_prefix(end + 1);
     }
 }
+
+std::string missing_program_of(std::string_view command)
+{
+    const auto start = command.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return {};
+    const auto end = command.find_first_of(" \t", start);
+    const std::string word(command.substr(start, end == std::string_view::npos ? end : end - start));
+    if (!is_plain_name(word) || is_builtin(word)) return {};
+    const char* path = std::getenv("PATH");
+#ifdef _WIN32
+    // cmd.exe: the working folder, then the PATH; a name without an
+    // extension with each of PATHEXT
+    std::vector<std::string> names;
+    const auto separator = word.find_last_of("\\/:");
+    if (word.find('.', separator == std::string::npos ? 0 : separator + 1) != std::string::npos) names.push_back(word);
+    const char* extensions = std::getenv("PATHEXT");
+    std::string_view list = extensions != nullptr && *extensions != '\0' ? extensions : ".COM;.EXE;.BAT;.CMD";
+    while (!list.empty()) {
+        const auto semicolon = list.find(';');
+        if (semicolon != 0) names.push_back(word + std::string(list.substr(0, semicolon)));
+        if (semicolon == std::string_view::npos) break;
+        list.remove_prefix(semicolon + 1);
+    }
+    std::vector<std::string> folders{""};
+    if (word.find_first_of("\\/:") == std::string::npos && path != nullptr) {
+        std::string_view rest = path;
+        while (!rest.empty()) {
+            const auto semicolon = rest.find(';');
+            const std::string folder(rest.substr(0, semicolon));
+            if (!folder.empty())
+                folders.push_back(folder.back() == '\\' || folder.back() == '/' ? folder : folder + "\\");
+            if (semicolon == std::string_view::npos) break;
+            rest.remove_prefix(semicolon + 1);
+        }
+    }
+    for (const auto& folder : folders)
+        for (const auto& name : names)
+            if (can_run(folder + name)) return {};
+    return word;
+#else
+    if (word.find('/') != std::string::npos) return can_run(word) ? std::string() : word;
+    // without a PATH the interpreter searches a default one of its own
+    if (path == nullptr) return {};
+    return program_on_path(word) ? std::string() : word;
+#endif
+}
+
+std::string Platform::missing_program(std::string_view) { return {}; }
+
+std::string SystemPlatform::missing_program(std::string_view command) { return missing_program_of(command); }
 
 #ifdef _WIN32
 namespace {
@@ -263,6 +362,33 @@ bool stderr_is_terminal()
 #endif
 }
 
+std::string fit_to_columns(std::string_view text, int columns)
+{
+    if (columns <= 0) return std::string(text);
+    std::string fitted;
+    int characters = 0;
+    for (const char c : text) {
+        const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+        if (!continuation && ++characters > columns - 1) break;
+        fitted += c;
+    }
+    return fitted;
+}
+
+void rewrite_stderr_line(std::string_view text)
+{
+    int columns = 0;
+#ifndef _WIN32
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) columns = size.ws_col;
+#endif
+    std::string line = "\r";
+    line += fit_to_columns(text, columns);
+    line += "\033[K";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
 void set_console_to_utf8()
 {
 #ifdef _WIN32
@@ -271,11 +397,14 @@ void set_console_to_utf8()
 }
 
 #ifdef _WIN32
-const std::string_view editor_and_plotter_help = "O editor é o notepad e o programa de gráficos o wgnuplot.\n";
+const std::string_view editor_and_plotter_help =
+    "O editor é o notepad e o programa de gráficos o wgnuplot, procurados na pasta atual e no\n"
+    "PATH.\n";
 #else
 const std::string_view editor_and_plotter_help =
     "O editor é o comando da variável VISUAL, senão EDITOR, senão sensible-editor (quando\n"
-    "existe), senão vi.\n";
+    "existe), senão vi; o programa de gráficos é o gnuplot. Os dois são procurados no PATH.\n"
+    "O manual: man placatermo.\n";
 #endif
 
 namespace {

@@ -30,6 +30,10 @@ public:
     virtual std::string plot_command(std::string_view script_name) = 0;
     // A warning line for the user (standard error).
     virtual void warn(std::string_view message);
+    // The program that `command` would start, when the command interpreter
+    // would not find it; empty when it would, or when that cannot be told.
+    // Here nothing is ever missing.
+    virtual std::string missing_program(std::string_view command);
 };
 
 // Quotes a file name for the command interpreter so that it is only ever read
@@ -63,12 +67,23 @@ public:
     void set_window_title(std::string_view title) override;
     std::string editor_command(std::string_view file_name) override;
     std::string plot_command(std::string_view script_name) override;
+    std::string missing_program(std::string_view command) override;
 };
+
+// The program a command line would start, when it cannot be found the way
+// `command -v` (or cmd.exe) finds it: a name with a slash as it is, else on
+// the PATH (on Windows the working folder first, with the extensions of
+// PATHEXT). Empty when it is found, and when the command's first word is
+// not a plain name (quotes, variables, assignments) or a builtin of the
+// interpreter: the interpreter itself has the last word then.
+std::string missing_program_of(std::string_view command);
 
 // The plotting program's name ("gnuplot", "wgnuplot" on Windows), and
 // whether a program of that name is found on the PATH.
 extern const std::string_view plotting_program;
 bool program_on_path(std::string_view program);
+// What to do when it is missing.
+extern const std::string_view plotting_program_remedy;
 
 // When the environment names no locale at all (LC_ALL, LC_CTYPE and LANG
 // unset, as on a fresh minimal system), gives the programs the run starts
@@ -101,6 +116,13 @@ double physical_memory_bytes();
 
 // Whether standard error is a terminal (never on Windows).
 bool stderr_is_terminal();
+
+// On a terminal's standard error, puts `text` in place of the line shown
+// there before, cut to the terminal's width; "" takes the line away.
+void rewrite_stderr_line(std::string_view text);
+// `text` cut to `columns` - 1 characters of UTF-8 (as it is when `columns`
+// is 0, not known).
+std::string fit_to_columns(std::string_view text, int columns);
 
 // Makes the console show the program's UTF-8 messages (Windows; nothing
 // elsewhere).

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -58,6 +59,9 @@ struct RunContext {
     // Asked after every history line; true ends the run there (set by an
     // interrupt signal).
     bool (*stop_requested)() = [] { return false; };
+    // When set (standard error is a terminal), the progress line of a long
+    // solution goes there: a line in place of the last one, "" erases it.
+    std::function<void(std::string_view)> progress;
 };
 
 }  // namespace placatermo

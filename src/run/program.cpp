@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/errors.hpp"
 #include "drivers/drivers.hpp"
 #include "results/record.hpp"
 #include "results/results.hpp"
+#include "run/progress.hpp"
 
 namespace placatermo {
 
@@ -22,11 +24,21 @@ std::string number_text(int value) { return std::to_string(value < 0 ? -value : 
 // The interpreter's answer when it could not find or start a program.
 bool not_started(int status) { return status == 126 || status == 127; }
 
-// Runs a command; when its program could not be started, says so once per
-// run (`warned`): what it is, the command, and how to get another.
+// Runs a command. A program that cannot be found is not started (the
+// interpreter would only say so in its own words, in English): the run says
+// it once (`warned`), what it is and how to get one, and the command answers
+// as the interpreter would, 127. A program found but not started is said
+// once too, with the command.
 int run_and_check(RunContext& run, const std::string& command, bool& warned, std::string_view what,
                   std::string_view remedy)
 {
+    if (const std::string missing = run.platform.missing_program(command); !missing.empty()) {
+        if (!warned)
+            run.platform.warn("aviso: " + std::string(what) + " (" + missing +
+                              ") não foi encontrado: " + std::string(remedy));
+        warned = true;
+        return 127;
+    }
     const int status = run.platform.run_command(command);
     if (not_started(status) && !warned) {
         warned = true;
@@ -36,13 +48,18 @@ int run_and_check(RunContext& run, const std::string& command, bool& warned, std
     return status;
 }
 
+constexpr std::string_view plotter_what = "o programa de gráficos";
+
+int run_plotter_command(RunContext& run, const std::string& command)
+{
+    return run_and_check(run, command, run.state.plotter_warned, plotter_what, plotting_program_remedy);
+}
+
 // The plotting program on a script; the command status that the run keeps:
-// 1 when the interpreter ran.
+// 1 when the interpreter ran (or would have).
 int run_plotter(RunContext& run, std::string_view script)
 {
-    const int status =
-        run_and_check(run, run.platform.plot_command(script), run.state.plotter_warned, "o programa de gráficos",
-                      "instale o gnuplot (no Debian e no Ubuntu: apt-get install gnuplot-nox)");
+    const int status = run_plotter_command(run, run.platform.plot_command(script));
     return status != -1 ? 1 : 0;
 }
 
@@ -125,6 +142,17 @@ void solve_plate(RunContext& run)
     if (run.options.pictures || run.options.record) report.history = &run.state.history;
     SolutionProblem problem = run.input.solution_problem();
     problem.cycle = run.options.cycle.value_or(MultigridCycle::specified);
+    // the progress line on its own clock, so that the processing time is read
+    // as without it; erased when the solution ends, however it ends
+    std::optional<ProgressLine> progress;
+    if (run.progress) {
+        progress.emplace(
+            [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); },
+            run.progress, problem.tolerance, problem.max_outer_iterations);
+        report.on_history_line = [&progress](std::int32_t iteration, double ratio) {
+            progress->update(iteration, ratio);
+        };
+    }
     solve(problem, report, run.solution);
     run.state.last_ratio = report.last_ratio;
 }
@@ -226,6 +254,9 @@ void write_record(RunContext& run)
 
 void draw_pictures(RunContext& run)
 {
+    // without the plotting program (named once already) no script is written
+    if (run.state.plotter_warned && !run.platform.missing_program(run.platform.plot_command("graficos.gnu")).empty())
+        return;
     const ErrorNorms norms = compute_error_norms(run.input.plate(), run.solution.grid, run.solution.t);
     const std::string title =
         std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
@@ -256,14 +287,14 @@ void draw_pictures(RunContext& run)
         file.write(script);
         file.close();
     }
-    const std::string command = run.platform.plot_command(script_name);
-    const int status = run.platform.run_command(command);
+    const int status = run_plotter_command(run, run.platform.plot_command(script_name));
     fs::remove_all(folder, error);
-    if (status != 0)
-        run.platform.warn("aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: " +
-                          (not_started(status)
-                               ? std::string("o programa de gráficos não pôde ser iniciado")
-                               : "o programa de gráficos terminou com o código " + std::to_string(status)));
+    // a program that could not be started has been named already
+    if (status != 0 && !not_started(status))
+        run.platform.warn(
+            "aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: o programa de gráficos "
+            "terminou com o código " +
+            std::to_string(status));
 }
 
 void warn_if_diverged(RunContext& run)

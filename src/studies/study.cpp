@@ -144,6 +144,7 @@ public:
     void set_window_title(std::string_view) override {}
     std::string editor_command(std::string_view file_name) override { return system_.editor_command(file_name); }
     std::string plot_command(std::string_view script_name) override { return system_.plot_command(script_name); }
+    std::string missing_program(std::string_view command) override { return system_.missing_program(command); }
     void warn(std::string_view message) override { warnings.emplace_back(message); }
     std::vector<std::string> warnings;
 
@@ -733,6 +734,8 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
                 run.folder = study_run.folder;
                 run.options.batch = true;
                 run.options.record = true;
+                // a missing plotting program is said once, for the whole study
+                run.state.plotter_warned = !plotter_found;
                 for (std::size_t v = 0; v < options.variations.size(); ++v)
                     if (options.variations[v].record == 0) run.options.cycle = cycle_from_name(study_run.values[v]);
                 run.stop_requested = stop_requested;

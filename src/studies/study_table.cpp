@@ -324,7 +324,7 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
     script += "set output\n";
     if (!program_on_path(plotting_program)) {
         platform.warn("aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (" +
-                      std::string(plotting_program) + ") não foi encontrado");
+                      std::string(plotting_program) + ") não foi encontrado: " + std::string(plotting_program_remedy));
         return true;
     }
     const std::string script_name = "estudo.gnu";
