@@ -67,6 +67,7 @@ TEST(RunRecord, NameBesideTheResults)
         {"a.json", "a.dis", "a.json.json"},
         {"x.res", "x.json", "x.res.json"},
         {".res", "d", ".res.json"},
+        {"x", "x.json", "x.json.json"},
     };
     for (const auto& [results, summary, expected] : table) EXPECT_EQ(record_file_name(results, summary), expected);
 }

@@ -673,5 +673,23 @@ TEST(Study, ErrorNormsAreTheFieldsToTheLastBit)
     EXPECT_EQ(std::stod(column("e/estudo.csv", "erro_max")[0]), largest);
 }
 
+// A run folder that cannot be made: that run's row says why in Portuguese,
+// the others run, the table is written, the exit status is 1.
+TEST(Study, RunFolderThatCannotBeWrittenEndsInItsRow)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo q --variar 13=1,2,3 --preparar").exit_code, 0);
+    std::filesystem::remove_all("q/002");
+    write_file("q/002", "");
+    const auto o = run_program("estudo q --continuar --tarefas 2");
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_EQ(
+        column("q/estudo.csv", "estado"),
+        (std::vector<std::string>{
+            "ok", "operação de arquivos falhou em \"q/002\": um componente do caminho não é um diretório", "ok"}));
+    EXPECT_EQ(o.err.find("filesystem"), std::string::npos) << o.err;
+}
+
 }  // namespace
 }  // namespace placatermo

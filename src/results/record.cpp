@@ -109,6 +109,7 @@ std::string record_file_name(std::string_view results_name, std::string_view sum
     const bool has_extension = dot != std::string::npos && dot > name_start;
     std::string name = (has_extension ? results.substr(0, dot) : results) + ".json";
     if (name == results || name == summary_name) name = results + ".json";
+    while (name == summary_name) name += ".json";
     return name;
 }
 

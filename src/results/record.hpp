@@ -32,7 +32,8 @@ struct RunRecord {
 
 // The name of the record: the results file's name with its extension
 // replaced by ".json" (".json" added when it has none); the results file's
-// name with ".json" added when that name is taken by another file of the run.
+// name with ".json" added (again, while it is the summary's name) when that
+// name is taken by another file of the run.
 std::string record_file_name(std::string_view results_name, std::string_view summary_name);
 
 // FNV-1a (64 bits) of the bytes, as 16 lower-case hex digits.
