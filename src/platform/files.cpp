@@ -121,7 +121,7 @@ std::unique_ptr<FileLock> FileLock::try_lock(const fs::path& name)
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     const DWORD code = GetLastError();
     if (handle == INVALID_HANDLE_VALUE) {
-        fail_file("não foi possível abrir", name.string(),
+        fail_file("não foi possível ler", name.string(),
                   code == ERROR_ACCESS_DENIED    ? EACCES
                   : code == ERROR_PATH_NOT_FOUND ? ENOENT
                                                  : 0);
@@ -150,14 +150,16 @@ bool FileLock::still_locks(const fs::path& name) const
 #else
 std::unique_ptr<FileLock> FileLock::try_lock(const fs::path& name)
 {
-    bool created = false;
+    bool created = false, creating = false;
     int descriptor = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0 && errno == ENOENT) {
+        creating = true;
         descriptor = open(name.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         created = descriptor >= 0;
         if (descriptor < 0 && errno == EEXIST) descriptor = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     }
-    if (descriptor < 0) fail_file("não foi possível abrir", name.string(), errno);
+    // worded as the reader's and the writer's messages
+    if (descriptor < 0) fail_file(creating ? "não foi possível criar" : "não foi possível ler", name.string(), errno);
     std::unique_ptr<FileLock> lock(new FileLock);
     lock->native_ = descriptor;
     lock->created_ = created;

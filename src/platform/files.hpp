@@ -26,7 +26,7 @@ class FileLock {
 public:
     // Opens the file (created empty when missing) and locks it without
     // waiting; nullptr when another process holds the lock. A file that
-    // cannot be opened ends the run with a message naming it.
+    // cannot be read or created ends the run with a message naming it.
     static std::unique_ptr<FileLock> try_lock(const std::filesystem::path& name);
     ~FileLock();
     FileLock(const FileLock&) = delete;
