@@ -334,5 +334,22 @@ TEST(OneRunPerFolder, StudyRunsTakeTheLock)
     EXPECT_FALSE(fs::exists("001/placa.res"));
 }
 
+// The lock opens the input first: its failures say what the reader and the
+// writer of the input said before.
+TEST(OneRunPerFolder, InputThatCannotBeCreatedIsNamedAsBefore)
+{
+    TempDir dir;
+    // root writes into any folder of its own; /sys refuses it too
+    if (geteuid() == 0)
+        fs::current_path("/sys");
+    else
+        fs::permissions(".", fs::perms::owner_read | fs::perms::owner_exec);
+    const Outcome o = run_program();
+    fs::current_path(dir.path());
+    fs::permissions(".", fs::perms::owner_all);
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_EQ(o.err, "placatermo: erro: não foi possível criar o arquivo \"placatermo.ent\": permissão negada\n");
+}
+
 }  // namespace
 }  // namespace placatermo
