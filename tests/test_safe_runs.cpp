@@ -214,7 +214,9 @@ TEST(EarlierFiles, KeptWhenAWriteFails)
               "placatermo: erro: erro ao gravar o arquivo \"placa.res\": arquivo grande demais\n"
               "os arquivos completos da execução anterior estão em \"placatermo.anterior\"\n");
     for (const auto& [name, bytes] : earlier)
-        if (name != "placatermo.ent") EXPECT_EQ(read_file(fs::path("placatermo.anterior") / name), bytes) << name;
+        if (name != "placatermo.ent") {
+            EXPECT_EQ(read_file(fs::path("placatermo.anterior") / name), bytes) << name;
+        }
     EXPECT_EQ(read_file("placa.res").substr(0, 9), "\r\n     Di");
     EXPECT_FALSE(fs::exists("placa.dis"));
 
@@ -230,6 +232,28 @@ TEST(EarlierFiles, KeptWhenAWriteFails)
     for (const auto& [name, bytes] : folder_files()) names.insert(name);
     EXPECT_EQ(names, (std::set<std::string>{"Tx.dat", "Tx.gnu", "Ty.dat", "Ty.gnu", "placa.dis", "placa.res",
                                             "placatermo.ent"}));
+}
+
+// Earlier files that cannot all be set aside (here the scripts cannot be
+// copied; the library reports the cut copy as an input/output error): the
+// run stops before writing, with the folder as it was.
+TEST(EarlierFiles, NotSetAsideHalfway)
+{
+    TempDir dir;
+    write_file("placatermo.ent", grid_of("12").text("\r\n"));
+    ASSERT_EQ(run_program().exit_code, 0);
+    // a script header longer than the files may grow
+    std::string script = read_file("Tx.gnu");
+    script.insert(0, "# " + std::string(3000, '-') + "\r\n");
+    write_file("Tx.gnu", script);
+    const auto earlier = folder_files();
+    const Outcome o = run_program("--batch", "sh -c 'trap \"\" XFSZ; ulimit -f 2; exec \"$0\" \"$@\"'");
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_EQ(o.err,
+              "placatermo: erro: não foi possível guardar o arquivo \"Tx.gnu\" da execução anterior na pasta "
+              "\"placatermo.anterior\": erro de entrada/saída; nenhum arquivo foi gravado\n");
+    EXPECT_EQ(folder_files(), earlier);
+    EXPECT_FALSE(fs::exists("placatermo.anterior"));
 }
 
 // The same on a real file system of 64 KiB, where the machine lets the test
@@ -256,7 +280,9 @@ TEST(EarlierFiles, KeptOnAFullDisk)
               "placatermo: erro: erro ao gravar o arquivo \"placa.res\": não há espaço livre no dispositivo\n"
               "os arquivos completos da execução anterior estão em \"placatermo.anterior\"\n");
     for (const auto& [name, bytes] : earlier)
-        if (name != "placatermo.ent") EXPECT_EQ(kept.at(name), bytes) << name;
+        if (name != "placatermo.ent") {
+            EXPECT_EQ(kept.at(name), bytes) << name;
+        }
     EXPECT_EQ(results.substr(0, 9), "\r\n     Di");
 }
 
@@ -279,7 +305,9 @@ TEST(EarlierFiles, KeptWhenTheRunIsKilled)
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     for (const auto& [name, bytes] : earlier)
-        if (name != "placatermo.ent") EXPECT_EQ(read_file(fs::path("placatermo.anterior") / name), bytes) << name;
+        if (name != "placatermo.ent") {
+            EXPECT_EQ(read_file(fs::path("placatermo.anterior") / name), bytes) << name;
+        }
     write_file("placatermo.ent", grid_of("12").text("\r\n"));
     const Outcome next = run_program();
     EXPECT_EQ(next.exit_code, 0) << next.err;

@@ -56,6 +56,47 @@ std::string described(const RunContext& run, const RunFile& file)
                      "\": " + system_error_text(error.value()) + "; nenhum arquivo foi gravado");
 }
 
+// The files set aside so far, put back when one cannot be: a run that
+// cannot keep the earlier files stops with the folder as it found it.
+class EarlierFiles {
+public:
+    bool set_aside(const fs::path& file, const fs::path& copy, bool copied, std::error_code& error)
+    {
+        if (fs::create_directory(copy.parent_path(), error)) made_.push_back(copy.parent_path());
+        if (error) return false;
+        if (copied)
+            fs::copy_file(file, copy, error);
+        else
+            fs::rename(file, copy, error);
+        if (error) {
+            std::error_code ignored;
+            if (copied) fs::remove(copy, ignored);  // a copy cut short
+            return false;
+        }
+        done_.push_back({file, copy, copied});
+        return true;
+    }
+    void undo()
+    {
+        std::error_code ignored;
+        for (auto entry = done_.rbegin(); entry != done_.rend(); ++entry) {
+            if (entry->copied)
+                fs::remove(entry->copy, ignored);
+            else
+                fs::rename(entry->copy, entry->file, ignored);
+        }
+        for (const auto& folder : made_) fs::remove(folder, ignored);
+    }
+
+private:
+    struct Entry {
+        fs::path file, copy;
+        bool copied;
+    };
+    std::vector<Entry> done_;
+    std::vector<fs::path> made_;
+};
+
 // Where the earlier copy of a file goes: the folder beside the file that the
 // name leads to.
 fs::path earlier_copy(const fs::path& file) { return file.parent_path() / earlier_files_folder / file.filename(); }
@@ -129,27 +170,20 @@ void follow_input_file(RunContext& run)
 std::vector<std::string> set_aside_earlier_files(const std::vector<RunFile>& files)
 {
     std::vector<std::string> folders;
-    const auto kept = [&](const fs::path& copy) {
-        const std::string folder = copy.parent_path().string();
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
-    };
+    EarlierFiles done;
     for (std::size_t n = 1; n < files.size(); ++n) {
         const fs::path file = resolve_links(files[n].name);
         std::error_code error;
         const fs::path copy = earlier_copy(file);
-        if (fs::exists(copy, error)) {
-            kept(copy);
-            continue;
+        if (!fs::exists(copy, error)) {
+            if (!fs::is_regular_file(file, error)) continue;
+            if (!done.set_aside(file, copy, files[n].read_by_the_run, error)) {
+                done.undo();
+                fail_set_aside(file, error);
+            }
         }
-        if (!fs::is_regular_file(file, error)) continue;
-        fs::create_directory(copy.parent_path(), error);
-        if (error) fail_set_aside(file, error);
-        if (files[n].read_by_the_run)
-            fs::copy_file(file, copy, error);
-        else
-            fs::rename(file, copy, error);
-        if (error) fail_set_aside(file, error);
-        kept(copy);
+        const std::string folder = copy.parent_path().string();
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
     }
     return folders;
 }
