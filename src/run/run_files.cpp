@@ -31,17 +31,23 @@ std::string described(const RunContext& run, const RunFile& file)
     return shown(file) + ", " + (file.record != 0 ? record_place(run, file.record) : file.what);
 }
 
+// Whether the user chose the file's name in the input.
+bool named_in_input(const RunFile& file) { return file.record != 0 || file.named_by != 0; }
+
 // The refusal of `named` (the file whose name the user must change) as the
 // same file as `other`, worded as the reader's refusal of equal names.
 [[noreturn]] void refuse_same_file(const RunContext& run, const RunFile& named, const RunFile& other)
 {
-    // a name the program derives (the VTK file's) is changed through the
-    // results file's name
-    const int record = named.record != 0 ? named.record : 1;
-    std::string reason =
+    if (!named_in_input(named))
+        throw FatalError("os arquivos " + described(run, named) + ", e " + described(run, other) +
+                         ", são o mesmo arquivo: a execução gravaria um sobre o outro; nenhum arquivo foi gravado");
+    // a name the program makes from another (the VTK file's) is changed
+    // through that one
+    const int record = named.record != 0 ? named.record : named.named_by;
+    const std::string reason =
         record == 2 && other.record == 1
             ? "o arquivo de resultados (discretização) não pode ter o mesmo nome do experimento"
-            : "o nome \"" + cp1252_to_utf8(record == named.record ? named.name : run.input.experiment_name.trimmed()) +
+            : "o nome \"" + cp1252_to_utf8(named.record != 0 ? named.name : run.input.experiment_name.trimmed()) +
                   "\" é de outro arquivo do programa e não pode ser usado aqui";
     const std::string which = named.record != 0 ? shown(named) : described(run, named);
     throw FatalError("erro de leitura no arquivo \"" + cp1252_to_utf8(run.file(input_file_name)) + "\", " +
@@ -116,20 +122,20 @@ std::string run_vtk_file(const RunContext& run)
 std::vector<RunFile> run_files(const RunContext& run)
 {
     std::vector<RunFile> files = {
-        {"o arquivo de entrada", run.file(input_file_name), 0, true},
-        {"o arquivo de resultados", run.file(run.input.experiment_name.trimmed()), 1, false},
-        {"o perfil em x", run.file("Tx.dat"), 0, false},
-        {"o script do gráfico em x", run.file("Tx.gnu"), 0, true},
-        {"o gráfico em x", run.file("Tx.png"), 0, false},
-        {"o perfil em y", run.file("Ty.dat"), 0, false},
-        {"o script do gráfico em y", run.file("Ty.gnu"), 0, true},
-        {"o gráfico em y", run.file("Ty.png"), 0, false},
-        {"o arquivo de resumo", run.file(run.input.discretization_file_name.trimmed()), 2, false},
+        {"o arquivo de entrada", run.file(input_file_name), 0, 0, true},
+        {"o arquivo de resultados", run.file(run.input.experiment_name.trimmed()), 1, 0, false},
+        {"o perfil em x", run.file("Tx.dat"), 0, 0, false},
+        {"o script do gráfico em x", run.file("Tx.gnu"), 0, 0, true},
+        {"o gráfico em x", run.file("Tx.png"), 0, 0, false},
+        {"o perfil em y", run.file("Ty.dat"), 0, 0, false},
+        {"o script do gráfico em y", run.file("Ty.gnu"), 0, 0, true},
+        {"o gráfico em y", run.file("Ty.png"), 0, 0, false},
+        {"o arquivo de resumo", run.file(run.input.discretization_file_name.trimmed()), 2, 0, false},
     };
-    if (run.options.vtk) files.push_back({"o arquivo VTK (--vtk)", run_vtk_file(run), 0, false});
+    if (run.options.vtk) files.push_back({"o arquivo VTK (--vtk)", run_vtk_file(run), 0, 1, false});
     if (run.options.pictures)
         for (const char* picture : {"historico.png", "campo.png", "erro.png"})
-            files.push_back({"a figura " + std::string(picture) + " (--graficos)", run.file(picture), 0, false});
+            files.push_back({"a figura " + std::string(picture) + " (--graficos)", run.file(picture), 0, 0, false});
     return files;
 }
 
@@ -139,7 +145,7 @@ void check_run_files(const RunContext& run, const std::vector<RunFile>& files)
         for (std::size_t first = 0; first < second; ++first) {
             if (!same_file(files[first].name, files[second].name)) continue;
             // the name to change: one from the input, the later one when both are
-            const bool second_named = files[second].record != 0 || files[first].record == 0;
+            const bool second_named = named_in_input(files[second]) || !named_in_input(files[first]);
             if (second_named)
                 refuse_same_file(run, files[second], files[first]);
             else

@@ -16,6 +16,7 @@ struct RunFile {
     std::string what;  // for messages: "o arquivo de resultados"
     std::string name;  // as the run opens it (in its folder)
     int record = 0;    // the input record that names it, 0 for the program's own names
+    int named_by = 0;  // the record its name is made from (the VTK file's: 1)
     // Copied aside instead of moved: the run reads it before writing it (the
     // plot scripts keep their first six lines).
     bool read_by_the_run = false;
