@@ -25,8 +25,9 @@ bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 class FileLock {
 public:
     // Opens the file (created empty when missing) and locks it without
-    // waiting; nullptr when another process holds the lock. A file that
-    // cannot be read or created ends the run with a message naming it.
+    // waiting; nullptr when another process holds the lock. On a file system
+    // that has no locks the file is only opened. A file that cannot be read
+    // or created ends the run with a message naming it.
     static std::unique_ptr<FileLock> try_lock(const std::filesystem::path& name);
     ~FileLock();
     FileLock(const FileLock&) = delete;
