@@ -52,6 +52,56 @@ TEST(PlotTitle, CutsTheApostropheThenTheDate)
     EXPECT_EQ(make_plot_title("Placa   ", "(8/7/2006)  ").view(), "Placa (8/7/2006)'" + std::string(45, ' '));
 }
 
+// What the title line of a plot script holds after "set title '": the
+// title's apostrophes doubled, the 62 characters as they were otherwise.
+struct QuotedTitle {
+    const char* name;
+    std::string title, date, field;
+};
+
+class PlotTitleField : public ::testing::TestWithParam<QuotedTitle> {};
+
+TEST_P(PlotTitleField, DoublesOnlyTheTitlesApostrophes)
+{
+    const auto& c = GetParam();
+    const FixedText<62> plot_title = make_plot_title(c.title, c.date);
+    EXPECT_EQ(plot_title_field(plot_title.view()), c.field);
+    if (c.title.find('\'') == std::string::npos) {
+        EXPECT_EQ(plot_title_field(plot_title.view()), plot_title.view());
+    }
+}
+
+std::string repeated(const std::string& text, int times)
+{
+    std::string out;
+    for (int n = 0; n < times; ++n) out += text;
+    return out;
+}
+
+std::string padded(std::string text)
+{
+    if (text.size() < 62) text.resize(62, ' ');
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, PlotTitleField,
+    ::testing::Values(
+        QuotedTitle{"Plain", "Placa quadrada", "(8/7/2006)  ", padded("Placa quadrada (8/7/2006)'")},
+        QuotedTitle{"Apostrophe", "Placa d'\xE1gua", "(8/7/2006)  ", padded("Placa d''\xE1gua (8/7/2006)'")},
+        QuotedTitle{"GnuplotCommand", "a'; system('touch PWNED'); x='", "(25/12/2006)",
+                    padded("a''; system(''touch PWNED''); x='' (25/12/2006)'")},
+        QuotedTitle{"BackquotesAndMacros", "`touch X` @m \"q\" \\", "(8/7/2006)  ",
+                    padded("`touch X` @m \"q\" \\ (8/7/2006)'")},
+        QuotedTitle{"FiftyLettersCut", std::string(50, 'T'), "(25/12/2006)", std::string(50, 'T') + " (25/12/2006"},
+        QuotedTitle{"FiftyApostrophesClosed", std::string(50, '\''), "(8/7/2006)  ",
+                    repeated("'.\"'\".'", 50) + " (8/7/2006)'"},
+        QuotedTitle{"FiftyApostrophesCut", std::string(50, '\''), "(25/12/2006)",
+                    repeated("'.\"'\".'", 50) + " (25/12/2006"},
+        QuotedTitle{"ApostropheFirst", "'a'' b", "(1/1/2026)  ", padded("'.\"'\".'a'''.\"'\".' b (1/1/2026)'")},
+        QuotedTitle{"ApostropheLast", "fim'", "(1/1/2026)  ", padded("fim'' (1/1/2026)'")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // A whole run with the fake platform in a fresh folder.
 TEST(Program, FirstRunWritesTheDefaultInputAndShowsBothFiles)
 {

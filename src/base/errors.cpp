@@ -24,6 +24,7 @@ std::string system_error_text(int error_number)
     case ENAMETOOLONG: return "nome de arquivo longo demais";
     case EIO: return "erro de entrada/saída";
     case EFBIG: return "arquivo grande demais";
+    case EEXIST: return "já existe um arquivo com esse nome";
     case ENOMEM: return "memória insuficiente";
     case EINVAL: return "argumento inválido";
     case 0: return "erro de entrada/saída";

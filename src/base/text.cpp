@@ -94,4 +94,26 @@ std::string cp1252_to_utf8(std::string_view bytes)
     return out;
 }
 
+std::string gnuplot_quoted_body(std::string_view text)
+{
+    // gnuplot takes a doubled apostrophe in only after another character of
+    // the string: at the string's start or right after another doubled one
+    // the string is closed, joined to "'" and opened again
+    std::string out;
+    out.reserve(text.size() + 8);
+    bool after_other = false;
+    for (const char c : text) {
+        if (c != '\'') {
+            out += c;
+            after_other = true;
+        } else {
+            out += after_other ? "''" : "'.\"'\".'";
+            after_other = false;
+        }
+    }
+    return out;
+}
+
+std::string gnuplot_string(std::string_view text) { return "'" + gnuplot_quoted_body(text) + "'"; }
+
 }  // namespace placatermo

@@ -19,6 +19,15 @@ std::string to_cp1252(std::string_view utf8);
 // bytes of a file.
 std::string cp1252_to_utf8(std::string_view bytes);
 
+// A text as gnuplot reads it between apostrophes: an apostrophe doubled, and
+// nothing else changed, so that whatever the text holds is only ever text
+// (gnuplot expands neither backquotes nor macros inside apostrophes). Where
+// gnuplot would not read a doubled apostrophe (first in the string, or right
+// after another one) the string is closed and joined to "'": '."'".'
+std::string gnuplot_quoted_body(std::string_view text);
+// The whole gnuplot string: the quoted body between apostrophes.
+std::string gnuplot_string(std::string_view text);
+
 // A text of exactly N characters: a shorter value is filled with blanks, a
 // longer one keeps its first N characters.
 template <std::size_t N>

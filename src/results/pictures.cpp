@@ -23,14 +23,6 @@ std::string number(double value)
     return text;
 }
 
-// A text between apostrophes for gnuplot, an apostrophe doubled.
-std::string gnuplot_text(std::string_view text)
-{
-    std::string out = "'";
-    for (const char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-    return out + "'";
-}
-
 // The indices 1 ... count, or evenly spaced ones with both ends.
 std::vector<std::int64_t> drawn(std::int64_t first, std::int64_t last)
 {
@@ -119,7 +111,7 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
                number(t(volume_number(i, j, nx)) - plate.analytical_temperature(x, y));
     });
 
-    const std::string title = gnuplot_text(plot_title);
+    const std::string title = gnuplot_string(plot_title);
     out += "set output 'historico.png'\nset title " + title + "\n";
     out += to_cp1252("set xlabel 'iteração externa'\nset ylabel 'norma L1 do resíduo / norma L1 da iteração 1'\n");
     out += "set grid\nset key top right\n";
@@ -149,7 +141,7 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     out += "set output 'erro.png'\n";
     char largest[32];
     std::snprintf(largest, sizeof largest, "%.4E", norms.max);
-    out += "set title " + gnuplot_text(std::string(plot_title) + to_cp1252("  erro máximo = ") + largest) + "\n";
+    out += "set title " + gnuplot_string(std::string(plot_title) + to_cp1252("  erro máximo = ") + largest) + "\n";
     out += to_cp1252("set cblabel 'T numérica - T analítica'\n");
     out += color_range(2, nx - 1, 2, ny - 1, error_at);
     if (std::isfinite(norms.max) && nx > 3 && ny > 3) {

@@ -88,9 +88,22 @@ std::string default_plot_header(char axis)
     return header;
 }
 
+std::string plot_title_field(std::string_view plot_title)
+{
+    // the closing apostrophe, when the cut to 62 characters kept it, is the
+    // last character before the blanks: the date stamp that precedes it has
+    // none of its own
+    std::string_view text = trim_right(plot_title);
+    const bool closed = !text.empty() && text.back() == '\'';
+    if (closed) text.remove_suffix(1);
+    std::string field = gnuplot_quoted_body(text);
+    if (closed) field += '\'';
+    if (field.size() < plot_title.size()) field.resize(plot_title.size(), ' ');
+    return field;
+}
+
 std::string replace_plot_title(std::string_view script, std::string_view plot_title)
 {
-    static const Layout title_lines("('set title ''', A62, /, 'replot')");
     std::size_t end = 0;
     int lines = 0;
     while (lines < 6) {
@@ -110,8 +123,11 @@ std::string replace_plot_title(std::string_view script, std::string_view plot_ti
     } else {
         return {};
     }
-    const Value title[] = {plot_title};
-    title_lines.format(content, title);
+    // the layout ('set title ''', A62, /, 'replot'), its field longer by the
+    // title's doubled apostrophes
+    content += "set title '";
+    content += plot_title_field(plot_title);
+    content += "\r\nreplot\r\n";
     return content;
 }
 

@@ -55,6 +55,10 @@ std::string default_plot_header(char axis);
 // The new content of a plot script: its first six lines kept byte for byte,
 // then the title line and "replot". Empty when it has fewer than six lines.
 std::string replace_plot_title(std::string_view script, std::string_view plot_title);
+// What the title line holds after "set title '": the 62 characters of the
+// plot title with the apostrophes of the title doubled, so that gnuplot reads
+// the whole title as text; a title without an apostrophe as it is.
+std::string plot_title_field(std::string_view plot_title);
 
 // The numerical minus the analytical temperature over the real volumes:
 // mean of its magnitude (L1), root mean square (L2) and largest magnitude

@@ -11,6 +11,7 @@
 #include "base/text.hpp"
 #include "drivers/drivers.hpp"
 #include "input/input.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
 #include "report/output_file.hpp"
 
@@ -55,7 +56,8 @@ struct RunContext {
     Solution solution;  // the driver scalars, the finest grid and its temperatures
     RunState state;
     ElapsedClock clock;
-    std::unique_ptr<OutputFile> results;  // the main results file, while open
+    std::unique_ptr<OutputFile> results;   // the main results file, while open
+    std::unique_ptr<FileLock> input_lock;  // held from the start of the run to its end
     // Asked after every history line; true ends the run there (set by an
     // interrupt signal).
     bool (*stop_requested)() = [] { return false; };

@@ -12,6 +12,7 @@
 #include "results/record.hpp"
 #include "results/results.hpp"
 #include "run/progress.hpp"
+#include "run/run_files.hpp"
 
 namespace placatermo {
 
@@ -101,12 +102,14 @@ void read_input_data(RunContext& run)
 {
     const std::string name = run.file(input_file_name);
     std::string bytes;
-    if (!read_whole_file(name, bytes)) {
+    // the lock's open call creates a missing input empty
+    if ((run.input_lock && run.input_lock->created()) || !read_whole_file(name, bytes)) {
         OutputFile file(name);
         file.write(default_input_file());
         file.close();
     }
     if (!run.options.batch) run.state.command_status = run_editor(run, input_file_name);
+    follow_input_file(run);
     if (!read_whole_file(name, bytes)) {
         // Removed in the editor: it is read as an empty file.
         OutputFile file(name);
@@ -199,8 +202,7 @@ void close_results_file(RunContext& run)
 
 void write_vtk(RunContext& run)
 {
-    const std::string name =
-        run.file(vtk_file_name(run.input.experiment_name.trimmed(), run.input.discretization_file_name.trimmed()));
+    const std::string name = run_vtk_file(run);
     write_vtk_file(name, run.input.plate(), run.solution.grid, run.solution.t,
                    std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed()));
 }
@@ -321,12 +323,8 @@ void show_results(RunContext& run)
     run.state.command_status = run_editor(run, run.input.experiment_name.trimmed());
 }
 
-void run_program(RunContext& run)
+void write_run_files(RunContext& run)
 {
-    run.platform.set_window_title(window_title);
-    read_input_data(run);
-    for (const auto& warning : run.input.warnings) run.platform.warn(warning);
-    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name));
     open_results_file(run);
     solve_plate(run);
     write_results(run);
@@ -336,8 +334,35 @@ void run_program(RunContext& run)
     if (run.options.vtk) write_vtk(run);
     if (run.options.pictures) draw_pictures(run);
     if (run.options.record) write_record(run);
+}
+
+void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files)
+{
+    const std::vector<std::string> folders = set_aside_earlier_files(files);
+    if (folders.empty()) return write_run_files(run);
+    std::string where;
+    for (const auto& folder : folders) where += (where.empty() ? "\"" : ", \"") + cp1252_to_utf8(folder) + "\"";
+    try {
+        write_run_files(run);
+    } catch (const FatalError& error) {
+        throw FatalError(std::string(error.what()) + "\nos arquivos completos da execução anterior estão em " + where);
+    }
+    discard_earlier_files(files);
+}
+
+void run_program(RunContext& run)
+{
+    run.platform.set_window_title(window_title);
+    lock_run_folder(run);
+    read_input_data(run);
+    for (const auto& warning : run.input.warnings) run.platform.warn(warning);
+    const std::vector<RunFile> files = run_files(run);
+    check_run_files(run, files);
+    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name));
+    write_keeping_earlier_files(run, files);
     warn_if_diverged(run);
     show_results(run);
+    run.input_lock.reset();
 }
 
 }  // namespace placatermo

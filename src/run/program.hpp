@@ -2,9 +2,11 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "results/results.hpp"
 #include "run/context.hpp"
+#include "run/run_files.hpp"
 
 namespace placatermo {
 
@@ -28,6 +30,11 @@ PlotProgram plot_program(RunContext& run);
 void write_processing_time(RunContext& run);
 void write_summary(RunContext& run);
 void close_results_file(RunContext& run);
+// The phases that write files, from the results file to the pictures.
+void write_run_files(RunContext& run);
+// Those phases with the earlier run's files set aside first, and removed once
+// every file is written; after a failure they stay, and the message says where.
+void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files);
 // With --vtk, the VTK file of the finest grid; with --graficos, the pictures.
 void write_vtk(RunContext& run);
 void draw_pictures(RunContext& run);

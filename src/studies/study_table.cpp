@@ -277,7 +277,8 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
         if (data.empty()) continue;
         const std::string block = "$h" + std::to_string(row.run.number);
         script = block + " << EOD\n" + data + "EOD\n" + script;
-        plot += (plot.empty() ? "plot " : ", ") + block + " using 1:2 with lines title '" + label(row, false) + "'";
+        plot += (plot.empty() ? "plot " : ", ") + block + " using 1:2 with lines title " +
+                gnuplot_string(label(row, false));
     }
     if (!plot.empty()) script += plot + "\n";
     script += "unset logscale\nset format y '% h'\n";
@@ -307,9 +308,10 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
             for (const auto& [column, what] :
                  {std::pair{2, "Tmédia"}, std::pair{3, "q norte"}, std::pair{4, "erro máx."}})
                 error_plot += (error_plot.empty() ? "plot " : ", ") + e + " using 1:" + std::to_string(column) +
-                              " with linespoints title '" + std::string(what) + " " + name + "'";
+                              " with linespoints title " + gnuplot_string(std::string(what) + " " + name);
             error_plot += ", " + e + " using 1:4:5 with labels offset 0,1 notitle";
-            time_plot += (time_plot.empty() ? "plot " : ", ") + t + " using 1:2 with linespoints title '" + name + "'";
+            time_plot +=
+                (time_plot.empty() ? "plot " : ", ") + t + " using 1:2 with linespoints title " + gnuplot_string(name);
         }
         script = errors + times + script;
         script +=

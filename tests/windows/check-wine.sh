@@ -113,5 +113,55 @@ cp "$work/cmd.exe" "$work/run/cmd.exe"
   fail "sem COMSPEC os gráficos não foram chamados: $(cat "$work/run/comandos.log" 2>/dev/null)"
 report "cmd.exe"
 
+# The input of a small run: RESULTS SUMMARY [NX] [OUTER] [TOLERANCE]
+small_input() {
+  printf "%s\r\n%s\r\nr.ite\r\n1.0\r\n1.0\r\n1\r\n%s\r\n%s\r\n%s\r\n%s\r\n2\r\n1e-3\r\n1\r\n1.5\r\n1\r\n'T'\r\n" \
+    "$1" "$2" "${3:-5}" "${3:-4}" "${5:-1e-6}" "${4:-50}"
+}
+
+echo "-- nomes que são o mesmo arquivo (maiúsculas, \\ e /)"
+for summary in "'.\\CASO.RES'" "'sub\\..\\Caso.Res'" "'./PLACATERMO.ENT'" "'sub/../tx.GNU'"; do
+  prepare
+  mkdir -p "$work/run/sub"
+  small_input caso.res "$summary" >"$work/run/placatermo.ent"
+  cp "$work/run/placatermo.ent" "$work/entrada"
+  if (cd "$work/run" && wine "$exe" --batch >/dev/null 2>"$work/err"); then fail "$summary: aceito"; fi
+  grep -q "é o mesmo arquivo que" "$work/err" || fail "$summary: mensagem $(cat "$work/err")"
+  cmp -s "$work/entrada" "$work/run/placatermo.ent" || fail "$summary: a entrada mudou"
+  [ -e "$work/run/Tx.dat" ] && fail "$summary: Tx.dat gravado"
+  report "$summary"
+done
+
+echo "-- a execução anterior guardada quando a nova falha"
+prepare
+small_input caso.res caso.dis >"$work/run/placatermo.ent"
+(cd "$work/run" && wine "$exe" --batch >/dev/null 2>&1) || fail "primeira execução: código $?"
+cp "$work/run/caso.res" "$work/anterior.res"
+mkdir "$work/run/pasta.dis"
+small_input caso.res pasta.dis >"$work/run/placatermo.ent"
+if (cd "$work/run" && wine "$exe" --batch >/dev/null 2>"$work/err"); then fail "a execução com falha terminou bem"; fi
+grep -q 'placatermo.anterior' "$work/err" || fail "a mensagem não diz onde: $(cat "$work/err")"
+cmp -s "$work/anterior.res" "$work/run/placatermo.anterior/caso.res" || fail "caso.res anterior não foi guardado"
+small_input caso.res caso.dis >"$work/run/placatermo.ent"
+(cd "$work/run" && wine "$exe" --batch >/dev/null 2>&1) || fail "execução completa: código $?"
+[ -e "$work/run/placatermo.anterior" ] && fail "placatermo.anterior ficou depois de uma execução completa"
+report "placatermo.anterior"
+
+echo "-- uma execução por pasta (LockFileEx)"
+prepare
+small_input caso.res caso.dis 302 1000000 1e-300 >"$work/run/placatermo.ent"
+(cd "$work/run" && exec wine "$exe" --batch >/dev/null 2>&1) &
+first=$!
+for _ in $(seq 1 600); do
+  grep -q '        20   ' "$work/run/caso.res" 2>/dev/null && break
+  sleep 0.1
+done
+if (cd "$work/run" && wine "$exe" --batch >/dev/null 2>"$work/err"); then fail "a segunda execução não foi recusada"; fi
+grep -q 'em andamento' "$work/err" || fail "segunda execução: $(cat "$work/err")"
+kill "$first" 2>/dev/null || true
+wineserver -k >/dev/null 2>&1 || true
+wait "$first" 2>/dev/null || true
+report "bloqueio"
+
 echo "$((items - failed_items)) passed, $failed_items failed"
 [ "$failures" -eq 0 ]

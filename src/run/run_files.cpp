@@ -1,0 +1,214 @@
+#include "run/run_files.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "base/errors.hpp"
+#include "platform/files.hpp"
+#include "base/text.hpp"
+#include "results/record.hpp"
+#include "results/results.hpp"
+
+namespace placatermo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "linha 2, parâmetro "..."" of the input file.
+std::string record_place(const RunContext& run, int record)
+{
+    return "linha " + std::to_string(run.input.record_line[static_cast<std::size_t>(record)]) + ", parâmetro \"" +
+           std::string(record_label(record)) + "\"";
+}
+
+std::string shown(const RunFile& file) { return "\"" + cp1252_to_utf8(file.name) + "\""; }
+
+// `file` as the other of the two: its name and what it is.
+std::string described(const RunContext& run, const RunFile& file)
+{
+    return shown(file) + ", " + (file.record != 0 ? record_place(run, file.record) : file.what);
+}
+
+// Whether the user chose the file's name in the input.
+bool named_in_input(const RunFile& file) { return file.record != 0 || file.named_by != 0; }
+
+// The refusal of `named` (the file whose name the user must change) as the
+// same file as `other`, worded as the reader's refusal of equal names.
+[[noreturn]] void refuse_same_file(const RunContext& run, const RunFile& named, const RunFile& other)
+{
+    if (!named_in_input(named))
+        throw FatalError("os arquivos " + described(run, named) + ", e " + described(run, other) +
+                         ", são o mesmo arquivo: a execução gravaria um sobre o outro; nenhum arquivo foi gravado");
+    // a name the program makes from another (the VTK file's) is changed
+    // through that one
+    const int record = named.record != 0 ? named.record : named.named_by;
+    const std::string reason =
+        record == 2 && other.record == 1
+            ? "o arquivo de resultados (discretização) não pode ter o mesmo nome do experimento"
+            : "o nome \"" + cp1252_to_utf8(named.record != 0 ? named.name : run.input.experiment_name.trimmed()) +
+                  "\" é de outro arquivo do programa e não pode ser usado aqui";
+    const std::string which = named.record != 0 ? shown(named) : described(run, named);
+    throw FatalError("erro de leitura no arquivo \"" + cp1252_to_utf8(run.file(input_file_name)) + "\", " +
+                     record_place(run, record) + ": " + reason + " (" + which + " é o mesmo arquivo que " +
+                     described(run, other) + ")");
+}
+
+[[noreturn]] void fail_set_aside(const fs::path& file, const std::error_code& error)
+{
+    throw FatalError("não foi possível guardar o arquivo \"" + cp1252_to_utf8(file.string()) +
+                     "\" da execução anterior na pasta \"" + std::string(earlier_files_folder) +
+                     "\": " + system_error_text(error.value()) + "; nenhum arquivo foi gravado");
+}
+
+// The files set aside so far, put back when one cannot be: a run that
+// cannot keep the earlier files stops with the folder as it found it.
+class EarlierFiles {
+public:
+    bool set_aside(const fs::path& file, const fs::path& copy, bool copied, std::error_code& error)
+    {
+        if (fs::create_directory(copy.parent_path(), error)) made_.push_back(copy.parent_path());
+        if (error) return false;
+        if (copied)
+            fs::copy_file(file, copy, error);
+        else
+            fs::rename(file, copy, error);
+        if (error) {
+            std::error_code ignored;
+            if (copied) fs::remove(copy, ignored);  // a copy cut short
+            return false;
+        }
+        done_.push_back({file, copy, copied});
+        return true;
+    }
+    void undo()
+    {
+        std::error_code ignored;
+        for (auto entry = done_.rbegin(); entry != done_.rend(); ++entry) {
+            if (entry->copied)
+                fs::remove(entry->copy, ignored);
+            else
+                fs::rename(entry->copy, entry->file, ignored);
+        }
+        for (const auto& folder : made_) fs::remove(folder, ignored);
+    }
+
+private:
+    struct Entry {
+        fs::path file, copy;
+        bool copied;
+    };
+    std::vector<Entry> done_;
+    std::vector<fs::path> made_;
+};
+
+// Where the earlier copy of a file goes: the folder beside the file that the
+// name leads to.
+fs::path earlier_copy(const fs::path& file) { return file.parent_path() / earlier_files_folder / file.filename(); }
+
+}  // namespace
+
+std::string run_vtk_file(const RunContext& run)
+{
+    const std::string results(run.input.experiment_name.trimmed());
+    const std::string summary(run.input.discretization_file_name.trimmed());
+    const std::string name = vtk_file_name(results, summary);
+    if (same_file(run.file(name), run.file(results)) || same_file(run.file(name), run.file(summary)))
+        return run.file(results + ".vtk");
+    return run.file(name);
+}
+
+std::vector<RunFile> run_files(const RunContext& run)
+{
+    std::vector<RunFile> files = {
+        {"o arquivo de entrada", run.file(input_file_name), 0, 0, true},
+        {"o arquivo de resultados", run.file(run.input.experiment_name.trimmed()), 1, 0, false},
+        {"o perfil em x", run.file("Tx.dat"), 0, 0, false},
+        {"o script do gráfico em x", run.file("Tx.gnu"), 0, 0, true},
+        {"o gráfico em x", run.file("Tx.png"), 0, 0, false},
+        {"o perfil em y", run.file("Ty.dat"), 0, 0, false},
+        {"o script do gráfico em y", run.file("Ty.gnu"), 0, 0, true},
+        {"o gráfico em y", run.file("Ty.png"), 0, 0, false},
+        {"o arquivo de resumo", run.file(run.input.discretization_file_name.trimmed()), 2, 0, false},
+    };
+    if (run.options.vtk) files.push_back({"o arquivo VTK (--vtk)", run_vtk_file(run), 0, 1, false});
+    if (run.options.record)
+        files.push_back({"o registro JSON (--json)",
+                         run.file(record_file_name(run.input.experiment_name.trimmed(),
+                                                   run.input.discretization_file_name.trimmed())),
+                         0, 1, false});
+    if (run.options.pictures)
+        for (const char* picture : {"historico.png", "campo.png", "erro.png"})
+            files.push_back({"a figura " + std::string(picture) + " (--graficos)", run.file(picture), 0, 0, false});
+    return files;
+}
+
+void check_run_files(const RunContext& run, const std::vector<RunFile>& files)
+{
+    for (std::size_t second = 1; second < files.size(); ++second)
+        for (std::size_t first = 0; first < second; ++first) {
+            if (!same_file(files[first].name, files[second].name)) continue;
+            // the name to change: one from the input, the later one when both are
+            const bool second_named = named_in_input(files[second]) || !named_in_input(files[first]);
+            if (second_named)
+                refuse_same_file(run, files[second], files[first]);
+            else
+                refuse_same_file(run, files[first], files[second]);
+        }
+}
+
+void lock_run_folder(RunContext& run)
+{
+    const std::string input = run.file(input_file_name);
+    run.input_lock = FileLock::try_lock(input);
+    if (run.input_lock) return;
+    std::error_code error;
+    const fs::path folder = run.folder.empty() ? fs::current_path(error) : fs::absolute(run.folder, error);
+    throw FatalError("já há uma execução do placatermo em andamento na pasta \"" + folder.string() +
+                     "\" (ela bloqueia o arquivo \"" + input +
+                     "\"): espere que ela termine, ou rode esta em outra pasta");
+}
+
+void follow_input_file(RunContext& run)
+{
+    const std::string input = run.file(input_file_name);
+    if (!run.input_lock || run.input_lock->still_locks(input)) return;
+    auto previous = std::move(run.input_lock);
+    lock_run_folder(run);
+}
+
+std::vector<std::string> set_aside_earlier_files(const std::vector<RunFile>& files)
+{
+    std::vector<std::string> folders;
+    EarlierFiles done;
+    for (std::size_t n = 1; n < files.size(); ++n) {
+        const fs::path file = resolve_links(files[n].name);
+        std::error_code error;
+        const fs::path copy = earlier_copy(file);
+        if (!fs::exists(copy, error)) {
+            if (!fs::is_regular_file(file, error)) continue;
+            if (!done.set_aside(file, copy, files[n].read_by_the_run, error)) {
+                done.undo();
+                fail_set_aside(file, error);
+            }
+        }
+        const std::string folder = copy.parent_path().string();
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    }
+    return folders;
+}
+
+void discard_earlier_files(const std::vector<RunFile>& files)
+{
+    for (std::size_t n = 1; n < files.size(); ++n) {
+        const fs::path copy = earlier_copy(resolve_links(files[n].name));
+        std::error_code error;
+        if (fs::is_regular_file(copy, error)) fs::remove(copy, error);
+        if (fs::is_directory(copy.parent_path(), error) && fs::is_empty(copy.parent_path(), error))
+            fs::remove(copy.parent_path(), error);
+    }
+}
+
+}  // namespace placatermo

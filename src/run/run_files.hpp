@@ -1,0 +1,59 @@
+// The files of one run as a table: the checks made on them before anything is
+// written, the lock on the run's folder, and the earlier run's files kept
+// aside until the new run has written all of its own.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run/context.hpp"
+
+namespace placatermo {
+
+// One file the run reads or writes.
+struct RunFile {
+    std::string what;  // for messages: "o arquivo de resultados"
+    std::string name;  // as the run opens it (in its folder)
+    int record = 0;    // the input record that names it, 0 for the program's own names
+    int named_by = 0;  // the record its name is made from (the VTK file's: 1)
+    // Copied aside instead of moved: the run reads it before writing it (the
+    // plot scripts keep their first six lines).
+    bool read_by_the_run = false;
+};
+
+// The input file first, then every file the run will write, in the order it
+// writes them; the options' files only when asked for.
+std::vector<RunFile> run_files(const RunContext& run);
+
+// The VTK file's name: the results file's with ".vtk" for its extension, or
+// the results file's name with ".vtk" added when that is another file of the
+// run, however it is spelt.
+std::string run_vtk_file(const RunContext& run);
+
+// Refuses two names for one file, as the input reader refuses equal names:
+// the message names the input file, the line and the parameter to change, and
+// the other file.
+void check_run_files(const RunContext& run, const std::vector<RunFile>& files);
+
+// Locks the run's input file for the whole run; a second run in the same
+// folder is refused at once.
+void lock_run_folder(RunContext& run);
+// After the editor: when it saved the input as a new file, the lock moves to
+// it.
+void follow_input_file(RunContext& run);
+
+// The folder, beside the files, that holds the complete files of the earlier
+// run while a run writes its own.
+inline constexpr std::string_view earlier_files_folder = "placatermo.anterior";
+
+// Moves the earlier run's files (the scripts: copies) into the folder; those
+// that a failed run left there already are the complete ones and stay.
+// Returns the folders that hold any. A file that cannot be set aside ends the
+// run before anything is written.
+std::vector<std::string> set_aside_earlier_files(const std::vector<RunFile>& files);
+// After a complete run: the earlier copies are removed, and the folder when
+// nothing else is in it.
+void discard_earlier_files(const std::vector<RunFile>& files);
+
+}  // namespace placatermo
