@@ -161,8 +161,6 @@ std::string folder_name(int number, int total)
     return std::string(static_cast<std::size_t>(std::max<int>(0, width - static_cast<int>(name.size()))), '0') + name;
 }
 
-std::string shell_quote(const std::string& text) { return quote_for_shell(text); }
-
 // The most tasks a job array gets: Slurm's default MaxArraySize is 1001
 // (indices 0 to 1000).
 constexpr std::size_t largest_slurm_array = 1000;
@@ -184,8 +182,8 @@ std::string base_input()
 // The command line of one run, for the job files.
 std::string run_command_line(const StudyOptions& options, const StudyRun& run)
 {
-    std::string line = "cd " + shell_quote(std::filesystem::absolute(run.folder).string()) + " && " +
-                       shell_quote(options.program.string()) + " --batch --json";
+    std::string line = "cd " + quote_for_shell(std::filesystem::absolute(run.folder).string()) + " && " +
+                       quote_for_shell(options.program.string()) + " --batch --json";
     for (std::size_t v = 0; v < options.variations.size(); ++v)
         if (options.variations[v].record == 0) line += " --multigrid=" + run.values[v];
     return line;
@@ -259,11 +257,11 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         (block == 1 ? " por tarefa" : " seguidas por tarefa") +
         "):\n"
         "#   sbatch " +
-        shell_quote(folder + "/slurm.sh") +
+        quote_for_shell(folder + "/slurm.sh") +
         "\n"
         "# e, terminadas as tarefas:\n"
         "#   " +
-        shell_quote(options.program.string()) + " estudo " + shell_quote(folder) +
+        quote_for_shell(options.program.string()) + " estudo " + quote_for_shell(folder) +
         " --coletar\n"
         "# (ou --continuar, que roda antes as execuções que faltarem)\n"
         "#SBATCH --job-name=placatermo-estudo\n"
@@ -278,7 +276,7 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         "##SBATCH --account=CONTA\n"
         "set -uo pipefail\n" +
         (plain ? std::string()
-               : "exec >>" + shell_quote(folder) +
+               : "exec >>" + quote_for_shell(folder) +
                      "/\"slurm-${SLURM_ARRAY_JOB_ID:-0}_${SLURM_ARRAY_TASK_ID}.out\" 2>&1\n") +
         "bloco=" + std::to_string(block) + "\ntotal=" + std::to_string(runs.size()) +
         "\n"
@@ -289,7 +287,7 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         "[ \"$primeira\" -le \"$ultima\" ] || exit 0\n"
         "falhas=0\n"
         "mapfile -t -s $((primeira - 1)) -n $((ultima - primeira + 1)) comandos < " +
-        shell_quote(folder + "/tarefas.txt") +
+        quote_for_shell(folder + "/tarefas.txt") +
         "\n"
         "for comando in \"${comandos[@]}\"; do\n"
         "  (eval \"$comando\") || falhas=1\n"
