@@ -22,6 +22,9 @@ purpose() {
   case "$1" in
     gnuplot-nox) echo "o gnuplot, que desenha os gráficos" ;;
     libgtest-dev) echo "o GoogleTest, com que os testes são compilados" ;;
+    nlohmann-json3-dev) echo "a biblioteca JSON, com que o programa grava e lê os registros das execuções" ;;
+    libbenchmark-dev) echo "o Google Benchmark, com que os benchmarks são compilados" ;;
+    time) echo "o GNU time, que mede o pico de memória dos benchmarks" ;;
     python3-vtk9) echo "o leitor de VTK, que confere nos testes os arquivos .vtk" ;;
     bash-completion) echo "o completamento do bash, que os testes do completamento carregam" ;;
     man-db) echo "o comando man, para conferir o manual instalado" ;;
