@@ -302,6 +302,7 @@ TEST(VtkFileName, ReplacesTheExtensionOfTheResultsFile)
         // never over another file of the run
         {"placa.vtk", "placa.dis", "placa.vtk.vtk"},
         {"placa.res", "placa.vtk", "placa.res.vtk"},
+        {"placa", "placa.vtk", "placa.vtk.vtk"},
     };
     for (const auto& row : table) EXPECT_EQ(vtk_file_name(row.results, row.summary), row.vtk) << row.results;
 }

@@ -10,6 +10,7 @@
 
 #include "base/errors.hpp"
 #include "report/output_file.hpp"
+#include "results/results.hpp"
 
 namespace placatermo {
 
@@ -102,15 +103,7 @@ int errno_of(const std::error_code& code)
 
 std::string record_file_name(std::string_view results_name, std::string_view summary_name)
 {
-    const std::string results(results_name);
-    const auto slash = results.find_last_of("/\\");
-    const auto dot = results.rfind('.');
-    const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-    const bool has_extension = dot != std::string::npos && dot > name_start;
-    std::string name = (has_extension ? results.substr(0, dot) : results) + ".json";
-    if (name == results || name == summary_name) name = results + ".json";
-    while (name == summary_name) name += ".json";
-    return name;
+    return name_beside_results(results_name, summary_name, ".json");
 }
 
 std::string bytes_hash(std::string_view bytes)

@@ -78,10 +78,17 @@ ErrorNorms compute_error_norms(const Plate& plate, const CurrentGrid& grid, std:
 void write_vtk_file(const std::string& name, const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
                     std::string_view title);
 
-// The name of the VTK file: the results file's name with its extension
-// replaced by ".vtk" (".vtk" added when it has none); the results file's name
-// with ".vtk" added when that name is taken by another file of the run.
-std::string vtk_file_name(std::string_view results_name, std::string_view summary_name);
+// The name of a file written beside the results (the VTK file, ".vtk"; the
+// run record, ".json"): the results file's name with its extension replaced
+// by `extension` (added when it has none); the results file's name with
+// `extension` added (again, while it is the summary's name) when that name is
+// taken by another file of the run.
+std::string name_beside_results(std::string_view results_name, std::string_view summary_name,
+                                std::string_view extension);
+inline std::string vtk_file_name(std::string_view results_name, std::string_view summary_name)
+{
+    return name_beside_results(results_name, summary_name, ".vtk");
+}
 
 // The pictures of a run: historico.png (the ratio of each outer iteration,
 // logarithmic, with the tolerance), campo.png (the temperature map with

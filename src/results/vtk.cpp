@@ -26,15 +26,17 @@ void append_big_endian(std::string& out, T value)
 
 }  // namespace
 
-std::string vtk_file_name(std::string_view results_name, std::string_view summary_name)
+std::string name_beside_results(std::string_view results_name, std::string_view summary_name,
+                                std::string_view extension)
 {
     const std::string results(results_name);
     const auto slash = results.find_last_of("/\\");
     const auto dot = results.rfind('.');
     const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
     const bool has_extension = dot != std::string::npos && dot > name_start;
-    std::string name = (has_extension ? results.substr(0, dot) : results) + ".vtk";
-    if (name == results || name == summary_name) name = results + ".vtk";
+    std::string name = (has_extension ? results.substr(0, dot) : results) + std::string(extension);
+    if (name == results || name == summary_name) name = results + std::string(extension);
+    while (name == summary_name) name += extension;
     return name;
 }
 
