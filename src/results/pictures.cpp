@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/text.hpp"
+#include "results/convergence.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {
@@ -60,6 +61,23 @@ constexpr std::string_view map_settings =
 
 }  // namespace
 
+std::string convergence_text(const ConvergenceFactor& c)
+{
+    if (!c.factor) return to_cp1252("fator de convergência: não calculado");
+    char factor[32];
+    std::snprintf(factor, sizeof factor, "%.4g", *c.factor);
+    std::string text = to_cp1252("fator de convergência ") + factor + to_cp1252(" (média geométrica das ") +
+                       std::to_string(c.reductions) +
+                       to_cp1252(c.reductions == 1 ? " última redução)" : " últimas reduções)");
+    if (!c.further_iterations)
+        text += to_cp1252(", não alcança a tolerância");
+    else if (*c.further_iterations > 0)
+        text += to_cp1252(", ") + std::to_string(*c.further_iterations) +
+                to_cp1252(*c.further_iterations == 1 ? " iteração a mais até a tolerância"
+                                                     : " iterações a mais até a tolerância");
+    return text;
+}
+
 std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
                             std::span<const double> ratios, double tolerance, const ErrorNorms& norms,
                             std::string_view plot_title)
@@ -112,7 +130,8 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     });
 
     const std::string title = gnuplot_string(plot_title);
-    out += "set output 'historico.png'\nset title " + title + "\n";
+    out += "set output 'historico.png'\nset title " + title + " . \"\\n\" . " +
+           gnuplot_string(convergence_text(convergence_factor(ratios, tolerance))) + "\n";
     out += to_cp1252("set xlabel 'iteração externa'\nset ylabel 'norma L1 do resíduo / norma L1 da iteração 1'\n");
     out += "set grid\nset key top right\n";
     out += "set xrange [0:" + std::to_string(ratios.size() + 1) + "]\n";

@@ -238,6 +238,7 @@ void write_record(RunContext& run)
         r.grid_ny.push_back(in.grids.ny_of(k));
     }
     r.history = run.state.history;
+    r.convergence = convergence_factor(r.history, in.tolerance);
     r.iterations = run.solution.outer_iteration;
     r.converged = r.iterations > 0 && run.state.last_ratio <= in.tolerance;
     r.mean_numerical = numerical_mean_temperature(plate, grid, run.solution.t);
