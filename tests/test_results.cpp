@@ -466,5 +466,34 @@ TEST(ConvergenceFactor, InTheHistoryTitle)
               std::string::npos);
 }
 
+// niveis.png: a datablock and a curve per grid with positive finite norms,
+// on a logarithmic axis; without any, a label instead of curves.
+TEST(PicturesScript, LevelsOneCurvePerGrid)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<LevelNorms> levels = {
+        {4, 4, {2, 3}, {0.5, 0.0}}, {6, 6, {2, 3}, {nan, -1.0}}, {10, 10, {1, 2, 3}, {272.5, 12.5, 0.25}}};
+    const std::string script = levels_script(levels, "classico", "T 'x'");
+    const std::string parts[] = {
+        "reset\nset encoding cp1252\nset output 'niveis.png'\n",
+        "$malha1 << EOD\n2 0.5\nEOD\n",
+        "$malha3 << EOD\n1 272.5\n2 12.5\n3 0.25\nEOD\n",
+        "set title 'T ''x''' . \"\\n\" . 'norma L1 do res\xED"
+        "duo de cada malha depois da sua suaviza\xE7\xE3o, ciclo "
+        "classico'\n",
+        "set xrange [0:4]\n",
+        "set logscale y\n",
+        "plot $malha1 using 1:2 with linespoints pointtype 7 pointsize 0.5 title 'malha 1 (4 x 4)', $malha3 using 1:2 "
+        "with linespoints pointtype 7 pointsize 0.5 title 'malha 3 (10 x 10)'\n",
+    };
+    for (const auto& part : parts) EXPECT_NE(script.find(part), std::string::npos) << part;
+    EXPECT_EQ(script.find("$malha2"), std::string::npos);
+    EXPECT_EQ(script.substr(script.size() - 11), "set output\n");
+    const std::vector<LevelNorms> empty = {{4, 4, {2}, {0.0}}};
+    const std::string none = levels_script(empty, "especificado", "T");
+    EXPECT_NE(none.find("set label 1 'nenhuma norma positiva e finita'"), std::string::npos);
+    EXPECT_EQ(none.find("logscale"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace placatermo

@@ -78,6 +78,42 @@ std::string convergence_text(const ConvergenceFactor& c)
     return text;
 }
 
+std::string levels_script(std::span<const LevelNorms> levels, std::string_view cycle, std::string_view plot_title)
+{
+    std::string out = "reset\nset encoding cp1252\nset output 'niveis.png'\n";
+    std::string plot;
+    std::int32_t last = 0;
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        const LevelNorms& level = levels[k];
+        std::string data;
+        for (std::size_t n = 0; n < level.norms.size() && n < level.iterations.size(); ++n) {
+            last = std::max(last, level.iterations[n]);
+            if (!(level.norms[n] > 0.0) || std::isinf(level.norms[n])) continue;
+            data += std::to_string(level.iterations[n]) + " " + number(level.norms[n]) + "\n";
+        }
+        if (data.empty()) continue;
+        const std::string block = "$malha" + std::to_string(k + 1);
+        out += block + " << EOD\n" + data + "EOD\n";
+        plot += (plot.empty() ? "plot " : ", ") + block +
+                " using 1:2 with linespoints pointtype 7 pointsize 0.5 title '" + "malha " + std::to_string(k + 1) +
+                " (" + std::to_string(level.nx) + " x " + std::to_string(level.ny) + ")'";
+    }
+    out += "set title " + gnuplot_string(plot_title) + " . \"\\n\" . " +
+           gnuplot_string(to_cp1252("norma L1 do resíduo de cada malha depois da sua suavização, ciclo ") +
+                          std::string(cycle)) +
+           "\n";
+    out += to_cp1252("set xlabel 'ciclo (iteração externa)'\nset ylabel 'norma L1 do resíduo'\n");
+    out += "set grid\nset key outside right\nset xrange [0:" + std::to_string(last + 1) + "]\n";
+    if (!plot.empty()) {
+        out += "set logscale y\nset format y '%.0e'\n" + plot + "\n";
+    } else {
+        out += to_cp1252("set label 1 'nenhuma norma positiva e finita' at graph 0.5, 0.5 center\n");
+        out += "plot [0:1] [0:1] NaN notitle\n";
+    }
+    out += "set output\n";
+    return out;
+}
+
 std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
                             std::span<const double> ratios, double tolerance, const ErrorNorms& norms,
                             std::string_view plot_title)
