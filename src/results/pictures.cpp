@@ -94,9 +94,10 @@ std::string levels_script(std::span<const LevelNorms> levels, std::string_view c
         if (data.empty()) continue;
         const std::string block = "$malha" + std::to_string(k + 1);
         out += block + " << EOD\n" + data + "EOD\n";
-        plot += (plot.empty() ? "plot " : ", ") + block +
-                " using 1:2 with linespoints pointtype 7 pointsize 0.5 title '" + "malha " + std::to_string(k + 1) +
-                " (" + std::to_string(level.nx) + " x " + std::to_string(level.ny) + ")'";
+        plot += (plot.empty() ? "plot " : ", ") + block + " using 1:2 with linespoints pointtype 7 pointsize 0.5" +
+                // gnuplot's eight colours come round again: later grids dashed
+                (k >= 8 ? " dashtype 2" : "") + " title '" + "malha " + std::to_string(k + 1) + " (" +
+                std::to_string(level.nx) + " x " + std::to_string(level.ny) + ")'";
     }
     out += "set title " + gnuplot_string(plot_title) + " . \"\\n\" . " +
            gnuplot_string(to_cp1252("norma L1 do resíduo de cada malha depois da sua suavização, ciclo ") +
