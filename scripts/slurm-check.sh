@@ -129,7 +129,7 @@ echo "job $job submetido"
 job_done() { [ -z "$(squeue -h -j "$job" 2>/dev/null)" ]; }
 wait_for 180 "o job $job termina (squeue)" job_done
 "$exe" estudo slurm --coletar --variar 7=6,10,18 --variar 15=1,2 || fail "a coleta do estudo do Slurm"
-without_times() { cut -d, -f1-14,16- "$1"; }
+without_times() { cut -d, -f1-15,17- "$1"; }
 diff <(without_times direto/estudo.csv) <(without_times slurm/estudo.csv) || fail "as tabelas diferem"
 passed=1
 echo "1 passed, 0 failed"

@@ -196,12 +196,14 @@ TEST(Cli, PicturesAndVtkLeaveTheRunsFilesAsTheyAre)
     const std::filesystem::path pictures_script = with.scripts[2];
     EXPECT_EQ(pictures_script.filename(), "graficos.gnu");
     EXPECT_FALSE(std::filesystem::exists(pictures_script.parent_path()));
-    for (const char* part : {"$historico << EOD\n1 1\n", "$campo << EOD\n0 0 0\n", "$erro << EOD\n",
-                             "set output 'historico.png'", "set output 'campo.png'", "set output 'erro.png'"})
+    for (const char* part :
+         {"$historico << EOD\n1 1\n", "$campo << EOD\n0 0 0\n", "$erro << EOD\n", "set output 'historico.png'",
+          "set output 'campo.png'", "set output 'erro.png'", "$malha1 << EOD\n2 ", "set output 'niveis.png'"})
         EXPECT_NE(with.script_texts[2].find(part), std::string::npos) << part;
 }
 
-// With the real gnuplot, where the machine has it: three PNG pictures.
+// With the real gnuplot, where the machine has it: three PNG pictures, and
+// niveis.png of a multigrid run (the default input's) only.
 TEST(Cli, PicturesWithGnuplot)
 {
     if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "sem gnuplot";
@@ -209,11 +211,17 @@ TEST(Cli, PicturesWithGnuplot)
     const Outcome o = run_program("--batch --graficos", "PATH=/usr/bin:/bin");
     EXPECT_EQ(o.exit_code, 0);
     EXPECT_EQ(warning_lines(o.err), std::vector<std::string>{});
-    for (const char* picture : {"historico.png", "campo.png", "erro.png"}) {
+    for (const char* picture : {"historico.png", "campo.png", "erro.png", "niveis.png"}) {
         const std::string bytes = read_file(picture);
         EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1a\n") << picture;
         EXPECT_GT(bytes.size(), 10000u) << picture;
     }
+    std::filesystem::remove("niveis.png");
+    InputRecords one;
+    write_file("placatermo.ent", one.text("\r\n"));
+    ASSERT_EQ(run_program("--batch --graficos", "PATH=/usr/bin:/bin").exit_code, 0);
+    EXPECT_TRUE(std::filesystem::exists("historico.png"));
+    EXPECT_FALSE(std::filesystem::exists("niveis.png"));
 }
 
 // A bad input file and the whole message it must give after

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <variant>
 
 #include "base/build_options.hpp"
@@ -350,6 +351,68 @@ TEST(TextbookCycle, ReducesTheResidualByAGridIndependentFactor)
         for (std::size_t n = 2; n < ratios.size(); ++n) EXPECT_LT(ratios[n] / ratios[n - 1], 0.2) << grids << ": " << n;
     }
 }
+
+// The residual norm of each grid after its smoothing, cycle by cycle, read
+// from the cycle's arrays only with --graficos: a small case of each cycle
+// as literal values; the finest grid's are the history's norms, and the
+// field is the same to the last bit as without them.
+struct LevelCase {
+    std::optional<MultigridCycle> cycle;
+    // grid 1, 2, 3: (iteration, norm) in the order of the cycle
+    std::vector<std::vector<std::pair<std::int32_t, double>>> norms;
+};
+
+class LevelNormsOfASmallCase : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(LevelNormsOfASmallCase, Table)
+{
+    const LevelCase& c = GetParam();
+    InputRecords r;
+    r.grid_count = "3";
+    r.nx = "4";
+    r.ny = "4";
+    r.max_outer_iterations = "3";
+    DriverRun with(r);
+    with.run.options.pictures = true;
+    with.run.options.cycle = c.cycle;
+    with.solve();
+    ASSERT_EQ(with.run.state.level_norms.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        const LevelNorms& level = with.run.state.level_norms[k];
+        std::vector<std::pair<std::int32_t, double>> got;
+        for (std::size_t n = 0; n < level.norms.size(); ++n) {
+            got.emplace_back(level.iterations[n], level.norms[n]);
+        }
+        EXPECT_EQ(got, c.norms[k]) << "malha " << k + 1;
+    }
+    EXPECT_EQ(with.run.state.level_norms[0].nx, 4);
+    EXPECT_EQ(with.run.state.level_norms[2].nx, 10);
+    // the finest grid's norms over the first are the history ratios
+    const LevelNorms& finest = with.run.state.level_norms[2];
+    ASSERT_EQ(finest.norms.size(), with.run.state.history.size());
+    for (std::size_t n = 0; n < finest.norms.size(); ++n)
+        EXPECT_EQ(finest.norms[n] / finest.norms[0], with.run.state.history[n]) << n;
+    DriverRun without(r);
+    without.run.options.cycle = c.cycle;
+    without.solve();
+    EXPECT_TRUE(without.run.state.level_norms.empty());
+    EXPECT_EQ(without.results, with.results);
+    ASSERT_EQ(without.run.solution.t.size(), with.run.solution.t.size());
+    EXPECT_EQ(std::memcmp(without.run.solution.t.data(), with.run.solution.t.data(),
+                          with.run.solution.t.size() * sizeof(double)),
+              0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cycles, LevelNormsOfASmallCase,
+    ::testing::Values(LevelCase{std::nullopt,
+                                {{{2, 0.019821499193414693}, {3, 0.0049316812945620157}},
+                                 {{2, 5.4209201752854597}, {3, 0.93370873121604048}},
+                                 {{1, 272.61312529444695}, {2, 95.321196846161044}, {3, 48.384277163844935}}}},
+                      LevelCase{MultigridCycle::textbook,
+                                {{{2, 0.35532617230766417}, {3, 0.015655830409791707}},
+                                 {{2, 12.455859655943868}, {3, 0.5300695897841734}},
+                                 {{1, 272.61312529444695}, {2, 12.567780808033508}, {3, 0.67276355046477132}}}}));
 
 }  // namespace
 }  // namespace placatermo

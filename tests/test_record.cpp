@@ -99,6 +99,13 @@ TEST(RunRecord, TextsThatAreNotCompleteRecordsAreRefused)
          "registro inválido: a lista \"malhas\" não tem uma entrada por malha"},
         {replaced("\"versao_formato\": 1", "\"versao_formato\": 2"),
          "registro inválido: versão do formato desconhecida"},
+        {replaced("\"iteracoes_previstas\": null", "\"iteracoes_previstas\": -3"),
+         "registro inválido: o campo \"iteracoes_previstas\" é negativo"},
+        {replaced("\"iteracoes_previstas\": null", "\"iteracoes_previstas\": 2.5"),
+         "registro inválido: o campo \"iteracoes_previstas\" não é um inteiro de 32 bits"},
+        {replaced("\"fator_convergencia\": null", "\"fator_convergencia\": \"lento\""),
+         "registro inválido: o campo \"fator_convergencia\" não é um número real"},
+        {replaced("\"reducoes_no_fator\": 0,", ""), "registro inválido: falta o campo \"reducoes_no_fator\""},
     };
     for (const auto& [text, message] : table) {
         try {
@@ -108,6 +115,35 @@ TEST(RunRecord, TextsThatAreNotCompleteRecordsAreRefused)
             EXPECT_EQ(std::string(error.what()), message);
         }
     }
+}
+
+// The convergence factor goes with the record, none as null; a record
+// written before the factor was kept gets it from its own history.
+TEST(RunRecord, ConvergenceFactorWrittenOrTakenFromTheHistory)
+{
+    RunRecord r = sample();
+    const std::string without = run_record_json(r);
+    for (const char* line : {"\n \"fator_convergencia\": null,\n", "\n \"reducoes_no_fator\": 0,\n",
+                             "\n \"iteracoes_previstas\": null,\n"})
+        EXPECT_NE(without.find(line), std::string::npos) << line;
+    EXPECT_EQ(parse_run_record(without).convergence, ConvergenceFactor{});
+    r.convergence = {0.1 + 0.2, 10, 2147483647};
+    const std::string with = run_record_json(r);
+    for (const char* line : {"\n \"fator_convergencia\": 0.30000000000000004,\n", "\n \"reducoes_no_fator\": 10,\n",
+                             "\n \"iteracoes_previstas\": 2147483647,\n"})
+        EXPECT_NE(with.find(line), std::string::npos) << line;
+    EXPECT_EQ(parse_run_record(with).convergence, r.convergence);
+    // an older record: the three fields left out
+    r.history = {1.0, 0.5, 0.25};
+    r.tolerance = 1e-3;
+    std::string older = run_record_json(r);
+    for (const char* name : {"fator_convergencia", "reducoes_no_fator", "iteracoes_previstas"}) {
+        const auto from = older.find(std::string("\n \"") + name + "\"");
+        ASSERT_NE(from, std::string::npos) << name;
+        older.erase(from, older.find('\n', from + 1) - from);
+    }
+    EXPECT_EQ(older.find("fator"), std::string::npos);
+    EXPECT_EQ(parse_run_record(older).convergence, (ConvergenceFactor{0.5, 2, 8}));
 }
 
 }  // namespace

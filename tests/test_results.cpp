@@ -4,7 +4,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <optional>
 
+#include "results/convergence.hpp"
 #include "results/results.hpp"
 #include "run_support.hpp"
 
@@ -363,6 +366,134 @@ TEST(PicturesScript, HistoryOnALogarithmicAxisWithTheTolerance)
     // the plate's true extent; a constant field still gets a colour range
     EXPECT_NE(script.find("set xrange [0:1]\nset yrange [0:1]\nset cbrange [-1e-12:1e-12]\n"), std::string::npos);
     EXPECT_NE(script.find("set xrange [0:6]\n"), std::string::npos);
+}
+
+// The factor of constructed histories: the geometric mean of the last ten
+// reductions (all of them when there are fewer) and the further iterations
+// it predicts; what a run without a factor gives.
+TEST(ConvergenceFactor, OfConstructedHistories)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::optional<double> none;
+    const std::optional<std::int64_t> never;
+    struct Case {
+        std::vector<double> ratios;
+        double tolerance;
+        std::optional<double> factor;
+        std::int32_t reductions;
+        std::optional<std::int64_t> further;
+    };
+    const Case table[] = {
+        {{}, 1e-6, none, 0, never},
+        {{1.0}, 1e-6, none, 0, never},  // one iteration: no reduction yet
+        {{1.0}, 2.0, none, 0, 0},       // ... but within the tolerance
+        {{1.0, 0.1}, 2e-6, 0.1, 1, 5},
+        {{1.0, 0.5, 0.25}, 1e-3, 0.5, 2, 8},
+        {{1.0, 0.5, 0.25}, 0.03125, 0.5, 2, 3},  // reached exactly after 3
+        {{1.0, 0.5, 0.25}, 0.25, 0.5, 2, 0},     // converged: nothing more
+        // twelve ratios: the growth 1 -> 8 is outside the last ten reductions
+        {{1.0, 8.0, 4.0, 2.0, 1.0, 0.5, 0.25, 0.125, 0.0625, 0.03125, 0.015625, 0.0078125}, 1e-6, 0.5, 10, 13},
+        // the same pace with the growth inside: (0.0078125 / 1)^(1/7)
+        {{1.0, 8.0, 4.0, 2.0, 1.0, 0.5, 0.25, 0.125}, 1e-6, std::pow(0.125, 1.0 / 7.0), 7, 40},
+        {{1.0, 1.0, 1.0}, 1e-6, 1.0, 2, never},  // stalled
+        {{1.0, 2.0, 4.0}, 1e-6, 2.0, 2, never},  // diverging
+        {{1.0, 0.5, 0.0}, 1e-6, 0.0, 2, 0},      // an exact solution
+        {{1.0, 0.5, -0.0}, 1e-6, 0.0, 2, 0},
+        {{0.0, 0.0, 0.0}, 1e-6, none, 0, 0},  // 0 / 0: no factor, but converged
+        {{1.0, nan, 0.5}, 1e-6, none, 0, never},
+        {{1.0, 0.5, nan}, 1e-6, none, 0, never},
+        {{1.0, inf, 0.5}, 1e-6, none, 0, never},
+        {{1.0, -0.5, 0.25}, 1e-6, none, 0, never},
+        // a NaN before the window does not count
+        {{nan, 1.0, 0.5, 0.25, 0.125, 0.0625, 0.03125, 0.015625, 0.0078125, 0.00390625, 0.001953125, 0.0009765625},
+         1e-3,
+         0.5,
+         10,
+         0},
+        {{1.0, 0.5}, -1.0, 0.5, 1, never},  // a tolerance no ratio reaches
+        {{1.0, 0.5}, nan, 0.5, 1, never},
+        {{1.0, 0.9999999999}, 1e-12, 0.9999999999, 1, never},  // more than 2^31 - 1
+    };
+    for (std::size_t n = 0; n < std::size(table); ++n) {
+        const Case& c = table[n];
+        const ConvergenceFactor f = convergence_factor(c.ratios, c.tolerance);
+        ASSERT_EQ(f.factor.has_value(), c.factor.has_value()) << n;
+        if (c.factor) {
+            EXPECT_DOUBLE_EQ(*f.factor, *c.factor) << n;
+        }
+        EXPECT_EQ(f.reductions, c.reductions) << n;
+        EXPECT_EQ(f.further_iterations, c.further) << n;
+    }
+}
+
+// What historico.png's second title line says.
+TEST(ConvergenceFactor, InTheHistoryTitle)
+{
+    const std::pair<ConvergenceFactor, std::string> table[] = {
+        {{}, "fator de converg\xEAncia: n\xE3o calculado"},
+        {{0.5, 2, 8},
+         "fator de converg\xEAncia 0.5 (m\xE9"
+         "dia geom\xE9trica das 2 \xFAltimas redu\xE7\xF5"
+         "es), 8 "
+         "itera\xE7\xF5"
+         "es a mais at\xE9 a toler\xE2ncia"},
+        {{0.123456, 1, 1},
+         "fator de converg\xEAncia 0.1235 (m\xE9"
+         "dia geom\xE9trica das 1 \xFAltima redu\xE7\xE3o), 1 "
+         "itera\xE7\xE3o a mais at\xE9 a toler\xE2ncia"},
+        {{0.0, 10, 0},
+         "fator de converg\xEAncia 0 (m\xE9"
+         "dia geom\xE9trica das 10 \xFAltimas redu\xE7\xF5"
+         "es)"},
+        {{1.5, 10, std::nullopt},
+         "fator de converg\xEAncia 1.5 (m\xE9"
+         "dia geom\xE9trica das 10 \xFAltimas redu\xE7\xF5"
+         "es), n\xE3o alcan\xE7"
+         "a a "
+         "toler\xE2ncia"},
+    };
+    for (const auto& [factor, text] : table) EXPECT_EQ(convergence_text(factor), text);
+    CurrentGrid g;
+    g.nx = 4;
+    g.ny = 4;
+    g.volume_count = 16;
+    g.dx = 0.5;
+    g.dy = 0.5;
+    const std::vector<double> t(16, 0.0);
+    const std::string script = pictures_script(Plate{1.0, 1.0, BoundaryKind::linear}, g, t,
+                                               std::vector<double>{1.0, 0.5, 0.25}, 1e-3, ErrorNorms{}, "T");
+    EXPECT_NE(script.find("set output 'historico.png'\nset title 'T' . \"\\n\" . '" + table[1].second + "'\n"),
+              std::string::npos);
+}
+
+// niveis.png: a datablock and a curve per grid with positive finite norms,
+// on a logarithmic axis; without any, a label instead of curves.
+TEST(PicturesScript, LevelsOneCurvePerGrid)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<LevelNorms> levels = {
+        {4, 4, {2, 3}, {0.5, 0.0}}, {6, 6, {2, 3}, {nan, -1.0}}, {10, 10, {1, 2, 3}, {272.5, 12.5, 0.25}}};
+    const std::string script = levels_script(levels, "classico", "T 'x'");
+    const std::string parts[] = {
+        "reset\nset encoding cp1252\nset output 'niveis.png'\n",
+        "$malha1 << EOD\n2 0.5\nEOD\n",
+        "$malha3 << EOD\n1 272.5\n2 12.5\n3 0.25\nEOD\n",
+        "set title 'T ''x''' . \"\\n\" . 'norma L1 do res\xED"
+        "duo de cada malha depois da sua suaviza\xE7\xE3o, ciclo "
+        "classico'\n",
+        "set xrange [0:4]\n",
+        "set logscale y\n",
+        "plot $malha1 using 1:2 with linespoints pointtype 7 pointsize 0.5 title 'malha 1 (4 x 4)', $malha3 using 1:2 "
+        "with linespoints pointtype 7 pointsize 0.5 title 'malha 3 (10 x 10)'\n",
+    };
+    for (const auto& part : parts) EXPECT_NE(script.find(part), std::string::npos) << part;
+    EXPECT_EQ(script.find("$malha2"), std::string::npos);
+    EXPECT_EQ(script.substr(script.size() - 11), "set output\n");
+    const std::vector<LevelNorms> empty = {{4, 4, {2}, {0.0}}};
+    const std::string none = levels_script(empty, "especificado", "T");
+    EXPECT_NE(none.find("set label 1 'nenhuma norma positiva e finita'"), std::string::npos);
+    EXPECT_EQ(none.find("logscale"), std::string::npos);
 }
 
 }  // namespace

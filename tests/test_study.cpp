@@ -253,7 +253,8 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
     const auto lines = split_lines(read_file("e/estudo.csv"));
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0],
-              "execucao,pasta,R13,R11,malhas,nx,ny,incognitas,h,solver,ciclo,iteracoes,convergiu,ultima_razao,tempo_s,"
+              "execucao,pasta,R13,R11,malhas,nx,ny,incognitas,h,solver,ciclo,iteracoes,convergiu,ultima_razao,"
+              "fator_convergencia,tempo_s,"
               "tmedia_numerica,tmedia_analitica,tmedia_diferenca,q_norte_numerica,q_norte_analitica,q_norte_diferenca,"
               "erro_l1,erro_l2,erro_max,ordem_tmedia,ordem_q_norte,ordem_erro_max,estado");
     const auto row = csv_cells(lines[2]);  // MSI, 1 inner iteration
@@ -262,14 +263,14 @@ TEST(Study, RunsAreStandaloneRunsAndTheTableReadsTheirFiles)
     EXPECT_EQ(row[2], "1");
     EXPECT_EQ(row[3], "5");
     EXPECT_EQ(row[9], "MSI");
-    EXPECT_EQ(row[27], "ok");
+    EXPECT_EQ(row[28], "ok");
     // the values are those of the run's own results file
     const std::string results = read_file("e/002/placa.res");
     const auto history_end = results.find("\r\n\r\n", results.find("Norma L1"));
     const auto last = results.rfind("\r\n", history_end - 1);
     EXPECT_EQ(std::stoi(results.substr(last + 2, 10)), std::stoi(row[11]));
     const auto mean = results.find(" = num\xE9rica");
-    EXPECT_EQ(std::stod(results.substr(mean - 26, 26)), std::stod(row[15]));
+    EXPECT_EQ(std::stod(results.substr(mean - 26, 26)), std::stod(row[16]));
     EXPECT_NE(read_file("e/estudo.md").find("| 2 | 002 | 1 | 5 |"), std::string::npos);
     // a study folder with runs in it is never overwritten
     const auto again = run_program("estudo e --variar 13=1");
@@ -327,7 +328,7 @@ TEST(Study, PreparedRunsCollectedGiveTheSameTable)
         std::string table;
         for (const auto& line : split_lines(read_file(file))) {
             auto cells = csv_cells(line);
-            cells[14].clear();  // tempo_s
+            cells[15].clear();  // tempo_s
             for (const auto& cell : cells) table += cell + ",";
             table += "\n";
         }

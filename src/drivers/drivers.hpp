@@ -58,6 +58,14 @@ struct SolutionReport {
     double last_ratio = 0.0;                 // of the last history line
     // when set, told every history line (iteration, ratio) after it is written
     std::function<void(std::int32_t, double)> on_history_line = nullptr;
+    // when set, told in a multigrid run the L1 norm of each grid's residual
+    // (real volumes) after its smoothing: (outer iteration, grid k, 1 the
+    // coarsest, norm). The norms are read from the cycle's own arrays (the
+    // residual a grid keeps after its descent smoothing, the finest grid's
+    // history norm); only the coarsest grid's residual, which the cycle does
+    // not keep, is computed into an array of its own. Iteration 1 has the
+    // finest grid only.
+    std::function<void(std::int32_t, int, double)> on_level_norm = nullptr;
 };
 
 // One grid when the hierarchy has one, the multigrid cycle otherwise.

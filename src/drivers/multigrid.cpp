@@ -17,6 +17,7 @@
 // volume covers, interpolates between the coarse volume centres, and keeps
 // each grid's right-hand side from the descent for its ascent.
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "drivers/drivers.hpp"
@@ -118,6 +119,17 @@ public:
     void ascent_right_hand_side(Level&) const override {}
 };
 
+// The L1 norm of the real volumes of a residual array, summed column by
+// column as compute_residual_norm sums.
+double real_volume_norm(const CurrentGrid& grid, std::span<const double> residual)
+{
+    double norm = 0.0;
+    for (std::int64_t i = 2; i <= grid.nx - 1; ++i)
+        for (std::int64_t j = 2; j <= grid.ny - 1; ++j)
+            norm = norm + std::fabs(residual[static_cast<std::size_t>(volume_number(i, j, grid.nx) - 1)]);
+    return norm;
+}
+
 std::unique_ptr<Transfer> transfer_of(MultigridCycle cycle)
 {
     switch (cycle) {
@@ -150,6 +162,8 @@ private:
     Solution& solution_;
     const std::unique_ptr<Transfer> transfer_;
     std::vector<Level> levels_;  // grid k at k - 1
+    // the coarsest grid's residual, only for report_.on_level_norm
+    std::vector<double> coarsest_residual_;
 };
 
 // Outer iteration 1: the finest grid smoothed from zero; its norm is the
@@ -160,6 +174,7 @@ void Multigrid::first_visit()
     top.smoother.smooth(top.system, solution_.t);
     solution_.first_residual_norm = compute_residual_norm(top.system, solution_.t);
     solution_.outer_iteration = 1;
+    if (report_.on_level_norm) report_.on_level_norm(1, finest(), solution_.first_residual_norm);
     write_history_line(report_, 1, 1.0);
     store_residual(top.system, solution_.t, top.residual);
 }
@@ -175,6 +190,13 @@ void Multigrid::descend(int k)
     // what the smoothing left, for the next coarser grid's right-hand side
     // (and for this grid's own on the way up, in the specified cycle)
     if (k > 1) store_residual(here.system, here.correction, here.residual);
+    if (!report_.on_level_norm) return;
+    if (k == 1) {
+        coarsest_residual_.resize(here.residual.size());
+        store_residual(here.system, here.correction, coarsest_residual_);
+    }
+    report_.on_level_norm(solution_.outer_iteration, k,
+                          real_volume_norm(here.grid, k > 1 ? here.residual : coarsest_residual_));
 }
 
 // Grid k (neither coarsest nor finest) on the way up: its correction, with
@@ -198,6 +220,7 @@ bool Multigrid::visit_finest()
     for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + top.correction[p];
     top.smoother.smooth(top.system, t);
     solution_.residual_norm = compute_residual_norm(top.system, t);
+    if (report_.on_level_norm) report_.on_level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
     write_history_line(report_, solution_.outer_iteration, ratio);
     if (ratio <= problem_.tolerance) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/text.hpp"
+#include "results/convergence.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {
@@ -60,6 +61,60 @@ constexpr std::string_view map_settings =
 
 }  // namespace
 
+std::string convergence_text(const ConvergenceFactor& c)
+{
+    if (!c.factor) return to_cp1252("fator de convergência: não calculado");
+    char factor[32];
+    std::snprintf(factor, sizeof factor, "%.4g", *c.factor);
+    std::string text = to_cp1252("fator de convergência ") + factor + to_cp1252(" (média geométrica das ") +
+                       std::to_string(c.reductions) +
+                       to_cp1252(c.reductions == 1 ? " última redução)" : " últimas reduções)");
+    if (!c.further_iterations)
+        text += to_cp1252(", não alcança a tolerância");
+    else if (*c.further_iterations > 0)
+        text += to_cp1252(", ") + std::to_string(*c.further_iterations) +
+                to_cp1252(*c.further_iterations == 1 ? " iteração a mais até a tolerância"
+                                                     : " iterações a mais até a tolerância");
+    return text;
+}
+
+std::string levels_script(std::span<const LevelNorms> levels, std::string_view cycle, std::string_view plot_title)
+{
+    std::string out = "reset\nset encoding cp1252\nset output 'niveis.png'\n";
+    std::string plot;
+    std::int32_t last = 0;
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        const LevelNorms& level = levels[k];
+        std::string data;
+        for (std::size_t n = 0; n < level.norms.size() && n < level.iterations.size(); ++n) {
+            last = std::max(last, level.iterations[n]);
+            if (!(level.norms[n] > 0.0) || std::isinf(level.norms[n])) continue;
+            data += std::to_string(level.iterations[n]) + " " + number(level.norms[n]) + "\n";
+        }
+        if (data.empty()) continue;
+        const std::string block = "$malha" + std::to_string(k + 1);
+        out += block + " << EOD\n" + data + "EOD\n";
+        plot += (plot.empty() ? "plot " : ", ") + block + " using 1:2 with linespoints pointtype 7 pointsize 0.5" +
+                // gnuplot's eight colours come round again: later grids dashed
+                (k >= 8 ? " dashtype 2" : "") + " title '" + "malha " + std::to_string(k + 1) + " (" +
+                std::to_string(level.nx) + " x " + std::to_string(level.ny) + ")'";
+    }
+    out += "set title " + gnuplot_string(plot_title) + " . \"\\n\" . " +
+           gnuplot_string(to_cp1252("norma L1 do resíduo de cada malha depois da sua suavização, ciclo ") +
+                          std::string(cycle)) +
+           "\n";
+    out += to_cp1252("set xlabel 'ciclo (iteração externa)'\nset ylabel 'norma L1 do resíduo'\n");
+    out += "set grid\nset key outside right\nset xrange [0:" + std::to_string(last + 1) + "]\n";
+    if (!plot.empty()) {
+        out += "set logscale y\nset format y '%.0e'\n" + plot + "\n";
+    } else {
+        out += to_cp1252("set label 1 'nenhuma norma positiva e finita' at graph 0.5, 0.5 center\n");
+        out += "plot [0:1] [0:1] NaN notitle\n";
+    }
+    out += "set output\n";
+    return out;
+}
+
 std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
                             std::span<const double> ratios, double tolerance, const ErrorNorms& norms,
                             std::string_view plot_title)
@@ -112,7 +167,8 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     });
 
     const std::string title = gnuplot_string(plot_title);
-    out += "set output 'historico.png'\nset title " + title + "\n";
+    out += "set output 'historico.png'\nset title " + title + " . \"\\n\" . " +
+           gnuplot_string(convergence_text(convergence_factor(ratios, tolerance))) + "\n";
     out += to_cp1252("set xlabel 'iteração externa'\nset ylabel 'norma L1 do resíduo / norma L1 da iteração 1'\n");
     out += "set grid\nset key top right\n";
     out += "set xrange [0:" + std::to_string(ratios.size() + 1) + "]\n";

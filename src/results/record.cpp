@@ -152,6 +152,10 @@ std::string run_record_json(const RunRecord& r)
         {"historico", history},
         {"iteracoes", r.iterations},
         {"convergiu", r.converged},
+        {"fator_convergencia", r.convergence.factor ? real(*r.convergence.factor) : json(nullptr)},
+        {"reducoes_no_fator", r.convergence.reductions},
+        {"iteracoes_previstas",
+         r.convergence.further_iterations ? json(*r.convergence.further_iterations) : json(nullptr)},
         {"tmedia", {{"numerica", real(r.mean_numerical)}, {"analitica", real(r.mean_analytical)}}},
         {"q_norte", {{"numerica", real(r.rate_numerical)}, {"analitica", real(r.rate_analytical)}}},
         {"erro", {{"l1", real(r.error_l1)}, {"l2", real(r.error_l2)}, {"max", real(r.error_max)}}},
@@ -202,6 +206,19 @@ RunRecord parse_run_record(std::string_view text)
     for (const json& ratio : history) r.history.push_back(real_of(ratio, "historico"));
     r.iterations = integer_field(root, "iteracoes");
     r.converged = bool_field(root, "convergiu");
+    if (root.contains("fator_convergencia")) {
+        const json& factor = root["fator_convergencia"];
+        if (!factor.is_null()) r.convergence.factor = real_of(factor, "fator_convergencia");
+        r.convergence.reductions = integer_field(root, "reducoes_no_fator");
+        const json& further = field(root, "iteracoes_previstas");
+        if (!further.is_null()) {
+            const std::int32_t count = integer_of(further, "iteracoes_previstas");
+            if (count < 0) refuse("o campo \"iteracoes_previstas\" é negativo");
+            r.convergence.further_iterations = count;
+        }
+    } else {
+        r.convergence = convergence_factor(r.history, r.tolerance);
+    }
     const json& mean = field(root, "tmedia");
     r.mean_numerical = real_field(mean, "numerica");
     r.mean_analytical = real_field(mean, "analitica");

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "results/convergence.hpp"
+
 namespace placatermo {
 
 struct RunRecord {
@@ -22,6 +24,9 @@ struct RunRecord {
     std::string cycle;                           // the multigrid cycle; empty on one grid
     std::vector<std::int32_t> grid_nx, grid_ny;  // every grid, coarsest first
     std::vector<double> history;                 // the ratio of every outer iteration
+    // of the history against the tolerance; a record written before it was
+    // kept gets it from its history when read
+    ConvergenceFactor convergence;
     std::int32_t iterations = 0;
     bool converged = false;
     double mean_numerical = 0.0, mean_analytical = 0.0, rate_numerical = 0.0, rate_analytical = 0.0;

@@ -9,10 +9,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "grid/grid.hpp"
 #include "grid/plate.hpp"
 #include "report/output_file.hpp"
+#include "results/convergence.hpp"
 
 namespace placatermo {
 
@@ -91,13 +93,32 @@ inline std::string vtk_file_name(std::string_view results_name, std::string_view
 }
 
 // The pictures of a run: historico.png (the ratio of each outer iteration,
-// logarithmic, with the tolerance), campo.png (the temperature map with
+// logarithmic, with the tolerance, and the convergence factor on the title's
+// second line), campo.png (the temperature map with
 // isotherms) and erro.png (the error map, its largest magnitude in the title),
 // drawn by one gnuplot script. Returns the script's text; `ratios` are the
 // history ratios in order.
 std::string pictures_script(const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
                             std::span<const double> ratios, double tolerance, const ErrorNorms& norms,
                             std::string_view plot_title);
+
+// The residual norms of one grid of a multigrid run, cycle by cycle.
+struct LevelNorms {
+    std::int32_t nx = 0, ny = 0;
+    std::vector<std::int32_t> iterations;  // the outer iteration of each norm
+    std::vector<double> norms;             // L1, after the grid's smoothing
+};
+
+// The picture niveis.png (the gnuplot commands that follow pictures_script's,
+// data inside): one curve per grid, coarsest first, of its residual norm
+// after its smoothing against the cycle, on a logarithmic axis; `cycle` is
+// the cycle's name for the title.
+std::string levels_script(std::span<const LevelNorms> levels, std::string_view cycle, std::string_view plot_title);
+
+// The convergence factor in words (Windows-1252), as historico.png's title
+// says it: the factor and how many reductions it averages, then how many
+// more iterations reach the tolerance, or that it is not reached.
+std::string convergence_text(const ConvergenceFactor& c);
 
 // The summary results file of ten lines.
 void write_summary_file(std::string_view discretization_file_name, std::span<const double> t, double mean,

@@ -14,6 +14,7 @@
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
 #include "report/output_file.hpp"
+#include "results/results.hpp"
 
 namespace placatermo {
 
@@ -36,6 +37,7 @@ struct RunState {
     int command_status = 0;
     std::vector<double> history;                         // the ratio of every outer iteration, kept for the pictures
     double last_ratio = 0.0;                             // of the last outer iteration
+    std::vector<LevelNorms> level_norms;                 // of each grid, for niveis.png (--graficos, multigrid)
     bool editor_warned = false, plotter_warned = false;  // each "could not be started" said once
 };
 

@@ -145,6 +145,18 @@ void solve_plate(RunContext& run)
     if (run.options.pictures || run.options.record) report.history = &run.state.history;
     SolutionProblem problem = run.input.solution_problem();
     problem.cycle = run.options.cycle.value_or(MultigridCycle::specified);
+    if (run.options.pictures && problem.grids.count() > 1) {
+        run.state.level_norms.assign(static_cast<std::size_t>(problem.grids.count()), {});
+        for (int k = 1; k <= problem.grids.count(); ++k) {
+            run.state.level_norms[static_cast<std::size_t>(k - 1)].nx = problem.grids.nx_of(k);
+            run.state.level_norms[static_cast<std::size_t>(k - 1)].ny = problem.grids.ny_of(k);
+        }
+        report.on_level_norm = [&run](std::int32_t iteration, int k, double norm) {
+            LevelNorms& level = run.state.level_norms[static_cast<std::size_t>(k - 1)];
+            level.iterations.push_back(iteration);
+            level.norms.push_back(norm);
+        };
+    }
     // the progress line on its own clock, so that the processing time is read
     // as without it; erased when the solution ends, however it ends
     std::optional<ProgressLine> progress;
@@ -238,6 +250,7 @@ void write_record(RunContext& run)
         r.grid_ny.push_back(in.grids.ny_of(k));
     }
     r.history = run.state.history;
+    r.convergence = convergence_factor(r.history, in.tolerance);
     r.iterations = run.solution.outer_iteration;
     r.converged = r.iterations > 0 && run.state.last_ratio <= in.tolerance;
     r.mean_numerical = numerical_mean_temperature(plate, grid, run.solution.t);
@@ -262,8 +275,11 @@ void draw_pictures(RunContext& run)
     const ErrorNorms norms = compute_error_norms(run.input.plate(), run.solution.grid, run.solution.t);
     const std::string title =
         std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
-    const std::string script = pictures_script(run.input.plate(), run.solution.grid, run.solution.t, run.state.history,
-                                               run.input.tolerance, norms, title);
+    std::string script = pictures_script(run.input.plate(), run.solution.grid, run.solution.t, run.state.history,
+                                         run.input.tolerance, norms, title);
+    if (!run.state.level_norms.empty())
+        script += levels_script(run.state.level_norms,
+                                cycle_name(run.options.cycle.value_or(MultigridCycle::specified)), title);
     // the script goes into a folder of its own in the temporary folder, removed
     // afterwards: only the pictures stay in the working folder
     namespace fs = std::filesystem;

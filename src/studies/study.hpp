@@ -98,6 +98,9 @@ struct StudyRow {
     double mean_numerical = 0.0, mean_analytical = 0.0, rate_numerical = 0.0, rate_analytical = 0.0;
     double l1 = 0.0, l2 = 0.0, max = 0.0;
     std::vector<double> history;
+    // of the record: none for a run of one iteration or a history it cannot
+    // be taken from (see ConvergenceFactor)
+    std::optional<double> convergence_factor;
     // observed order against the previous refinement of the same other values
     std::optional<double> order_mean, order_rate, order_max;
 };

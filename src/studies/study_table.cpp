@@ -94,6 +94,7 @@ void fill_row(StudyRow& row)
     row.iterations = record.iterations;
     row.converged = record.converged;
     row.last_ratio = row.history.empty() ? 0.0 : row.history.back();
+    row.convergence_factor = record.convergence.factor;
     row.seconds = record.seconds;
     row.mean_numerical = record.mean_numerical;
     row.mean_analytical = record.mean_analytical;
@@ -166,6 +167,7 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
                              "iteracoes",
                              "convergiu",
                              "ultima_razao",
+                             "fator_convergencia",
                              "tempo_s",
                              "tmedia_numerica",
                              "tmedia_analitica",
@@ -195,6 +197,7 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
         c.push_back(row.iterations > 0 ? std::to_string(row.iterations) : "");
         c.push_back(row.iterations > 0 ? (row.converged ? "sim" : "nao") : "");
         c.push_back(row.iterations > 0 ? format(row.last_ratio) : "");
+        c.push_back(row.iterations > 0 ? optional_text(row.convergence_factor, format) : "");
         for (const double value : {row.seconds, row.mean_numerical, row.mean_analytical,
                                    row.mean_numerical - row.mean_analytical, row.rate_numerical, row.rate_analytical,
                                    row.rate_numerical - row.rate_analytical, row.l1, row.l2, row.max})
