@@ -691,5 +691,23 @@ TEST(Study, RunFolderThatCannotBeWrittenEndsInItsRow)
     EXPECT_EQ(o.err.find("filesystem"), std::string::npos) << o.err;
 }
 
+// The job files are written whole or not at all: one cut short by a full
+// disk (here /dev/full where tarefas.txt was) would stay and never be
+// written again by --continuar.
+TEST(Study, JobFilesAreWrittenWholeOrNotAtAll)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo q --variar 13=1,2,3 --preparar").exit_code, 0);
+    std::filesystem::remove("q/tarefas.txt");
+    std::filesystem::remove("q/slurm.sh");
+    std::filesystem::create_symlink("/dev/full", "q/tarefas.txt");
+    const auto o = run_program("estudo q --continuar --tarefas 2");
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("q/tarefas.txt")));
+    EXPECT_EQ(split_lines(read_file("q/tarefas.txt")).size(), 3u);
+    EXPECT_TRUE(std::filesystem::exists("q/slurm.sh"));
+}
+
 }  // namespace
 }  // namespace placatermo

@@ -235,9 +235,9 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         }
     }
     const std::string folder = std::filesystem::absolute(options.folder).string();
-    OutputFile task_file((options.folder / "tarefas.txt").string());
-    task_file.write(tasks);
-    task_file.close();
+    // whole or not at all: a job file cut short (a full disk) would stay and
+    // never be written again
+    write_file_atomically((options.folder / "tarefas.txt").string(), tasks);
 
     const std::size_t total = std::max<std::size_t>(1, runs.size());
     const std::size_t block = (total + largest_slurm_array - 1) / largest_slurm_array;
@@ -295,9 +295,7 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         "  (eval \"$comando\") || falhas=1\n"
         "done\n"
         "exit \"$falhas\"\n";
-    OutputFile slurm((options.folder / "slurm.sh").string());
-    slurm.write(script);
-    slurm.close();
+    write_file_atomically((options.folder / "slurm.sh").string(), script);
     std::error_code ignored;
     std::filesystem::permissions(options.folder / "slurm.sh", std::filesystem::perms::owner_exec,
                                  std::filesystem::perm_options::add, ignored);
