@@ -747,5 +747,25 @@ TEST(Study, HostileRunFoldersEndInTheirRows)
     EXPECT_EQ(read_file("h/004/placatermo.ent"), fourth);
 }
 
+// A grid record varied with one value: no plot against h, which the plotting
+// program could only draw as an empty range (and complain of it).
+TEST(Study, OneGridSizeDrawsNoPlotAgainstH)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    // a plotting program that keeps the scripts it is given
+    const std::string plotter = (std::filesystem::current_path() / "plotter").string();
+    std::filesystem::create_directory(plotter);
+    write_file(plotter + "/gnuplot", "#!/bin/sh\ncat \"$1\" >> '" + plotter + "/scripts'\n");
+    std::filesystem::permissions(plotter + "/gnuplot", std::filesystem::perms::owner_all);
+    const auto o =
+        run_program("estudo u --variar 7=10 --variar 13=1,2 --tarefas 2", "PATH='" + plotter + ":/usr/bin:/bin'");
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    const std::string scripts = read_file(plotter + "/scripts");
+    EXPECT_NE(scripts.find("residuos.png"), std::string::npos);
+    EXPECT_EQ(scripts.find("erro_h.png"), std::string::npos);
+    EXPECT_EQ(scripts.find("tempo.png"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace placatermo

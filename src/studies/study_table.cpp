@@ -308,6 +308,12 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
         std::map<std::string, std::vector<const StudyRow*>> series;
         for (const auto& row : rows)
             if (row.status == "ok") series[label(row, true)].push_back(&row);
+        // the plots against h need two grid sizes somewhere: with one the
+        // plotting program only says, in English, that the range is empty
+        bool refined = false;
+        for (const auto& [name, members] : series)
+            for (const StudyRow* row : members) refined |= row->h != members.front()->h;
+        if (!refined) series.clear();
         std::string errors, times, error_plot, time_plot;
         int s = 0;
         for (auto& [name, members] : series) {
@@ -332,15 +338,17 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
             time_plot +=
                 (time_plot.empty() ? "plot " : ", ") + t + " using 1:2 with linespoints title " + gnuplot_string(name);
         }
-        script = errors + times + script;
-        script +=
-            "set output 'erro_h.png'\nset title 'Erro contra h (ordem observada do erro máximo nos pontos)'\n"
-            "set logscale xy\nset format y '%.0e'\nset xlabel 'h = dx da malha mais fina'\nset ylabel '|erro|'\n" +
-            error_plot + "\n";
-        script +=
-            "set output 'tempo.png'\nset title 'Tempo de processamento contra o número de incógnitas'\n"
-            "set xlabel 'incógnitas'\nset ylabel 'tempo de processamento (s)'\n" +
-            time_plot + "\n";
+        if (refined) {
+            script = errors + times + script;
+            script +=
+                "set output 'erro_h.png'\nset title 'Erro contra h (ordem observada do erro máximo nos pontos)'\n"
+                "set logscale xy\nset format y '%.0e'\nset xlabel 'h = dx da malha mais fina'\nset ylabel '|erro|'\n" +
+                error_plot + "\n";
+            script +=
+                "set output 'tempo.png'\nset title 'Tempo de processamento contra o número de incógnitas'\n"
+                "set xlabel 'incógnitas'\nset ylabel 'tempo de processamento (s)'\n" +
+                time_plot + "\n";
+        }
     }
     script += "set output\n";
     if (!program_on_path(plotting_program)) {
