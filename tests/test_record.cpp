@@ -4,10 +4,12 @@
 
 #include <bit>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 #include "base/errors.hpp"
 #include "results/record.hpp"
+#include "test_support.hpp"
 
 namespace placatermo {
 namespace {
@@ -144,6 +146,17 @@ TEST(RunRecord, ConvergenceFactorWrittenOrTakenFromTheHistory)
     }
     EXPECT_EQ(older.find("fator"), std::string::npos);
     EXPECT_EQ(parse_run_record(older).convergence, (ConvergenceFactor{0.5, 2, 8}));
+}
+
+// A write cut short (a full disk, here /dev/full behind the temporary name)
+// leaves neither the file nor a piece of it.
+TEST(RunRecord, AtomicWriteOnFullDiskLeavesNoPiece)
+{
+    testing::TempDir dir;
+    std::filesystem::create_symlink("/dev/full", "r.json.parcial");
+    EXPECT_THROW(write_file_atomically("r.json", std::string(1 << 17, 'x')), FatalError);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status("r.json.parcial")));
+    EXPECT_FALSE(std::filesystem::exists("r.json"));
 }
 
 }  // namespace

@@ -129,6 +129,14 @@ std::vector<OneFile> one_file_cases()
          "--batch --graficos",
          input + summary + ": o nome \"./campo.png\"" + taken +
              "\"./campo.png\" é o mesmo arquivo que \"campo.png\", a figura campo.png (--graficos))"},
+        {"SummaryIsTheEarlierFilesFolder",
+         {{2, "'placatermo.anterior'"}},
+         [] {},
+         ".",
+         "--batch",
+         input + summary + ": o nome \"placatermo.anterior\"" + taken +
+             "\"placatermo.anterior\" é o mesmo arquivo que \"placatermo.anterior\", a pasta dos arquivos da "
+             "execução anterior)"},
         {"InputLinkToThePlotScript",
          {},
          [] { fs::create_symlink("placatermo.ent", "Tx.gnu"); },

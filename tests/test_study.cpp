@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <sys/stat.h>
 #include <thread>
 
 #include "base/errors.hpp"
@@ -690,6 +691,81 @@ TEST(Study, RunFolderThatCannotBeWrittenEndsInItsRow)
         (std::vector<std::string>{
             "ok", "operação de arquivos falhou em \"q/002\": um componente do caminho não é um diretório", "ok"}));
     EXPECT_EQ(o.err.find("filesystem"), std::string::npos) << o.err;
+}
+
+// The job files are written whole or not at all: one cut short by a full
+// disk (here /dev/full where tarefas.txt was) would stay and never be
+// written again by --continuar.
+TEST(Study, JobFilesAreWrittenWholeOrNotAtAll)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo q --variar 13=1,2,3 --preparar").exit_code, 0);
+    std::filesystem::remove("q/tarefas.txt");
+    std::filesystem::remove("q/slurm.sh");
+    std::filesystem::create_symlink("/dev/full", "q/tarefas.txt");
+    const auto o = run_program("estudo q --continuar --tarefas 2");
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("q/tarefas.txt")));
+    EXPECT_EQ(split_lines(read_file("q/tarefas.txt")).size(), 3u);
+    EXPECT_TRUE(std::filesystem::exists("q/slurm.sh"));
+}
+
+// Run folders made hostile after the study: an input that is a fifo (whose
+// reading would never end), a huge input, a run folder replaced by a link to
+// another run's (whose values are not the row's): --coletar and --continuar
+// end, each row says what is wrong, nothing is written through the link.
+TEST(Study, HostileRunFoldersEndInTheirRows)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo h --variar 13=1,2,3,4 --tarefas 2").exit_code, 0);
+    std::filesystem::remove("h/001/placatermo.ent");
+    ASSERT_EQ(mkfifo("h/001/placatermo.ent", 0644), 0);
+    std::filesystem::resize_file("h/002/placatermo.ent", 100u << 20);
+    std::filesystem::remove_all("h/003");
+    std::filesystem::create_directory_symlink("004", "h/003");
+    const std::string other =
+        "a entrada placatermo.ent da pasta não é a que o estudo deu a esta execução (mudada "
+        "depois, ou a pasta de outra)";
+    const auto collected = run_program("estudo h --coletar");
+    EXPECT_EQ(collected.exit_code, 1) << collected.err;
+    EXPECT_EQ(column("h/estudo.csv", "estado"),
+              (std::vector<std::string>{"o arquivo de entrada placatermo.ent não é um arquivo comum",
+                                        "o arquivo de entrada placatermo.ent é grande demais (104857600 bytes)", other,
+                                        "ok"}));
+    const std::string fourth = read_file("h/004/placatermo.ent");
+    const auto resumed = run_program("estudo h --continuar");
+    EXPECT_EQ(resumed.exit_code, 1) << resumed.err;
+    EXPECT_EQ(column("h/estudo.csv", "estado"),
+              (std::vector<std::string>{
+                  "\"h/001/placatermo.ent\" não é um arquivo comum nem uma pasta (um link, um fifo...): o estudo não "
+                  "grava através dele; remova-o e rode de novo",
+                  "ok",
+                  "a pasta da execução \"h/003\" é um link simbólico: o estudo não grava através dele; remova-o e "
+                  "rode de novo",
+                  "ok"}));
+    EXPECT_EQ(read_file("h/004/placatermo.ent"), fourth);
+}
+
+// A grid record varied with one value: no plot against h, which the plotting
+// program could only draw as an empty range (and complain of it).
+TEST(Study, OneGridSizeDrawsNoPlotAgainstH)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    // a plotting program that keeps the scripts it is given
+    const std::string plotter = (std::filesystem::current_path() / "plotter").string();
+    std::filesystem::create_directory(plotter);
+    write_file(plotter + "/gnuplot", "#!/bin/sh\ncat \"$1\" >> '" + plotter + "/scripts'\n");
+    std::filesystem::permissions(plotter + "/gnuplot", std::filesystem::perms::owner_all);
+    const auto o =
+        run_program("estudo u --variar 7=10 --variar 13=1,2 --tarefas 2", "PATH='" + plotter + ":/usr/bin:/bin'");
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    const std::string scripts = read_file(plotter + "/scripts");
+    EXPECT_NE(scripts.find("residuos.png"), std::string::npos);
+    EXPECT_EQ(scripts.find("erro_h.png"), std::string::npos);
+    EXPECT_EQ(scripts.find("tempo.png"), std::string::npos);
 }
 
 }  // namespace

@@ -237,10 +237,15 @@ RunRecord parse_run_record(std::string_view text)
 void write_file_atomically(const std::string& name, std::string_view bytes)
 {
     const std::string partial = name + ".parcial";
-    {
+    try {
         OutputFile file(partial);
         file.write(bytes);
         file.close();
+    } catch (const FatalError&) {
+        // a write cut short (a full disk) leaves no piece behind
+        std::error_code ignored;
+        std::filesystem::remove(partial, ignored);
+        throw;
     }
     std::error_code error;
     std::filesystem::rename(partial, name, error);

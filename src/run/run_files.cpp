@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "base/errors.hpp"
-#include "platform/files.hpp"
 #include "base/text.hpp"
+#include "platform/files.hpp"
 #include "results/record.hpp"
 #include "results/results.hpp"
 
@@ -157,6 +157,11 @@ void check_run_files(const RunContext& run, const std::vector<RunFile>& files)
             else
                 refuse_same_file(run, files[first], files[second]);
         }
+    // the folder that keeps the earlier files is the program's too: a file of
+    // that name would fail every later run of the folder
+    const RunFile earlier{"a pasta dos arquivos da execução anterior", run.file(earlier_files_folder), 0, 0, false};
+    for (const auto& file : files)
+        if (same_file(file.name, earlier.name)) refuse_same_file(run, file, earlier);
 }
 
 void lock_run_folder(RunContext& run)

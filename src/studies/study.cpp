@@ -196,7 +196,22 @@ void write_run_folder(const std::vector<StudyVariation>& variations, const Study
     std::vector<std::pair<int, std::string>> values;
     for (std::size_t v = 0; v < variations.size(); ++v)
         if (variations[v].record != 0) values.emplace_back(variations[v].record, run.values[v]);
-    std::filesystem::create_directories(run.folder);
+    namespace fs = std::filesystem;
+    // the study writes only into folders and files it made: never through a
+    // link (into another run's folder, or out of the study), nor into a fifo
+    // or a device (whose opening would wait for ever)
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(run.folder, error)))
+        throw FatalError("a pasta da execução \"" + run.folder.string() +
+                         "\" é um link simbólico: o estudo não grava através dele; remova-o e rode de novo");
+    fs::create_directories(run.folder);
+    for (const auto& entry : fs::directory_iterator(run.folder)) {
+        const fs::file_status kind = entry.symlink_status();
+        if (!fs::is_regular_file(kind) && !fs::is_directory(kind))
+            throw FatalError("\"" + entry.path().string() +
+                             "\" não é um arquivo comum nem uma pasta (um link, um fifo...): o estudo não grava "
+                             "através dele; remova-o e rode de novo");
+    }
     OutputFile file((run.folder / std::string(input_file_name)).string());
     file.write(replace_records(base, base_parameters, values));
     file.close();
@@ -223,7 +238,7 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         tasks += run_command_line(options, run) + "\n";
         std::string bytes;
         try {
-            if (!read_whole_file((run.folder / std::string(input_file_name)).string(), bytes)) continue;
+            if (!read_run_input(run.folder / std::string(input_file_name), bytes)) continue;
             const InputParameters input = parse_input_data(bytes);
             largest_bytes = std::max(largest_bytes, required_memory_bytes(input));
             // outer iterations times the volumes of all grids
@@ -233,9 +248,9 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         }
     }
     const std::string folder = std::filesystem::absolute(options.folder).string();
-    OutputFile task_file((options.folder / "tarefas.txt").string());
-    task_file.write(tasks);
-    task_file.close();
+    // whole or not at all: a job file cut short (a full disk) would stay and
+    // never be written again
+    write_file_atomically((options.folder / "tarefas.txt").string(), tasks);
 
     const std::size_t total = std::max<std::size_t>(1, runs.size());
     const std::size_t block = (total + largest_slurm_array - 1) / largest_slurm_array;
@@ -293,9 +308,7 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
         "  (eval \"$comando\") || falhas=1\n"
         "done\n"
         "exit \"$falhas\"\n";
-    OutputFile slurm((options.folder / "slurm.sh").string());
-    slurm.write(script);
-    slurm.close();
+    write_file_atomically((options.folder / "slurm.sh").string(), script);
     std::error_code ignored;
     std::filesystem::permissions(options.folder / "slurm.sh", std::filesystem::perms::owner_exec,
                                  std::filesystem::perm_options::add, ignored);
@@ -575,10 +588,7 @@ bool run_is_complete(const std::string& expected_input, const std::vector<StudyV
                      const StudyRun& run)
 {
     try {
-        std::string bytes;
-        if (!read_whole_file((run.folder / std::string(input_file_name)).string(), bytes) || bytes != expected_input)
-            return false;
-        const StudyRow row = read_study_row(run);
+        const StudyRow row = read_study_row(run, &expected_input);
         if (row.status != "ok") return false;
         for (std::size_t v = 0; v < variations.size(); ++v)
             if (variations[v].record == 0 && row.cycle != run.values[v]) return false;
@@ -762,7 +772,8 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
                 FolderPlatform folder_platform(platform, study_run.folder, plotter_found);
                 const auto begun = std::chrono::steady_clock::now();
                 const std::string failure = run_one(study_run, folder_platform);
-                rows_read[index] = read_study_row(study_run);
+                const std::string expected = run_input_bytes(design, base_parameters, study_run);
+                rows_read[index] = read_study_row(study_run, &expected);
                 std::lock_guard guard(lock);
                 running.erase(study_run.number);
                 ++done;
@@ -801,7 +812,8 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
     std::vector<std::string> missing;
     for (std::size_t n = 0; n < runs.size(); ++n) {
         const StudyRun& run = runs[n];
-        StudyRow row = rows_read[n] ? std::move(*rows_read[n]) : read_study_row(run);
+        const std::string expected = rows_read[n] ? std::string() : run_input_bytes(design, base_parameters, run);
+        StudyRow row = rows_read[n] ? std::move(*rows_read[n]) : read_study_row(run, &expected);
         if (const auto failure = failures.find(run.number); failure != failures.end()) row.status = failure->second;
         if (row.status != "ok") missing.push_back(run.folder.filename().string());
         rows.push_back(std::move(row));

@@ -105,9 +105,16 @@ struct StudyRow {
     std::optional<double> order_mean, order_rate, order_max;
 };
 
+// Reads the input of a run's folder into `bytes`; false when there is none.
+// Anything but a plain file of a sensible size (a fifo, whose reading would
+// never end, a device, a huge file) throws a FatalError saying so.
+bool read_run_input(const std::filesystem::path& name, std::string& bytes);
+
 // The row of a run from its input and its record; never throws: what is
-// missing or wrong becomes the row's status.
-StudyRow read_study_row(const StudyRun& run);
+// missing or wrong becomes the row's status. With `expected_input`, an input
+// other than the one the study gave the run (edited, or another run's folder
+// linked in its place) is wrong too: its values are not the row's.
+StudyRow read_study_row(const StudyRun& run, const std::string* expected_input = nullptr);
 
 // Fills the observed orders of rows that differ from an earlier row only in
 // the grid size.

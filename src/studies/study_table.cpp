@@ -48,13 +48,13 @@ namespace {
 
 // The row from the run's input and record; what is missing or wrong throws a
 // FatalError with the row's status.
-void fill_row(StudyRow& row)
+void fill_row(StudyRow& row, const std::string* expected_input)
 {
     const StudyRun& run = row.run;
     namespace fs = std::filesystem;
     const std::string input_name = (run.folder / std::string(input_file_name)).string();
     std::string bytes;
-    if (!read_whole_file(input_name, bytes)) throw FatalError("sem arquivo de entrada");
+    if (!read_run_input(input_name, bytes)) throw FatalError("sem arquivo de entrada");
     const InputParameters input = parse_input_data(bytes, input_name);
     const int k = input.grid_count;
     row.grid_count = k;
@@ -89,6 +89,9 @@ void fill_row(StudyRow& row)
     if (record.input_hash != bytes_hash(bytes))
         throw FatalError("o registro " + record_name.filename().string() + " não é da entrada que está na pasta");
     if (record.status != "completa") throw FatalError("registro com estado \"" + record.status + "\"");
+    if (expected_input != nullptr && bytes != *expected_input)
+        throw FatalError("a entrada " + std::string(input_file_name) +
+                         " da pasta não é a que o estudo deu a esta execução (mudada depois, ou a pasta de outra)");
     row.cycle = record.cycle;
     row.history = std::move(record.history);
     row.iterations = record.iterations;
@@ -107,12 +110,28 @@ void fill_row(StudyRow& row)
 
 }  // namespace
 
-StudyRow read_study_row(const StudyRun& run)
+bool read_run_input(const std::filesystem::path& name, std::string& bytes)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(name, error);
+    if (fs::exists(status) && !fs::is_regular_file(status))
+        throw FatalError("o arquivo de entrada " + name.filename().string() + " não é um arquivo comum");
+    if (fs::is_regular_file(status)) {
+        const auto size = fs::file_size(name, error);
+        if (!error && size > largest_record_bytes)
+            throw FatalError("o arquivo de entrada " + name.filename().string() + " é grande demais (" +
+                             std::to_string(size) + " bytes)");
+    }
+    return read_whole_file(name.string(), bytes);
+}
+
+StudyRow read_study_row(const StudyRun& run, const std::string* expected_input)
 {
     StudyRow row;
     row.run = run;
     try {
-        fill_row(row);
+        fill_row(row, expected_input);
     } catch (const FatalError& error) {
         row.status = error.what();
     } catch (const std::bad_alloc&) {
@@ -292,6 +311,12 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
         std::map<std::string, std::vector<const StudyRow*>> series;
         for (const auto& row : rows)
             if (row.status == "ok") series[label(row, true)].push_back(&row);
+        // the plots against h need two grid sizes somewhere: with one the
+        // plotting program only says, in English, that the range is empty
+        bool refined = false;
+        for (const auto& [name, members] : series)
+            for (const StudyRow* row : members) refined |= row->h != members.front()->h;
+        if (!refined) series.clear();
         std::string errors, times, error_plot, time_plot;
         int s = 0;
         for (auto& [name, members] : series) {
@@ -316,15 +341,17 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
             time_plot +=
                 (time_plot.empty() ? "plot " : ", ") + t + " using 1:2 with linespoints title " + gnuplot_string(name);
         }
-        script = errors + times + script;
-        script +=
-            "set output 'erro_h.png'\nset title 'Erro contra h (ordem observada do erro máximo nos pontos)'\n"
-            "set logscale xy\nset format y '%.0e'\nset xlabel 'h = dx da malha mais fina'\nset ylabel '|erro|'\n" +
-            error_plot + "\n";
-        script +=
-            "set output 'tempo.png'\nset title 'Tempo de processamento contra o número de incógnitas'\n"
-            "set xlabel 'incógnitas'\nset ylabel 'tempo de processamento (s)'\n" +
-            time_plot + "\n";
+        if (refined) {
+            script = errors + times + script;
+            script +=
+                "set output 'erro_h.png'\nset title 'Erro contra h (ordem observada do erro máximo nos pontos)'\n"
+                "set logscale xy\nset format y '%.0e'\nset xlabel 'h = dx da malha mais fina'\nset ylabel '|erro|'\n" +
+                error_plot + "\n";
+            script +=
+                "set output 'tempo.png'\nset title 'Tempo de processamento contra o número de incógnitas'\n"
+                "set xlabel 'incógnitas'\nset ylabel 'tempo de processamento (s)'\n" +
+                time_plot + "\n";
+        }
     }
     script += "set output\n";
     if (!program_on_path(plotting_program)) {
