@@ -122,6 +122,9 @@ TEST(SystemErrorText, PortugueseForTheErrorsAFileMeets)
         {EFBIG, "arquivo grande demais"},
         {ENOMEM, "memória insuficiente"},
         {EINVAL, "argumento inválido"},
+        {EINTR, "chamada do sistema interrompida"},
+        {ELOOP, "ligações simbólicas demais no caminho"},
+        {EEXIST, "já existe um arquivo com esse nome"},
         {0, "erro de entrada/saída"},
         {9999, "erro do sistema número 9999"},
     };

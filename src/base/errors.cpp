@@ -27,6 +27,10 @@ std::string system_error_text(int error_number)
     case EEXIST: return "já existe um arquivo com esse nome";
     case ENOMEM: return "memória insuficiente";
     case EINVAL: return "argumento inválido";
+    case EINTR: return "chamada do sistema interrompida";
+#ifdef ELOOP
+    case ELOOP: return "ligações simbólicas demais no caminho";
+#endif
     case 0: return "erro de entrada/saída";
     default: return "erro do sistema número " + std::to_string(error_number);
     }
