@@ -162,8 +162,6 @@ private:
     Solution& solution_;
     const std::unique_ptr<Transfer> transfer_;
     std::vector<Level> levels_;  // grid k at k - 1
-    // the coarsest grid's residual, only for report_.on_level_norm
-    std::vector<double> coarsest_residual_;
 };
 
 // Outer iteration 1: the finest grid smoothed from zero; its norm is the
@@ -188,15 +186,11 @@ void Multigrid::descend(int k)
     std::fill(here.correction.begin(), here.correction.end(), 0.0);
     here.smoother.smooth(here.system, here.correction);
     // what the smoothing left, for the next coarser grid's right-hand side
-    // (and for this grid's own on the way up, in the specified cycle)
-    if (k > 1) store_residual(here.system, here.correction, here.residual);
-    if (!report_.on_level_norm) return;
-    if (k == 1) {
-        coarsest_residual_.resize(here.residual.size());
-        store_residual(here.system, here.correction, coarsest_residual_);
-    }
-    report_.on_level_norm(solution_.outer_iteration, k,
-                          real_volume_norm(here.grid, k > 1 ? here.residual : coarsest_residual_));
+    // (and for this grid's own on the way up, in the specified cycle); the
+    // coarsest grid's, which no step reads, only for the per-grid norms
+    if (k > 1 || report_.on_level_norm) store_residual(here.system, here.correction, here.residual);
+    if (report_.on_level_norm)
+        report_.on_level_norm(solution_.outer_iteration, k, real_volume_norm(here.grid, here.residual));
 }
 
 // Grid k (neither coarsest nor finest) on the way up: its correction, with
