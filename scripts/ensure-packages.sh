@@ -34,6 +34,7 @@ purpose() {
     g++-mingw-w64-x86-64-posix) echo "o compilador cruzado, que faz o programa do Windows" ;;
     wine | wine64) echo "o wine, que roda o programa do Windows" ;;
     python3) echo "o Python, que compara as execuções do Windows" ;;
+    imagemagick) echo "o ImageMagick, que tira quadros da animação para as figuras do README" ;;
     clang) echo "o clang, que compila os alvos de fuzzing" ;;
     libclang-rt-14-dev) echo "o libFuzzer do clang" ;;
     *) echo "pedido por $(basename "${0}")" ;;

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr const char* usage =
-    "Uso: placatermo [--batch] [--graficos] [--vtk] [--json] [--multigrid=CICLO] | --help | --version\n"
+    "Uso: placatermo [--batch] [--graficos] [--animacao] [--vtk] [--json] [--multigrid=CICLO] | --help | --version\n"
     "     placatermo estudo PASTA --variar R=V1,V2,... [opções do estudo]\n"
     "\n"
     "Resolve a difusão de calor bidimensional permanente numa placa retangular com os\n"
@@ -20,6 +20,8 @@ constexpr const char* usage =
     "  --batch     não abre o editor de texto no início nem no fim (para séries de execuções)\n"
     "  --graficos  desenha também historico.png, campo.png e erro.png (com o gnuplot) e, com\n"
     "              mais de uma malha, niveis.png (o resíduo de cada malha a cada ciclo)\n"
+    "  --animacao  desenha também iteracoes.gif (com o gnuplot): a cada iteração externa (até uns\n"
+    "              100 quadros), o erro e o resíduo da malha mais fina, lado a lado\n"
     "  --vtk       grava também o campo de temperaturas num arquivo VTK (para o ParaView),\n"
     "              com o nome do arquivo de resultados e a extensão .vtk\n"
     "  --json      grava também o registro da execução em JSON, com todos os dígitos, com o\n"
@@ -62,6 +64,8 @@ int main(int argc, char** argv)
             run.options.batch = true;
         } else if (std::strcmp(argv[i], "--graficos") == 0) {
             run.options.pictures = true;
+        } else if (std::strcmp(argv[i], "--animacao") == 0) {
+            run.options.animation = true;
         } else if (std::strcmp(argv[i], "--vtk") == 0) {
             run.options.vtk = true;
         } else if (std::strcmp(argv[i], "--json") == 0) {

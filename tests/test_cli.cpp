@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <sys/wait.h>
 #include <thread>
 
@@ -31,7 +32,8 @@ TEST(Cli, HelpAndUnknownArguments)
     const Outcome help = run_program("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.substr(0, help.out.find('\n') + 1),
-              "Uso: placatermo [--batch] [--graficos] [--vtk] [--json] [--multigrid=CICLO] | --help | --version\n");
+              "Uso: placatermo [--batch] [--graficos] [--animacao] [--vtk] [--json] [--multigrid=CICLO] | --help | "
+              "--version\n");
     EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
     for (const char* wrong : {"--multigrid=outro", "--multigrid"}) {
         const Outcome o = run_program(wrong);
@@ -112,6 +114,21 @@ TEST(Cli, RunsWithoutGnuplot)
               "como root: apt-get install gnuplot-nox)\n");
 }
 
+// The animation without the plotting program: the run completes, and says
+// once, after the missing program, that the animation was not drawn.
+TEST(Cli, AnimationWithoutGnuplot)
+{
+    TempDir dir;
+    const Outcome o = run_program("--batch --animacao --graficos", "PATH=/nonexistent");
+    EXPECT_EQ(o.exit_code, 0);
+    EXPECT_TRUE(std::filesystem::exists("placa.dis"));
+    EXPECT_FALSE(std::filesystem::exists("iteracoes.gif"));
+    EXPECT_EQ(o.err,
+              "aviso: o programa de gráficos (gnuplot) não foi encontrado: instale o gnuplot (no Debian e no Ubuntu, "
+              "como root: apt-get install gnuplot-nox)\n"
+              "aviso: a animação iteracoes.gif não foi desenhada: o programa de gráficos não foi encontrado\n");
+}
+
 TEST(Cli, EditorThatCannotBeFoundIsNamedOnce)
 {
     const std::pair<std::string, std::string> table[] = {
@@ -187,12 +204,18 @@ TEST(Cli, PicturesAndVtkLeaveTheRunsFilesAsTheyAre)
         return r;
     };
     const Run plain = run("--batch");
-    const Run with = run("--batch --graficos --vtk");
+    const Run with = run("--batch --graficos --animacao --vtk");
     for (const auto& [name, bytes] : plain.files) EXPECT_EQ(with.files.at(name), bytes) << name;
     EXPECT_EQ(with.files.size(), plain.files.size() + 1);
     EXPECT_EQ(with.files.at("placa.vtk").substr(0, 27), "# vtk DataFile Version 3.0\n");
     EXPECT_EQ(plain.scripts, (std::vector<std::string>{"Tx.gnu", "Ty.gnu"}));
-    ASSERT_EQ(with.scripts.size(), 3u);
+    ASSERT_EQ(with.scripts.size(), 4u);
+    const std::filesystem::path animation_script = with.scripts[3];
+    EXPECT_EQ(animation_script.filename(), "animacao.gnu");
+    EXPECT_FALSE(std::filesystem::exists(animation_script.parent_path()));
+    for (const char* part : {"set terminal gif animate", "set output 'iteracoes.gif'", "set multiplot layout 1,2",
+                             "quadros.bin' binary array=("})
+        EXPECT_NE(with.script_texts[3].find(part), std::string::npos) << part;
     const std::filesystem::path pictures_script = with.scripts[2];
     EXPECT_EQ(pictures_script.filename(), "graficos.gnu");
     EXPECT_FALSE(std::filesystem::exists(pictures_script.parent_path()));
@@ -222,6 +245,83 @@ TEST(Cli, PicturesWithGnuplot)
     ASSERT_EQ(run_program("--batch --graficos", "PATH=/usr/bin:/bin").exit_code, 0);
     EXPECT_TRUE(std::filesystem::exists("historico.png"));
     EXPECT_FALSE(std::filesystem::exists("niveis.png"));
+}
+
+// The logical screen of a GIF and the count of its images, read block by
+// block; nothing for a file that is not a whole GIF.
+struct GifShape {
+    int width = 0, height = 0, frames = 0;
+};
+std::optional<GifShape> read_gif(const std::string& bytes)
+{
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[at])); };
+    if (bytes.size() < 13 || bytes.compare(0, 6, "GIF89a") != 0) return std::nullopt;
+    GifShape shape{static_cast<int>(byte(6) | byte(7) << 8), static_cast<int>(byte(8) | byte(9) << 8), 0};
+    std::size_t at = 13;
+    const auto colour_table = [&](unsigned flags) {
+        if (flags & 0x80) at += 3u * (2u << (flags & 7));
+    };
+    const auto sub_blocks = [&] {
+        while (at < bytes.size() && byte(at) != 0) at += 1u + byte(at);
+        ++at;
+    };
+    colour_table(byte(10));
+    while (at < bytes.size()) {
+        const unsigned kind = byte(at++);
+        if (kind == 0x3B) return at == bytes.size() ? std::optional(shape) : std::nullopt;
+        if (kind == 0x21) {
+            ++at;  // the extension's label
+            sub_blocks();
+        } else if (kind == 0x2C) {
+            if (at + 9 > bytes.size()) return std::nullopt;
+            const unsigned flags = byte(at + 8);
+            at += 9;
+            colour_table(flags);
+            ++at;  // the LZW code size
+            sub_blocks();
+            ++shape.frames;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// With the real gnuplot, where the machine has it: the animation has a frame
+// for each chosen iteration, of the terminal's size, and stays small; a
+// title that holds gnuplot commands stays a title.
+TEST(Cli, AnimationWithGnuplot)
+{
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "sem gnuplot";
+    struct Case {
+        std::string grid_count, n, max_outer, option;
+        int frames;
+    };
+    // the default plate's multigrid: a frame per cycle (40 cycles); on one
+    // grid every iteration up to 99, then fewer (of 120: 1 to 40, then every
+    // second one)
+    for (const Case& c : {Case{"3", "6", "1000", "", 40}, Case{"1", "40", "52", "", 52}, Case{"1", "40", "120", "", 80},
+                          Case{"4", "4", "1000", "--multigrid=classico", 6}}) {
+        TempDir dir;
+        InputRecords r;
+        r.grid_count = c.grid_count;
+        r.nx = c.n;
+        r.ny = c.n;
+        r.max_outer_iterations = c.max_outer;
+        r.title = "'a''; system(''touch INVADIDO''); x='''";
+        write_file("placatermo.ent", r.text("\r\n"));
+        const Outcome o = run_program("--batch --animacao " + c.option, "PATH=/usr/bin:/bin");
+        ASSERT_EQ(o.exit_code, 0) << o.err;
+        EXPECT_EQ(warning_lines(o.err), std::vector<std::string>{});
+        const std::string gif = read_file("iteracoes.gif");
+        const std::optional<GifShape> shape = read_gif(gif);
+        ASSERT_TRUE(shape) << c.n;
+        EXPECT_EQ(shape->frames, c.frames) << c.n << " " << c.max_outer;
+        EXPECT_EQ(shape->width, 900);
+        EXPECT_EQ(shape->height, 420);
+        EXPECT_LT(gif.size(), 4u * 1024 * 1024);
+        EXPECT_FALSE(std::filesystem::exists("INVADIDO"));
+    }
 }
 
 // A bad input file and the whole message it must give after

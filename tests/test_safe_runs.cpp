@@ -129,6 +129,20 @@ std::vector<OneFile> one_file_cases()
          "--batch --graficos",
          input + summary + ": o nome \"./campo.png\"" + taken +
              "\"./campo.png\" é o mesmo arquivo que \"campo.png\", a figura campo.png (--graficos))"},
+        {"SummaryIsTheAnimation",
+         {{2, "'./iteracoes.gif'"}},
+         [] {},
+         ".",
+         "--batch --animacao",
+         input + summary + ": o nome \"./iteracoes.gif\"" + taken +
+             "\"./iteracoes.gif\" é o mesmo arquivo que \"iteracoes.gif\", a animação iteracoes.gif (--animacao))"},
+        {"ResultsIsTheLevelsPicture",
+         {{1, "'niveis.png'"}, {6, "2"}},
+         [] {},
+         ".",
+         "--batch --graficos",
+         input + results + ": o nome \"niveis.png\"" + taken +
+             "\"niveis.png\" é o mesmo arquivo que \"niveis.png\", a figura niveis.png (--graficos))"},
         {"SummaryIsTheEarlierFilesFolder",
          {{2, "'placatermo.anterior'"}},
          [] {},
@@ -166,6 +180,7 @@ TEST_P(OneFileTwoNames, IsRefusedBeforeAnythingIsWritten)
     for (const auto& [record, value] : c.records) {
         if (record == 1) r.experiment_name = value;
         if (record == 2) r.discretization_file_name = value;
+        if (record == 6) r.grid_count = value;
     }
     const std::string input = r.text("\r\n");
     write_file("placatermo.ent", input);

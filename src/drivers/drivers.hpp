@@ -49,6 +49,16 @@ struct Solution {
     std::vector<double> t;
 };
 
+// The finest grid as a driver shows it after an outer iteration's history
+// line (the frames of --animacao read it; nothing is changed).
+struct FinestIterate {
+    std::int32_t iteration = 0;
+    double ratio = 0.0;
+    bool last = false;  // the run ends with this iteration
+    const LinearSystem& system;
+    std::span<const double> t;
+};
+
 // Where a driver reports as it goes.
 struct SolutionReport {
     OutputFile& results;                    // receives the history lines
@@ -66,6 +76,8 @@ struct SolutionReport {
     // not keep, is computed into an array of its own. Iteration 1 has the
     // finest grid only.
     std::function<void(std::int32_t, int, double)> on_level_norm = nullptr;
+    // when set, shown the finest grid after every history line
+    std::function<void(const FinestIterate&)> on_finest_iterate = nullptr;
 };
 
 // One grid when the hierarchy has one, the multigrid cycle otherwise.

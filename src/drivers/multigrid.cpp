@@ -174,6 +174,8 @@ void Multigrid::first_visit()
     solution_.outer_iteration = 1;
     if (report_.on_level_norm) report_.on_level_norm(1, finest(), solution_.first_residual_norm);
     write_history_line(report_, 1, 1.0);
+    if (report_.on_finest_iterate)
+        report_.on_finest_iterate({1, 1.0, problem_.max_outer_iterations <= 1, top.system, solution_.t});
     store_residual(top.system, solution_.t, top.residual);
 }
 
@@ -217,7 +219,12 @@ bool Multigrid::visit_finest()
     if (report_.on_level_norm) report_.on_level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
     write_history_line(report_, solution_.outer_iteration, ratio);
-    if (ratio <= problem_.tolerance) {
+    const bool converged = ratio <= problem_.tolerance;
+    if (report_.on_finest_iterate)
+        report_.on_finest_iterate({solution_.outer_iteration, ratio,
+                                   converged || solution_.outer_iteration == problem_.max_outer_iterations, top.system,
+                                   t});
+    if (converged) {
         solution_.elapsed_seconds = report_.elapsed_clock();
         return true;
     }

@@ -21,7 +21,10 @@ void solve_single_grid(const SolutionProblem& problem, SolutionReport& report, S
         if (outer == 1) solution.first_residual_norm = solution.residual_norm;
         const double ratio = solution.residual_norm / solution.first_residual_norm;
         write_history_line(report, solution.outer_iteration, ratio);
-        if (ratio <= problem.tolerance) break;
+        const bool last = ratio <= problem.tolerance || outer == problem.max_outer_iterations;
+        if (report.on_finest_iterate)
+            report.on_finest_iterate({solution.outer_iteration, ratio, last, system, solution.t});
+        if (last) break;
     }
     solution.elapsed_seconds = report.elapsed_clock();
 }

@@ -83,4 +83,8 @@ double compute_residual_norm(const LinearSystem& system, std::span<const double>
 // The plain loop of compute_residual_norm, kept as its definition.
 double compute_residual_norm_plain(const CoefficientTable& system, std::span<const double> t);
 
+// The residual a t - b of one real volume p (products in the norm's order),
+// for what looks at single volumes (the frames of --animacao).
+double residual_at(const LinearSystem& system, std::span<const double> t, std::int64_t p);
+
 }  // namespace placatermo

@@ -450,9 +450,9 @@ std::string default_input_file()
 
 double required_memory_bytes(const InputParameters& in) { return solution_memory_bytes(in.grids, in.solver()); }
 
-void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name)
+void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name, double option_bytes)
 {
-    const double needed = required_memory_bytes(in);
+    const double needed = required_memory_bytes(in) + option_bytes;
     if (available_bytes <= 0.0 || needed <= available_bytes) return;
     const auto gib = [](double bytes) {
         char text[32];

@@ -79,8 +79,10 @@ std::string default_input_file();
 // Bytes of memory that a run of these parameters needs for its arrays.
 double required_memory_bytes(const InputParameters& input);
 
-// Refuses a run whose arrays would not fit in this machine's memory.
-void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name);
+// Refuses a run whose arrays (and `option_bytes` that the options hold
+// besides) would not fit in this machine's memory.
+void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name,
+                  double option_bytes = 0.0);
 
 // The parameter echo block of the main results file.
 void write_parameter_echo(const InputParameters& input, OutputFile& file);

@@ -14,15 +14,17 @@
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
 #include "report/output_file.hpp"
+#include "results/animation.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {
 
 struct RunOptions {
-    bool batch = false;     // no editor at the start or at the end
-    bool pictures = false;  // historico.png, campo.png and erro.png
-    bool vtk = false;       // the field as a VTK file
-    bool record = false;    // --json: the run's record beside the results
+    bool batch = false;      // no editor at the start or at the end
+    bool pictures = false;   // historico.png, campo.png and erro.png
+    bool animation = false;  // iteracoes.gif: the error and the residual as the iteration goes
+    bool vtk = false;        // the field as a VTK file
+    bool record = false;     // --json: the run's record beside the results
     // --multigrid=...: the cycle, recorded in the results file when asked
     // for; the specified cycle otherwise
     std::optional<MultigridCycle> cycle;
@@ -38,6 +40,7 @@ struct RunState {
     std::vector<double> history;                         // the ratio of every outer iteration, kept for the pictures
     double last_ratio = 0.0;                             // of the last outer iteration
     std::vector<LevelNorms> level_norms;                 // of each grid, for niveis.png (--graficos, multigrid)
+    std::optional<IterationFrames> frames;               // for iteracoes.gif (--animacao), when it can be drawn
     bool editor_warned = false, plotter_warned = false;  // each "could not be started" said once
 };
 

@@ -49,6 +49,38 @@ int run_and_check(RunContext& run, const std::string& command, bool& warned, std
     return status;
 }
 
+// A folder of the run's own in the temporary folder, removed with what it
+// holds at the end of its scope; an empty path when none could be made.
+class TemporaryFolder {
+public:
+    TemporaryFolder()
+    {
+        std::error_code error;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path_ = std::filesystem::temp_directory_path(error) /
+                    ("placatermo-" +
+                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) + "-" +
+                     std::to_string(attempt));
+            if (!error && std::filesystem::create_directory(path_, error)) return;
+        }
+        path_.clear();
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    ~TemporaryFolder()
+    {
+        std::error_code error;
+        if (!path_.empty()) std::filesystem::remove_all(path_, error);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The name the plotting program is asked about before the frames are made.
+constexpr std::string_view animation_script = "animacao.gnu";
+
 constexpr std::string_view plotter_what = "o programa de gráficos";
 
 int run_plotter_command(RunContext& run, const std::string& command)
@@ -155,6 +187,18 @@ void solve_plate(RunContext& run)
             LevelNorms& level = run.state.level_norms[static_cast<std::size_t>(k - 1)];
             level.iterations.push_back(iteration);
             level.norms.push_back(norm);
+        };
+    }
+    // the frames only when they can be drawn: without the plotting program the
+    // run says so once at its end
+    if (run.options.animation && run.platform.missing_program(run.platform.plot_command(animation_script)).empty()) {
+        report.on_finest_iterate = [&run, &problem](const FinestIterate& now) {
+            if (!run.state.frames) {
+                CurrentGrid finest;
+                enter_grid(finest, problem.plate, problem.grids, problem.grids.count());
+                run.state.frames.emplace(problem.plate, finest);
+            }
+            run.state.frames->see(now.iteration, now.ratio, now.last, now.system, now.t);
         };
     }
     // the progress line on its own clock, so that the processing time is read
@@ -282,37 +326,63 @@ void draw_pictures(RunContext& run)
                                 cycle_name(run.options.cycle.value_or(MultigridCycle::specified)), title);
     // the script goes into a folder of its own in the temporary folder, removed
     // afterwards: only the pictures stay in the working folder
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::path folder;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        folder =
-            fs::temp_directory_path(error) /
-            ("placatermo-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) +
-             "-" + std::to_string(attempt));
-        if (!error && fs::create_directory(folder, error)) break;
-        folder.clear();
-    }
-    if (folder.empty()) {
+    const TemporaryFolder folder;
+    if (folder.path().empty()) {
         run.platform.warn(
             "aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: não foi "
             "possível criar uma pasta temporária");
         return;
     }
-    const std::string script_name = (folder / "graficos.gnu").string();
+    const std::string script_name = (folder.path() / "graficos.gnu").string();
     {
         OutputFile file(script_name);
         file.write(script);
         file.close();
     }
     const int status = run_plotter_command(run, run.platform.plot_command(script_name));
-    fs::remove_all(folder, error);
     // a program that could not be started has been named already
     if (status != 0 && !not_started(status))
         run.platform.warn(
             "aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: o programa de gráficos "
             "terminou com o código " +
             std::to_string(status));
+}
+
+void draw_animation(RunContext& run)
+{
+    const std::string not_drawn = "aviso: a animação " + std::string(animation_file_name) + " não foi desenhada: ";
+    if (!run.state.frames) {
+        // the plotting program was missing when the run started (and has been
+        // named with the profiles), or there was no outer iteration to show
+        run.platform.warn(not_drawn + (run.solution.outer_iteration < 1 ? "não houve iteração externa"
+                                                                        : "o programa de gráficos não foi encontrado"));
+        return;
+    }
+    const TemporaryFolder folder;
+    if (folder.path().empty()) {
+        run.platform.warn(not_drawn + "não foi possível criar uma pasta temporária");
+        return;
+    }
+    // the frames (tens of MiB for large grids) and the script in the temporary
+    // folder: a full disk there costs the animation, not the run
+    const std::string data_name = (folder.path() / "quadros.bin").string();
+    const std::string script_name = (folder.path() / "animacao.gnu").string();
+    try {
+        OutputFile data(data_name);
+        for (std::size_t f = 0; f < run.state.frames->frames().size(); ++f) data.write(run.state.frames->frame_data(f));
+        data.close();
+        const std::string title =
+            std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
+        OutputFile script(script_name);
+        script.write(run.state.frames->script(data_name, title));
+        script.close();
+    } catch (const FatalError& error) {
+        run.platform.warn(not_drawn + error.what());
+        return;
+    }
+    const int status = run_plotter_command(run, run.platform.plot_command(script_name));
+    if (status != 0 && !not_started(status))
+        run.platform.warn(not_drawn + "o programa de gráficos terminou com o código " + std::to_string(status));
 }
 
 void warn_if_diverged(RunContext& run)
@@ -349,6 +419,7 @@ void write_run_files(RunContext& run)
     close_results_file(run);
     if (run.options.vtk) write_vtk(run);
     if (run.options.pictures) draw_pictures(run);
+    if (run.options.animation) draw_animation(run);
     if (run.options.record) write_record(run);
 }
 
@@ -374,7 +445,11 @@ void run_program(RunContext& run)
     for (const auto& warning : run.input.warnings) run.platform.warn(warning);
     const std::vector<RunFile> files = run_files(run);
     check_run_files(run, files);
-    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name));
+    const std::int32_t finest = run.input.grid_count;
+    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name),
+                 run.options.animation
+                     ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest), run.input.grids.ny_of(finest))
+                     : 0.0);
     write_keeping_earlier_files(run, files);
     warn_if_diverged(run);
     show_results(run);

@@ -142,6 +142,11 @@ std::vector<RunFile> run_files(const RunContext& run)
     if (run.options.pictures)
         for (const char* picture : {"historico.png", "campo.png", "erro.png"})
             files.push_back({"a figura " + std::string(picture) + " (--graficos)", run.file(picture), 0, 0, false});
+    if (run.options.pictures && run.input.grid_count > 1)
+        files.push_back({"a figura niveis.png (--graficos)", run.file("niveis.png"), 0, 0, false});
+    if (run.options.animation)
+        files.push_back({"a animação " + std::string(animation_file_name) + " (--animacao)",
+                         run.file(animation_file_name), 0, 0, false});
     return files;
 }
 

@@ -73,7 +73,7 @@ while IFS='|' read -r line expected; do
     failures=$((failures + 1))
   fi
 done <<'TABLE'
-placatermo |--batch --graficos --help --json --multigrid=classico --multigrid=especificado --version --vtk estudo
+placatermo |--animacao --batch --graficos --help --json --multigrid=classico --multigrid=especificado --version --vtk estudo
 placatermo est|estudo
 placatermo --g|--graficos
 placatermo --multigrid=c|classico
