@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "drivers/drivers.hpp"
 #include "results/animation.hpp"
@@ -230,6 +231,80 @@ TEST(Animation, ResidualRangeAndZeros)
     // Gauss-Seidel from zero reaches the far corner only after some sweeps
     EXPECT_TRUE(zero_seen);
 }
+
+// A GIF is whole only up to its trailer: what a full disk or a plotting
+// program stopped half-way leaves, cut anywhere, is none.
+TEST(Animation, GifImagesCounted)
+{
+    const std::string whole = small_gif();
+    EXPECT_EQ(gif_image_count(whole), 2);
+    std::string older = whole;
+    older[4] = '7';
+    EXPECT_EQ(gif_image_count(older), 2);
+    for (std::size_t size = 0; size < whole.size(); ++size)
+        EXPECT_EQ(gif_image_count(whole.substr(0, size)), std::nullopt) << size;
+    for (const std::string& other : {whole + "x", "\x89PNG\r\n\x1a\n" + whole.substr(8), std::string(40, '\0')})
+        EXPECT_EQ(gif_image_count(other), std::nullopt) << other.size();
+    EXPECT_EQ(gif_image_count(whole.substr(0, 19) + ";"), 0);
+}
+
+// The script of one frame: the plate drawn to scale unless it is very thin
+// (to scale it is a line, and gnuplot warns on every map), the data file's
+// name whatever the temporary folder holds, a diverged ratio as NaN.
+struct ScriptCase {
+    const char* name;
+    std::string lx, ly, data_file;
+    double ratio;
+    std::vector<std::string> parts;
+};
+
+class AnimationScript : public ::testing::TestWithParam<ScriptCase> {};
+
+TEST_P(AnimationScript, Lines)
+{
+    const ScriptCase& c = GetParam();
+    InputRecords r;
+    r.lx = c.lx;
+    r.ly = c.ly;
+    r.nx = "6";
+    r.ny = "6";
+    const InputParameters in = r.parse();
+    CurrentGrid grid;
+    enter_grid(grid, in.plate(), in.grids, 1);
+    const LinearSystem system = build_system(grid, in.plate());
+    const std::vector<double> t(static_cast<std::size_t>(grid.volume_count), 0.0);
+    IterationFrames frames(in.plate(), grid);
+    frames.see(1, c.ratio, true, system, t);
+    const std::string script = frames.script(c.data_file, "titulo");
+    for (const std::string& part : c.parts) EXPECT_NE(script.find(part), std::string::npos) << part << "\n" << script;
+    // every line a command: no name broken over two
+    for (std::size_t start = 0, end; (end = script.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_TRUE(script.compare(start, 4, "set ") == 0 || script.compare(start, 5, "plot ") == 0 ||
+                    script.compare(start, 6, "unset ") == 0)
+            << script.substr(start, end - start);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AnimationScript,
+    ::testing::Values(
+        ScriptCase{"Square", "1.0", "1.0", "q.bin", 1.0, {"set size ratio -1\n", "plot 'q.bin' binary", "1.000E+00'"}},
+        ScriptCase{"FourToOne", "1.0", "0.25", "q.bin", 0.5, {"set size ratio -1\n", "5.000E-01'"}},
+        ScriptCase{"Thin", "1.0", "0.001", "q.bin", 1.0, {"set size ratio 0.2\n", "set yrange [0:0.001]\n"}},
+        ScriptCase{"Tall", "0.001", "1.0", "q.bin", 1.0, {"set size ratio 5\n", "set xrange [0:0.001]\n"}},
+        ScriptCase{"NaN", "1.0", "1.0", "q.bin", std::nan(""), {to_cp1252("razão NaN'")}},
+        ScriptCase{"NewlineInFolder",
+                   "1.0",
+                   "1.0",
+                   "/t/a\nb/q.bin",
+                   1.0,
+                   {"plot '/t/a' . \"\\n\" . 'b/q.bin' binary array=(4,4)"}},
+        ScriptCase{"ReturnAndApostrophe",
+                   "1.0",
+                   "1.0",
+                   "it's\r\n$`x`/q.bin",
+                   1.0,
+                   {"plot 'it''s' . \"\\r\" . '' . \"\\n\" . '$`x`/q.bin' binary"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace placatermo

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -23,6 +24,7 @@ using testing::Outcome;
 using testing::quiet_plotter_folder;
 using testing::read_file;
 using testing::run_program;
+using testing::small_gif;
 using testing::TempDir;
 using testing::write_file;
 
@@ -322,6 +324,93 @@ TEST(Cli, AnimationWithGnuplot)
         EXPECT_LT(gif.size(), 4u * 1024 * 1024);
         EXPECT_FALSE(std::filesystem::exists("INVADIDO"));
     }
+}
+
+// What the plotting program leaves of the animation: a GIF cut short (gnuplot
+// still ends with 0 on a full disk) or a plotting program stopped half-way is
+// removed and said, not left as if drawn.
+TEST(Cli, AnimationCutShortIsNotLeft)
+{
+    struct Case {
+        std::string what;  // the plotting program's work on animacao.gnu
+        bool kept;
+        std::string warning;
+    };
+    const std::string not_drawn = "aviso: a animação iteracoes.gif não foi desenhada: ";
+    const Case cases[] = {
+        {"cp ../inteiro.gif iteracoes.gif", true, ""},
+        {"head -c 40 ../inteiro.gif > iteracoes.gif", false,
+         not_drawn + "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?); o arquivo "
+                     "incompleto foi apagado"},
+        {"head -c 40 ../inteiro.gif > iteracoes.gif; kill -9 $$", false,
+         not_drawn + "o programa de gráficos terminou com o código 137; o arquivo incompleto foi apagado"},
+        // interrupted, gnuplot closes a whole GIF of the frames drawn so far
+        {"cp ../inteiro.gif iteracoes.gif; exit 130", false,
+         not_drawn + "o programa de gráficos terminou com o código 130; o arquivo incompleto foi apagado"},
+        {"exit 1", false, not_drawn + "o programa de gráficos terminou com o código 1"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        write_file("inteiro.gif", small_gif());
+        const auto bin = dir.path() / "bin";
+        std::filesystem::create_directory(bin);
+        write_file(bin / "gnuplot", "#!/bin/sh\ncase \"$1\" in *animacao.gnu) " + c.what + " ;; esac\nexit 0\n");
+        std::filesystem::permissions(bin / "gnuplot", std::filesystem::perms::owner_all);
+        std::filesystem::create_directory("run");
+        std::filesystem::current_path("run");
+        const Outcome o = run_program("--batch --animacao", "PATH='" + bin.string() + ":/usr/bin:/bin'");
+        EXPECT_EQ(o.exit_code, 0) << c.what;
+        EXPECT_EQ(warning_lines(o.err),
+                  c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning})
+            << c.what;
+        EXPECT_EQ(std::filesystem::exists("iteracoes.gif"), c.kept) << c.what;
+        EXPECT_TRUE(std::filesystem::exists("placa.dis")) << c.what;
+        std::filesystem::current_path("..");
+    }
+}
+
+// A folder or a fifo named iteracoes.gif: the animation is not drawn (a
+// fifo would keep the plotting program waiting for a reader for ever), the
+// run's other files are.
+TEST(Cli, AnimationOverAFolderOrFifo)
+{
+    for (const bool fifo : {false, true}) {
+        TempDir dir;
+        if (fifo)
+            ASSERT_EQ(mkfifo("iteracoes.gif", 0600), 0);
+        else
+            std::filesystem::create_directory("iteracoes.gif");
+        const Outcome o = run_program("--batch --animacao");
+        EXPECT_EQ(o.exit_code, 0) << fifo;
+        EXPECT_EQ(o.err,
+                  "aviso: a animação iteracoes.gif não foi desenhada: \"iteracoes.gif\" já existe e não é um arquivo "
+                  "comum\n")
+            << fifo;
+        EXPECT_TRUE(std::filesystem::exists("placa.dis")) << fifo;
+        EXPECT_EQ(std::filesystem::is_fifo("iteracoes.gif"), fifo);
+    }
+}
+
+// A temporary folder whose name holds a line break, blanks and the shell's
+// characters: the animation is drawn whole, and nothing stays there.
+TEST(Cli, AnimationThroughAHostileTemporaryFolder)
+{
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "sem gnuplot";
+    TempDir dir;
+    const std::filesystem::path temporary = dir.path() / "tmp a\nb$`x`\"";
+    std::filesystem::create_directory(temporary);
+    InputRecords r;
+    r.nx = "12";
+    r.ny = "12";
+    r.max_outer_iterations = "7";
+    write_file("placatermo.ent", r.text("\r\n"));
+    const Outcome o = run_program("--batch --animacao", "PATH=/usr/bin:/bin TMPDIR='" + temporary.string() + "'");
+    ASSERT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_EQ(warning_lines(o.err), std::vector<std::string>{});
+    const std::optional<GifShape> shape = read_gif(read_file("iteracoes.gif"));
+    ASSERT_TRUE(shape);
+    EXPECT_EQ(shape->frames, 7);
+    EXPECT_TRUE(std::filesystem::is_empty(temporary));
 }
 
 // A bad input file and the whole message it must give after

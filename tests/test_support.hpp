@@ -154,4 +154,18 @@ struct InputRecords {
     InputParameters parse() const { return parse_input_data(text()); }
 };
 
+// A whole GIF of two 2 x 1 images: header, global colour table, a graphic
+// control extension before each image, the trailer.
+inline std::string small_gif()
+{
+    std::string gif("GIF89a\x02\x00\x01\x00\x80\x00\x00", 13);
+    gif += std::string("\x00\x00\x00\xff\xff\xff", 6);
+    for (int image = 0; image < 2; ++image) {
+        gif += std::string("\x21\xf9\x04\x04\x0a\x00\x00\x00", 8);
+        gif += std::string("\x2c\x00\x00\x00\x00\x02\x00\x01\x00\x00", 10);
+        gif += std::string("\x02\x02\x44\x01\x00", 5);
+    }
+    return gif + ";";
+}
+
 }  // namespace placatermo::testing

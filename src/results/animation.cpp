@@ -28,7 +28,71 @@ void append_float(std::string& out, float value)
     for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((bits >> shift) & 0xFFu);
 }
 
+// A ratio as the frame's title shows it: NaN as the history lines write it.
+std::string ratio_text(double ratio)
+{
+    if (std::isnan(ratio)) return "NaN";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3E", ratio);
+    return text;
+}
+
+// A file name as a gnuplot string expression: a line break, which a folder's
+// name can hold, would end the command; it is joined in as "\n".
+std::string gnuplot_file_name(std::string_view name)
+{
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t at = 0; at < name.size(); ++at)
+        if (name[at] == '\n' || name[at] == '\r') {
+            out +=
+                gnuplot_string(name.substr(start, at - start)) + (name[at] == '\n' ? " . \"\\n\" . " : " . \"\\r\" . ");
+            start = at + 1;
+        }
+    return out + gnuplot_string(name.substr(start));
+}
+
+// Plates further from square than this are drawn this far from square, not
+// to scale: to scale they would be a line (and gnuplot warns on every map).
+constexpr double largest_aspect = 5.0;
+
 }  // namespace
+
+std::optional<std::int32_t> gif_image_count(std::string_view bytes)
+{
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[at])); };
+    if (bytes.size() < 13 || (bytes.substr(0, 6) != "GIF89a" && bytes.substr(0, 6) != "GIF87a")) return std::nullopt;
+    std::size_t at = 13;
+    const auto colour_table = [&](unsigned flags) {
+        if ((flags & 0x80u) != 0) at += 3u * (2u << (flags & 7u));
+    };
+    // data sub-blocks up to the empty one; false when the bytes end first
+    const auto sub_blocks = [&] {
+        while (at < bytes.size() && byte(at) != 0) at += 1u + byte(at);
+        return at++ < bytes.size();
+    };
+    colour_table(byte(10));
+    std::int32_t images = 0;
+    while (at < bytes.size()) {
+        const unsigned kind = byte(at++);
+        if (kind == 0x3Bu) return at == bytes.size() ? std::optional(images) : std::nullopt;
+        if (kind == 0x21u) {
+            ++at;  // the extension's label
+            if (!sub_blocks()) return std::nullopt;
+        } else if (kind == 0x2Cu) {
+            if (at + 9 > bytes.size()) return std::nullopt;
+            const unsigned flags = byte(at + 8);
+            at += 9;
+            colour_table(flags);
+            ++at;  // the LZW code size
+            if (!sub_blocks()) return std::nullopt;
+            ++images;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
 
 bool FrameChoice::keep(std::int32_t n, bool last, std::vector<std::int32_t>& dropped)
 {
@@ -148,7 +212,7 @@ std::string IterationFrames::script(std::string_view data_file, std::string_view
     const bool image = nc >= 2 && nr >= 2;
     const double step_x = nc >= 2 ? static_cast<double>(columns_[1] - columns_[0]) * grid_.dx : grid_.dx;
     const double step_y = nr >= 2 ? static_cast<double>(rows_[1] - rows_[0]) * grid_.dy : grid_.dy;
-    const std::string source = gnuplot_string(data_file) + " binary array=(" + std::to_string(nc) + "," +
+    const std::string source = gnuplot_file_name(data_file) + " binary array=(" + std::to_string(nc) + "," +
                                std::to_string(nr) + ") format='%float32' endian=little";
     const std::string placed = " dx=" + number(step_x) + " dy=" + number(step_y) + " origin=(" +
                                number(node_position(columns_.front(), grid_.nx, plate_.lx, grid_.dx)) + "," +
@@ -160,16 +224,18 @@ std::string IterationFrames::script(std::string_view data_file, std::string_view
     out += "set terminal gif animate delay " + std::string(frames_.size() < 30 ? "60" : "20") +
            " loop 0 size 900,420 noenhanced font ',9'\n";
     out += "set output " + gnuplot_string(animation_file_name) + "\n";
-    out += "unset key\nset size ratio -1\nset xlabel 'x'\nset ylabel 'y'\n";
+    const double aspect = plate_.ly / plate_.lx;
+    const std::string ratio = aspect > largest_aspect         ? number(largest_aspect)
+                              : aspect < 1.0 / largest_aspect ? number(1.0 / largest_aspect)
+                                                              : std::string("-1");
+    out += "unset key\nset size ratio " + ratio + "\nset xlabel 'x'\nset ylabel 'y'\n";
     out += "set xrange [0:" + number(plate_.lx) + "]\nset yrange [0:" + number(plate_.ly) + "]\n";
     const std::size_t map_bytes = nc * nr * sizeof(float);
     for (std::size_t f = 0; f < frames_.size(); ++f) {
         const AnimationFrame& frame = frames_[f];
-        char ratio[32];
-        std::snprintf(ratio, sizeof ratio, "%.3E", frame.ratio);
         out += "set multiplot layout 1,2 title " + gnuplot_string(plot_title) + " . \"\\n\" . " +
                gnuplot_string(to_cp1252("iteração externa ") + std::to_string(frame.iteration) +
-                              to_cp1252("   razão ") + ratio) +
+                              to_cp1252("   razão ") + ratio_text(frame.ratio)) +
                "\n";
         char largest[32];
         std::snprintf(largest, sizeof largest, "%.3E", frame.largest_error);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,6 +48,10 @@ std::vector<std::int32_t> chosen_frames(std::int32_t last);
 // The evenly spaced indices first, first + step, ... up to last that sample
 // count = last - first + 1 lines with at most animation_map_points of them.
 std::vector<std::int64_t> sampled_lines(std::int64_t first, std::int64_t last);
+
+// The images of a whole GIF file, read block by block to its trailer;
+// nothing for bytes that are not one (a file cut short, another kind).
+std::optional<std::int32_t> gif_image_count(std::string_view bytes);
 
 struct AnimationFrame {
     std::int32_t iteration = 0;

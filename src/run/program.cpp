@@ -358,6 +358,15 @@ void draw_animation(RunContext& run)
                                                                         : "o programa de gráficos não foi encontrado"));
         return;
     }
+    // a folder or a fifo of that name: the plotting program could not write it,
+    // or would wait forever for a reader
+    namespace fs = std::filesystem;
+    const std::string gif_name = run.file(animation_file_name);
+    std::error_code error;
+    if (const fs::file_status kind = fs::status(gif_name, error); fs::exists(kind) && !fs::is_regular_file(kind)) {
+        run.platform.warn(not_drawn + "\"" + cp1252_to_utf8(gif_name) + "\" já existe e não é um arquivo comum");
+        return;
+    }
     const TemporaryFolder folder;
     if (folder.path().empty()) {
         run.platform.warn(not_drawn + "não foi possível criar uma pasta temporária");
@@ -381,8 +390,17 @@ void draw_animation(RunContext& run)
         return;
     }
     const int status = run_plotter_command(run, run.platform.plot_command(script_name));
-    if (status != 0 && !not_started(status))
-        run.platform.warn(not_drawn + "o programa de gráficos terminou com o código " + std::to_string(status));
+    if (not_started(status)) return;  // named already
+    // a picture cut short (a full disk, where gnuplot still ends with 0, or a
+    // plotting program stopped half-way) is not left as if it were drawn
+    std::string bytes;
+    const bool whole = read_whole_file(gif_name, bytes) && gif_image_count(bytes).has_value();
+    if (status == 0 && (whole || !fs::exists(fs::symlink_status(gif_name, error)))) return;
+    std::string why = status != 0 ? "o programa de gráficos terminou com o código " + std::to_string(status)
+                                  : "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?)";
+    if (fs::is_regular_file(fs::symlink_status(gif_name, error)) && fs::remove(gif_name, error))
+        why += "; o arquivo incompleto foi apagado";
+    run.platform.warn(not_drawn + why);
 }
 
 void warn_if_diverged(RunContext& run)
