@@ -369,6 +369,26 @@ TEST(Cli, AnimationCutShortIsNotLeft)
     }
 }
 
+// gnuplot's count of frames, in English on every animation, is not passed
+// on; whatever else it says is, line by line.
+TEST(Cli, AnimationFrameCountKeptFromTheUser)
+{
+    TempDir dir;
+    const auto bin = dir.path() / "bin";
+    std::filesystem::create_directory(bin);
+    write_file(bin / "gnuplot",
+               "#!/bin/sh\ncase \"$1\" in *animacao.gnu) cp ../inteiro.gif iteracoes.gif\n"
+               "printf '52 frames in animation sequence\\nlinha 3: aviso\\n\\n7 frames\\n' >&2 ;; esac\n");
+    std::filesystem::permissions(bin / "gnuplot", std::filesystem::perms::owner_all);
+    write_file("inteiro.gif", small_gif());
+    std::filesystem::create_directory("run");
+    std::filesystem::current_path("run");
+    const Outcome o = run_program("--batch --animacao", "PATH='" + bin.string() + ":/usr/bin:/bin'");
+    std::filesystem::current_path("..");
+    EXPECT_EQ(o.exit_code, 0);
+    EXPECT_EQ(o.err, "linha 3: aviso\n\n7 frames\n");
+}
+
 // A folder or a fifo named iteracoes.gif: the animation is not drawn (a
 // fifo would keep the plotting program waiting for a reader for ever), the
 // run's other files are.

@@ -219,6 +219,16 @@ std::string quote_for_shell(std::string_view name)
 #endif
 }
 
+std::string errors_to_file(std::string_view command, std::string_view file)
+{
+#ifdef _WIN32
+    (void)file;
+    return std::string(command);
+#else
+    return std::string(command) + " 2>" + quote_for_shell(file);
+#endif
+}
+
 int SystemPlatform::run_command(const std::string& command)
 {
     const std::string text(trim_right(command));

@@ -40,6 +40,10 @@ public:
 // as one file name: '...' with '\'' for POSIX shells, "..." for cmd.exe.
 std::string quote_for_shell(std::string_view name);
 
+// `command` with its standard error into `file`, for a caller that reads it
+// afterwards; unchanged on Windows, where wgnuplot has no console to write to.
+std::string errors_to_file(std::string_view command, std::string_view file);
+
 // The Windows forms, on every platform for the tests.
 //
 // "name" for cmd.exe (a quotation mark, which Windows names cannot hold,

@@ -1,5 +1,6 @@
 #include "run/program.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -348,6 +349,27 @@ void draw_pictures(RunContext& run)
             std::to_string(status));
 }
 
+// What the plotting program wrote on its standard error while drawing the
+// animation, less the count of frames it always ends with.
+void pass_on_plotter_errors(RunContext& run, const std::string& name)
+{
+    std::string text;
+    if (!read_whole_file(name, text)) return;
+    std::string kept;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line(text.data() + start, end - start);
+        const std::size_t digits = line.find_first_not_of("0123456789");
+        if (digits == 0 || digits == std::string_view::npos || line.substr(digits) != " frames in animation sequence")
+            kept.append(line).append("\n");
+        start = end + 1;
+    }
+    if (!kept.empty()) {
+        kept.pop_back();
+        run.platform.warn(kept);
+    }
+}
+
 void draw_animation(RunContext& run)
 {
     const std::string not_drawn = "aviso: a animação " + std::string(animation_file_name) + " não foi desenhada: ";
@@ -389,7 +411,11 @@ void draw_animation(RunContext& run)
         run.platform.warn(not_drawn + error.what());
         return;
     }
-    const int status = run_plotter_command(run, run.platform.plot_command(script_name));
+    // gnuplot's "N frames in animation sequence" (English, on every run) kept
+    // from the user; anything else it says is passed on
+    const std::string errors_name = (folder.path() / "erros.txt").string();
+    const int status = run_plotter_command(run, errors_to_file(run.platform.plot_command(script_name), errors_name));
+    pass_on_plotter_errors(run, errors_name);
     if (not_started(status)) return;  // named already
     // a picture cut short (a full disk, where gnuplot still ends with 0, or a
     // plotting program stopped half-way) is not left as if it were drawn
