@@ -364,10 +364,10 @@ void pass_on_plotter_errors(RunContext& run, const std::string& name)
             kept.append(line).append("\n");
         start = end + 1;
     }
-    if (!kept.empty()) {
-        kept.pop_back();
-        run.platform.warn(kept);
-    }
+    // blank lines alone (gnuplot's end on an interrupt) say nothing
+    if (kept.find_first_not_of('\n') == std::string::npos) return;
+    kept.pop_back();
+    run.platform.warn(kept);
 }
 
 void draw_animation(RunContext& run)
@@ -422,11 +422,17 @@ void draw_animation(RunContext& run)
     std::string bytes;
     const bool whole = read_whole_file(gif_name, bytes) && gif_image_count(bytes).has_value();
     if (status == 0 && (whole || !fs::exists(fs::symlink_status(gif_name, error)))) return;
+    // the interrupt that stopped the plotting program stops the run (after
+    // its other files, which are whole)
+    const bool interrupted = run.stop_requested();
     std::string why = status != 0 ? "o programa de gráficos terminou com o código " + std::to_string(status)
                                   : "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?)";
     if (fs::is_regular_file(fs::symlink_status(gif_name, error)) && fs::remove(gif_name, error))
         why += "; o arquivo incompleto foi apagado";
     run.platform.warn(not_drawn + why);
+    if (interrupted)
+        throw FatalError("execução interrompida enquanto a animação " + std::string(animation_file_name) +
+                         " era desenhada");
 }
 
 void warn_if_diverged(RunContext& run)
