@@ -292,6 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptCase{"Thin", "1.0", "0.001", "q.bin", 1.0, {"set size ratio 0.2\n", "set yrange [0:0.001]\n"}},
         ScriptCase{"Tall", "0.001", "1.0", "q.bin", 1.0, {"set size ratio 5\n", "set xrange [0:0.001]\n"}},
         ScriptCase{"NaN", "1.0", "1.0", "q.bin", std::nan(""), {to_cp1252("razão NaN'")}},
+        ScriptCase{"Infinity", "1.0", "1.0", "q.bin", INFINITY, {to_cp1252("razão Infinity'")}},
         ScriptCase{"NewlineInFolder",
                    "1.0",
                    "1.0",

@@ -28,10 +28,12 @@ void append_float(std::string& out, float value)
     for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((bits >> shift) & 0xFFu);
 }
 
-// A ratio as the frame's title shows it: NaN as the history lines write it.
+// A ratio as the frame's title shows it: NaN and Infinity as the history
+// lines write them.
 std::string ratio_text(double ratio)
 {
     if (std::isnan(ratio)) return "NaN";
+    if (std::isinf(ratio)) return "Infinity";
     char text[32];
     std::snprintf(text, sizeof text, "%.3E", ratio);
     return text;
