@@ -405,21 +405,30 @@ TEST(Cli, AnimationFrameCountKeptFromTheUser)
 // run's other files are.
 TEST(Cli, AnimationOverAFolderOrFifo)
 {
-    for (const bool fifo : {false, true}) {
-        TempDir dir;
-        if (fifo)
-            ASSERT_EQ(mkfifo("iteracoes.gif", 0600), 0);
-        else
-            std::filesystem::create_directory("iteracoes.gif");
-        const Outcome o = run_program("--batch --animacao");
-        EXPECT_EQ(o.exit_code, 0) << fifo;
-        EXPECT_EQ(o.err,
-                  "aviso: a animação iteracoes.gif não foi desenhada: \"iteracoes.gif\" já existe e não é um arquivo "
-                  "comum\n")
-            << fifo;
-        EXPECT_TRUE(std::filesystem::exists("placa.dis")) << fifo;
-        EXPECT_EQ(std::filesystem::is_fifo("iteracoes.gif"), fifo);
-    }
+    struct Case {
+        const char* name;
+        const char* options;
+        const char* warning;
+    };
+    for (const Case& c : {Case{"iteracoes.gif", "--batch --animacao", "a animação iteracoes.gif não foi desenhada"},
+                          Case{"campo.png", "--batch --graficos",
+                               "os gráficos historico.png, campo.png e erro.png não foram desenhados"},
+                          Case{"niveis.png", "--batch --graficos",
+                               "os gráficos historico.png, campo.png e erro.png não foram desenhados"}})
+        for (const bool fifo : {false, true}) {
+            TempDir dir;
+            if (fifo)
+                ASSERT_EQ(mkfifo(c.name, 0600), 0);
+            else
+                std::filesystem::create_directory(c.name);
+            const Outcome o = run_program(c.options);
+            EXPECT_EQ(o.exit_code, 0) << c.name << fifo;
+            EXPECT_EQ(o.err,
+                      std::string("aviso: ") + c.warning + ": \"" + c.name + "\" já existe e não é um arquivo comum\n")
+                << fifo;
+            EXPECT_TRUE(std::filesystem::exists("placa.dis")) << c.name << fifo;
+            EXPECT_EQ(std::filesystem::is_fifo(c.name), fifo);
+        }
 }
 
 // A temporary folder whose name holds a line break, blanks and the shell's

@@ -312,11 +312,26 @@ void write_record(RunContext& run)
         run_record_json(r));
 }
 
+// False for a folder or a fifo of that name: the plotting program could not
+// write it, or would wait forever for a reader.
+bool can_be_drawn_over(const std::string& name)
+{
+    std::error_code error;
+    const std::filesystem::file_status kind = std::filesystem::status(name, error);
+    return !std::filesystem::exists(kind) || std::filesystem::is_regular_file(kind);
+}
+
 void draw_pictures(RunContext& run)
 {
     // without the plotting program (named once already) no script is written
     if (run.state.plotter_warned && !run.platform.missing_program(run.platform.plot_command("graficos.gnu")).empty())
         return;
+    for (const char* picture : {"historico.png", "campo.png", "erro.png", "niveis.png"})
+        if (!can_be_drawn_over(run.file(picture))) {
+            run.platform.warn("aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: \"" +
+                              cp1252_to_utf8(run.file(picture)) + "\" já existe e não é um arquivo comum");
+            return;
+        }
     const ErrorNorms norms = compute_error_norms(run.input.plate(), run.solution.grid, run.solution.t);
     const std::string title =
         std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
@@ -380,12 +395,10 @@ void draw_animation(RunContext& run)
                                                                         : "o programa de gráficos não foi encontrado"));
         return;
     }
-    // a folder or a fifo of that name: the plotting program could not write it,
-    // or would wait forever for a reader
     namespace fs = std::filesystem;
     const std::string gif_name = run.file(animation_file_name);
     std::error_code error;
-    if (const fs::file_status kind = fs::status(gif_name, error); fs::exists(kind) && !fs::is_regular_file(kind)) {
+    if (!can_be_drawn_over(gif_name)) {
         run.platform.warn(not_drawn + "\"" + cp1252_to_utf8(gif_name) + "\" já existe e não é um arquivo comum");
         return;
     }
