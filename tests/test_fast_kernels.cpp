@@ -78,6 +78,16 @@ void for_each_form(const System& s, Check check)
     if (const std::optional<UniformStencil> stencil = s.stencil()) check(*stencil, "stencil");
 }
 
+// The same and the stencil without a table, which the point iterations and
+// the residuals get.
+template <typename Check>
+void for_each_point_form(const System& s, Check check)
+{
+    for_each_form(s, check);
+    if (const std::optional<UniformStencil> stencil = s.stencil_without_table())
+        check(*stencil, "stencil without a table");
+}
+
 class FastKernel : public ::testing::TestWithParam<KernelCase> {};
 
 // The plate's table is a stencil on every grid with two real columns.
@@ -95,7 +105,7 @@ TEST_P(FastKernel, PointSolversGiveThePlainBits)
         const System s = make_system(c, seed);
         const CoefficientTable table = s.table();
         const std::vector<double> start = make_field(s, c.field, seed);
-        for_each_form(s, [&](const auto& form, const char* name) {
+        for_each_point_form(s, [&](const auto& form, const char* name) {
             for (const int inner : {1, 2, 5}) {
                 auto fast = start, plain = start;
                 solve_gauss_seidel(form, inner, fast);
@@ -167,7 +177,7 @@ TEST_P(FastKernel, ResidualNormGivesThePlainBits)
         const System s = make_system(c, seed);
         const CoefficientTable table = s.table();
         const std::vector<double> t = make_field(s, c.field, seed);
-        for_each_form(s, [&](const auto& form, const char* name) {
+        for_each_point_form(s, [&](const auto& form, const char* name) {
             EXPECT_EQ(std::bit_cast<std::uint64_t>(compute_residual_norm(form, t)),
                       std::bit_cast<std::uint64_t>(compute_residual_norm_plain(table, t)))
                 << name;
@@ -267,6 +277,16 @@ TEST_P(LargeGrid, SweepsGiveThePlainBits)
         const LinearSystem system = s.linear();
         const std::vector<double> start = make_field(s, c.field, 5);
         const std::string what = std::to_string(c.nx) + "x" + std::to_string(c.ny);
+        if (const std::optional<UniformStencil> bare = s.stencil_without_table()) {
+            auto fast = start, plain = start;
+            solve_gauss_seidel(*bare, 3, fast);
+            solve_gauss_seidel_plain(table, 3, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel without a table " << what;
+            fast = start, plain = start;
+            solve_sor(*bare, 2, 1.7, fast);
+            solve_sor_plain(table, 2, 1.7, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "SOR without a table " << what;
+        }
         std::visit(
             [&](const auto& form) {
                 auto fast = start, plain = start;

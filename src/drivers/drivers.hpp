@@ -112,6 +112,16 @@ void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, 
                                     std::int32_t coarse_ny, std::span<const double> coarse_correction,
                                     std::span<double> fine_correction);
 
+// The finest grid's step of either interpolation: t + (0 + value) on the
+// real volumes and t + 0 on the ghost ones, the same bits as interpolating
+// into a zeroed correction and adding it to t, without the correction array.
+void prolongate_correction_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                    std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                    std::span<double> t);
+void prolongate_correction_bilinear_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                             std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                             std::span<double> t);
+
 // The residual b - a u of the real volumes (products as, ap, aw, ae, an in
 // this order); ghost entries of `residual` are not written.
 void store_residual(const CoefficientTable& system, std::span<const double> u, std::span<double> residual);

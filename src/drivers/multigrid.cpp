@@ -37,7 +37,8 @@ struct Level {
           grid(entered(problem, k)),
           system(smoother.make_system(grid, problem.plate)),
           residual(create_array("residual", static_cast<std::size_t>(grid.volume_count))),
-          correction(create_array("correction", static_cast<std::size_t>(grid.volume_count)))
+          correction(k < problem.grids.count() ? create_array("correction", static_cast<std::size_t>(grid.volume_count))
+                                               : std::vector<double>())
     {
     }
 
@@ -56,8 +57,8 @@ struct Level {
     // b - a u of the real volumes after this grid's last smoothing: of t on
     // the finest grid, of the correction on the way down elsewhere.
     std::vector<double> residual;
-    // The unknown of the coarse grids' equations; on the finest grid, the
-    // correction interpolated from grid 2 ... before it goes into t.
+    // The unknown of the coarse grids' equations; none on the finest grid,
+    // where the interpolated correction goes straight into t.
     std::vector<double> correction;
 };
 
@@ -69,6 +70,9 @@ public:
     virtual void restrict_residual(const Level& fine, Level& coarse) const = 0;
     // The coarse correction, interpolated, added to the fine correction.
     virtual void prolongate_correction(const Level& coarse, Level& fine) const = 0;
+    // The same interpolation on the finest grid, added to t with the bits of
+    // a zeroed correction interpolated into and then added to t.
+    virtual void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const = 0;
     // The right-hand side of an intermediate grid on the way up.
     virtual void ascent_right_hand_side(Level& level) const = 0;
 };
@@ -85,6 +89,11 @@ public:
     {
         placatermo::prolongate_correction(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
                                           fine.correction);
+    }
+    void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const override
+    {
+        prolongate_correction_to_field(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
+                                       t);
     }
     void ascent_right_hand_side(Level& level) const override
     {
@@ -115,6 +124,11 @@ public:
     {
         prolongate_correction_bilinear(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
                                        fine.correction);
+    }
+    void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const override
+    {
+        prolongate_correction_bilinear_to_field(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny,
+                                                coarse.correction, t);
     }
     void ascent_right_hand_side(Level&) const override {}
 };
@@ -208,10 +222,8 @@ void Multigrid::ascend(int k)
 bool Multigrid::visit_finest()
 {
     Level& top = level(finest());
-    std::fill(top.correction.begin(), top.correction.end(), 0.0);
-    transfer_->prolongate_correction(level(finest() - 1), top);
     std::vector<double>& t = solution_.t;
-    for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + top.correction[p];
+    transfer_->prolongate_to_field(level(finest() - 1), top, t);
     top.smoother.smooth(top.system, t);
     solution_.residual_norm = compute_residual_norm(top.system, t);
     if (report_.on_level_norm) report_.on_level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
@@ -255,13 +267,20 @@ void solve_multigrid(const SolutionProblem& problem, SolutionReport& report, Sol
 
 double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver)
 {
-    // Per volume of a grid: the system (a and b) and the smoother's kept
-    // tables; with several grids each grid's residual and correction too.
+    // Per volume of a grid: b, the table unless the grid's system is a
+    // stencil without one, and the smoother's kept tables; with several grids
+    // each grid's residual and, but on the finest grid, its correction.
     // Once: t, and the largest call's work arrays (the finest grid's).
-    const double per_volume = 6.0 + Smoother::kept_doubles_per_volume(solver) + (grids.count() > 1 ? 2.0 : 0.0);
+    const int count = grids.count();
     double doubles = 0.0;
-    for (int k = 1; k <= grids.count(); ++k) doubles += per_volume * grids.volume_count_of(k);
-    const double finest = grids.volume_count_of(grids.count());
+    for (int k = 1; k <= count; ++k) {
+        const bool table =
+            Smoother::table_kept(solver) == TableKept::yes || !stencil_fits(grids.nx_of(k), grids.ny_of(k));
+        double per_volume = 1.0 + (table ? 5.0 : 0.0) + Smoother::kept_doubles_per_volume(solver);
+        if (count > 1) per_volume += k < count ? 2.0 : 1.0;
+        doubles += per_volume * grids.volume_count_of(k);
+    }
+    const double finest = grids.volume_count_of(count);
     doubles += finest * (1.0 + Smoother::work_doubles_per_volume(solver));
     return doubles * 8.0;
 }

@@ -64,8 +64,35 @@ void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int3
             b(volume_number(i, j, nx)) = fine((2 * i - 1) + (2 * j - 2) * fine_nx);
 }
 
-void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
-                           std::span<const double> coarse_correction, std::span<double> fine_correction)
+namespace {
+
+// Adds an interpolated value to a fine correction entry.
+struct AddToCorrection {
+    void operator()(double& fine, double value) const { fine = fine + value; }
+};
+// Adds it to t, as a correction zeroed, then interpolated into, then added to
+// t would: the zero's addition is kept (0 + -0 is +0), and so is the
+// addition of the zero of every ghost entry (-0 + 0 is +0).
+struct AddToField {
+    void operator()(double& t, double value) const { t = t + (0.0 + value); }
+};
+
+void add_zero_to_ghosts(std::int64_t nx, std::int64_t ny, std::span<double> t)
+{
+    double* row = t.data();
+    for (std::int64_t i = 0; i < nx; ++i) row[i] = row[i] + 0.0;
+    for (std::int64_t j = 1; j < ny - 1; ++j) {
+        row = t.data() + j * nx;
+        row[0] = row[0] + 0.0;
+        row[nx - 1] = row[nx - 1] + 0.0;
+    }
+    row = t.data() + (ny - 1) * nx;
+    for (std::int64_t i = 0; i < nx; ++i) row[i] = row[i] + 0.0;
+}
+
+template <typename Add>
+void prolongate_injected(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                         std::span<const double> coarse_correction, std::span<double> fine_correction, Add add)
 {
     const std::int64_t nx = fine_nx;
     const std::int64_t ny = fine_ny;
@@ -88,10 +115,24 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
                 value = 0.5 * (c(pc) + c(pc + nxc));
             else
                 value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
-            const std::int64_t p = volume_number(i, j, nx);
-            fine(p) = fine(p) + value;
+            add(fine(volume_number(i, j, nx)), value);
         }
     }
+}
+
+}  // namespace
+
+void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
+                           std::span<const double> coarse_correction, std::span<double> fine_correction)
+{
+    prolongate_injected(fine_nx, fine_ny, coarse_nx, coarse_correction, fine_correction, AddToCorrection());
+}
+
+void prolongate_correction_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
+                                    std::span<const double> coarse_correction, std::span<double> t)
+{
+    prolongate_injected(fine_nx, fine_ny, coarse_nx, coarse_correction, t, AddToField());
+    add_zero_to_ghosts(fine_nx, fine_ny, t);
 }
 
 void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
@@ -112,9 +153,11 @@ void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::
     }
 }
 
-void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx_,
-                                    std::int32_t coarse_ny_, std::span<const double> coarse_correction,
-                                    std::span<double> fine_correction)
+namespace {
+
+template <typename Add>
+void prolongate_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx_, std::int32_t coarse_ny_,
+                         std::span<const double> coarse_correction, std::span<double> fine_correction, Add add)
 {
     const std::int64_t nx = fine_nx;
     const std::int64_t ny = fine_ny;
@@ -146,10 +189,26 @@ void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, 
             const std::int64_t ic = i / 2 + 1;
             const std::int64_t in = i % 2 == 0 ? ic - 1 : ic + 1;
             const double value = 0.5625 * at(ic, jc) + 0.1875 * at(in, jc) + 0.1875 * at(ic, jn) + 0.0625 * at(in, jn);
-            const std::int64_t p = volume_number(i, j, nx);
-            fine(p) = fine(p) + value;
+            add(fine(volume_number(i, j, nx)), value);
         }
     }
+}
+
+}  // namespace
+
+void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                    std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                    std::span<double> fine_correction)
+{
+    prolongate_bilinear(fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction, AddToCorrection());
+}
+
+void prolongate_correction_bilinear_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                             std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                             std::span<double> t)
+{
+    prolongate_bilinear(fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, t, AddToField());
+    add_zero_to_ghosts(fine_nx, fine_ny, t);
 }
 
 }  // namespace placatermo

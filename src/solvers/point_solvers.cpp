@@ -104,8 +104,8 @@ static_assert(two_thread_size::point_sweep.ny == 2 + 4 * wavefront_rows);
 
 // A real volume, all four neighbours from v: the table's coefficients, or the
 // uniform ones held in registers.
-template <bool Uniform>
-inline double interior_value(const Stencil u, const Table& c, const double* b, const double* v, std::int64_t q,
+template <bool Uniform, typename C>
+inline double interior_value(const Stencil u, const C& c, const double* b, const double* v, std::int64_t q,
                              std::int64_t nx)
 {
     const std::int64_t k = q + 1;
@@ -118,8 +118,8 @@ inline double interior_value(const Stencil u, const Table& c, const double* b, c
 
 // One wavefront step s of a group of rows from row j0: row r (0 ... rows - 1)
 // updates its real volume in column 2 + s - r, where there is one.
-template <bool Uniform>
-inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, std::int64_t s, const Table& c,
+template <bool Uniform, typename C>
+inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, std::int64_t s, const C& c,
                            const double* b, double* t, const Stencil u)
 {
     const std::int64_t r_first = std::max<std::int64_t>(0, s - (nx - 3));
@@ -172,9 +172,9 @@ struct NoSync {
 // Steps of a group of rows from row j0, with the first volume of row j0 + s
 // at the start of step s (s = rows: the first row of the next group) and the
 // last volume of a row after its real volumes. Needs nx >= 4.
-template <bool Uniform, typename Sync>
-void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table& c, From1<const double> b,
-                 double* t_data, const Stencil u, Sync& sync)
+template <bool Uniform, typename C, typename Sync>
+void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const C& c, From1<const double> b, double* t_data,
+                 const Stencil u, Sync& sync)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
@@ -203,13 +203,15 @@ void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table&
 
 // Row 1 and row ny, each new value from v into dst (the same array for
 // Gauss-Seidel, the other one for Jacobi).
-void sweep_first_row(std::int64_t nx, const Table& c, From1<const double> b, From1<const double> v, From1<double> dst)
+template <typename C>
+void sweep_first_row(std::int64_t nx, const C& c, From1<const double> b, From1<const double> v, From1<double> dst)
 {
     dst(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
     for (std::int64_t k = 2; k <= nx; ++k) dst(k) = point_value<false, true, true, true>(c, b, v, k, nx);
 }
 
-void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+template <typename C>
+void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
                     From1<const double> v, From1<double> dst)
 {
     for (std::int64_t i = 1; i <= nx - 1; ++i) {
@@ -221,7 +223,8 @@ void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const Tabl
 
 // The rows before the groups of a Gauss-Seidel sweep: row 1 and the first
 // volume of row 2.
-void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, double* t)
+template <typename C>
+void sweep_first_rows(std::int64_t nx, const C& c, From1<const double> b, double* t)
 {
     sweep_first_row(nx, c, b, t, t);
     t[nx] = point_value<true, true, true, true>(c, b, t, nx + 1, nx);
@@ -229,8 +232,8 @@ void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, do
 
 // One Gauss-Seidel sweep in place on one thread, the same field as the point
 // sweep. Needs nx >= 4 and ny >= 3.
-template <bool Uniform>
-void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b, double* t,
+template <bool Uniform, typename C>
+void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
                      const Stencil u)
 {
     sweep_first_rows(nx, c, b, t);
@@ -265,8 +268,8 @@ struct GroupSync {
     static constexpr std::int64_t publish_every = 128;
 };
 
-template <bool Uniform>
-void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+template <bool Uniform, typename C>
+void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
                               double* t, const Stencil u, GroupProgress& progress)
 {
     sweep_first_rows(nx, c, b, t);
@@ -290,9 +293,9 @@ void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, 
     sweep_last_row(nx, ny, n, c, b, t, t);
 }
 
-template <bool Uniform>
-void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                        double* t, const Stencil& u, GroupProgress* progress)
+template <bool Uniform, typename C>
+void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
+                        const Stencil& u, GroupProgress* progress)
 {
     if (progress != nullptr)
         parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
@@ -310,8 +313,8 @@ GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
 
 // One Jacobi sweep from src into dst, row by row (the order does not matter
 // when every value comes from src).
-template <bool Uniform>
-void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+template <bool Uniform, typename C>
+void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
                   const double* src, double* dst_data, const Stencil& u)
 {
     const From1<double> dst(dst_data);
@@ -329,6 +332,17 @@ void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table&
     sweep_last_row(nx, ny, n, c, b, v, dst);
 }
 
+// What the kernels read of the table: all of it, or with Uniform the ghost
+// volumes' entries only, which are computed (the system may hold no table).
+template <bool Uniform>
+auto coefficients_of(const SystemArrays& system)
+{
+    if constexpr (Uniform)
+        return GhostCoefficients(system.nx, system.volume_count);
+    else
+        return Table(system.a, system.volume_count);
+}
+
 // The kernels on either form: with Uniform, the real volumes' coefficients
 // are u, else the table's entries. Need nx >= 4 and ny >= 3.
 template <bool Uniform>
@@ -336,7 +350,7 @@ void gauss_seidel(const SystemArrays& system, const Stencil& u, std::int32_t max
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    const Table c(system.a, system.volume_count);
+    const auto c = coefficients_of<Uniform>(system);
     const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
         gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
@@ -349,7 +363,7 @@ void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
     UninitializedArray t_old("t_old", static_cast<std::size_t>(n));
-    const Table c(system.a, n);
+    const auto c = coefficients_of<Uniform>(system);
     // Alternate between t and the work array instead of copying t every time.
     double* current = t.data();
     double* next = t_old.data();
@@ -368,7 +382,7 @@ void sor(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_it
     const std::int64_t ny = system.ny;
     const auto n = static_cast<std::size_t>(system.volume_count);
     UninitializedArray t_old("t_old", n);
-    const Table c(system.a, system.volume_count);
+    const auto c = coefficients_of<Uniform>(system);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
     const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {

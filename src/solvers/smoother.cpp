@@ -7,9 +7,22 @@
 
 namespace placatermo {
 
+TableKept Smoother::table_kept(SolverKind kind)
+{
+    switch (kind) {
+    case SolverKind::jacobi:
+    case SolverKind::gauss_seidel:
+    case SolverKind::sor: return TableKept::no;
+    case SolverKind::adi:
+    case SolverKind::msi:
+    case SolverKind::none: break;
+    }
+    return TableKept::yes;
+}
+
 LinearSystem Smoother::make_system(const CurrentGrid& grid, const Plate& plate)
 {
-    if (settings_.kind != SolverKind::msi) return build_system(grid, plate);
+    if (settings_.kind != SolverKind::msi) return build_system(grid, plate, table_kept(settings_.kind));
     CoefficientTable table = build_table(grid, plate);
     prepare(table);
     return with_shared_interior(std::move(table), grid);

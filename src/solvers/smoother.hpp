@@ -39,6 +39,11 @@ public:
 
     const SolverSettings& settings() const { return settings_; }
 
+    // Whether a UniformStencil for a smoother of `kind` holds the table's
+    // ghost entries: ADI and MSI read them there, the point iterations
+    // compute them.
+    static TableKept table_kept(SolverKind kind);
+
     // Doubles per volume of the grid that a smoother of `kind` keeps between
     // its calls (the MSI factors), and the most that one call creates and
     // releases (its work arrays, fast or plain loop).
