@@ -119,6 +119,20 @@ TEST_P(FastKernel, PointSolversGiveThePlainBits)
                 solve_sor(form, inner, 1.37, fast);
                 solve_sor_plain(table, inner, 1.37, plain);
                 EXPECT_TRUE(same_bits(fast, plain)) << "SOR on the " << name << ", " << inner << " inner";
+                // a kept work array, with what an earlier call left in it
+                std::vector<double> work(s.n(), std::numeric_limits<double>::quiet_NaN());
+                for (int call = 1; call <= 2; ++call) {
+                    fast = start;
+                    solve_jacobi(form, inner, fast, work);
+                    plain = start;
+                    solve_jacobi_plain(table, inner, plain);
+                    EXPECT_TRUE(same_bits(fast, plain)) << "Jacobi, kept work array, call " << call << ", " << name;
+                    fast = start;
+                    solve_sor(form, inner, 1.37, fast, work);
+                    plain = start;
+                    solve_sor_plain(table, inner, 1.37, plain);
+                    EXPECT_TRUE(same_bits(fast, plain)) << "SOR, kept work array, call " << call << ", " << name;
+                }
             }
         });
     }

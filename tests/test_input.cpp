@@ -326,7 +326,8 @@ TEST(Input, MemoryNeedGrowsWithTheGrid)
 
 // The memory check counts the arrays a run holds: b and, where the system
 // is a stencil for the point iterations, no table; each grid's residual and
-// correction (none on the finest grid); t; the finest call's work arrays.
+// correction (none on the finest grid); the smoother's kept arrays; t; the
+// finest call's work arrays.
 // Grids 4 x 4, 6 x 6, 10 x 10 (16, 36 and 100 volumes); a 3 x 3 grid is too
 // small for a stencil and keeps its table.
 TEST(Input, MemoryNeedCountsTheArraysHeld)
@@ -338,8 +339,8 @@ TEST(Input, MemoryNeedCountsTheArraysHeld)
         double doubles;
     } cases[] = {
         {"2", "3", "4", 3 * 16 + 3 * 36 + 2 * 100 + 100},           // Gauss-Seidel
-        {"1", "3", "4", 3 * 16 + 3 * 36 + 2 * 100 + 100 + 100},     // Jacobi: t_old
-        {"3", "3", "4", 3 * 16 + 3 * 36 + 2 * 100 + 100 + 100},     // SOR: t_old
+        {"1", "3", "4", 4 * 16 + 4 * 36 + 3 * 100 + 100},           // Jacobi: t_old of every grid
+        {"3", "3", "4", 4 * 16 + 4 * 36 + 3 * 100 + 100},           // SOR: t_old of every grid
         {"4", "3", "4", 8 * 16 + 8 * 36 + 7 * 100 + 100 + 200},     // ADI: table, tdma_p, tdma_q
         {"5", "3", "4", 15 * 16 + 15 * 36 + 14 * 100 + 100 + 300},  // MSI: table, factors, work
         {"2", "2", "3", 8 * 9 + 2 * 16 + 16},                       // 3 x 3: the table

@@ -356,13 +356,34 @@ void gauss_seidel(const SystemArrays& system, const Stencil& u, std::int32_t max
         gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
 }
 
+// The work array of one call: `work` when it is large enough, else one
+// created for the call.
+class WorkArray {
+public:
+    WorkArray(std::span<double> work, std::size_t n)
+        : own_(work.size() >= n ? UninitializedArray() : UninitializedArray("t_old", n)),
+          data_(work.size() >= n ? work.data() : own_.data()),
+          size_(n)
+    {
+    }
+    double* data() { return data_; }
+    double* begin() { return data_; }
+    double* end() { return data_ + size_; }
+
+private:
+    UninitializedArray own_;
+    double* data_;
+    std::size_t size_;
+};
+
 template <bool Uniform>
-void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t)
+void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t,
+            std::span<double> work)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
-    UninitializedArray t_old("t_old", static_cast<std::size_t>(n));
+    WorkArray t_old(work, static_cast<std::size_t>(n));
     const auto c = coefficients_of<Uniform>(system);
     // Alternate between t and the work array instead of copying t every time.
     double* current = t.data();
@@ -376,12 +397,12 @@ void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner
 
 template <bool Uniform>
 void sor(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, double sor_relaxation,
-         std::span<double> t)
+         std::span<double> t, std::span<double> work)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const auto n = static_cast<std::size_t>(system.volume_count);
-    UninitializedArray t_old("t_old", n);
+    WorkArray t_old(work, n);
     const auto c = coefficients_of<Uniform>(system);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
     const auto progress = sweep_progress(nx, ny);
@@ -423,28 +444,30 @@ void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_ite
     gauss_seidel<true>(system, system.interior, max_inner_iterations, t);
 }
 
-void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                  std::span<double> work)
 {
     if (use_plain_loops(system)) return solve_jacobi_plain(system, max_inner_iterations, t);
-    jacobi<false>(system, Stencil(), max_inner_iterations, t);
+    jacobi<false>(system, Stencil(), max_inner_iterations, t, work);
 }
 
-void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
+                  std::span<double> work)
 {
-    jacobi<true>(system, system.interior, max_inner_iterations, t);
+    jacobi<true>(system, system.interior, max_inner_iterations, t, work);
 }
 
 void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t)
+               std::span<double> t, std::span<double> work)
 {
     if (use_plain_loops(system)) return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t);
-    sor<false>(system, Stencil(), max_inner_iterations, sor_relaxation, t);
+    sor<false>(system, Stencil(), max_inner_iterations, sor_relaxation, t, work);
 }
 
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t)
+               std::span<double> t, std::span<double> work)
 {
-    sor<true>(system, system.interior, max_inner_iterations, sor_relaxation, t);
+    sor<true>(system, system.interior, max_inner_iterations, sor_relaxation, t, work);
 }
 
 }  // namespace placatermo
