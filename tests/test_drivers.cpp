@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <random>
 #include <variant>
@@ -315,6 +316,38 @@ TEST(Transfers, InterpolationIntoTheFieldGivesTheTwoStepBits)
                 EXPECT_EQ(std::memcmp(two_steps.data(), folded.data(), fine_n * sizeof(double)), 0)
                     << kind.name << " " << size[0] << " x " << size[1] << ", seed " << seed;
             }
+}
+
+// The bilinear interpolation against its plain loop, bit for bit: grids of
+// the hierarchy and odd shapes, with signed zeros, NaN and infinities among
+// the coarse corrections, into a correction and into t.
+TEST(Transfers, BilinearInterpolationGivesThePlainBits)
+{
+    const int sizes[][4] = {{6, 6, 4, 4},     {8, 10, 5, 6}, {18, 10, 10, 6},
+                            {66, 34, 34, 18}, {7, 9, 5, 6},  {10, 4, 6, 3}};
+    const double specials[] = {0.0,
+                               -0.0,
+                               std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               1e308};
+    for (const auto& size : sizes)
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            std::mt19937 random(seed);
+            std::uniform_real_distribution<double> value(-3.0, 3.0);
+            std::vector<double> coarse(static_cast<std::size_t>(size[2] * size[3]));
+            std::vector<double> fine(static_cast<std::size_t>(size[0] * size[1]));
+            for (auto& x : coarse) x = value(random);
+            for (auto& x : fine) x = value(random);
+            // seed 1: random values only; later seeds: one special value each
+            if (seed > 1) coarse[random() % coarse.size()] = specials[random() % 6];
+            if (seed > 2) fine[random() % fine.size()] = -0.0;
+            auto fast = fine, plain = fine;
+            prolongate_correction_bilinear(size[0], size[1], size[2], size[3], coarse, fast);
+            prolongate_correction_bilinear_plain(size[0], size[1], size[2], size[3], coarse, plain);
+            EXPECT_EQ(std::memcmp(fast.data(), plain.data(), fast.size() * sizeof(double)), 0)
+                << size[0] << " x " << size[1] << ", seed " << seed;
+        }
 }
 
 struct CycleCase {

@@ -111,6 +111,10 @@ void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::
 void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                                     std::int32_t coarse_ny, std::span<const double> coarse_correction,
                                     std::span<double> fine_correction);
+// The plain loop of prolongate_correction_bilinear, kept as its definition.
+void prolongate_correction_bilinear_plain(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                          std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                          std::span<double> fine_correction);
 
 // The finest grid's step of either interpolation: t + (0 + value) on the
 // real volumes and t + 0 on the ghost ones, the same bits as interpolating
