@@ -204,10 +204,34 @@ TEST_P(FastKernel, ResidualNormGivesThePlainBits)
     }
 }
 
+// The textbook restriction straight from the field: the bits of the stored
+// residual restricted, on every form.
+TEST_P(FastKernel, RestrictionFromTheFieldGivesTheStoredResidualsBits)
+{
+    const auto& c = GetParam();
+    if (c.nx % 2 != 0 || c.ny % 2 != 0 || c.nx < 6 || c.ny < 6) GTEST_SKIP() << "not a fine grid of the hierarchy";
+    const int coarse_nx = c.nx / 2 + 1, coarse_ny = c.ny / 2 + 1;
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        const System s = make_system(c, seed);
+        const CoefficientTable table = s.table();
+        const std::vector<double> t = make_field(s, c.field, seed);
+        std::vector<double> residual(s.n(), 0.0);
+        store_residual_plain(table, t, residual);
+        std::vector<double> expected(static_cast<std::size_t>(coarse_nx * coarse_ny), 5.0);
+        restrict_residual_sum(coarse_nx, coarse_ny, c.nx, residual, expected);
+        for_each_point_form(s, [&](const auto& form, const char* name) {
+            std::vector<double> b(expected.size(), 5.0);
+            restrict_residual_sum_of(form, t, coarse_nx, coarse_ny, b);
+            EXPECT_TRUE(same_bits(b, expected)) << name << ", seed " << seed;
+        });
+    }
+}
+
 std::vector<KernelCase> kernel_cases()
 {
     std::vector<KernelCase> cases;
-    const int sizes[][2] = {{3, 3}, {4, 3}, {5, 4}, {4, 12}, {12, 4}, {9, 10}, {37, 29}, {66, 19}, {130, 131}};
+    const int sizes[][2] = {{3, 3},   {4, 3},     {5, 4}, {4, 12},  {12, 4},  {9, 10},   {37, 29},
+                            {66, 19}, {130, 131}, {6, 6}, {10, 18}, {34, 66}, {130, 130}};
     for (const auto& size : sizes)
         for (const bool random_table : {false, true})
             for (const Field field :

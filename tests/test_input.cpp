@@ -355,6 +355,14 @@ TEST(Input, MemoryNeedCountsTheArraysHeld)
         EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse()), c.doubles * 8)
             << "solver " << c.solver << ", " << c.grid_count << " grids from " << c.n;
     }
+    // the textbook cycle keeps no residual of the finest grid
+    InputRecords r;
+    r.grid_count = "3";
+    r.nx = "4";
+    r.ny = "4";
+    EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse(), MultigridCycle::textbook), (3 * 16 + 3 * 36 + 100 + 100) * 8);
+    EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse(), MultigridCycle::specified),
+                     (3 * 16 + 3 * 36 + 2 * 100 + 100) * 8);
 }
 
 }  // namespace

@@ -123,6 +123,59 @@ void prolongate_injected(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_
 
 }  // namespace
 
+namespace {
+
+// The textbook restriction of the residual b - a u of the fine volumes, each
+// computed as store_residual computes it; residual(q) gives it for entry q.
+template <typename Residual>
+void restrict_sum_of(std::int64_t nx, std::int64_t ny, std::int64_t fine_nx, std::span<double> b_values,
+                     Residual residual)
+{
+    std::fill(b_values.begin(), b_values.end(), 0.0);
+    double* b = b_values.data();
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            const std::int64_t sw = volume_number(2 * i - 2, 2 * j - 2, fine_nx) - 1;
+            b[volume_number(i, j, nx) - 1] =
+                ((residual(sw) + residual(sw + 1)) + residual(sw + fine_nx)) + residual(sw + fine_nx + 1);
+        }
+    }
+}
+
+}  // namespace
+
+void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b)
+{
+    const std::int64_t nx = fine.nx;
+    const std::int64_t n = fine.volume_count;
+    const double* a = fine.a.data();
+    const double* fb = fine.b.data();
+    const double* t = u.data();
+    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) {
+        return fb[q] - ((((a[q] * t[q - nx] + a[2 * n + q] * t[q]) + a[n + q] * t[q - 1]) + a[3 * n + q] * t[q + 1]) +
+                        a[4 * n + q] * t[q + nx]);
+    });
+}
+
+void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b)
+{
+    const Stencil c = fine.interior;
+    const std::int64_t nx = fine.nx;
+    const double* fb = fine.b.data();
+    const double* t = u.data();
+    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) {
+        return fb[q] - ((((c.as * t[q - nx] + c.ap * t[q]) + c.aw * t[q - 1]) + c.ae * t[q + 1]) + c.an * t[q + nx]);
+    });
+}
+
+void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b)
+{
+    std::visit([&](const auto& form) { restrict_residual_sum_of(form, u, coarse_nx, coarse_ny, b); }, fine);
+}
+
 void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
                            std::span<const double> coarse_correction, std::span<double> fine_correction)
 {

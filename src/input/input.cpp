@@ -448,11 +448,14 @@ std::string default_input_file()
     return file;
 }
 
-double required_memory_bytes(const InputParameters& in) { return solution_memory_bytes(in.grids, in.solver()); }
-
-void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name)
+double required_memory_bytes(const InputParameters& in, MultigridCycle cycle)
 {
-    const double needed = required_memory_bytes(in);
+    return solution_memory_bytes(in.grids, in.solver(), cycle);
+}
+
+void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name, MultigridCycle cycle)
+{
+    const double needed = required_memory_bytes(in, cycle);
     if (available_bytes <= 0.0 || needed <= available_bytes) return;
     const auto gib = [](double bytes) {
         char text[32];

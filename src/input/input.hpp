@@ -76,11 +76,13 @@ std::string replace_records(std::string_view bytes, const InputParameters& input
 // The complete default input file, in Windows-1252 with CR LF line ends.
 std::string default_input_file();
 
-// Bytes of memory that a run of these parameters needs for its arrays.
-double required_memory_bytes(const InputParameters& input);
+// Bytes of memory that a run of these parameters (with this multigrid cycle)
+// needs for its arrays.
+double required_memory_bytes(const InputParameters& input, MultigridCycle cycle = MultigridCycle::specified);
 
 // Refuses a run whose arrays would not fit in this machine's memory.
-void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name);
+void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name,
+                  MultigridCycle cycle = MultigridCycle::specified);
 
 // The parameter echo block of the main results file.
 void write_parameter_echo(const InputParameters& input, OutputFile& file);

@@ -374,7 +374,8 @@ void run_program(RunContext& run)
     for (const auto& warning : run.input.warnings) run.platform.warn(warning);
     const std::vector<RunFile> files = run_files(run);
     check_run_files(run, files);
-    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name));
+    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name),
+                 run.options.cycle.value_or(MultigridCycle::specified));
     write_keeping_earlier_files(run, files);
     warn_if_diverged(run);
     show_results(run);
