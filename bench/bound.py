@@ -13,10 +13,10 @@ The least traffic of each step, with A_k the bytes of one array of grid k:
   a Gauss-Seidel sweep reads u and b and writes u back: 3 A_k, the first one
     of a correction from zero reads b and writes u: 2 A_k (the zeroing folded
     away);
-  a residual read u and b and writes r: 3 A_k; on the finest grid the norm
-    comes from the same pass (2 A_k when nothing is stored, after the last
-    cycle);
-  a restriction reads the fine residual (A_k+1) and writes b (A_k);
+  a residual reads u and b and writes r: 3 A_k, and a restriction reads the
+    fine residual (A_k+1) and writes b (A_k); on the finest grid one pass
+    that reads t and b gives the norm and the coarse right-hand side, the
+    residual not stored (2 A_k, and A_k-1 written);
   an interpolation reads the coarse correction (A_k-1) and reads and writes
     the fine one or t (2 A_k);
   the set-up writes b of every grid and t once (A_k each);
@@ -54,17 +54,17 @@ def least_bytes(sizes, cycles, file_bytes, inner=INNER):
     a = [8.0 * s * s for s in sizes]
     top = len(a) - 1
     total = sum(a) + a[top]  # b of every grid, t
-    total += inner * 3 * a[top] + 3 * a[top]  # first visit: sweeps, residual and norm
+    total += inner * 3 * a[top] + 2 * a[top]  # first visit: sweeps, norm and residual
     for cycle in range(2, cycles + 1):
         for k in range(top - 1, -1, -1):  # descent
-            total += a[k + 1] + a[k]  # restriction
+            total += a[k] if k == top - 1 else a[k + 1] + a[k]  # restriction
             total += 2 * a[k] + (inner - 1) * 3 * a[k]  # sweeps from zero
             if k > 0:
                 total += 3 * a[k]  # residual
         for k in range(1, top):  # ascent
             total += a[k - 1] + 2 * a[k] + inner * 3 * a[k]
         total += a[top - 1] + 2 * a[top] + inner * 3 * a[top]  # finest grid
-        total += 2 * a[top] if cycle == cycles else 3 * a[top]
+        total += 2 * a[top]  # norm and residual
     return total + file_bytes + a[top]
 
 
