@@ -130,6 +130,20 @@ public:
     Column as, aw, ap, ae, an;
 };
 
+// The coefficients of one side's ghost volumes, where a kernel knows the
+// side: the same values as GhostCoefficients, without finding the side.
+struct SideCoefficients {
+    struct Column {
+        double value;
+        double operator()(std::int64_t) const { return value; }
+    };
+    explicit SideCoefficients(const std::array<double, 5>& side)
+        : as{side[0]}, aw{side[1]}, ap{side[2]}, ae{side[3]}, an{side[4]}
+    {
+    }
+    Column as, aw, ap, ae, an;
+};
+
 // The ghost rows: west column, east column, south row, north row.
 void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b);
 

@@ -98,6 +98,18 @@ void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iter
 
 namespace {
 
+// What a kernel reads for the ghost volumes of one side: the table, or for
+// a system without one the side's constant coefficients.
+template <typename C>
+const C& on_side(const C& c, const std::array<double, 5>&)
+{
+    return c;
+}
+inline SideCoefficients on_side(const GhostCoefficients&, const std::array<double, 5>& side)
+{
+    return SideCoefficients(side);
+}
+
 // Rows in flight in the wavefront.
 constexpr std::int64_t wavefront_rows = 8;
 static_assert(two_thread_size::point_sweep.ny == 2 + 4 * wavefront_rows);
@@ -179,9 +191,12 @@ void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const C& c, 
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
     const double* bq = &b(1);
+    const auto west = on_side(c, ghost::west);
+    const auto east = on_side(c, ghost::east);
     const auto edge = [&](std::int64_t i, std::int64_t j) {
         const std::int64_t k = volume_number(i, j, nx);
-        t(k) = point_value<true, true, true, true>(c, b, v, k, nx);
+        t(k) = i == 1 ? point_value<true, true, true, true>(west, b, v, k, nx)
+                      : point_value<true, true, true, true>(east, b, v, k, nx);
     };
     const std::int64_t rows = std::min(wavefront_rows, ny - j0);
     const std::int64_t last_step = (nx - 3) + (rows - 1);
@@ -206,19 +221,24 @@ void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const C& c, 
 template <typename C>
 void sweep_first_row(std::int64_t nx, const C& c, From1<const double> b, From1<const double> v, From1<double> dst)
 {
-    dst(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
-    for (std::int64_t k = 2; k <= nx; ++k) dst(k) = point_value<false, true, true, true>(c, b, v, k, nx);
+    const auto south = on_side(c, ghost::south);
+    dst(1) = point_value<false, false, true, true>(on_side(c, ghost::west), b, v, 1, nx);
+    for (std::int64_t k = 2; k <= nx - 1; ++k) dst(k) = point_value<false, true, true, true>(south, b, v, k, nx);
+    dst(nx) = point_value<false, true, true, true>(on_side(c, ghost::east), b, v, nx, nx);
 }
 
 template <typename C>
 void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
                     From1<const double> v, From1<double> dst)
 {
-    for (std::int64_t i = 1; i <= nx - 1; ++i) {
+    const auto north = on_side(c, ghost::north);
+    const std::int64_t first = (ny - 1) * nx + 1;
+    dst(first) = point_value<true, true, true, false>(on_side(c, ghost::west), b, v, first, nx);
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
         const std::int64_t k = (ny - 1) * nx + i;
-        dst(k) = point_value<true, true, true, false>(c, b, v, k, nx);
+        dst(k) = point_value<true, true, true, false>(north, b, v, k, nx);
     }
-    dst(n) = point_value<true, true, false, false>(c, b, v, n, nx);
+    dst(n) = point_value<true, true, false, false>(on_side(c, ghost::east), b, v, n, nx);
 }
 
 // The rows before the groups of a Gauss-Seidel sweep: row 1 and the first
@@ -227,7 +247,7 @@ template <typename C>
 void sweep_first_rows(std::int64_t nx, const C& c, From1<const double> b, double* t)
 {
     sweep_first_row(nx, c, b, t, t);
-    t[nx] = point_value<true, true, true, true>(c, b, t, nx + 1, nx);
+    t[nx] = point_value<true, true, true, true>(on_side(c, ghost::west), b, t, nx + 1, nx);
 }
 
 // One Gauss-Seidel sweep in place on one thread, the same field as the point
@@ -323,11 +343,11 @@ void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, 
     sweep_first_row(nx, c, b, v, dst);
     for (std::int64_t j = 2; j <= ny - 1; ++j) {
         const std::int64_t first = volume_number(1, j, nx);
-        dst(first) = point_value<true, true, true, true>(c, b, v, first, nx);
+        dst(first) = point_value<true, true, true, true>(on_side(c, ghost::west), b, v, first, nx);
         for (std::int64_t q = first; q < first + nx - 2; ++q)
             dst_data[q] = interior_value<Uniform>(u, c, bq, src, q, nx);
         const std::int64_t last = first + nx - 1;
-        dst(last) = point_value<true, true, true, true>(c, b, v, last, nx);
+        dst(last) = point_value<true, true, true, true>(on_side(c, ghost::east), b, v, last, nx);
     }
     sweep_last_row(nx, ny, n, c, b, v, dst);
 }
