@@ -103,6 +103,10 @@ def run_case(exe, case=None):
 
 
 def stated_mib(case):
+    """The arrays the program says it holds (its memory check): b of every
+    grid, the table where the solver reads one (ADI, MSI, or a grid too small
+    for a stencil), the MSI factors, each grid's residual and, but on the
+    finest grid, its correction; t and the finest call's work arrays."""
     with open(os.path.join(case, "placatermo.ent"), encoding="latin-1") as f:
         values = [line.split()[0] for line in f if line.strip()]
     grids, n1, solver = int(values[5]), int(values[6]), int(values[10])
@@ -111,9 +115,11 @@ def stated_mib(case):
     finest = counts[-1]
     work = {1: 1, 3: 1, 4: 2, 5: 3}.get(solver, 0)
     msi = 7 if solver == 5 else 0
-    doubles = finest * (1 + 5 + 1 + msi + work)
-    if grids > 1:
-        doubles += 2 * sum(counts) + finest
+    doubles = finest * (1 + work)
+    for k, (size, count) in enumerate(zip(sizes, counts), start=1):
+        table = 5 if solver in (4, 5) or size < 4 else 0
+        levels = (2 if k < grids else 1) if grids > 1 else 0
+        doubles += count * (1 + table + msi + levels)
     return doubles * 8 / 2**20
 
 

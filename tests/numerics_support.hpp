@@ -77,6 +77,17 @@ struct System {
         return system;
     }
 
+    // The same stencil without a table, as the point iterations get it: the
+    // ghost entries come from GhostCoefficients, not from `a`.
+    std::optional<UniformStencil> stencil_without_table() const
+    {
+        const std::optional<Stencil> interior = find_uniform_interior(grid.nx, grid.ny, a);
+        if (!interior || grid.nx < 4 || grid.ny < 3) return std::nullopt;
+        UniformStencil system(grid.nx, grid.ny, *interior, TableKept::no);
+        std::copy(b.begin(), b.end(), system.b.begin());
+        return system;
+    }
+
     // The stencil when there is one, else the table: the form the program
     // would give the kernels.
     LinearSystem linear() const

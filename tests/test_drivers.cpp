@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <optional>
+#include <random>
 #include <variant>
 
 #include "base/build_options.hpp"
@@ -280,6 +282,72 @@ TEST(TextbookCycle, Transfers)
     for (int i = 4; i <= 7; ++i)
         for (int j = 4; j <= 7; ++j) EXPECT_EQ(at(flat, i, j, 10), 2.0);
     EXPECT_EQ(at(flat, 2, 5, 10), 1.0);  // a quarter of a coarse volume from the wall: half
+}
+
+// The finest grid's interpolation goes straight into t: the bits of a
+// zeroed correction interpolated into and then added to t, signed zeros
+// included (-0 + 0 is +0 on the ghost volumes, 0 + -0 is +0 in a zeroed
+// correction), for both cycles' interpolations.
+TEST(Transfers, InterpolationIntoTheFieldGivesTheTwoStepBits)
+{
+    using Prolongation =
+        void (*)(std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::span<const double>, std::span<double>);
+    const struct {
+        const char* name;
+        Prolongation to_correction, to_field;
+    } kinds[] = {{"injection", prolongate_correction, prolongate_correction_to_field},
+                 {"bilinear", prolongate_correction_bilinear, prolongate_correction_bilinear_to_field}};
+    const int sizes[][4] = {{6, 6, 4, 4}, {10, 6, 6, 4}, {18, 34, 10, 18}};
+    for (const auto& kind : kinds)
+        for (const auto& size : sizes)
+            for (unsigned seed = 1; seed <= 3; ++seed) {
+                const auto fine_n = static_cast<std::size_t>(size[0] * size[1]);
+                const auto coarse_n = static_cast<std::size_t>(size[2] * size[3]);
+                std::mt19937 random(seed);
+                std::uniform_int_distribution<int> pick(0, 5);
+                const double values[] = {0.0, -0.0, 1.5, -2.25, 1e-310, -1e300};
+                std::vector<double> coarse(coarse_n), t(fine_n);
+                for (auto& x : coarse) x = values[pick(random)];
+                for (auto& x : t) x = values[pick(random)];
+                std::vector<double> correction(fine_n, 0.0), two_steps = t, folded = t;
+                kind.to_correction(size[0], size[1], size[2], size[3], coarse, correction);
+                for (std::size_t p = 0; p < fine_n; ++p) two_steps[p] = two_steps[p] + correction[p];
+                kind.to_field(size[0], size[1], size[2], size[3], coarse, folded);
+                EXPECT_EQ(std::memcmp(two_steps.data(), folded.data(), fine_n * sizeof(double)), 0)
+                    << kind.name << " " << size[0] << " x " << size[1] << ", seed " << seed;
+            }
+}
+
+// The bilinear interpolation against its plain loop, bit for bit: grids of
+// the hierarchy and odd shapes, with signed zeros, NaN and infinities among
+// the coarse corrections, into a correction and into t.
+TEST(Transfers, BilinearInterpolationGivesThePlainBits)
+{
+    const int sizes[][4] = {{6, 6, 4, 4},     {8, 10, 5, 6}, {18, 10, 10, 6},
+                            {66, 34, 34, 18}, {7, 9, 5, 6},  {10, 4, 6, 3}};
+    const double specials[] = {0.0,
+                               -0.0,
+                               std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               1e308};
+    for (const auto& size : sizes)
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            std::mt19937 random(seed);
+            std::uniform_real_distribution<double> value(-3.0, 3.0);
+            std::vector<double> coarse(static_cast<std::size_t>(size[2] * size[3]));
+            std::vector<double> fine(static_cast<std::size_t>(size[0] * size[1]));
+            for (auto& x : coarse) x = value(random);
+            for (auto& x : fine) x = value(random);
+            // seed 1: random values only; later seeds: one special value each
+            if (seed > 1) coarse[random() % coarse.size()] = specials[random() % 6];
+            if (seed > 2) fine[random() % fine.size()] = -0.0;
+            auto fast = fine, plain = fine;
+            prolongate_correction_bilinear(size[0], size[1], size[2], size[3], coarse, fast);
+            prolongate_correction_bilinear_plain(size[0], size[1], size[2], size[3], coarse, plain);
+            EXPECT_EQ(std::memcmp(fast.data(), plain.data(), fast.size() * sizeof(double)), 0)
+                << size[0] << " x " << size[1] << ", seed " << seed;
+        }
 }
 
 struct CycleCase {

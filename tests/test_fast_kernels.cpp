@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <variant>
 
 #include "base/build_options.hpp"
@@ -78,6 +79,16 @@ void for_each_form(const System& s, Check check)
     if (const std::optional<UniformStencil> stencil = s.stencil()) check(*stencil, "stencil");
 }
 
+// The same and the stencil without a table, which the point iterations and
+// the residuals get.
+template <typename Check>
+void for_each_point_form(const System& s, Check check)
+{
+    for_each_form(s, check);
+    if (const std::optional<UniformStencil> stencil = s.stencil_without_table())
+        check(*stencil, "stencil without a table");
+}
+
 class FastKernel : public ::testing::TestWithParam<KernelCase> {};
 
 // The plate's table is a stencil on every grid with two real columns.
@@ -95,7 +106,7 @@ TEST_P(FastKernel, PointSolversGiveThePlainBits)
         const System s = make_system(c, seed);
         const CoefficientTable table = s.table();
         const std::vector<double> start = make_field(s, c.field, seed);
-        for_each_form(s, [&](const auto& form, const char* name) {
+        for_each_point_form(s, [&](const auto& form, const char* name) {
             for (const int inner : {1, 2, 5}) {
                 auto fast = start, plain = start;
                 solve_gauss_seidel(form, inner, fast);
@@ -109,6 +120,20 @@ TEST_P(FastKernel, PointSolversGiveThePlainBits)
                 solve_sor(form, inner, 1.37, fast);
                 solve_sor_plain(table, inner, 1.37, plain);
                 EXPECT_TRUE(same_bits(fast, plain)) << "SOR on the " << name << ", " << inner << " inner";
+                // a kept work array, with what an earlier call left in it
+                std::vector<double> work(s.n(), std::numeric_limits<double>::quiet_NaN());
+                for (int call = 1; call <= 2; ++call) {
+                    fast = start;
+                    solve_jacobi(form, inner, fast, work);
+                    plain = start;
+                    solve_jacobi_plain(table, inner, plain);
+                    EXPECT_TRUE(same_bits(fast, plain)) << "Jacobi, kept work array, call " << call << ", " << name;
+                    fast = start;
+                    solve_sor(form, inner, 1.37, fast, work);
+                    plain = start;
+                    solve_sor_plain(table, inner, 1.37, plain);
+                    EXPECT_TRUE(same_bits(fast, plain)) << "SOR, kept work array, call " << call << ", " << name;
+                }
             }
         });
     }
@@ -167,7 +192,7 @@ TEST_P(FastKernel, ResidualNormGivesThePlainBits)
         const System s = make_system(c, seed);
         const CoefficientTable table = s.table();
         const std::vector<double> t = make_field(s, c.field, seed);
-        for_each_form(s, [&](const auto& form, const char* name) {
+        for_each_point_form(s, [&](const auto& form, const char* name) {
             EXPECT_EQ(std::bit_cast<std::uint64_t>(compute_residual_norm(form, t)),
                       std::bit_cast<std::uint64_t>(compute_residual_norm_plain(table, t)))
                 << name;
@@ -180,10 +205,36 @@ TEST_P(FastKernel, ResidualNormGivesThePlainBits)
     }
 }
 
+// The textbook restriction straight from the field: the bits of the stored
+// residual restricted, on every form, on fine grids of the hierarchy.
+TEST(FastKernels, RestrictionFromTheFieldGivesTheStoredResidualsBits)
+{
+    for (const auto& [nx, ny] : {std::pair{6, 6}, std::pair{10, 18}, std::pair{34, 66}, std::pair{130, 130}})
+        for (const bool random_table : {false, true})
+            for (const Field field :
+                 {Field::random, Field::zeros, Field::with_nan, Field::with_infinity, Field::with_overflow}) {
+                const KernelCase c{nx, ny, random_table, field};
+                const int coarse_nx = nx / 2 + 1, coarse_ny = ny / 2 + 1;
+                const System s = make_system(c, 11);
+                const std::vector<double> t = make_field(s, field, 11);
+                std::vector<double> residual(s.n(), 0.0);
+                store_residual_plain(s.table(), t, residual);
+                std::vector<double> expected(static_cast<std::size_t>(coarse_nx * coarse_ny), 5.0);
+                restrict_residual_sum(coarse_nx, coarse_ny, nx, residual, expected);
+                for_each_point_form(s, [&](const auto& form, const char* name) {
+                    std::vector<double> b(expected.size(), 5.0);
+                    restrict_residual_sum_of(form, t, coarse_nx, coarse_ny, b);
+                    EXPECT_TRUE(same_bits(b, expected))
+                        << name << ", " << nx << " x " << ny << ", field " << static_cast<int>(field);
+                });
+            }
+}
+
 std::vector<KernelCase> kernel_cases()
 {
     std::vector<KernelCase> cases;
-    const int sizes[][2] = {{3, 3}, {4, 3}, {5, 4}, {4, 12}, {12, 4}, {9, 10}, {37, 29}, {66, 19}, {130, 131}};
+    const int sizes[][2] = {{3, 3},   {4, 3},     {5, 4}, {4, 12},  {12, 4},  {9, 10},   {37, 29},
+                            {66, 19}, {130, 131}, {6, 6}, {10, 18}, {34, 66}, {130, 130}};
     for (const auto& size : sizes)
         for (const bool random_table : {false, true})
             for (const Field field :
@@ -267,6 +318,16 @@ TEST_P(LargeGrid, SweepsGiveThePlainBits)
         const LinearSystem system = s.linear();
         const std::vector<double> start = make_field(s, c.field, 5);
         const std::string what = std::to_string(c.nx) + "x" + std::to_string(c.ny);
+        if (const std::optional<UniformStencil> bare = s.stencil_without_table()) {
+            auto fast = start, plain = start;
+            solve_gauss_seidel(*bare, 3, fast);
+            solve_gauss_seidel_plain(table, 3, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel without a table " << what;
+            fast = start, plain = start;
+            solve_sor(*bare, 2, 1.7, fast);
+            solve_sor_plain(table, 2, 1.7, plain);
+            EXPECT_TRUE(same_bits(fast, plain)) << "SOR without a table " << what;
+        }
         std::visit(
             [&](const auto& form) {
                 auto fast = start, plain = start;

@@ -1,6 +1,9 @@
 // Coefficients, ghost rows and the residual norm.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "numerics_support.hpp"
 
 namespace placatermo {
@@ -60,6 +63,41 @@ TEST(Grid, SquareGridAndGhostRows)
             EXPECT_EQ(coef(s, c, i, 1), ghosts[2][c]);
             EXPECT_EQ(coef(s, c, i, 6), ghosts[3][c]);
         }
+}
+
+// What the point iterations compute for the ghost volumes of a stencil is
+// what the table holds, on every ghost volume (corners included), on grids
+// of every shape that has a stencil.
+TEST(Grid, GhostCoefficientsAreTheTablesGhostEntries)
+{
+    for (const auto& [nx, ny] :
+         {std::pair{4, 3}, std::pair{4, 4}, std::pair{5, 9}, std::pair{17, 4}, std::pair{66, 34}}) {
+        const auto s = plate_system(nx, ny, 2, 1.3, 0.4);
+        const GhostCoefficients ghost(nx, s.grid.volume_count);
+        const GhostCoefficients::Column* column[5] = {&ghost.as, &ghost.aw, &ghost.ap, &ghost.ae, &ghost.an};
+        int checked = 0;
+        for (int j = 1; j <= ny; ++j)
+            for (int i = 1; i <= nx; ++i) {
+                if (i != 1 && i != nx && j != 1 && j != ny) continue;
+                ++checked;
+                for (int c = 0; c < 5; ++c)
+                    EXPECT_EQ((*column[c])(volume_number(i, j, nx)), coef(s, c, i, j))
+                        << nx << " x " << ny << ", volume (" << i << ", " << j << "), column " << c;
+            }
+        EXPECT_EQ(checked, 2 * nx + 2 * ny - 4);
+    }
+}
+
+// A stencil for the point iterations holds no table; its b is the table's.
+TEST(Grid, StencilWithoutATableHoldsB)
+{
+    const auto s = plate_system(9, 7, 2, 1.0, 1.0);
+    const LinearSystem kept = build_system(s.grid, s.input.plate(), TableKept::yes);
+    const LinearSystem bare = build_system(s.grid, s.input.plate(), TableKept::no);
+    EXPECT_EQ(arrays_of(kept).a.size(), 5 * s.n());
+    EXPECT_EQ(arrays_of(bare).a.size(), 0u);
+    const auto& b = arrays_of(bare).b;
+    EXPECT_TRUE(std::equal(b.data(), b.data() + b.size(), s.b.begin(), s.b.end()));
 }
 
 TEST(Grid, LinearBoundaryValues)

@@ -319,9 +319,50 @@ TEST(Input, MemoryNeedGrowsWithTheGrid)
     r.nx = "1026";
     r.ny = "1026";
     const double gs = required_memory_bytes(r.parse());
-    EXPECT_DOUBLE_EQ(gs, 1026.0 * 1026.0 * 7 * 8);
+    EXPECT_DOUBLE_EQ(gs, 1026.0 * 1026.0 * 2 * 8);  // t and b: the stencil needs no table
     r.solver_kind = "5";
     EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse()), 1026.0 * 1026.0 * 17 * 8);
+}
+
+// The memory check counts the arrays a run holds: b and, where the system
+// is a stencil for the point iterations, no table; each grid's residual and
+// correction (none on the finest grid); the smoother's kept arrays; t; the
+// finest call's work arrays.
+// Grids 4 x 4, 6 x 6, 10 x 10 (16, 36 and 100 volumes); a 3 x 3 grid is too
+// small for a stencil and keeps its table.
+TEST(Input, MemoryNeedCountsTheArraysHeld)
+{
+    const struct {
+        const char* solver;
+        const char* grid_count;
+        const char* n;
+        double doubles;
+    } cases[] = {
+        {"2", "3", "4", 3 * 16 + 3 * 36 + 2 * 100 + 100},           // Gauss-Seidel
+        {"1", "3", "4", 4 * 16 + 4 * 36 + 3 * 100 + 100},           // Jacobi: t_old of every grid
+        {"3", "3", "4", 4 * 16 + 4 * 36 + 3 * 100 + 100},           // SOR: t_old of every grid
+        {"4", "3", "4", 8 * 16 + 8 * 36 + 7 * 100 + 100 + 200},     // ADI: table, tdma_p, tdma_q
+        {"5", "3", "4", 15 * 16 + 15 * 36 + 14 * 100 + 100 + 300},  // MSI: table, factors, work
+        {"2", "2", "3", 8 * 9 + 2 * 16 + 16},                       // 3 x 3: the table
+        {"2", "1", "4", 2 * 16},                                    // one grid: t and b
+    };
+    for (const auto& c : cases) {
+        InputRecords r;
+        r.solver_kind = c.solver;
+        r.grid_count = c.grid_count;
+        r.nx = c.n;
+        r.ny = c.n;
+        EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse()), c.doubles * 8)
+            << "solver " << c.solver << ", " << c.grid_count << " grids from " << c.n;
+    }
+    // the textbook cycle keeps no residual of the finest grid
+    InputRecords r;
+    r.grid_count = "3";
+    r.nx = "4";
+    r.ny = "4";
+    EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse(), MultigridCycle::textbook), (3 * 16 + 3 * 36 + 100 + 100) * 8);
+    EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse(), MultigridCycle::specified),
+                     (3 * 16 + 3 * 36 + 2 * 100 + 100) * 8);
 }
 
 }  // namespace

@@ -93,7 +93,9 @@ void write_history_line(SolutionReport& report, std::int32_t iteration, double r
 // The bytes of the arrays that solving on these grids with this solver
 // holds at most (what each grid's system, smoother, residual and correction
 // hold, t, and one call's work arrays).
-double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver);
+// The textbook cycle keeps no residual of the finest grid.
+double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver,
+                             MultigridCycle cycle = MultigridCycle::specified);
 
 // The transfers of the multigrid cycle. The spans are one grid's arrays
 // (entry P - 1 for volume P). Both restrictions set b of every real coarse
@@ -116,6 +118,14 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
 // spacing, so the coarse equation needs the summed residual).
 void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx,
                            std::span<const double> fine_residual, std::span<double> b);
+// The same sum from the fine grid's system and unknown u, the residuals
+// computed as store_residual computes them and not stored.
+void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b);
+void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b);
+void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b);
 // Bilinear interpolation between the coarse volume centres (weights 9/16,
 // 3/16, 3/16, 1/16). Beyond the real coarse volumes the correction is taken
 // as the mirror image of its real neighbour, which puts zero on the plate's
@@ -123,6 +133,20 @@ void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::
 void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                                     std::int32_t coarse_ny, std::span<const double> coarse_correction,
                                     std::span<double> fine_correction);
+// The plain loop of prolongate_correction_bilinear, kept as its definition.
+void prolongate_correction_bilinear_plain(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                          std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                          std::span<double> fine_correction);
+
+// The finest grid's step of either interpolation: t + (0 + value) on the
+// real volumes and t + 0 on the ghost ones, the same bits as interpolating
+// into a zeroed correction and adding it to t, without the correction array.
+void prolongate_correction_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                    std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                    std::span<double> t);
+void prolongate_correction_bilinear_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                             std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                             std::span<double> t);
 
 // The residual b - a u of the real volumes (products as, ap, aw, ae, an in
 // this order); ghost entries of `residual` are not written.

@@ -32,12 +32,14 @@ namespace {
 // coefficients are the same on every visit, and only the right-hand side b
 // changes (on the coarse grids it is the restricted residual).
 struct Level {
-    Level(const SolutionProblem& problem, int k)
+    Level(const SolutionProblem& problem, int k, bool keeps_residual)
         : smoother(problem.solver),
           grid(entered(problem, k)),
           system(smoother.make_system(grid, problem.plate)),
-          residual(create_array("residual", static_cast<std::size_t>(grid.volume_count))),
-          correction(create_array("correction", static_cast<std::size_t>(grid.volume_count)))
+          residual(keeps_residual ? create_array("residual", static_cast<std::size_t>(grid.volume_count))
+                                  : std::vector<double>()),
+          correction(k < problem.grids.count() ? create_array("correction", static_cast<std::size_t>(grid.volume_count))
+                                               : std::vector<double>())
     {
     }
 
@@ -54,10 +56,11 @@ struct Level {
     CurrentGrid grid;
     LinearSystem system;
     // b - a u of the real volumes after this grid's last smoothing: of t on
-    // the finest grid, of the correction on the way down elsewhere.
+    // the finest grid (none in the textbook cycle, whose restriction computes
+    // it from t), of the correction on the way down elsewhere.
     std::vector<double> residual;
-    // The unknown of the coarse grids' equations; on the finest grid, the
-    // correction interpolated from grid 2 ... before it goes into t.
+    // The unknown of the coarse grids' equations; none on the finest grid,
+    // where the interpolated correction goes straight into t.
     std::vector<double> correction;
 };
 
@@ -67,8 +70,15 @@ public:
     virtual ~Transfer() = default;
     // The coarse grid's right-hand side from the fine grid's residual.
     virtual void restrict_residual(const Level& fine, Level& coarse) const = 0;
+    // Whether the finest grid keeps its residual, and the restriction from
+    // it, whose unknown is t.
+    virtual bool keeps_finest_residual() const = 0;
+    virtual void restrict_from_finest(const Level& fine, std::span<const double> t, Level& coarse) const = 0;
     // The coarse correction, interpolated, added to the fine correction.
     virtual void prolongate_correction(const Level& coarse, Level& fine) const = 0;
+    // The same interpolation on the finest grid, added to t with the bits of
+    // a zeroed correction interpolated into and then added to t.
+    virtual void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const = 0;
     // The right-hand side of an intermediate grid on the way up.
     virtual void ascent_right_hand_side(Level& level) const = 0;
 };
@@ -81,10 +91,20 @@ public:
     {
         placatermo::restrict_residual(coarse.grid.nx, coarse.grid.ny, fine.grid.nx, fine.residual, coarse.b());
     }
+    bool keeps_finest_residual() const override { return true; }
+    void restrict_from_finest(const Level& fine, std::span<const double>, Level& coarse) const override
+    {
+        restrict_residual(fine, coarse);
+    }
     void prolongate_correction(const Level& coarse, Level& fine) const override
     {
         placatermo::prolongate_correction(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
                                           fine.correction);
+    }
+    void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const override
+    {
+        prolongate_correction_to_field(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
+                                       t);
     }
     void ascent_right_hand_side(Level& level) const override
     {
@@ -111,10 +131,21 @@ public:
     {
         restrict_residual_sum(coarse.grid.nx, coarse.grid.ny, fine.grid.nx, fine.residual, coarse.b());
     }
+    // the finest residual summed as it is computed, in the pass that reads t
+    bool keeps_finest_residual() const override { return false; }
+    void restrict_from_finest(const Level& fine, std::span<const double> t, Level& coarse) const override
+    {
+        restrict_residual_sum_of(fine.system, t, coarse.grid.nx, coarse.grid.ny, coarse.b());
+    }
     void prolongate_correction(const Level& coarse, Level& fine) const override
     {
         prolongate_correction_bilinear(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
                                        fine.correction);
+    }
+    void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const override
+    {
+        prolongate_correction_bilinear_to_field(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny,
+                                                coarse.correction, t);
     }
     void ascent_right_hand_side(Level&) const override {}
 };
@@ -176,7 +207,7 @@ void Multigrid::first_visit()
     write_history_line(report_, 1, 1.0);
     if (report_.on_finest_iterate)
         report_.on_finest_iterate({1, 1.0, problem_.max_outer_iterations <= 1, top.system, solution_.t});
-    store_residual(top.system, solution_.t, top.residual);
+    if (transfer_->keeps_finest_residual()) store_residual(top.system, solution_.t, top.residual);
 }
 
 // Grid k on the way down: the correction equation whose right-hand side is
@@ -184,7 +215,10 @@ void Multigrid::first_visit()
 void Multigrid::descend(int k)
 {
     Level& here = level(k);
-    transfer_->restrict_residual(level(k + 1), here);
+    if (k + 1 == finest())
+        transfer_->restrict_from_finest(level(k + 1), solution_.t, here);
+    else
+        transfer_->restrict_residual(level(k + 1), here);
     std::fill(here.correction.begin(), here.correction.end(), 0.0);
     here.smoother.smooth(here.system, here.correction);
     // what the smoothing left, for the next coarser grid's right-hand side
@@ -210,10 +244,8 @@ void Multigrid::ascend(int k)
 bool Multigrid::visit_finest()
 {
     Level& top = level(finest());
-    std::fill(top.correction.begin(), top.correction.end(), 0.0);
-    transfer_->prolongate_correction(level(finest() - 1), top);
     std::vector<double>& t = solution_.t;
-    for (std::size_t p = 0; p < t.size(); ++p) t[p] = t[p] + top.correction[p];
+    transfer_->prolongate_to_field(level(finest() - 1), top, t);
     top.smoother.smooth(top.system, t);
     solution_.residual_norm = compute_residual_norm(top.system, t);
     if (report_.on_level_norm) report_.on_level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
@@ -228,7 +260,7 @@ bool Multigrid::visit_finest()
         solution_.elapsed_seconds = report_.elapsed_clock();
         return true;
     }
-    store_residual(top.system, t, top.residual);
+    if (transfer_->keeps_finest_residual()) store_residual(top.system, t, top.residual);
     return false;
 }
 
@@ -238,7 +270,7 @@ void Multigrid::run()
     const int count = problem_.grids.count();
     solution_.t = create_array("t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
     levels_.reserve(static_cast<std::size_t>(count));
-    for (int k = 1; k <= count; ++k) levels_.emplace_back(problem_, k);
+    for (int k = 1; k <= count; ++k) levels_.emplace_back(problem_, k, k < count || transfer_->keeps_finest_residual());
     solution_.grid = level(count).grid;
 
     first_visit();
@@ -260,15 +292,24 @@ void solve_multigrid(const SolutionProblem& problem, SolutionReport& report, Sol
     cycle.run();
 }
 
-double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver)
+double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver, MultigridCycle cycle)
 {
-    // Per volume of a grid: the system (a and b) and the smoother's kept
-    // tables; with several grids each grid's residual and correction too.
+    // Per volume of a grid: b, the table unless the grid's system is a
+    // stencil without one, and the smoother's kept tables; with several grids
+    // each grid's residual (on the finest grid in the specified cycle only)
+    // and, but on the finest grid, its correction.
     // Once: t, and the largest call's work arrays (the finest grid's).
-    const double per_volume = 6.0 + Smoother::kept_doubles_per_volume(solver) + (grids.count() > 1 ? 2.0 : 0.0);
+    const int count = grids.count();
     double doubles = 0.0;
-    for (int k = 1; k <= grids.count(); ++k) doubles += per_volume * grids.volume_count_of(k);
-    const double finest = grids.volume_count_of(grids.count());
+    for (int k = 1; k <= count; ++k) {
+        const bool table =
+            Smoother::table_kept(solver) == TableKept::yes || !stencil_fits(grids.nx_of(k), grids.ny_of(k));
+        double per_volume = 1.0 + (table ? 5.0 : 0.0) + Smoother::kept_doubles_per_volume(solver);
+        if (count > 1 && k < count) per_volume += 2.0;
+        if (count > 1 && k == count && cycle == MultigridCycle::specified) per_volume += 1.0;
+        doubles += per_volume * grids.volume_count_of(k);
+    }
+    const double finest = grids.volume_count_of(count);
     doubles += finest * (1.0 + Smoother::work_doubles_per_volume(solver));
     return doubles * 8.0;
 }

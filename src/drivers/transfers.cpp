@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <variant>
 
+#include "base/build_options.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/linear_system.hpp"
 
@@ -64,8 +65,35 @@ void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int3
             b(volume_number(i, j, nx)) = fine((2 * i - 1) + (2 * j - 2) * fine_nx);
 }
 
-void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
-                           std::span<const double> coarse_correction, std::span<double> fine_correction)
+namespace {
+
+// Adds an interpolated value to a fine correction entry.
+struct AddToCorrection {
+    void operator()(double& fine, double value) const { fine = fine + value; }
+};
+// Adds it to t, as a correction zeroed, then interpolated into, then added to
+// t would: the zero's addition is kept (0 + -0 is +0), and so is the
+// addition of the zero of every ghost entry (-0 + 0 is +0).
+struct AddToField {
+    void operator()(double& t, double value) const { t = t + (0.0 + value); }
+};
+
+void add_zero_to_ghosts(std::int64_t nx, std::int64_t ny, std::span<double> t)
+{
+    double* row = t.data();
+    for (std::int64_t i = 0; i < nx; ++i) row[i] = row[i] + 0.0;
+    for (std::int64_t j = 1; j < ny - 1; ++j) {
+        row = t.data() + j * nx;
+        row[0] = row[0] + 0.0;
+        row[nx - 1] = row[nx - 1] + 0.0;
+    }
+    row = t.data() + (ny - 1) * nx;
+    for (std::int64_t i = 0; i < nx; ++i) row[i] = row[i] + 0.0;
+}
+
+template <typename Add>
+void prolongate_injected(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                         std::span<const double> coarse_correction, std::span<double> fine_correction, Add add)
 {
     const std::int64_t nx = fine_nx;
     const std::int64_t ny = fine_ny;
@@ -88,10 +116,77 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
                 value = 0.5 * (c(pc) + c(pc + nxc));
             else
                 value = 0.25 * (((c(pc) + c(pc + 1)) + c(pc + nxc)) + c(pc + nxc + 1));
-            const std::int64_t p = volume_number(i, j, nx);
-            fine(p) = fine(p) + value;
+            add(fine(volume_number(i, j, nx)), value);
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The textbook restriction of the residual b - a u of the fine volumes, each
+// computed as store_residual computes it; residual(q) gives it for entry q.
+template <typename Residual>
+void restrict_sum_of(std::int64_t nx, std::int64_t ny, std::int64_t fine_nx, std::span<double> b_values,
+                     Residual residual)
+{
+    std::fill(b_values.begin(), b_values.end(), 0.0);
+    double* b = b_values.data();
+    for (std::int64_t j = 2; j <= ny - 1; ++j) {
+        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+            const std::int64_t sw = volume_number(2 * i - 2, 2 * j - 2, fine_nx) - 1;
+            b[volume_number(i, j, nx) - 1] =
+                ((residual(sw) + residual(sw + 1)) + residual(sw + fine_nx)) + residual(sw + fine_nx + 1);
+        }
+    }
+}
+
+}  // namespace
+
+void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b)
+{
+    const std::int64_t nx = fine.nx;
+    const std::int64_t n = fine.volume_count;
+    const double* a = fine.a.data();
+    const double* fb = fine.b.data();
+    const double* t = u.data();
+    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) {
+        return fb[q] - ((((a[q] * t[q - nx] + a[2 * n + q] * t[q]) + a[n + q] * t[q - 1]) + a[3 * n + q] * t[q + 1]) +
+                        a[4 * n + q] * t[q + nx]);
+    });
+}
+
+void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b)
+{
+    const Stencil c = fine.interior;
+    const std::int64_t nx = fine.nx;
+    const double* fb = fine.b.data();
+    const double* t = u.data();
+    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) {
+        return fb[q] - ((((c.as * t[q - nx] + c.ap * t[q]) + c.aw * t[q - 1]) + c.ae * t[q + 1]) + c.an * t[q + nx]);
+    });
+}
+
+void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
+                              std::int32_t coarse_ny, std::span<double> b)
+{
+    std::visit([&](const auto& form) { restrict_residual_sum_of(form, u, coarse_nx, coarse_ny, b); }, fine);
+}
+
+void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
+                           std::span<const double> coarse_correction, std::span<double> fine_correction)
+{
+    prolongate_injected(fine_nx, fine_ny, coarse_nx, coarse_correction, fine_correction, AddToCorrection());
+}
+
+void prolongate_correction_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
+                                    std::span<const double> coarse_correction, std::span<double> t)
+{
+    prolongate_injected(fine_nx, fine_ny, coarse_nx, coarse_correction, t, AddToField());
+    add_zero_to_ghosts(fine_nx, fine_ny, t);
 }
 
 void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
@@ -112,9 +207,15 @@ void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::
     }
 }
 
-void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx_,
-                                    std::int32_t coarse_ny_, std::span<const double> coarse_correction,
-                                    std::span<double> fine_correction)
+namespace {
+
+// With Fast, the fine volumes whose four coarse neighbours are all real read
+// them straight from the rows (the mirror's sign, 1, left out: the
+// corrections are results of arithmetic, never signalling NaNs, so 1 x c is
+// c); the others, and every volume of the plain loop, take `at`.
+template <bool Fast, typename Add>
+void prolongate_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx_, std::int32_t coarse_ny_,
+                         std::span<const double> coarse_correction, std::span<double> fine_correction, Add add)
 {
     const std::int64_t nx = fine_nx;
     const std::int64_t ny = fine_ny;
@@ -137,19 +238,63 @@ void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, 
         }
         return sign * c(volume_number(i, j, nxc));
     };
+    const auto volume = [&](std::int64_t i, std::int64_t j, std::int64_t jc, std::int64_t jn) {
+        const std::int64_t ic = i / 2 + 1;
+        const std::int64_t in = i % 2 == 0 ? ic - 1 : ic + 1;
+        const double value = 0.5625 * at(ic, jc) + 0.1875 * at(in, jc) + 0.1875 * at(ic, jn) + 0.0625 * at(in, jn);
+        add(fine(volume_number(i, j, nx)), value);
+    };
+    // two fine columns to a coarse one, as the hierarchy has them
+    const bool paired_columns = nx % 2 == 0 && nxc == nx / 2 + 1 && nx >= 6;
     for (std::int64_t j = 2; j <= ny - 1; ++j) {
         // fine row j lies in coarse row jc, a quarter of a coarse volume from
         // its centre towards the row jn
         const std::int64_t jc = j / 2 + 1;
         const std::int64_t jn = j % 2 == 0 ? jc - 1 : jc + 1;
-        for (std::int64_t i = 2; i <= nx - 1; ++i) {
+        const bool real_rows = jc >= 2 && jc <= nyc - 1 && jn >= 2 && jn <= nyc - 1;
+        if (!Fast || !real_rows || !paired_columns) {
+            for (std::int64_t i = 2; i <= nx - 1; ++i) volume(i, j, jc, jn);
+            continue;
+        }
+        // fine columns 3 ... nx - 2 have real coarse columns ic and in
+        volume(2, j, jc, jn);
+        const double* pc = coarse_correction.data() + (jc - 1) * nxc - 1;  // pc[ic]: column ic of row jc
+        const double* pn = coarse_correction.data() + (jn - 1) * nxc - 1;
+        double* f = fine_correction.data() + (j - 1) * nx - 1;
+        for (std::int64_t i = 3; i <= nx - 2; ++i) {
             const std::int64_t ic = i / 2 + 1;
             const std::int64_t in = i % 2 == 0 ? ic - 1 : ic + 1;
-            const double value = 0.5625 * at(ic, jc) + 0.1875 * at(in, jc) + 0.1875 * at(ic, jn) + 0.0625 * at(in, jn);
-            const std::int64_t p = volume_number(i, j, nx);
-            fine(p) = fine(p) + value;
+            add(f[i], 0.5625 * pc[ic] + 0.1875 * pc[in] + 0.1875 * pn[ic] + 0.0625 * pn[in]);
         }
+        volume(nx - 1, j, jc, jn);
     }
+}
+
+}  // namespace
+
+void prolongate_correction_bilinear_plain(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                          std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                          std::span<double> fine_correction)
+{
+    prolongate_bilinear<false>(fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
+                               AddToCorrection());
+}
+
+void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                    std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                    std::span<double> fine_correction)
+{
+    prolongate_bilinear<!plain_kernels_only>(fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
+                                             AddToCorrection());
+}
+
+void prolongate_correction_bilinear_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                             std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                             std::span<double> t)
+{
+    prolongate_bilinear<!plain_kernels_only>(fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, t,
+                                             AddToField());
+    add_zero_to_ghosts(fine_nx, fine_ny, t);
 }
 
 }  // namespace placatermo

@@ -16,45 +16,48 @@ void enter_grid(CurrentGrid& grid, const Plate& plate, const GridHierarchy& grid
 
 namespace {
 
-void set_row(Coefficients<double>& c, From1<double>& b, std::int64_t p, double as, double aw, double ap, double ae,
-             double an, double rhs)
-{
-    c.as(p) = as;
-    c.aw(p) = aw;
-    c.ap(p) = ap;
-    c.ae(p) = ae;
-    c.an(p) = an;
-    b(p) = rhs;
-}
-
-}  // namespace
-
-void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b_values)
+// The ghost rows of b, and of the table when `a` is not empty.
+void set_ghost_entries(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b_values)
 {
     const std::int64_t nx = grid.nx;
     const std::int64_t ny = grid.ny;
-    Coefficients<double> c(a, grid.volume_count);
+    const bool table = !a.empty();
+    double* column[5] = {};
+    if (table)
+        for (int m = 0; m < 5; ++m) column[m] = a.data() + m * std::int64_t{grid.volume_count};
     From1<double> b(b_values);
+    const auto set_row = [&](std::int64_t p, const std::array<double, 5>& side, double rhs) {
+        if (table)
+            for (int m = 0; m < 5; ++m) column[m][p - 1] = side[static_cast<std::size_t>(m)];
+        b(p) = rhs;
+    };
 
     for (std::int64_t j = 1; j <= ny; ++j)  // west
-        set_row(c, b, volume_number(1, j, nx), 0.0, 0.0, 1.0, 1.0, 0.0, 0.0);
+        set_row(volume_number(1, j, nx), ghost::west, 0.0);
 
     double j_minus_2 = -1.0;  // east, y from -dy/2 to ly + dy/2
     for (std::int64_t j = 1; j <= ny; ++j) {
         const double y = j_minus_2 * grid.dy + 0.5 * grid.dy;
-        set_row(c, b, volume_number(nx, j, nx), 0.0, 1.0, 1.0, 0.0, 0.0, plate.east_ghost_value(y));
+        set_row(volume_number(nx, j, nx), ghost::east, plate.east_ghost_value(y));
         j_minus_2 += 1.0;
     }
 
     for (std::int64_t i = 2; i <= nx - 1; ++i)  // south
-        set_row(c, b, volume_number(i, 1, nx), 0.0, 0.0, 1.0, 0.0, 1.0, 0.0);
+        set_row(volume_number(i, 1, nx), ghost::south, 0.0);
 
     double i_minus_2 = 0.0;  // north, x from dx/2 to lx - dx/2
     for (std::int64_t i = 2; i <= nx - 1; ++i) {
         const double x = i_minus_2 * grid.dx + 0.5 * grid.dx;
-        set_row(c, b, volume_number(i, ny, nx), 1.0, 0.0, 1.0, 0.0, 0.0, plate.north_ghost_value(x));
+        set_row(volume_number(i, ny, nx), ghost::north, plate.north_ghost_value(x));
         i_minus_2 += 1.0;
     }
+}
+
+}  // namespace
+
+void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b)
+{
+    set_ghost_entries(grid, plate, a, b);
 }
 
 std::array<double, 5> interior_coefficients(const CurrentGrid& grid)
@@ -70,19 +73,21 @@ std::array<double, 5> interior_coefficients(const CurrentGrid& grid)
 namespace {
 
 // The ghost rows, then the first `columns` columns of the table (as, aw, ap,
-// ae, an, then b) on the rows of the real volumes.
-void build_columns(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b_values,
+// ae, an, then b) on the rows of the real volumes; an empty `a` is no table.
+void build_columns(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b,
                    int first_column)
 {
-    set_ghost_rows(grid, plate, a, b_values);
+    set_ghost_entries(grid, plate, a, b);
     const std::int64_t nx = grid.nx;
     const std::int64_t ny = grid.ny;
-    Coefficients<double> c(a, grid.volume_count);
-    From1<double> b(b_values);
     const std::array<double, 5> interior = interior_coefficients(grid);
     // every row on its own, each column of the table a run of equal values
     const double value[6] = {interior[0], interior[1], interior[2], interior[3], interior[4], 0.0};
-    double* column[6] = {&c.as(1), &c.aw(1), &c.ap(1), &c.ae(1), &c.an(1), &b(1)};
+    double* column[6] = {};
+    if (!a.empty())
+        for (int m = 0; m < 5; ++m) column[m] = a.data() + m * std::int64_t{grid.volume_count};
+    column[5] = b.data();
+    if (a.empty()) first_column = 5;
     for (std::int64_t j = 2; j <= ny - 1; ++j) {
         const std::int64_t first = volume_number(2, j, nx) - 1;
         for (int m = first_column; m < 6; ++m) std::fill(column[m] + first, column[m] + first + (nx - 2), value[m]);
@@ -96,8 +101,7 @@ void build_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<d
     build_columns(grid, plate, a, b, 0);
 }
 
-void build_boundary_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a,
-                                 std::span<double> b)
+void build_boundary_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b)
 {
     build_columns(grid, plate, a, b, 5);
 }

@@ -87,9 +87,62 @@ void build_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<d
 std::array<double, 5> interior_coefficients(const CurrentGrid& grid);
 
 // build_coefficients but for the real volumes' entries of a, which are not
-// written: the ghost rows, and b of the real volumes (zero).
-void build_boundary_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a,
-                                 std::span<double> b);
+// written: the ghost rows, and b of the real volumes (zero). With an empty
+// `a`, b alone.
+void build_boundary_coefficients(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b);
+
+// The coefficients (as, aw, ap, ae, an) of the ghost volumes, the same on
+// every grid and plate: the west column (corners included) takes the east
+// neighbour's value, the east column (corners included) the west one's, the
+// south row the north one's and the north row the south one's.
+namespace ghost {
+inline constexpr std::array<double, 5> west{0.0, 0.0, 1.0, 1.0, 0.0};
+inline constexpr std::array<double, 5> east{0.0, 1.0, 1.0, 0.0, 0.0};
+inline constexpr std::array<double, 5> south{0.0, 0.0, 1.0, 0.0, 1.0};
+inline constexpr std::array<double, 5> north{1.0, 0.0, 1.0, 0.0, 0.0};
+}  // namespace ghost
+
+// The table's columns on the ghost volumes only, computed from the volume
+// number instead of read: what a kernel that keeps the real volumes'
+// coefficients in registers reads of the table, without the table. Read on a
+// real volume it gives a meaningless value.
+class GhostCoefficients {
+public:
+    class Column {
+    public:
+        Column(std::int64_t nx, std::int64_t n, int m) : nx_(nx), n_(n), m_(m) {}
+        double operator()(std::int64_t k) const { return side(k)[static_cast<std::size_t>(m_)]; }
+
+    private:
+        const std::array<double, 5>& side(std::int64_t k) const
+        {
+            if (k <= nx_) return k == 1 ? ghost::west : k == nx_ ? ghost::east : ghost::south;
+            if (k > n_ - nx_) return k == n_ - nx_ + 1 ? ghost::west : k == n_ ? ghost::east : ghost::north;
+            return (k - 1) % nx_ == 0 ? ghost::west : ghost::east;
+        }
+        std::int64_t nx_, n_;
+        int m_;
+    };
+    GhostCoefficients(std::int64_t nx, std::int64_t n)
+        : as(nx, n, 0), aw(nx, n, 1), ap(nx, n, 2), ae(nx, n, 3), an(nx, n, 4)
+    {
+    }
+    Column as, aw, ap, ae, an;
+};
+
+// The coefficients of one side's ghost volumes, where a kernel knows the
+// side: the same values as GhostCoefficients, without finding the side.
+struct SideCoefficients {
+    struct Column {
+        double value;
+        double operator()(std::int64_t) const { return value; }
+    };
+    explicit SideCoefficients(const std::array<double, 5>& side)
+        : as{side[0]}, aw{side[1]}, ap{side[2]}, ae{side[3]}, an{side[4]}
+    {
+    }
+    Column as, aw, ap, ae, an;
+};
 
 // The ghost rows: west column, east column, south row, north row.
 void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b);

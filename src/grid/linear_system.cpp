@@ -8,32 +8,33 @@
 
 namespace placatermo {
 
-SystemArrays::SystemArrays(std::int32_t nx_, std::int32_t ny_)
+SystemArrays::SystemArrays(std::int32_t nx_, std::int32_t ny_, TableKept table)
     : nx(nx_),
       ny(ny_),
       volume_count(nx_ * ny_),
-      a("a", 5 * static_cast<std::size_t>(volume_count)),
+      a(table == TableKept::yes ? UninitializedArray("a", 5 * static_cast<std::size_t>(volume_count))
+                                : UninitializedArray()),
       b("b", static_cast<std::size_t>(volume_count))
 {
 }
 
-UniformStencil::UniformStencil(std::int32_t nx_, std::int32_t ny_, const Stencil& interior_)
-    : SystemArrays(nx_, ny_), interior(interior_)
+UniformStencil::UniformStencil(std::int32_t nx_, std::int32_t ny_, const Stencil& interior_, TableKept table)
+    : SystemArrays(nx_, ny_, table), interior(interior_)
 {
 }
 
 std::optional<Stencil> shared_interior(const CurrentGrid& grid)
 {
-    if (plain_kernels_only || grid.nx < 4 || grid.ny < 3) return std::nullopt;
+    if (!stencil_fits(grid.nx, grid.ny)) return std::nullopt;
     const std::array<double, 5> value = interior_coefficients(grid);
     if (std::any_of(value.begin(), value.end(), [](double v) { return std::isnan(v); })) return std::nullopt;
     return Stencil{value[0], value[1], value[2], value[3], value[4]};
 }
 
-LinearSystem build_system(const CurrentGrid& grid, const Plate& plate)
+LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table)
 {
     if (const std::optional<Stencil> interior = shared_interior(grid)) {
-        UniformStencil system(grid.nx, grid.ny, *interior);
+        UniformStencil system(grid.nx, grid.ny, *interior, table);
         build_boundary_coefficients(grid, plate, system.a, system.b);
         return system;
     }

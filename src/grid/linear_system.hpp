@@ -14,6 +14,7 @@
 #include <span>
 #include <variant>
 
+#include "base/build_options.hpp"
 #include "grid/arrays.hpp"
 #include "grid/grid.hpp"
 
@@ -24,10 +25,15 @@ struct Stencil {
     double as = 0.0, aw = 0.0, ap = 0.0, ae = 0.0, an = 0.0;
 };
 
+// Whether a system holds the table `a`. A UniformStencil needs it only for the
+// kernels that read its ghost entries from it (ADI, MSI); the point iterations
+// compute them (GhostCoefficients).
+enum class TableKept { yes, no };
+
 // What both forms hold: the sizes, the table `a` (5 volume_count values,
-// column by column) and the right-hand side `b`, created but not set.
+// column by column, or none) and the right-hand side `b`, created but not set.
 struct SystemArrays {
-    SystemArrays(std::int32_t nx, std::int32_t ny);
+    SystemArrays(std::int32_t nx, std::int32_t ny, TableKept table = TableKept::yes);
     std::int32_t nx, ny, volume_count;
     UninitializedArray a, b;
 };
@@ -37,27 +43,32 @@ struct CoefficientTable : SystemArrays {
     using SystemArrays::SystemArrays;
 };
 
-// Every real volume has the coefficients `interior`; of `a`, only the ghost
-// volumes' entries are set (the kernels that take this form read no other).
+// Every real volume has the coefficients `interior`; `a` is empty, or only its
+// ghost volumes' entries are set (the kernels that take this form read no
+// other).
 // The grid has at least two real columns and one real row (nx >= 4, ny >= 3),
 // which every fast kernel needs.
 struct UniformStencil : SystemArrays {
-    UniformStencil(std::int32_t nx, std::int32_t ny, const Stencil& interior);
+    UniformStencil(std::int32_t nx, std::int32_t ny, const Stencil& interior, TableKept table = TableKept::yes);
     Stencil interior;
 };
 
 // One grid's system in the form its kernels read.
 using LinearSystem = std::variant<UniformStencil, CoefficientTable>;
 
+// Whether a grid of nx x ny volumes is large enough for a UniformStencil in
+// this build (not in a build of the plain loops).
+constexpr bool stencil_fits(std::int32_t nx, std::int32_t ny) { return !plain_kernels_only && nx >= 4 && ny >= 3; }
+
 // The stencil of the current grid's real volumes when its system can be a
 // UniformStencil: not in a build of the plain loops (which read tables), not
 // on grids below a stencil's size, not when a coefficient is a NaN.
 std::optional<Stencil> shared_interior(const CurrentGrid& grid);
 
-// The plate's system for the current grid: a stencil with its ghost rows
-// when shared_interior() gives one (the real volumes' entries of `a` are
-// never written, nor their pages touched), else the whole table.
-LinearSystem build_system(const CurrentGrid& grid, const Plate& plate);
+// The plate's system for the current grid: a stencil with the ghost rows of
+// b (and of `a` when the table is kept) when shared_interior() gives one,
+// else the whole table.
+LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table = TableKept::yes);
 // The whole table of the current grid, for what reads every entry (the MSI
 // factorisation) ...
 CoefficientTable build_table(const CurrentGrid& grid, const Plate& plate);

@@ -67,8 +67,9 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
     constexpr std::int64_t strip = 16;
     const std::int64_t rows = ny - 2;
     std::vector<double> buffer(static_cast<std::size_t>(2 * strip * rows));
-    const double* c[5];
-    for (int m = 0; m < 5; ++m) c[m] = a.data() + m * n;
+    const double* c[5] = {};
+    if constexpr (!Uniform)
+        for (int m = 0; m < 5; ++m) c[m] = a.data() + m * n;
     // |r| of row j, columns i0 ... i0 + width - 1, into out
     const auto row_of_strip = [&](std::int64_t i0, std::int64_t width, std::int64_t j, double* out) {
         const std::int64_t k0 = volume_number(i0, j, nx) - 1;

@@ -448,11 +448,15 @@ std::string default_input_file()
     return file;
 }
 
-double required_memory_bytes(const InputParameters& in) { return solution_memory_bytes(in.grids, in.solver()); }
-
-void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name, double option_bytes)
+double required_memory_bytes(const InputParameters& in, MultigridCycle cycle)
 {
-    const double needed = required_memory_bytes(in) + option_bytes;
+    return solution_memory_bytes(in.grids, in.solver(), cycle);
+}
+
+void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name, MultigridCycle cycle,
+                  double option_bytes)
+{
+    const double needed = required_memory_bytes(in, cycle) + option_bytes;
     if (available_bytes <= 0.0 || needed <= available_bytes) return;
     const auto gib = [](double bytes) {
         char text[32];

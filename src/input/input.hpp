@@ -76,13 +76,14 @@ std::string replace_records(std::string_view bytes, const InputParameters& input
 // The complete default input file, in Windows-1252 with CR LF line ends.
 std::string default_input_file();
 
-// Bytes of memory that a run of these parameters needs for its arrays.
-double required_memory_bytes(const InputParameters& input);
+// Bytes of memory that a run of these parameters (with this multigrid cycle)
+// needs for its arrays.
+double required_memory_bytes(const InputParameters& input, MultigridCycle cycle = MultigridCycle::specified);
 
 // Refuses a run whose arrays (and `option_bytes` that the options hold
 // besides) would not fit in this machine's memory.
 void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name,
-                  double option_bytes = 0.0);
+                  MultigridCycle cycle = MultigridCycle::specified, double option_bytes = 0.0);
 
 // The parameter echo block of the main results file.
 void write_parameter_echo(const InputParameters& input, OutputFile& file);

@@ -510,6 +510,7 @@ void run_program(RunContext& run)
     check_run_files(run, files);
     const std::int32_t finest = run.input.grid_count;
     check_memory(run.input, physical_memory_bytes(), run.file(input_file_name),
+                 run.options.cycle.value_or(MultigridCycle::specified),
                  run.options.animation
                      ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest), run.input.grids.ny_of(finest))
                      : 0.0);

@@ -98,14 +98,26 @@ void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iter
 
 namespace {
 
+// What a kernel reads for the ghost volumes of one side: the table, or for
+// a system without one the side's constant coefficients.
+template <typename C>
+const C& on_side(const C& c, const std::array<double, 5>&)
+{
+    return c;
+}
+inline SideCoefficients on_side(const GhostCoefficients&, const std::array<double, 5>& side)
+{
+    return SideCoefficients(side);
+}
+
 // Rows in flight in the wavefront.
 constexpr std::int64_t wavefront_rows = 8;
 static_assert(two_thread_size::point_sweep.ny == 2 + 4 * wavefront_rows);
 
 // A real volume, all four neighbours from v: the table's coefficients, or the
 // uniform ones held in registers.
-template <bool Uniform>
-inline double interior_value(const Stencil u, const Table& c, const double* b, const double* v, std::int64_t q,
+template <bool Uniform, typename C>
+inline double interior_value(const Stencil u, const C& c, const double* b, const double* v, std::int64_t q,
                              std::int64_t nx)
 {
     const std::int64_t k = q + 1;
@@ -118,8 +130,8 @@ inline double interior_value(const Stencil u, const Table& c, const double* b, c
 
 // One wavefront step s of a group of rows from row j0: row r (0 ... rows - 1)
 // updates its real volume in column 2 + s - r, where there is one.
-template <bool Uniform>
-inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, std::int64_t s, const Table& c,
+template <bool Uniform, typename C>
+inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, std::int64_t s, const C& c,
                            const double* b, double* t, const Stencil u)
 {
     const std::int64_t r_first = std::max<std::int64_t>(0, s - (nx - 3));
@@ -172,16 +184,19 @@ struct NoSync {
 // Steps of a group of rows from row j0, with the first volume of row j0 + s
 // at the start of step s (s = rows: the first row of the next group) and the
 // last volume of a row after its real volumes. Needs nx >= 4.
-template <bool Uniform, typename Sync>
-void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table& c, From1<const double> b,
-                 double* t_data, const Stencil u, Sync& sync)
+template <bool Uniform, typename C, typename Sync>
+void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const C& c, From1<const double> b, double* t_data,
+                 const Stencil u, Sync& sync)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
     const double* bq = &b(1);
+    const auto west = on_side(c, ghost::west);
+    const auto east = on_side(c, ghost::east);
     const auto edge = [&](std::int64_t i, std::int64_t j) {
         const std::int64_t k = volume_number(i, j, nx);
-        t(k) = point_value<true, true, true, true>(c, b, v, k, nx);
+        t(k) = i == 1 ? point_value<true, true, true, true>(west, b, v, k, nx)
+                      : point_value<true, true, true, true>(east, b, v, k, nx);
     };
     const std::int64_t rows = std::min(wavefront_rows, ny - j0);
     const std::int64_t last_step = (nx - 3) + (rows - 1);
@@ -203,34 +218,42 @@ void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const Table&
 
 // Row 1 and row ny, each new value from v into dst (the same array for
 // Gauss-Seidel, the other one for Jacobi).
-void sweep_first_row(std::int64_t nx, const Table& c, From1<const double> b, From1<const double> v, From1<double> dst)
+template <typename C>
+void sweep_first_row(std::int64_t nx, const C& c, From1<const double> b, From1<const double> v, From1<double> dst)
 {
-    dst(1) = point_value<false, false, true, true>(c, b, v, 1, nx);
-    for (std::int64_t k = 2; k <= nx; ++k) dst(k) = point_value<false, true, true, true>(c, b, v, k, nx);
+    const auto south = on_side(c, ghost::south);
+    dst(1) = point_value<false, false, true, true>(on_side(c, ghost::west), b, v, 1, nx);
+    for (std::int64_t k = 2; k <= nx - 1; ++k) dst(k) = point_value<false, true, true, true>(south, b, v, k, nx);
+    dst(nx) = point_value<false, true, true, true>(on_side(c, ghost::east), b, v, nx, nx);
 }
 
-void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+template <typename C>
+void sweep_last_row(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
                     From1<const double> v, From1<double> dst)
 {
-    for (std::int64_t i = 1; i <= nx - 1; ++i) {
+    const auto north = on_side(c, ghost::north);
+    const std::int64_t first = (ny - 1) * nx + 1;
+    dst(first) = point_value<true, true, true, false>(on_side(c, ghost::west), b, v, first, nx);
+    for (std::int64_t i = 2; i <= nx - 1; ++i) {
         const std::int64_t k = (ny - 1) * nx + i;
-        dst(k) = point_value<true, true, true, false>(c, b, v, k, nx);
+        dst(k) = point_value<true, true, true, false>(north, b, v, k, nx);
     }
-    dst(n) = point_value<true, true, false, false>(c, b, v, n, nx);
+    dst(n) = point_value<true, true, false, false>(on_side(c, ghost::east), b, v, n, nx);
 }
 
 // The rows before the groups of a Gauss-Seidel sweep: row 1 and the first
 // volume of row 2.
-void sweep_first_rows(std::int64_t nx, const Table& c, From1<const double> b, double* t)
+template <typename C>
+void sweep_first_rows(std::int64_t nx, const C& c, From1<const double> b, double* t)
 {
     sweep_first_row(nx, c, b, t, t);
-    t[nx] = point_value<true, true, true, true>(c, b, t, nx + 1, nx);
+    t[nx] = point_value<true, true, true, true>(on_side(c, ghost::west), b, t, nx + 1, nx);
 }
 
 // One Gauss-Seidel sweep in place on one thread, the same field as the point
 // sweep. Needs nx >= 4 and ny >= 3.
-template <bool Uniform>
-void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b, double* t,
+template <bool Uniform, typename C>
+void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
                      const Stencil u)
 {
     sweep_first_rows(nx, c, b, t);
@@ -265,8 +288,8 @@ struct GroupSync {
     static constexpr std::int64_t publish_every = 128;
 };
 
-template <bool Uniform>
-void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+template <bool Uniform, typename C>
+void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
                               double* t, const Stencil u, GroupProgress& progress)
 {
     sweep_first_rows(nx, c, b, t);
@@ -290,9 +313,9 @@ void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, 
     sweep_last_row(nx, ny, n, c, b, t, t);
 }
 
-template <bool Uniform>
-void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
-                        double* t, const Stencil& u, GroupProgress* progress)
+template <bool Uniform, typename C>
+void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
+                        const Stencil& u, GroupProgress* progress)
 {
     if (progress != nullptr)
         parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
@@ -310,8 +333,8 @@ GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
 
 // One Jacobi sweep from src into dst, row by row (the order does not matter
 // when every value comes from src).
-template <bool Uniform>
-void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, From1<const double> b,
+template <bool Uniform, typename C>
+void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
                   const double* src, double* dst_data, const Stencil& u)
 {
     const From1<double> dst(dst_data);
@@ -320,13 +343,24 @@ void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table&
     sweep_first_row(nx, c, b, v, dst);
     for (std::int64_t j = 2; j <= ny - 1; ++j) {
         const std::int64_t first = volume_number(1, j, nx);
-        dst(first) = point_value<true, true, true, true>(c, b, v, first, nx);
+        dst(first) = point_value<true, true, true, true>(on_side(c, ghost::west), b, v, first, nx);
         for (std::int64_t q = first; q < first + nx - 2; ++q)
             dst_data[q] = interior_value<Uniform>(u, c, bq, src, q, nx);
         const std::int64_t last = first + nx - 1;
-        dst(last) = point_value<true, true, true, true>(c, b, v, last, nx);
+        dst(last) = point_value<true, true, true, true>(on_side(c, ghost::east), b, v, last, nx);
     }
     sweep_last_row(nx, ny, n, c, b, v, dst);
+}
+
+// What the kernels read of the table: all of it, or with Uniform the ghost
+// volumes' entries only, which are computed (the system may hold no table).
+template <bool Uniform>
+auto coefficients_of(const SystemArrays& system)
+{
+    if constexpr (Uniform)
+        return GhostCoefficients(system.nx, system.volume_count);
+    else
+        return Table(system.a, system.volume_count);
 }
 
 // The kernels on either form: with Uniform, the real volumes' coefficients
@@ -336,20 +370,41 @@ void gauss_seidel(const SystemArrays& system, const Stencil& u, std::int32_t max
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    const Table c(system.a, system.volume_count);
+    const auto c = coefficients_of<Uniform>(system);
     const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
         gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
 }
 
+// The work array of one call: `work` when it is large enough, else one
+// created for the call.
+class WorkArray {
+public:
+    WorkArray(std::span<double> work, std::size_t n)
+        : own_(work.size() >= n ? UninitializedArray() : UninitializedArray("t_old", n)),
+          data_(work.size() >= n ? work.data() : own_.data()),
+          size_(n)
+    {
+    }
+    double* data() { return data_; }
+    double* begin() { return data_; }
+    double* end() { return data_ + size_; }
+
+private:
+    UninitializedArray own_;
+    double* data_;
+    std::size_t size_;
+};
+
 template <bool Uniform>
-void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t)
+void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t,
+            std::span<double> work)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
-    UninitializedArray t_old("t_old", static_cast<std::size_t>(n));
-    const Table c(system.a, n);
+    WorkArray t_old(work, static_cast<std::size_t>(n));
+    const auto c = coefficients_of<Uniform>(system);
     // Alternate between t and the work array instead of copying t every time.
     double* current = t.data();
     double* next = t_old.data();
@@ -362,13 +417,13 @@ void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner
 
 template <bool Uniform>
 void sor(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, double sor_relaxation,
-         std::span<double> t)
+         std::span<double> t, std::span<double> work)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const auto n = static_cast<std::size_t>(system.volume_count);
-    UninitializedArray t_old("t_old", n);
-    const Table c(system.a, system.volume_count);
+    WorkArray t_old(work, n);
+    const auto c = coefficients_of<Uniform>(system);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
     const auto progress = sweep_progress(nx, ny);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
@@ -409,28 +464,30 @@ void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_ite
     gauss_seidel<true>(system, system.interior, max_inner_iterations, t);
 }
 
-void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                  std::span<double> work)
 {
     if (use_plain_loops(system)) return solve_jacobi_plain(system, max_inner_iterations, t);
-    jacobi<false>(system, Stencil(), max_inner_iterations, t);
+    jacobi<false>(system, Stencil(), max_inner_iterations, t, work);
 }
 
-void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
+                  std::span<double> work)
 {
-    jacobi<true>(system, system.interior, max_inner_iterations, t);
+    jacobi<true>(system, system.interior, max_inner_iterations, t, work);
 }
 
 void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t)
+               std::span<double> t, std::span<double> work)
 {
     if (use_plain_loops(system)) return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t);
-    sor<false>(system, Stencil(), max_inner_iterations, sor_relaxation, t);
+    sor<false>(system, Stencil(), max_inner_iterations, sor_relaxation, t, work);
 }
 
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t)
+               std::span<double> t, std::span<double> work)
 {
-    sor<true>(system, system.interior, max_inner_iterations, sor_relaxation, t);
+    sor<true>(system, system.interior, max_inner_iterations, sor_relaxation, t, work);
 }
 
 }  // namespace placatermo

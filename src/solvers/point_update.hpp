@@ -9,9 +9,9 @@
 
 namespace placatermo::detail {
 
-template <bool S, bool W, bool E, bool N>
-inline double point_value(const Coefficients<const double>& c, From1<const double> b, From1<const double> v,
-                          std::int64_t k, std::int64_t nx)
+// C is a Coefficients table or, on ghost volumes, GhostCoefficients.
+template <bool S, bool W, bool E, bool N, typename C>
+inline double point_value(const C& c, From1<const double> b, From1<const double> v, std::int64_t k, std::int64_t nx)
 {
     double s;
     if constexpr (S) {

@@ -19,7 +19,7 @@ struct SolverSettings {
 };
 
 // Owns what the selected solver keeps between its calls on one grid's
-// system: the MSI factor tables.
+// system: the MSI factor tables, the Jacobi and SOR copy of the field.
 class Smoother {
 public:
     explicit Smoother(const SolverSettings& settings) : settings_(settings) {}
@@ -35,19 +35,25 @@ public:
 
     // One call of the selected solver on the system it was made ready for,
     // with u as the unknown.
-    void smooth(const LinearSystem& system, std::span<double> u) const;
+    void smooth(const LinearSystem& system, std::span<double> u);
 
     const SolverSettings& settings() const { return settings_; }
 
+    // Whether a UniformStencil for a smoother of `kind` holds the table's
+    // ghost entries: ADI and MSI read them there, the point iterations
+    // compute them.
+    static TableKept table_kept(SolverKind kind);
+
     // Doubles per volume of the grid that a smoother of `kind` keeps between
-    // its calls (the MSI factors), and the most that one call creates and
-    // releases (its work arrays, fast or plain loop).
+    // its calls (the MSI factors, the copy of the field), and the most that
+    // one call creates and releases (its work arrays, fast or plain loop).
     static int kept_doubles_per_volume(SolverKind kind);
     static int work_doubles_per_volume(SolverKind kind);
 
 private:
     SolverSettings settings_;
     UninitializedArray msi_lower_, msi_upper_;
+    UninitializedArray work_;
 };
 
 }  // namespace placatermo

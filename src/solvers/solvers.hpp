@@ -33,16 +33,20 @@ namespace placatermo {
 
 // Point iterations; the point sweep visits k = 1, the rest of row 1, rows 2 ...
 // ny - 1 column by column, row ny without its last volume, and volume_count.
-void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
-void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t);
+// Jacobi and SOR keep the field before a sweep in `work` when it holds
+// volume_count values, else in an array created for the call.
+void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                  std::span<double> work = {});
+void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
+                  std::span<double> work = {});
 void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
 void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t);
 // A whole Gauss-Seidel sweep, then the relaxation of the whole field against
 // the field before the sweep.
 void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t);
+               std::span<double> t, std::span<double> work = {});
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t);
+               std::span<double> t, std::span<double> work = {});
 
 // Gauss-Seidel and SOR sweep large grids on two threads when the machine has
 // two cores (same bits as on one); false keeps them on one thread.
