@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "cli_support.hpp"
+#include "results/animation.hpp"
 
 namespace placatermo {
 namespace {
@@ -249,44 +250,18 @@ TEST(Cli, PicturesWithGnuplot)
     EXPECT_FALSE(std::filesystem::exists("niveis.png"));
 }
 
-// The logical screen of a GIF and the count of its images, read block by
-// block; nothing for a file that is not a whole GIF.
+// The logical screen of a GIF and the count of its images (the program's
+// own reader, which its unit tests check on every cut); nothing for a file
+// that is not a whole GIF.
 struct GifShape {
     int width = 0, height = 0, frames = 0;
 };
 std::optional<GifShape> read_gif(const std::string& bytes)
 {
-    const auto byte = [&](std::size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[at])); };
-    if (bytes.size() < 13 || bytes.compare(0, 6, "GIF89a") != 0) return std::nullopt;
-    GifShape shape{static_cast<int>(byte(6) | byte(7) << 8), static_cast<int>(byte(8) | byte(9) << 8), 0};
-    std::size_t at = 13;
-    const auto colour_table = [&](unsigned flags) {
-        if (flags & 0x80) at += 3u * (2u << (flags & 7));
-    };
-    const auto sub_blocks = [&] {
-        while (at < bytes.size() && byte(at) != 0) at += 1u + byte(at);
-        ++at;
-    };
-    colour_table(byte(10));
-    while (at < bytes.size()) {
-        const unsigned kind = byte(at++);
-        if (kind == 0x3B) return at == bytes.size() ? std::optional(shape) : std::nullopt;
-        if (kind == 0x21) {
-            ++at;  // the extension's label
-            sub_blocks();
-        } else if (kind == 0x2C) {
-            if (at + 9 > bytes.size()) return std::nullopt;
-            const unsigned flags = byte(at + 8);
-            at += 9;
-            colour_table(flags);
-            ++at;  // the LZW code size
-            sub_blocks();
-            ++shape.frames;
-        } else {
-            return std::nullopt;
-        }
-    }
-    return std::nullopt;
+    const std::optional<std::int32_t> images = gif_image_count(bytes);
+    if (!images) return std::nullopt;
+    const auto byte = [&](std::size_t at) { return static_cast<int>(static_cast<unsigned char>(bytes[at])); };
+    return GifShape{byte(6) | byte(7) << 8, byte(8) | byte(9) << 8, *images};
 }
 
 // With the real gnuplot, where the machine has it: the animation has a frame

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 namespace placatermo {
 
@@ -115,5 +116,12 @@ std::string gnuplot_quoted_body(std::string_view text)
 }
 
 std::string gnuplot_string(std::string_view text) { return "'" + gnuplot_quoted_body(text) + "'"; }
+
+std::string gnuplot_number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
 
 }  // namespace placatermo

@@ -27,6 +27,8 @@ std::string cp1252_to_utf8(std::string_view bytes);
 std::string gnuplot_quoted_body(std::string_view text);
 // The whole gnuplot string: the quoted body between apostrophes.
 std::string gnuplot_string(std::string_view text);
+// A number for a gnuplot script or datablock: nine significant digits.
+std::string gnuplot_number(double value);
 
 // A text of exactly N characters: a shorter value is filled with blanks, a
 // longer one keeps its first N characters.

@@ -42,8 +42,7 @@ void store_residual(const UniformStencil& system, std::span<const double> u, std
     const double* b = system.b.data();
     double* r = residual.data();
     for (std::int64_t j = 1; j < ny - 1; ++j)
-        for (std::int64_t q = j * nx + 1; q < (j + 1) * nx - 1; ++q)
-            r[q] = b[q] - ((((c.as * t[q - nx] + c.ap * t[q]) + c.aw * t[q - 1]) + c.ae * t[q + 1]) + c.an * t[q + nx]);
+        for (std::int64_t q = j * nx + 1; q < (j + 1) * nx - 1; ++q) r[q] = volume_residual(c, b, t, q, nx);
 }
 
 void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual)
@@ -152,10 +151,7 @@ void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const doub
     const double* a = fine.a.data();
     const double* fb = fine.b.data();
     const double* t = u.data();
-    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) {
-        return fb[q] - ((((a[q] * t[q - nx] + a[2 * n + q] * t[q]) + a[n + q] * t[q - 1]) + a[3 * n + q] * t[q + 1]) +
-                        a[4 * n + q] * t[q + nx]);
-    });
+    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) { return volume_residual(a, n, fb, t, q, nx); });
 }
 
 void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double> u, std::int32_t coarse_nx,
@@ -165,9 +161,7 @@ void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double
     const std::int64_t nx = fine.nx;
     const double* fb = fine.b.data();
     const double* t = u.data();
-    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) {
-        return fb[q] - ((((c.as * t[q - nx] + c.ap * t[q]) + c.aw * t[q - 1]) + c.ae * t[q + 1]) + c.an * t[q + nx]);
-    });
+    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) { return volume_residual(c, fb, t, q, nx); });
 }
 
 void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,

@@ -94,8 +94,23 @@ double compute_residual_norm(const LinearSystem& system, std::span<const double>
 // The plain loop of compute_residual_norm, kept as its definition.
 double compute_residual_norm_plain(const CoefficientTable& system, std::span<const double> t);
 
-// The residual a t - b of one real volume p (products in the norm's order),
-// for what looks at single volumes (the frames of --animacao).
+// b - a u of the real volume at entry q (from 0) of a grid nx entries wide,
+// the products as, ap, aw, ae, an summed in this order: the residual as every
+// pass that stores or restricts it computes it. With the stencil's values ...
+inline double volume_residual(const Stencil& c, const double* b, const double* u, std::int64_t q, std::int64_t nx)
+{
+    return b[q] - ((((c.as * u[q - nx] + c.ap * u[q]) + c.aw * u[q - 1]) + c.ae * u[q + 1]) + c.an * u[q + nx]);
+}
+// ... or with a table `a` of n volumes.
+inline double volume_residual(const double* a, std::int64_t n, const double* b, const double* u, std::int64_t q,
+                              std::int64_t nx)
+{
+    return b[q] - ((((a[q] * u[q - nx] + a[2 * n + q] * u[q]) + a[n + q] * u[q - 1]) + a[3 * n + q] * u[q + 1]) +
+                   a[4 * n + q] * u[q + nx]);
+}
+
+// The residual b - a t of one real volume p, for what looks at single
+// volumes (the frames of --animacao).
 double residual_at(const LinearSystem& system, std::span<const double> t, std::int64_t p);
 
 }  // namespace placatermo

@@ -115,18 +115,12 @@ double compute_residual_norm(const UniformStencil& system, std::span<const doubl
     return residual_norm<true>(system, system.interior, t);
 }
 
-double residual_at(const LinearSystem& system, std::span<const double> t_values, std::int64_t p)
+double residual_at(const LinearSystem& system, std::span<const double> t, std::int64_t p)
 {
-    const From1<const double> t(t_values);
     const SystemArrays& arrays = arrays_of(system);
-    const std::int64_t nx = arrays.nx;
-    const double b = arrays.b[static_cast<std::size_t>(p - 1)];
-    if (const auto* uniform = std::get_if<UniformStencil>(&system)) {
-        const Stencil& c = uniform->interior;
-        return c.as * t(p - nx) + c.ap * t(p) + c.aw * t(p - 1) + c.ae * t(p + 1) + c.an * t(p + nx) - b;
-    }
-    const Coefficients<const double> c(arrays.a, arrays.volume_count);
-    return c.as(p) * t(p - nx) + c.ap(p) * t(p) + c.aw(p) * t(p - 1) + c.ae(p) * t(p + 1) + c.an(p) * t(p + nx) - b;
+    if (const auto* uniform = std::get_if<UniformStencil>(&system))
+        return volume_residual(uniform->interior, arrays.b.data(), t.data(), p - 1, arrays.nx);
+    return volume_residual(arrays.a.data(), arrays.volume_count, arrays.b.data(), t.data(), p - 1, arrays.nx);
 }
 
 }  // namespace placatermo

@@ -11,13 +11,6 @@ namespace placatermo {
 
 namespace {
 
-std::string number(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
-}
-
 // The residual maps span this many powers of ten at most below their
 // largest value: what lies further down is drawn in the lowest colour.
 constexpr double residual_decades = 14.0;
@@ -193,9 +186,8 @@ IterationFrames::Range IterationFrames::residual_range() const
     return {low, high};
 }
 
-std::string IterationFrames::frame_data(std::size_t f) const
+std::string IterationFrames::frame_data(std::size_t f, const Range& range) const
 {
-    const Range range = residual_range();
     const AnimationFrame& frame = frames_[f];
     std::string out;
     out.reserve(analytical_.size() * 2 * sizeof(float));
@@ -216,9 +208,9 @@ std::string IterationFrames::script(std::string_view data_file, std::string_view
     const double step_y = nr >= 2 ? static_cast<double>(rows_[1] - rows_[0]) * grid_.dy : grid_.dy;
     const std::string source = gnuplot_file_name(data_file) + " binary array=(" + std::to_string(nc) + "," +
                                std::to_string(nr) + ") format='%float32' endian=little";
-    const std::string placed = " dx=" + number(step_x) + " dy=" + number(step_y) + " origin=(" +
-                               number(node_position(columns_.front(), grid_.nx, plate_.lx, grid_.dx)) + "," +
-                               number(node_position(rows_.front(), grid_.ny, plate_.ly, grid_.dy)) + ")" +
+    const std::string placed = " dx=" + gnuplot_number(step_x) + " dy=" + gnuplot_number(step_y) + " origin=(" +
+                               gnuplot_number(node_position(columns_.front(), grid_.nx, plate_.lx, grid_.dx)) + "," +
+                               gnuplot_number(node_position(rows_.front(), grid_.ny, plate_.ly, grid_.dy)) + ")" +
                                (image ? " with image" : " with points pointtype 5 pointsize 3 palette");
 
     std::string out = "set encoding cp1252\n";
@@ -227,11 +219,11 @@ std::string IterationFrames::script(std::string_view data_file, std::string_view
            " loop 0 size 900,420 noenhanced font ',9'\n";
     out += "set output " + gnuplot_string(animation_file_name) + "\n";
     const double aspect = plate_.ly / plate_.lx;
-    const std::string ratio = aspect > largest_aspect         ? number(largest_aspect)
-                              : aspect < 1.0 / largest_aspect ? number(1.0 / largest_aspect)
+    const std::string ratio = aspect > largest_aspect         ? gnuplot_number(largest_aspect)
+                              : aspect < 1.0 / largest_aspect ? gnuplot_number(1.0 / largest_aspect)
                                                               : std::string("-1");
     out += "unset key\nset size ratio " + ratio + "\nset xlabel 'x'\nset ylabel 'y'\n";
-    out += "set xrange [0:" + number(plate_.lx) + "]\nset yrange [0:" + number(plate_.ly) + "]\n";
+    out += "set xrange [0:" + gnuplot_number(plate_.lx) + "]\nset yrange [0:" + gnuplot_number(plate_.ly) + "]\n";
     const std::size_t map_bytes = nc * nr * sizeof(float);
     for (std::size_t f = 0; f < frames_.size(); ++f) {
         const AnimationFrame& frame = frames_[f];
@@ -244,11 +236,11 @@ std::string IterationFrames::script(std::string_view data_file, std::string_view
         out += "set title " + gnuplot_string(to_cp1252("erro: T numérica - T analítica (máx. ") + largest + ")") + "\n";
         out += "set palette defined (0 '#2040c0', 1 'white', 2 '#c02020')\n";
         const double span = frame.largest_error > 0.0 ? frame.largest_error : 1.0;
-        out += "set cbrange [" + number(-span) + ":" + number(span) + "]\n";
+        out += "set cbrange [" + gnuplot_number(-span) + ":" + gnuplot_number(span) + "]\n";
         out += "plot " + source + " skip=" + std::to_string(2 * f * map_bytes) + placed + "\n";
         out += "set title " + gnuplot_string(to_cp1252("log10 |resíduo| (mesma escala em todos os quadros)")) + "\n";
         out += "set palette rgbformulae 33,13,10\n";
-        out += "set cbrange [" + number(range.low) + ":" + number(range.high) + "]\n";
+        out += "set cbrange [" + gnuplot_number(range.low) + ":" + gnuplot_number(range.high) + "]\n";
         out += "plot " + source + " skip=" + std::to_string((2 * f + 1) * map_bytes) + placed + "\n";
         out += "unset multiplot\n";
     }

@@ -85,7 +85,9 @@ public:
     // The maps of frame f as the script reads them: 32-bit floats,
     // little-endian, the error map then the residual map (clamped to its
     // range), row by row. The data file is the frames' in order.
-    std::string frame_data(std::size_t f) const;
+    std::string frame_data(std::size_t f) const { return frame_data(f, residual_range()); }
+    // The same with the range given, for a caller that writes every frame.
+    std::string frame_data(std::size_t f, const Range& range) const;
     // The script drawing `data_file` into iteracoes.gif.
     std::string script(std::string_view data_file, std::string_view plot_title) const;
 

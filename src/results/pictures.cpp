@@ -17,13 +17,6 @@ namespace {
 // (the first and the last always): a picture has no more pixels anyway.
 constexpr std::int64_t drawn_lines = 401;
 
-std::string number(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
-}
-
 // The indices 1 ... count, or evenly spaced ones with both ends.
 std::vector<std::int64_t> drawn(std::int64_t first, std::int64_t last)
 {
@@ -89,7 +82,7 @@ std::string levels_script(std::span<const LevelNorms> levels, std::string_view c
         for (std::size_t n = 0; n < level.norms.size() && n < level.iterations.size(); ++n) {
             last = std::max(last, level.iterations[n]);
             if (!(level.norms[n] > 0.0) || std::isinf(level.norms[n])) continue;
-            data += std::to_string(level.iterations[n]) + " " + number(level.norms[n]) + "\n";
+            data += std::to_string(level.iterations[n]) + " " + gnuplot_number(level.norms[n]) + "\n";
         }
         if (data.empty()) continue;
         const std::string block = "$malha" + std::to_string(k + 1);
@@ -133,7 +126,7 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     double lowest = 0.0, highest = 0.0;
     for (std::size_t n = 0; n < ratios.size(); ++n) {
         if (!(ratios[n] > 0.0) || std::isinf(ratios[n])) continue;
-        out += std::to_string(n + 1) + " " + number(ratios[n]) + "\n";
+        out += std::to_string(n + 1) + " " + gnuplot_number(ratios[n]) + "\n";
         lowest = any_ratio ? std::min(lowest, ratios[n]) : ratios[n];
         highest = any_ratio ? std::max(highest, ratios[n]) : ratios[n];
         any_ratio = true;
@@ -150,7 +143,7 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
             }
         if (!(low < high) && std::isfinite(low)) {
             const double margin = std::max(std::fabs(low) * 0.01, 1e-12);
-            return "set cbrange [" + number(low - margin) + ":" + number(high + margin) + "]\n";
+            return "set cbrange [" + gnuplot_number(low - margin) + ":" + gnuplot_number(high + margin) + "]\n";
         }
         return std::string("set cbrange [*:*]\n");
     };
@@ -158,12 +151,13 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
         return t(volume_number(i, j, nx)) - plate.analytical_temperature(x_of(i), y_of(j));
     };
     datablock(out, "campo", drawn(1, nx), drawn(1, ny), [&](std::int64_t i, std::int64_t j) {
-        return number(x_of(i)) + " " + number(y_of(j)) + " " + number(t(volume_number(i, j, nx)));
+        return gnuplot_number(x_of(i)) + " " + gnuplot_number(y_of(j)) + " " +
+               gnuplot_number(t(volume_number(i, j, nx)));
     });
     datablock(out, "erro", drawn(2, nx - 1), drawn(2, ny - 1), [&](std::int64_t i, std::int64_t j) {
         const double x = x_of(i), y = y_of(j);
-        return number(x) + " " + number(y) + " " +
-               number(t(volume_number(i, j, nx)) - plate.analytical_temperature(x, y));
+        return gnuplot_number(x) + " " + gnuplot_number(y) + " " +
+               gnuplot_number(t(volume_number(i, j, nx)) - plate.analytical_temperature(x, y));
     });
 
     const std::string title = gnuplot_string(plot_title);
@@ -174,12 +168,14 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
     out += "set xrange [0:" + std::to_string(ratios.size() + 1) + "]\n";
     if (any_ratio) {
         out += "set logscale y\nset format y '%.0e'\n";
-        if (!(lowest < highest)) out += "set yrange [" + number(lowest / 10.0) + ":" + number(highest * 10.0) + "]\n";
+        if (!(lowest < highest))
+            out += "set yrange [" + gnuplot_number(lowest / 10.0) + ":" + gnuplot_number(highest * 10.0) + "]\n";
         std::string plot =
             to_cp1252("plot $historico using 1:2 with linespoints pointtype 7 pointsize 0.6 title 'razão'");
         if (tolerance > 0.0 && std::isfinite(tolerance))
-            plot += to_cp1252(", " + number(tolerance) + " with lines dashtype 2 linewidth 2 title 'tolerância " +
-                              number(tolerance) + "'");
+            plot +=
+                to_cp1252(", " + gnuplot_number(tolerance) + " with lines dashtype 2 linewidth 2 title 'tolerância " +
+                          gnuplot_number(tolerance) + "'");
         out += plot + "\n";
         out += "unset logscale y\nset format y '% h'\nset yrange [*:*]\n";
     } else {
@@ -190,7 +186,7 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
 
     out += "set output 'campo.png'\nset title " + title + "\n";
     out += std::string(map_settings) + "set cblabel 'T'\n";
-    out += "set xrange [0:" + number(plate.lx) + "]\nset yrange [0:" + number(plate.ly) + "]\n";
+    out += "set xrange [0:" + gnuplot_number(plate.lx) + "]\nset yrange [0:" + gnuplot_number(plate.ly) + "]\n";
     out += color_range(1, nx, 1, ny, [&](std::int64_t i, std::int64_t j) { return t(volume_number(i, j, nx)); });
     out += "splot $campo using 1:2:3 with pm3d nocontours, $campo using 1:2:3 with lines nosurface linecolor 'black'\n";
 

@@ -257,11 +257,19 @@ void close_results_file(RunContext& run)
     run.results.reset();
 }
 
+namespace {
+
+// The run's title and date, as the pictures and the VTK file name the run.
+std::string pictures_title(const RunContext& run)
+{
+    return std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
+}
+
+}  // namespace
+
 void write_vtk(RunContext& run)
 {
-    const std::string name = run_vtk_file(run);
-    write_vtk_file(name, run.input.plate(), run.solution.grid, run.solution.t,
-                   std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed()));
+    write_vtk_file(run_vtk_file(run), run.input.plate(), run.solution.grid, run.solution.t, pictures_title(run));
 }
 
 void write_record(RunContext& run)
@@ -333,8 +341,7 @@ void draw_pictures(RunContext& run)
             return;
         }
     const ErrorNorms norms = compute_error_norms(run.input.plate(), run.solution.grid, run.solution.t);
-    const std::string title =
-        std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
+    const std::string title = pictures_title(run);
     std::string script = pictures_script(run.input.plate(), run.solution.grid, run.solution.t, run.state.history,
                                          run.input.tolerance, norms, title);
     if (!run.state.level_norms.empty())
@@ -410,15 +417,15 @@ void draw_animation(RunContext& run)
     // the frames (tens of MiB for large grids) and the script in the temporary
     // folder: a full disk there costs the animation, not the run
     const std::string data_name = (folder.path() / "quadros.bin").string();
-    const std::string script_name = (folder.path() / "animacao.gnu").string();
+    const std::string script_name = (folder.path() / animation_script).string();
     try {
+        const IterationFrames& frames = *run.state.frames;
+        const IterationFrames::Range range = frames.residual_range();
         OutputFile data(data_name);
-        for (std::size_t f = 0; f < run.state.frames->frames().size(); ++f) data.write(run.state.frames->frame_data(f));
+        for (std::size_t f = 0; f < frames.frames().size(); ++f) data.write(frames.frame_data(f, range));
         data.close();
-        const std::string title =
-            std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
         OutputFile script(script_name);
-        script.write(run.state.frames->script(data_name, title));
+        script.write(frames.script(data_name, pictures_title(run)));
         script.close();
     } catch (const FatalError& error) {
         run.platform.warn(not_drawn + error.what());
