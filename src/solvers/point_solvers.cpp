@@ -14,6 +14,7 @@
 // updated before the last volume of the current one.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "base/build_options.hpp"
@@ -317,10 +318,17 @@ template <bool Uniform, typename C>
 void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
                         const Stencil& u, GroupProgress* progress)
 {
-    if (progress != nullptr)
+    SweepHelper& helper = SweepHelper::instance();
+    if (progress == nullptr) return wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u);
+    if (!helper.timed()) return parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
+    ThreadChoice& choice = helper.choice(nx, ny);
+    const bool two = choice.two_threads();
+    const auto start = std::chrono::steady_clock::now();
+    if (two)
         parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
     else
         wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u);
+    choice.record(two, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
 }
 
 // Progress counters for the two-thread sweep of this grid, or none.
@@ -446,7 +454,7 @@ bool use_plain_loops(const CoefficientTable& system) { return plain_kernels_only
 
 }  // namespace
 
-void set_parallel_sweeps(bool enabled) { SweepHelper::instance().set_enabled(enabled); }
+void set_parallel_sweeps(ParallelSweeps mode) { SweepHelper::instance().set_mode(mode); }
 
 void prepare_parallel_sweeps()
 {

@@ -48,9 +48,18 @@ void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t, std::span<double> work = {});
 
-// Gauss-Seidel and SOR sweep large grids on two threads when the machine has
-// two cores (same bits as on one); false keeps them on one thread.
-void set_parallel_sweeps(bool enabled);
+// How the point sweeps of large grids use a second core.
+enum class ParallelSweeps {
+    off,     // one thread
+    faster,  // one or two threads, whichever has been faster on that grid
+    always,  // two threads
+};
+
+// Large grids may be swept on two threads when the machine has two cores
+// (same bits as on one): Gauss-Seidel and SOR by default on whichever of one
+// and two threads has been faster on that grid (see ThreadChoice), ADI and
+// MSI on two.
+void set_parallel_sweeps(ParallelSweeps mode);
 
 // Starts the helper thread of the two-thread sweeps if it is not running,
 // before a solution's large arrays are created (the heap policy in

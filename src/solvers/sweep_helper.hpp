@@ -7,10 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "solvers/solvers.hpp"
 
 namespace placatermo {
 
@@ -65,6 +68,36 @@ inline constexpr TwoThreadSize adi{1000, 32};
 inline constexpr TwoThreadSize msi{500, 64};
 }  // namespace two_thread_size
 
+// The faster of one and two threads for the sweeps of one grid size, found
+// by timing both. On a machine shared with other work the second core does
+// not always pay: two threads waiting for each other across cores far apart
+// were measured slower than one. The faster way is taken, and the other is
+// tried again every `retry_every` sweeps, since the machine changes while a
+// run goes on. Either way the field is the same to the bit.
+class ThreadChoice {
+public:
+    static constexpr std::int64_t retry_every = 16;
+    bool two_threads() const
+    {
+        if (mean_[1] < 0.0) return true;
+        if (mean_[0] < 0.0) return false;
+        const bool two_faster = mean_[1] <= mean_[0];
+        return sweeps_ % retry_every == retry_every - 1 ? !two_faster : two_faster;
+    }
+    // The seconds of one sweep: the mean of each way leans to its latest
+    // sweeps.
+    void record(bool two, double seconds)
+    {
+        double& mean = mean_[two ? 1 : 0];
+        mean = mean < 0.0 ? seconds : 0.5 * (mean + seconds);
+        ++sweeps_;
+    }
+
+private:
+    double mean_[2] = {-1.0, -1.0};  // seconds per sweep, one and two threads; < 0 before the first
+    std::int64_t sweeps_ = 0;
+};
+
 // One helper thread that lives as long as the program and runs one job at a
 // time for the sweeps. Starting a thread per sweep costs more than the sweep
 // gains on mid-sized grids.
@@ -73,13 +106,19 @@ public:
     static SweepHelper& instance();
 
     // True when two-thread sweeps are enabled and the machine has two cores.
-    bool available() const { return enabled_ && two_cores_; }
+    bool available() const { return mode_ != ParallelSweeps::off && two_cores_; }
+    // Whether the point sweeps time one thread against two (else two are
+    // taken whenever available).
+    bool timed() const { return mode_ == ParallelSweeps::faster; }
     // Whether an nx x ny grid of that size is swept on two threads.
     bool use_for(TwoThreadSize size, std::int64_t nx, std::int64_t ny) const
     {
         return available() && nx >= size.nx && ny >= size.ny;
     }
-    void set_enabled(bool enabled) { enabled_ = enabled; }
+    void set_mode(ParallelSweeps mode) { mode_ = mode; }
+    // The timings of the sweeps of an nx x ny grid, kept for the program's
+    // life (called from the solving thread only).
+    ThreadChoice& choice(std::int64_t nx, std::int64_t ny) { return choices_[{nx, ny}]; }
 
     // Counters for `groups` groups, zeroed by reset(), kept from call to call
     // (the heap policy in grid/arrays.hpp).
@@ -95,7 +134,8 @@ private:
     SweepHelper();
     void loop();
 
-    bool enabled_ = true;
+    ParallelSweeps mode_ = ParallelSweeps::faster;
+    std::map<std::pair<std::int64_t, std::int64_t>, ThreadChoice> choices_;
     bool two_cores_;
     std::unique_ptr<GroupProgress> progress_;
     std::mutex mutex_;

@@ -698,7 +698,7 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
                 todo.push_back(n);
         if (options.resume) std::fprintf(stderr, "estudo: %zu de %zu execuções a rodar\n", todo.size(), runs.size());
         // The runs share the cores: the solvers stay on one thread each.
-        set_parallel_sweeps(false);
+        set_parallel_sweeps(ParallelSweeps::off);
         const unsigned workers = std::max(
             1u,
             std::min<unsigned>(options.tasks != 0 ? options.tasks : std::max(1u, std::thread::hardware_concurrency()),
