@@ -14,7 +14,6 @@
 // updated before the last volume of the current one.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 #include "base/build_options.hpp"
@@ -318,17 +317,12 @@ template <bool Uniform, typename C>
 void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
                         const Stencil& u, GroupProgress* progress)
 {
-    SweepHelper& helper = SweepHelper::instance();
-    if (progress == nullptr) return wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u);
-    if (!helper.timed()) return parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
-    ThreadChoice& choice = helper.choice(nx, ny);
-    const bool two = choice.two_threads();
-    const auto start = std::chrono::steady_clock::now();
-    if (two)
-        parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
-    else
-        wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u);
-    choice.record(two, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    run_sweep(progress != nullptr, nx, ny, [&](bool two) {
+        if (two)
+            parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
+        else
+            wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u);
+    });
 }
 
 // Progress counters for the two-thread sweep of this grid, or none.

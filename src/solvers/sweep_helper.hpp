@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "solvers/solvers.hpp"
@@ -116,8 +118,9 @@ public:
         return available() && nx >= size.nx && ny >= size.ny;
     }
     void set_mode(ParallelSweeps mode) { mode_ = mode; }
-    // The timings of the sweeps of an nx x ny grid, kept for the program's
-    // life (called from the solving thread only).
+    // The timings of the point sweeps of an nx x ny grid, kept for the
+    // program's life (called from the solving thread only). ADI's half-steps
+    // are not timed: timing them made the ADI runs measured slower.
     ThreadChoice& choice(std::int64_t nx, std::int64_t ny) { return choices_[{nx, ny}]; }
 
     // Counters for `groups` groups, zeroed by reset(), kept from call to call
@@ -144,5 +147,20 @@ private:
     bool busy_ = false, stop_ = false;
     std::thread thread_;
 };
+
+// Runs sweep(two) once, two saying whether on two threads: never unless
+// `two_possible`; then always when the helper is not timed, else as the
+// timings of that grid say (and the sweep is timed).
+template <typename Sweep>
+void run_sweep(bool two_possible, std::int64_t nx, std::int64_t ny, Sweep sweep)
+{
+    SweepHelper& helper = SweepHelper::instance();
+    if (!two_possible || !helper.timed()) return sweep(two_possible);
+    ThreadChoice& choice = helper.choice(nx, ny);
+    const bool two = choice.two_threads();
+    const auto start = std::chrono::steady_clock::now();
+    sweep(two);
+    choice.record(two, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+}
 
 }  // namespace placatermo
