@@ -7,7 +7,9 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "base/text.hpp"
 #include "report/format.hpp"
@@ -158,7 +160,7 @@ TEST(Text, ProgramTextsBecomeWindows1252Bytes)
 TEST(RealFieldFast, SameBytesAsPrintf)
 {
     std::mt19937_64 random(20261208);
-    const int widths[][2] = {{15, 6}, {22, 9}, {26, 15}, {30, 19}, {20, 9}, {12, 3}, {40, 25}};
+    const int widths[][2] = {{15, 6}, {22, 9}, {26, 15}, {30, 19}, {20, 9}, {12, 3}, {40, 25}, {8, 0}, {9, 1}};
     std::vector<double> values = {0.0,
                                   -0.0,
                                   std::numeric_limits<double>::infinity(),
@@ -189,6 +191,26 @@ TEST(RealFieldFast, SameBytesAsPrintf)
                 << "value " << std::hexfloat << v << " E" << wd[0] << "." << wd[1];
         }
     }
+}
+
+// A line of the long listings: the bytes of the layout (n(Ew.d)) for one to
+// eight values of every kind, appended to what the text held.
+TEST(RealLine, SameBytesAsTheLayout)
+{
+    const double values[] = {1.5,    -0.0,         123456789.0,  -9.9999995e-3, std::numeric_limits<double>::infinity(),
+                             1e-300, std::nan(""), 9.99999951e99};
+    const int fields[][2] = {{15, 6}, {22, 9}, {12, 6}};
+    for (const auto& wd : fields)
+        for (std::size_t n = 1; n <= 8; ++n) {
+            const std::span<const double> some(values, n);
+            std::vector<Value> items(some.begin(), some.end());
+            std::string expected = "before";
+            Layout("(" + std::to_string(n) + "(E" + std::to_string(wd[0]) + "." + std::to_string(wd[1]) + "))")
+                .format(expected, items);
+            std::string line = "before";
+            format_real_line(line, some, wd[0], wd[1]);
+            EXPECT_EQ(line, expected) << n << " values, E" << wd[0] << "." << wd[1];
+        }
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "results/convergence.hpp"
 #include "results/results.hpp"
@@ -125,6 +127,26 @@ TEST_P(FieldParts, PartsOfAtMostEightColumns)
         first += GetParam().widths[part];
     }
     EXPECT_EQ(read_file("f.res"), expected);
+}
+
+// A full disk while the second thread formats the next block: the error
+// comes out, and the thread is free for the next listing.
+TEST(FieldListing, FullDiskStopsTheListingAndFreesTheHelper)
+{
+    testing::TempDir dir;
+    const int nx = 1026, ny = 300;
+    const std::vector<double> t(static_cast<std::size_t>(nx * ny), 0.25);
+    std::filesystem::create_symlink("/dev/full", "full.res");
+    EXPECT_ANY_THROW({
+        OutputFile file("full.res");
+        write_temperature_field(file, t, nx, ny);
+        file.close();
+    });
+    OutputFile file("f.res");
+    write_temperature_field(file, t, nx, ny);
+    file.close();
+    EXPECT_EQ(std::filesystem::file_size("f.res"),
+              static_cast<std::uintmax_t>(129 * 15 + ny * (8 * 15 + 2) * 128 + ny * (2 * 15 + 2)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, FieldParts,

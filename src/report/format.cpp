@@ -127,12 +127,31 @@ void format_real(char* field, int width, int digits, double value)
 {
     if constexpr (plain_kernels_only) return format_real_printf(field, width, digits, value);
     format_real_with(field, width, digits, value, [](char* buf, std::size_t size, double v, int d, int& exponent) {
-        // to_chars gives the correctly rounded "-d.ddde-05"
+        // to_chars gives the correctly rounded "-d.ddde-05": the e right
+        // after the sign, one digit, and the point and d digits if d > 0
         const auto result = std::to_chars(buf, buf + size, v, std::chars_format::scientific, d);
-        char* e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(result.ptr - buf)));
-        std::from_chars(e + (e[1] == '+' ? 2 : 1), result.ptr, exponent);
+        char* e = buf + (v < 0.0 ? 1 : 0) + (d > 0 ? d + 2 : 1);
+        if (e + 2 >= result.ptr || *e != 'e')
+            e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(result.ptr - buf)));
+        int magnitude = 0;
+        for (const char* digit = e + 2; digit < result.ptr; ++digit) magnitude = magnitude * 10 + (*digit - '0');
+        exponent = e[1] == '-' ? -magnitude : magnitude;
         return static_cast<std::size_t>(e - buf);
     });
+}
+
+void format_real_line(std::string& out, std::span<const double> values, int width, int digits)
+{
+    const std::size_t at = out.size();
+    const auto w = static_cast<std::size_t>(width);
+    out.resize(at + values.size() * w + 2);
+    char* field = out.data() + at;
+    for (const double v : values) {
+        format_real(field, width, digits, v);
+        field += w;
+    }
+    field[0] = '\r';
+    field[1] = '\n';
 }
 
 void format_real_printf(char* field, int width, int digits, double value)

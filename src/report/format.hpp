@@ -59,6 +59,10 @@ private:
 // the field gives asterisks.
 void format_real(char* field, int width, int digits, double value);
 
+// Appends one line of Ew.d fields, one per value, and CR LF: the bytes of
+// Layout "(n(Ew.d))" for n values, for long listings.
+void format_real_line(std::string& out, std::span<const double> values, int width, int digits);
+
 // The same field built through the C library's printf, kept as the reference
 // that the fast path is tested against.
 void format_real_printf(char* field, int width, int digits, double value);

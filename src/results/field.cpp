@@ -1,7 +1,7 @@
 // The temperature field of the finest grid: its boundary values, and its
 // listing in the results file.
 #include <algorithm>
-#include <future>
+#include <exception>
 #include <string>
 
 #include "base/build_options.hpp"
@@ -42,30 +42,24 @@ const Layout& part_header()
     return layout;
 }
 
-const Layout& field_row()
-{
-    static const Layout layout("(8(E15.6))");
-    return layout;
-}
+// A row of the listing: up to 8 fields E15.6, the layout (8(E15.6)).
+constexpr int field_width = 15, field_digits = 6;
 
-// The lines of parts first ... last - 1 (from 0) of the listing: columns
-// 8 p + 1 ... 8 p + 8 of every row, from the bottom row up.
-std::string field_parts(std::span<const double> t_values, std::int64_t nx, std::int64_t ny, std::int64_t first,
-                        std::int64_t last)
+// Appends to `out` the lines of parts first ... last - 1 (from 0) of the
+// listing: columns 8 p + 1 ... 8 p + 8 of every row, from the bottom row up.
+void field_parts(std::string& out, std::span<const double> t_values, std::int64_t nx, std::int64_t ny,
+                 std::int64_t first, std::int64_t last)
 {
     const From1<const double> t(t_values);
-    std::string out;
-    Value values[8];
     for (std::int64_t part = first; part < last; ++part) {
         part_header().format(out, std::initializer_list<Value>{static_cast<std::int32_t>(part + 1)});
         const std::int64_t offset = 8 * part;
         const std::int64_t width = std::min<std::int64_t>(8, nx - offset);
-        for (std::int64_t j = 1; j <= ny; ++j) {
-            for (std::int64_t m = 0; m < width; ++m) values[m] = t(volume_number(offset + 1 + m, j, nx));
-            field_row().format(out, std::span<const Value>(values, static_cast<std::size_t>(width)));
-        }
+        for (std::int64_t j = 1; j <= ny; ++j)
+            format_real_line(
+                out, std::span<const double>(&t(volume_number(offset + 1, j, nx)), static_cast<std::size_t>(width)),
+                field_width, field_digits);
     }
-    return out;
 }
 
 }  // namespace
@@ -79,15 +73,48 @@ void write_temperature_field(OutputFile& file, std::span<const double> t_values,
     // by side.
     const std::int64_t parts = (nx + 7) / 8;
     const std::int64_t block = std::max<std::int64_t>(1, (1 << 14) / (8 * ny));
-    const bool two_threads = !plain_kernels_only && nx * ny >= (1 << 18) && two_cores_available();
+    SweepHelper& helper = SweepHelper::instance();
+    const bool two_threads = !plain_kernels_only && nx * ny >= (1 << 18) && helper.available();
+    // the two blocks' texts, kept from block to block so that their memory
+    // is not asked for again
+    std::string text[2];
+    const auto lines = [&](std::string& out, std::int64_t from, std::int64_t to) {
+        out.clear();
+        field_parts(out, t_values, nx, ny, from, to);
+    };
     for (std::int64_t first = 0; first < parts; first += 2 * block) {
         const std::int64_t middle = std::min(parts, first + block);
         const std::int64_t last = std::min(parts, middle + block);
-        std::future<std::string> second;
-        if (two_threads && middle < last)
-            second = std::async(std::launch::async, field_parts, t_values, nx, ny, middle, last);
-        file.write(field_parts(t_values, nx, ny, first, middle));
-        file.write(second.valid() ? second.get() : field_parts(t_values, nx, ny, middle, last));
+        // the helper thread formats the second block while this one formats
+        // and writes the first; it is waited for however this one leaves
+        struct Joined {
+            SweepHelper* helper = nullptr;
+            ~Joined()
+            {
+                if (helper != nullptr) helper->wait();
+            }
+        } joined;
+        std::exception_ptr failed;
+        if (two_threads && middle < last) {
+            helper.start([&] {
+                try {
+                    lines(text[1], middle, last);
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            });
+            joined.helper = &helper;
+        }
+        lines(text[0], first, middle);
+        file.write(text[0]);
+        if (joined.helper != nullptr) {
+            helper.wait();
+            joined.helper = nullptr;
+            if (failed) std::rethrow_exception(failed);
+        } else {
+            lines(text[1], middle, last);
+        }
+        file.write(text[1]);
     }
 }
 
