@@ -182,6 +182,28 @@ TEST(RealFieldFast, SameBytesAsPrintf)
         values.push_back(-tie);
     }
     for (int i = 0; i < 5000; ++i) values.push_back(std::bit_cast<double>(random() & 0x000FFFFFFFFFFFFFull));
+    // the magnitudes of fields and norms, 1e-13 to 1e13, where the digits
+    // come from integer arithmetic: spread evenly in the exponent, next to
+    // powers of ten, and next to the halfway points of 4 to 10 digits
+    for (int i = 0; i < 100000; ++i)
+        values.push_back(std::pow(10.0, -13.0 + 26.0 * static_cast<double>(random() >> 11) * 0x1.0p-53) *
+                         (random() % 2 == 0 ? 1.0 : -1.0));
+    for (int k = -13; k <= 13; ++k) {
+        const double p = std::pow(10.0, k);
+        for (double x = p, up = p, i = 0; i < 3; ++i) {
+            x = std::nextafter(x, 0.0);
+            up = std::nextafter(up, 2.0 * p);
+            values.insert(values.end(), {x, up, -x, -up});
+        }
+        values.push_back(p);
+        for (int digits = 4; digits <= 10; ++digits) {
+            // 9.99...95 and 1.23...5 times 10^k: the carry and the ties
+            const double nines = (10.0 - 5.0 * std::pow(10.0, -digits)) * p;
+            const double half = (1.0 + 5.0 * std::pow(10.0, -digits)) * p;
+            for (const double v : {nines, half})
+                values.insert(values.end(), {v, std::nextafter(v, 0.0), std::nextafter(v, 1e300)});
+        }
+    }
     char fast[64], plain[64];
     for (const double v : values) {
         for (const auto& wd : widths) {
