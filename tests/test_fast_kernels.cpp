@@ -310,6 +310,52 @@ protected:
 };
 
 // Large enough for the two-thread sweeps; ADI and MSI on long rows too.
+// The passes between the grids of a cycle, which large grids run in two
+// halves: the bits of the same passes on one thread.
+TEST_P(LargeGrid, TransfersGiveTheOneThreadBits)
+{
+    const ParallelSweeps mode = GetParam() == Threads::one   ? ParallelSweeps::off
+                                : GetParam() == Threads::two ? ParallelSweeps::always
+                                                             : ParallelSweeps::faster;
+    for (const Field field : {Field::random, Field::with_nan, Field::zeros}) {
+        const KernelCase c{1026, 130, false, field};
+        const int coarse_nx = 514, coarse_ny = 66;
+        const System s = make_system(c, 9);
+        const std::vector<double> t = make_field(s, field, 9);
+        const std::vector<double> coarse =
+            make_field(make_system(KernelCase{coarse_nx, coarse_ny, false, field}, 9), field, 9);
+        const auto coarse_n = static_cast<std::size_t>(coarse_nx * coarse_ny);
+        struct Passes {
+            std::vector<double> residual, restricted, restricted_from_t, interpolated, field;
+        };
+        const auto run = [&](ParallelSweeps how, const auto& form) {
+            set_parallel_sweeps(how);
+            Passes p{std::vector<double>(s.n(), 7.5), std::vector<double>(coarse_n, 5.0),
+                     std::vector<double>(coarse_n, 5.0), t, t};
+            store_residual(form, t, p.residual);
+            restrict_residual_sum(coarse_nx, coarse_ny, c.nx, p.residual, p.restricted);
+            restrict_residual_sum_of(form, t, coarse_nx, coarse_ny, p.restricted_from_t);
+            prolongate_correction_bilinear(c.nx, c.ny, coarse_nx, coarse_ny, coarse, p.interpolated);
+            prolongate_correction_bilinear_to_field(c.nx, c.ny, coarse_nx, coarse_ny, coarse, p.field);
+            return p;
+        };
+        for_each_point_form(s, [&](const auto& form, const char* name) {
+            const Passes one = run(ParallelSweeps::off, form);
+            const Passes many = run(mode, form);
+            const std::string what = std::string(name) + ", field " + std::to_string(static_cast<int>(field));
+            EXPECT_TRUE(same_bits(many.residual, one.residual)) << "stored residual, " << what;
+            EXPECT_TRUE(same_bits(many.restricted, one.restricted)) << "restriction, " << what;
+            EXPECT_TRUE(same_bits(many.restricted_from_t, one.restricted_from_t)) << "restriction from t, " << what;
+            EXPECT_TRUE(same_bits(many.interpolated, one.interpolated)) << "interpolation, " << what;
+            EXPECT_TRUE(same_bits(many.field, one.field)) << "interpolation into t, " << what;
+        });
+        std::vector<double> plain = t, fast = t;
+        prolongate_correction_bilinear_plain(c.nx, c.ny, coarse_nx, coarse_ny, coarse, plain);
+        prolongate_correction_bilinear(c.nx, c.ny, coarse_nx, coarse_ny, coarse, fast);
+        EXPECT_TRUE(same_bits(fast, plain)) << "interpolation against its plain loop";
+    }
+}
+
 TEST_P(LargeGrid, SweepsGiveThePlainBits)
 {
     for (const auto& c :

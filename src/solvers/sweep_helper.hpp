@@ -68,6 +68,9 @@ inline constexpr TwoThreadSize point_sweep{1000, 34};
 inline constexpr TwoThreadSize adi{1000, 32};
 // MSI: the residual rows made ahead of the substitution.
 inline constexpr TwoThreadSize msi{500, 64};
+// Passes that stream through memory row by row (residual, restriction,
+// interpolation): two halves of at least 32 rows.
+inline constexpr TwoThreadSize streaming{1000, 64};
 }  // namespace two_thread_size
 
 // The faster of one and two threads for the sweeps of one grid size, found
