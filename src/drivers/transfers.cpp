@@ -281,11 +281,16 @@ void prolongate_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_
         const double* pc = coarse_correction.data() + (jc - 1) * nxc - 1;  // pc[ic]: column ic of row jc
         const double* pn = coarse_correction.data() + (jn - 1) * nxc - 1;
         double* f = fine_correction.data() + (j - 1) * nx - 1;
-        for (std::int64_t i = 3; i <= nx - 2; ++i) {
-            const std::int64_t ic = i / 2 + 1;
-            const std::int64_t in = i % 2 == 0 ? ic - 1 : ic + 1;
-            add(f[i], 0.5625 * pc[ic] + 0.1875 * pc[in] + 0.1875 * pn[ic] + 0.0625 * pn[in]);
+        // fine column 2m lies in coarse column m + 1 towards m, and 2m + 1
+        // towards m + 2: the pair reads three neighbouring coarse columns
+        add(f[3], 0.5625 * pc[2] + 0.1875 * pc[3] + 0.1875 * pn[2] + 0.0625 * pn[3]);
+        for (std::int64_t m = 2; 2 * m + 1 <= nx - 3; ++m) {
+            add(f[2 * m], 0.5625 * pc[m + 1] + 0.1875 * pc[m] + 0.1875 * pn[m + 1] + 0.0625 * pn[m]);
+            add(f[2 * m + 1], 0.5625 * pc[m + 1] + 0.1875 * pc[m + 2] + 0.1875 * pn[m + 1] + 0.0625 * pn[m + 2]);
         }
+        const std::int64_t last = nx - 2;  // even
+        add(f[last],
+            0.5625 * pc[last / 2 + 1] + 0.1875 * pc[last / 2] + 0.1875 * pn[last / 2 + 1] + 0.0625 * pn[last / 2]);
         volume(nx - 1, j, jc, jn);
     };
     if (!Fast) {
