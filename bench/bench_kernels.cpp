@@ -208,6 +208,20 @@ void BM_FactorizeMsi(benchmark::State& state)
     per_unknown(state, p.n(), 96.0);
 }
 
+// The textbook restriction from the field of the finest grid: the four fine
+// residuals of each coarse volume summed.
+void BM_RestrictionFromField(benchmark::State& state)
+{
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
+    const std::int32_t coarse_nx = p.grid.nx / 2 + 1, coarse_ny = p.grid.ny / 2 + 1;
+    std::vector<double> coarse_b(static_cast<std::size_t>(coarse_nx) * static_cast<std::size_t>(coarse_ny));
+    for (auto _ : state) {
+        restrict_residual_sum_of(p.system, p.t, coarse_nx, coarse_ny, coarse_b);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, p.n(), 18.0);
+}
+
 template <bool Fast>
 void BM_ResidualNorm(benchmark::State& state)
 {
@@ -342,6 +356,7 @@ BENCHMARK_TEMPLATE(BM_MsiCorrection, false) SIZES;
 BENCHMARK_TEMPLATE(BM_MsiCorrection, true) SIZES;
 BENCHMARK_TEMPLATE(BM_ResidualNorm, false) SIZES;
 BENCHMARK_TEMPLATE(BM_ResidualNorm, true) SIZES;
+BENCHMARK(BM_RestrictionFromField) SIZES;
 BENCHMARK_TEMPLATE(BM_StoreResidual, false) SIZES;
 BENCHMARK_TEMPLATE(BM_StoreResidual, true) SIZES;
 BENCHMARK(BM_BuildCoefficients) SIZES;
