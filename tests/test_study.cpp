@@ -168,6 +168,38 @@ TEST(StudyDesign, ReadBackAsWritten)
     }
 }
 
+// A whole-number field of the design holding a real number, a number beyond
+// int or a text: a damaged design, never a conversion out of range (the
+// fuzzer found 3.3e51 in "numero").
+TEST(StudyDesign, WholeNumberFieldsOfAnotherKindAreDamage)
+{
+    StudyDesign design;
+    design.program_version = "1.1.0";
+    design.base_input = "placa.res\r\n";
+    design.variations = {{7, {"6", "10"}}};
+    StudyOptions options;
+    options.folder = "e";
+    options.variations = design.variations;
+    design.runs = study_runs(options);
+    const std::string text = study_design_json(design);
+    for (const char* field : {"\"numero\": 1", "\"registro\": 7", "\"versao_formato\": 1"})
+        for (const char* value : {"3.3e51", "-1e30", "1.5", "1099511627776", "-1099511627776", "\"1\"", "null"}) {
+            std::string broken = text;
+            const std::size_t at = broken.find(field);
+            ASSERT_NE(at, std::string::npos) << field;
+            const std::string name = std::string(field).substr(0, std::string(field).find(':') + 2);
+            broken.replace(at, std::strlen(field), name + value);
+            try {
+                parse_study_design(broken, "e");
+                ADD_FAILURE() << field << " -> " << value;
+            } catch (const FatalError& error) {
+                EXPECT_EQ(std::string(error.what()),
+                          "o desenho do estudo está danificado: falta um campo ou um campo tem o tipo errado")
+                    << field << " -> " << value;
+            }
+        }
+}
+
 TEST(StudyDesign, DifferenceNamed)
 {
     const std::vector<StudyVariation> design = {{11, {"1", "2", "3", "4", "5"}}, {13, {"1", "2"}}};

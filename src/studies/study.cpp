@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <new>
@@ -506,18 +507,32 @@ StudyDesign parse_study_design(std::string_view text, const std::filesystem::pat
         return FatalError("o desenho do estudo está danificado: " + what);
     };
     if (root.is_discarded()) throw broken("não é um texto JSON completo");
+    // a whole number that fits an int: a real number or a larger one is a
+    // field of the wrong type (converting it would be undefined)
+    const auto whole = [&](const json& value) {
+        if (value.is_number_integer()) {
+            if (value.is_number_unsigned()) {
+                if (value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<int>::max()))
+                    return static_cast<int>(value.get<std::uint64_t>());
+            } else {
+                const auto n = value.get<std::int64_t>();
+                if (n >= std::numeric_limits<int>::min() && n <= std::numeric_limits<int>::max())
+                    return static_cast<int>(n);
+            }
+        }
+        throw broken("falta um campo ou um campo tem o tipo errado");
+    };
     try {
         if (!root.is_object() || root.value("formato", std::string()) != "placatermo-estudo")
             throw broken("não é o desenho de um estudo do placatermo");
-        if (root.at("versao_formato").get<int>() != 1) throw broken("versão do formato desconhecida");
+        if (whole(root.at("versao_formato")) != 1) throw broken("versão do formato desconhecida");
         StudyDesign design;
         design.program_version = root.at("programa").get<std::string>();
         design.base_input = bytes_from_utf8(root.at("entrada_base").get<std::string>());
         StudyOptions options;
         options.folder = folder;
         for (const json& variation : root.at("variacoes")) {
-            StudyVariation v{variation.at("registro").get<int>(),
-                             variation.at("valores").get<std::vector<std::string>>()};
+            StudyVariation v{whole(variation.at("registro")), variation.at("valores").get<std::vector<std::string>>()};
             if ((v.record != 0 && (v.record < 4 || v.record > 15)) || v.values.empty() || v.values.size() > 1000000)
                 throw broken("uma variação não tem registro de 4 a 15 ou não tem valores");
             check_values(v.argument(), v.values);
@@ -536,7 +551,7 @@ StudyDesign parse_study_design(std::string_view text, const std::filesystem::pat
         const json& runs = root.at("execucoes");
         if (!runs.is_array() || runs.size() != design.runs.size()) throw broken("a lista de execuções não confere");
         for (std::size_t n = 0; n < runs.size(); ++n)
-            if (runs[n].at("numero").get<int>() != design.runs[n].number ||
+            if (whole(runs[n].at("numero")) != design.runs[n].number ||
                 runs[n].at("pasta").get<std::string>() != design.runs[n].folder.filename().string() ||
                 runs[n].at("valores").get<std::vector<std::string>>() != design.runs[n].values)
                 throw broken("a execução " + std::to_string(n + 1) + " não confere com as variações");
