@@ -23,9 +23,9 @@ void by_rows(std::int64_t nx, std::int64_t first, std::int64_t last, Rows rows)
     SweepHelper& helper = SweepHelper::instance();
     if (plain_kernels_only || !helper.use_for(two_thread_size::streaming, nx, last - first)) return rows(first, last);
     const std::int64_t middle = first + (last - first) / 2;
-    helper.start([&] { rows(middle, last); });
+    HelperJob upper([&] { rows(middle, last); });
     rows(first, middle);
-    helper.wait();
+    upper.join();
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The temperature field of the finest grid: its boundary values, and its
 // listing in the results file.
 #include <algorithm>
-#include <exception>
+#include <optional>
 #include <string>
 
 #include "base/build_options.hpp"
@@ -73,8 +73,7 @@ void write_temperature_field(OutputFile& file, std::span<const double> t_values,
     // by side.
     const std::int64_t parts = (nx + 7) / 8;
     const std::int64_t block = std::max<std::int64_t>(1, (1 << 14) / (8 * ny));
-    SweepHelper& helper = SweepHelper::instance();
-    const bool two_threads = !plain_kernels_only && nx * ny >= (1 << 18) && helper.available();
+    const bool two_threads = !plain_kernels_only && nx * ny >= (1 << 18) && SweepHelper::instance().available();
     // the two blocks' texts, kept from block to block so that their memory
     // is not asked for again
     std::string text[2];
@@ -86,34 +85,15 @@ void write_temperature_field(OutputFile& file, std::span<const double> t_values,
         const std::int64_t middle = std::min(parts, first + block);
         const std::int64_t last = std::min(parts, middle + block);
         // the helper thread formats the second block while this one formats
-        // and writes the first; it is waited for however this one leaves
-        struct Joined {
-            SweepHelper* helper = nullptr;
-            ~Joined()
-            {
-                if (helper != nullptr) helper->wait();
-            }
-        } joined;
-        std::exception_ptr failed;
-        if (two_threads && middle < last) {
-            helper.start([&] {
-                try {
-                    lines(text[1], middle, last);
-                } catch (...) {
-                    failed = std::current_exception();
-                }
-            });
-            joined.helper = &helper;
-        }
+        // and writes the first
+        std::optional<HelperJob> second;
+        if (two_threads && middle < last) second.emplace([&] { lines(text[1], middle, last); });
         lines(text[0], first, middle);
         file.write(text[0]);
-        if (joined.helper != nullptr) {
-            helper.wait();
-            joined.helper = nullptr;
-            if (failed) std::rethrow_exception(failed);
-        } else {
+        if (second)
+            second->join();
+        else
             lines(text[1], middle, last);
-        }
         file.write(text[1]);
     }
 }

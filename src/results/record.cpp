@@ -56,17 +56,7 @@ double real_field(const json& object, const char* name) { return real_of(field(o
 
 std::int32_t integer_of(const json& value, const char* name)
 {
-    if (value.is_number_integer()) {
-        if (value.is_number_unsigned()) {
-            const auto n = value.get<std::uint64_t>();
-            if (n <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-                return static_cast<std::int32_t>(n);
-        } else {
-            const auto n = value.get<std::int64_t>();
-            if (n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max())
-                return static_cast<std::int32_t>(n);
-        }
-    }
+    if (const std::optional<std::int32_t> n = json_int32(value)) return *n;
     refuse(std::string("o campo \"") + name + "\" não é um inteiro de 32 bits");
 }
 
@@ -100,6 +90,20 @@ int errno_of(const std::error_code& code)
 }
 
 }  // namespace
+
+std::optional<std::int32_t> json_int32(const nlohmann::json& value)
+{
+    if (value.is_number_unsigned()) {
+        const auto n = value.get<std::uint64_t>();
+        if (n <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+            return static_cast<std::int32_t>(n);
+    } else if (value.is_number_integer()) {
+        const auto n = value.get<std::int64_t>();
+        if (n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max())
+            return static_cast<std::int32_t>(n);
+    }
+    return std::nullopt;
+}
 
 std::string record_file_name(std::string_view results_name, std::string_view summary_name)
 {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +52,11 @@ std::string run_record_json(const RunRecord& record);
 // Reads a record back; a text that is not a complete record ends with a
 // FatalError saying what is wrong.
 RunRecord parse_run_record(std::string_view text);
+
+// A JSON number that is a whole number within 32 bits, or nothing (a real
+// number, a larger one or another kind, whose conversion would be
+// undefined): the records and the study designs read their integers so.
+std::optional<std::int32_t> json_int32(const nlohmann::json& value);
 
 // Writes `bytes` to `name` through a temporary file beside it and a rename:
 // a reader sees the old file or the whole new one, never a part.

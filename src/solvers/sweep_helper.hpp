@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -149,6 +150,39 @@ private:
     std::function<void()> job_;
     bool busy_ = false, stop_ = false;
     std::thread thread_;
+};
+
+// A job on the helper thread for the span of a scope: started at once, and
+// waited for by join() or, however the scope is left, by the destructor. An
+// exception the job throws comes out of join().
+class HelperJob {
+public:
+    explicit HelperJob(std::function<void()> job)
+    {
+        SweepHelper::instance().start([this, job = std::move(job)] {
+            try {
+                job();
+            } catch (...) {
+                failed_ = std::current_exception();
+            }
+        });
+    }
+    HelperJob(const HelperJob&) = delete;
+    HelperJob& operator=(const HelperJob&) = delete;
+    ~HelperJob()
+    {
+        if (!joined_) SweepHelper::instance().wait();
+    }
+    void join()
+    {
+        joined_ = true;
+        SweepHelper::instance().wait();
+        if (failed_) std::rethrow_exception(std::exchange(failed_, nullptr));
+    }
+
+private:
+    std::exception_ptr failed_;
+    bool joined_ = false;
 };
 
 // Runs sweep(two) once, two saying whether on two threads: never unless

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <map>
 #include <mutex>
 #include <new>
@@ -507,19 +506,10 @@ StudyDesign parse_study_design(std::string_view text, const std::filesystem::pat
         return FatalError("o desenho do estudo está danificado: " + what);
     };
     if (root.is_discarded()) throw broken("não é um texto JSON completo");
-    // a whole number that fits an int: a real number or a larger one is a
-    // field of the wrong type (converting it would be undefined)
+    // a whole number: a real number, a larger one or another kind is a field
+    // of the wrong type
     const auto whole = [&](const json& value) {
-        if (value.is_number_integer()) {
-            if (value.is_number_unsigned()) {
-                if (value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<int>::max()))
-                    return static_cast<int>(value.get<std::uint64_t>());
-            } else {
-                const auto n = value.get<std::int64_t>();
-                if (n >= std::numeric_limits<int>::min() && n <= std::numeric_limits<int>::max())
-                    return static_cast<int>(n);
-            }
-        }
+        if (const std::optional<std::int32_t> n = json_int32(value)) return *n;
         throw broken("falta um campo ou um campo tem o tipo errado");
     };
     try {
