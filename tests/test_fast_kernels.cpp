@@ -5,15 +5,19 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <random>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "base/build_options.hpp"
 #include "drivers/drivers.hpp"
 #include "numerics_support.hpp"
+#include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"
 
@@ -29,6 +33,7 @@ struct KernelCase {
     int nx, ny;
     bool random_table;
     Field field;
+    bool square_cells = false;  // dx = dy = 1: ap = 4, a power of two
 };
 
 std::vector<double> make_field(const System& s, Field kind, unsigned seed)
@@ -55,7 +60,7 @@ std::vector<double> make_field(const System& s, Field kind, unsigned seed)
 
 System make_system(const KernelCase& c, unsigned seed)
 {
-    System s = plate_system(c.nx, c.ny, 2, 1.0, 0.7);
+    System s = c.square_cells ? plate_system(c.nx, c.ny, 2, c.nx - 2, c.ny - 2) : plate_system(c.nx, c.ny, 2, 1.0, 0.7);
     if (c.random_table) testing::randomize(s, seed);
     if (c.field == Field::zeros) {
         // zero right-hand sides of both signs, as multigrid residuals have
@@ -91,12 +96,17 @@ void for_each_point_form(const System& s, Check check)
 
 class FastKernel : public ::testing::TestWithParam<KernelCase> {};
 
-// The plate's table is a stencil on every grid with two real columns.
+// The plate's table is a stencil on every grid with two real columns, and
+// the kernels multiply by 1 / ap exactly where the cells are square.
 TEST_P(FastKernel, PlateTablesHaveAStencil)
 {
     const auto& c = GetParam();
     const System s = make_system(c, 1);
-    EXPECT_EQ(s.stencil().has_value(), !c.random_table && c.nx >= 4);
+    const std::optional<UniformStencil> stencil = s.stencil();
+    EXPECT_EQ(stencil.has_value(), !c.random_table && c.nx >= 4);
+    if (stencil) {
+        EXPECT_EQ(detail::exact_reciprocal(stencil->interior.ap).has_value(), c.square_cells);
+    }
 }
 
 TEST_P(FastKernel, PointSolversGiveThePlainBits)
@@ -238,8 +248,10 @@ std::vector<KernelCase> kernel_cases()
     for (const auto& size : sizes)
         for (const bool random_table : {false, true})
             for (const Field field :
-                 {Field::random, Field::zeros, Field::with_nan, Field::with_infinity, Field::with_overflow})
+                 {Field::random, Field::zeros, Field::with_nan, Field::with_infinity, Field::with_overflow}) {
                 cases.push_back({size[0], size[1], random_table, field});
+                if (!random_table) cases.push_back({size[0], size[1], false, field, true});
+            }
     return cases;
 }
 
@@ -247,10 +259,73 @@ std::string case_name(const ::testing::TestParamInfo<KernelCase>& info)
 {
     constexpr const char* fields[] = {"Random", "Zeros", "NaN", "Infinity", "Overflow"};
     return std::to_string(info.param.nx) + "x" + std::to_string(info.param.ny) +
-           (info.param.random_table ? "RandomTable" : "PlateTable") + fields[static_cast<int>(info.param.field)];
+           (info.param.random_table ? "RandomTable" : info.param.square_cells ? "SquarePlateTable" : "PlateTable") +
+           fields[static_cast<int>(info.param.field)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Grids, FastKernel, ::testing::ValuesIn(kernel_cases()), case_name);
+
+// Where the kernels multiply instead of dividing: only by the reciprocal of
+// a power of two, which is exact.
+TEST(ExactReciprocal, OfPowersOfTwoOnly)
+{
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double ap;
+        std::optional<double> reciprocal;
+    } table[] = {
+        {4.0, 0.25},
+        {-4.0, -0.25},
+        {0.5, 2.0},
+        {1.0, 1.0},
+        {0x1p1023, 0x1p-1023},            // its reciprocal is subnormal, still exact
+        {0x1p-1022, 0x1p1022},            // the smallest normal
+        {0x1p-1023, 0x1p1023},            // a subnormal power of two
+        {0x1p-1024, std::nullopt},        // 1 / ap overflows
+        {0x1p-1074, std::nullopt},        // the smallest subnormal
+        {3.0, std::nullopt},
+        {std::nextafter(4.0, 5.0), std::nullopt},
+        {std::nextafter(4.0, 3.0), std::nullopt},
+        {0.0, std::nullopt},
+        {-0.0, std::nullopt},
+        {inf, std::nullopt},
+        {-inf, std::nullopt},
+        {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
+    };
+    for (const auto& row : table) {
+        const std::optional<double> got = detail::exact_reciprocal(row.ap);
+        EXPECT_EQ(got.has_value(), row.reciprocal.has_value()) << row.ap;
+        if (got && row.reciprocal) {
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(*row.reciprocal)) << row.ap;
+        }
+    }
+}
+
+// x * (1 / ap) is x / ap, bit for bit, for every kind of x: both are the
+// same real number correctly rounded.
+TEST(ExactReciprocal, MultiplyingGivesTheQuotientsBits)
+{
+    std::mt19937_64 random(26);
+    std::vector<double> xs = {0.0, -0.0, std::numeric_limits<double>::infinity(),
+                              -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::denorm_min(),
+                              -std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
+                              std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(), 0x1.8p-1073,
+                              0x1.fffffffffffffp-1022, 3.0 * std::numeric_limits<double>::denorm_min()};
+    for (int i = 0; i < 100000; ++i) {
+        const double x = std::bit_cast<double>(random());
+        if (!std::isnan(x)) xs.push_back(x);
+    }
+    for (const double constant : {4.0, -4.0, 0.5, 8.0, 0x1p-1000, 0x1p1000, 0x1p1023, 0x1p-1023}) {
+        volatile double unknown_to_the_compiler = constant;  // so that x / ap is a division
+        const double ap = unknown_to_the_compiler;
+        const std::optional<double> reciprocal = detail::exact_reciprocal(ap);
+        ASSERT_TRUE(reciprocal.has_value()) << ap;
+        int differ = 0;
+        for (const double x : xs)
+            if (std::bit_cast<std::uint64_t>(x / ap) != std::bit_cast<std::uint64_t>(x * *reciprocal)) ++differ;
+        EXPECT_EQ(differ, 0) << "ap = " << ap;
+    }
+}
 
 // Where two NaNs of different signs meet in a product, which one comes out
 // is the compiler's choice of operand order, in the plain loop too: for
@@ -361,7 +436,8 @@ TEST_P(LargeGrid, SweepsGiveThePlainBits)
     for (const auto& c :
          {KernelCase{1000, 77, false, Field::random}, KernelCase{1013, 70, true, Field::random},
           KernelCase{1000, 77, false, Field::with_nan}, KernelCase{1030, 43, true, Field::zeros},
-          KernelCase{1002, 45, false, Field::zeros}, KernelCase{1001, 38, false, Field::with_infinity}}) {
+          KernelCase{1002, 45, false, Field::zeros}, KernelCase{1001, 38, false, Field::with_infinity},
+          KernelCase{1000, 77, false, Field::random, true}, KernelCase{1002, 45, false, Field::zeros, true}}) {
         const System s = make_system(c, 5);
         const CoefficientTable table = s.table();
         const LinearSystem system = s.linear();

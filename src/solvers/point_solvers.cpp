@@ -27,7 +27,9 @@ namespace placatermo {
 namespace {
 
 using Table = Coefficients<const double>;
+using detail::InteriorPoint;
 using detail::point_value;
+using detail::with_interior_point;
 
 // ---- The plain loops ----
 
@@ -115,14 +117,14 @@ constexpr std::int64_t wavefront_rows = 8;
 static_assert(two_thread_size::point_sweep.ny == 2 + 4 * wavefront_rows);
 
 // A real volume, all four neighbours from v: the table's coefficients, or the
-// uniform ones held in registers.
-template <bool Uniform, typename C>
-inline double interior_value(const Stencil u, const C& c, const double* b, const double* v, std::int64_t q,
+// uniform ones held in registers (u, an InteriorPoint).
+template <bool Uniform, typename P, typename C>
+inline double interior_value(const P& u, const C& c, const double* b, const double* v, std::int64_t q,
                              std::int64_t nx)
 {
     const std::int64_t k = q + 1;
     if constexpr (Uniform)
-        return (b[q] - (((u.as * v[q - nx] + u.aw * v[q - 1]) + u.ae * v[q + 1]) + u.an * v[q + nx])) / u.ap;
+        return u.value(b[q], v[q - nx], v[q - 1], v[q + 1], v[q + nx]);
     else
         return (b[q] - (((c.as(k) * v[q - nx] + c.aw(k) * v[q - 1]) + c.ae(k) * v[q + 1]) + c.an(k) * v[q + nx])) /
                c.ap(k);
@@ -130,9 +132,9 @@ inline double interior_value(const Stencil u, const C& c, const double* b, const
 
 // One wavefront step s of a group of rows from row j0: row r (0 ... rows - 1)
 // updates its real volume in column 2 + s - r, where there is one.
-template <bool Uniform, typename C>
+template <bool Uniform, typename P, typename C>
 inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, std::int64_t s, const C& c,
-                           const double* b, double* t, const Stencil u)
+                           const double* b, double* t, const P& u)
 {
     const std::int64_t r_first = std::max<std::int64_t>(0, s - (nx - 3));
     const std::int64_t r_last = std::min(rows - 1, s);
@@ -146,9 +148,9 @@ inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, 
 // plate. Each row's west value and the south value from the row below are
 // the values just computed, so they are passed on in registers instead of
 // being read back from memory.
-template <typename Sync>
+template <typename P, typename Sync>
 inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, std::int64_t s_end, const double* b,
-                       double* t, const Stencil u, Sync& sync)
+                       double* t, const P u, Sync& sync)
 {
     constexpr std::int64_t rows = wavefront_rows;
     std::int64_t q0[rows];
@@ -166,8 +168,7 @@ inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, s
         for (std::int64_t r = rows - 1; r >= 0; --r) {
             const std::int64_t q = q0[r] + s;
             const double south = r == 0 ? t[q - nx] : last[r - 1];
-            const double value =
-                (b[q] - (((u.as * south + u.aw * last[r]) + u.ae * t[q + 1]) + u.an * t[q + nx])) / u.ap;
+            const double value = u.value(b[q], south, last[r], t[q + 1], t[q + nx]);
             t[q] = value;
             last[r] = value;
         }
@@ -184,9 +185,9 @@ struct NoSync {
 // Steps of a group of rows from row j0, with the first volume of row j0 + s
 // at the start of step s (s = rows: the first row of the next group) and the
 // last volume of a row after its real volumes. Needs nx >= 4.
-template <bool Uniform, typename C, typename Sync>
+template <bool Uniform, typename P, typename C, typename Sync>
 void sweep_group(std::int64_t nx, std::int64_t ny, std::int64_t j0, const C& c, From1<const double> b, double* t_data,
-                 const Stencil u, Sync& sync)
+                 const P& u, Sync& sync)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
@@ -252,9 +253,9 @@ void sweep_first_rows(std::int64_t nx, const C& c, From1<const double> b, double
 
 // One Gauss-Seidel sweep in place on one thread, the same field as the point
 // sweep. Needs nx >= 4 and ny >= 3.
-template <bool Uniform, typename C>
+template <bool Uniform, typename P, typename C>
 void wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
-                     const Stencil u)
+                     const P& u)
 {
     sweep_first_rows(nx, c, b, t);
     NoSync none;
@@ -288,9 +289,9 @@ struct GroupSync {
     static constexpr std::int64_t publish_every = 128;
 };
 
-template <bool Uniform, typename C>
+template <bool Uniform, typename P, typename C>
 void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
-                              double* t, const Stencil u, GroupProgress& progress)
+                              double* t, const P& u, GroupProgress& progress)
 {
     sweep_first_rows(nx, c, b, t);
     progress.reset();
@@ -313,9 +314,9 @@ void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, 
     sweep_last_row(nx, ny, n, c, b, t, t);
 }
 
-template <bool Uniform, typename C>
+template <bool Uniform, typename P, typename C>
 void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
-                        const Stencil& u, GroupProgress* progress)
+                        const P& u, GroupProgress* progress)
 {
     run_sweep(progress != nullptr, nx, ny, [&](bool two) {
         if (two)
@@ -335,9 +336,9 @@ GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
 
 // One Jacobi sweep from src into dst, row by row (the order does not matter
 // when every value comes from src).
-template <bool Uniform, typename C>
+template <bool Uniform, typename P, typename C>
 void jacobi_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
-                  const double* src, double* dst_data, const Stencil& u)
+                  const double* src, double* dst_data, const P& u)
 {
     const From1<double> dst(dst_data);
     const From1<const double> v(src);
@@ -367,8 +368,8 @@ auto coefficients_of(const SystemArrays& system)
 
 // The kernels on either form: with Uniform, the real volumes' coefficients
 // are u, else the table's entries. Need nx >= 4 and ny >= 3.
-template <bool Uniform>
-void gauss_seidel(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t)
+template <bool Uniform, typename P>
+void gauss_seidel(const SystemArrays& system, const P& u, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
@@ -398,8 +399,8 @@ private:
     std::size_t size_;
 };
 
-template <bool Uniform>
-void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, std::span<double> t,
+template <bool Uniform, typename P>
+void jacobi(const SystemArrays& system, const P& u, std::int32_t max_inner_iterations, std::span<double> t,
             std::span<double> work)
 {
     const std::int64_t nx = system.nx;
@@ -417,8 +418,8 @@ void jacobi(const SystemArrays& system, const Stencil& u, std::int32_t max_inner
     if (current != t.data()) std::copy(t_old.begin(), t_old.end(), t.begin());
 }
 
-template <bool Uniform>
-void sor(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_iterations, double sor_relaxation,
+template <bool Uniform, typename P>
+void sor(const SystemArrays& system, const P& u, std::int32_t max_inner_iterations, double sor_relaxation,
          std::span<double> t, std::span<double> work)
 {
     const std::int64_t nx = system.nx;
@@ -446,6 +447,9 @@ void sor(const SystemArrays& system, const Stencil& u, std::int32_t max_inner_it
 // loops, take the plain loops.
 bool use_plain_loops(const CoefficientTable& system) { return plain_kernels_only || system.nx < 4 || system.ny < 3; }
 
+// What the kernels on a table get for the uniform coefficients they do not read.
+constexpr InteriorPoint<detail::DivideByAp> table_only{};
+
 }  // namespace
 
 void set_parallel_sweeps(ParallelSweeps mode) { SweepHelper::instance().set_mode(mode); }
@@ -458,38 +462,40 @@ void prepare_parallel_sweeps()
 void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     if (use_plain_loops(system)) return solve_gauss_seidel_plain(system, max_inner_iterations, t);
-    gauss_seidel<false>(system, Stencil(), max_inner_iterations, t);
+    gauss_seidel<false>(system, table_only, max_inner_iterations, t);
 }
 
 void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    gauss_seidel<true>(system, system.interior, max_inner_iterations, t);
+    with_interior_point(system.interior, [&](const auto& u) { gauss_seidel<true>(system, u, max_inner_iterations, t); });
 }
 
 void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
                   std::span<double> work)
 {
     if (use_plain_loops(system)) return solve_jacobi_plain(system, max_inner_iterations, t);
-    jacobi<false>(system, Stencil(), max_inner_iterations, t, work);
+    jacobi<false>(system, table_only, max_inner_iterations, t, work);
 }
 
 void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
                   std::span<double> work)
 {
-    jacobi<true>(system, system.interior, max_inner_iterations, t, work);
+    with_interior_point(system.interior,
+                        [&](const auto& u) { jacobi<true>(system, u, max_inner_iterations, t, work); });
 }
 
 void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t, std::span<double> work)
 {
     if (use_plain_loops(system)) return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t);
-    sor<false>(system, Stencil(), max_inner_iterations, sor_relaxation, t, work);
+    sor<false>(system, table_only, max_inner_iterations, sor_relaxation, t, work);
 }
 
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t, std::span<double> work)
 {
-    sor<true>(system, system.interior, max_inner_iterations, sor_relaxation, t, work);
+    with_interior_point(system.interior,
+                        [&](const auto& u) { sor<true>(system, u, max_inner_iterations, sor_relaxation, t, work); });
 }
 
 }  // namespace placatermo

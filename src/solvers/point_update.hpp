@@ -3,9 +3,12 @@
 // present (south, west, east, north) added left to right.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <optional>
 
 #include "grid/grid.hpp"
+#include "grid/linear_system.hpp"
 
 namespace placatermo::detail {
 
@@ -28,6 +31,55 @@ inline double point_value(const C& c, From1<const double> b, From1<const double>
         if constexpr (N) s = s + c.an(k) * v(k + nx);
     }
     return (b(k) - s) / c.ap(k);
+}
+
+// The last operation of an update, (b - s) / ap, on the real volumes of a
+// uniform stencil. Where ap is a power of two its reciprocal is exact, and
+// x * (1 / ap) is then the same correctly rounded value of the same real
+// number as x / ap, for every x (zeros, subnormals, infinities and NaN
+// included): the kernels multiply, which the processor does several times
+// faster than it divides.
+struct DivideByAp {
+    double ap;
+    double operator()(double x) const { return x / ap; }
+};
+struct TimesReciprocal {
+    double reciprocal;
+    double operator()(double x) const { return x * reciprocal; }
+};
+
+// 1 / ap when ap is a power of two (of either sign) whose reciprocal is a
+// finite double; none for any other value.
+inline std::optional<double> exact_reciprocal(double ap)
+{
+    if (!std::isfinite(ap) || ap == 0.0) return std::nullopt;
+    int exponent = 0;
+    if (std::fabs(std::frexp(ap, &exponent)) != 0.5) return std::nullopt;
+    const double reciprocal = 1.0 / ap;
+    if (!std::isfinite(reciprocal) || reciprocal * ap != 1.0) return std::nullopt;
+    return reciprocal;
+}
+
+// The real volumes' coefficients as the fast kernels use them.
+template <typename Over>
+struct InteriorPoint {
+    double as, aw, ae, an;
+    Over over;
+    double value(double b, double south, double west, double east, double north) const
+    {
+        return over(b - (((as * south + aw * west) + ae * east) + an * north));
+    }
+};
+
+// Calls f with the kernels' form of u's real volumes: multiplying where that
+// gives the division's bits, else dividing.
+template <typename F>
+void with_interior_point(const Stencil& u, F&& f)
+{
+    if (const std::optional<double> reciprocal = exact_reciprocal(u.ap))
+        f(InteriorPoint<TimesReciprocal>{u.as, u.aw, u.ae, u.an, {*reciprocal}});
+    else
+        f(InteriorPoint<DivideByAp>{u.as, u.aw, u.ae, u.an, {u.ap}});
 }
 
 }  // namespace placatermo::detail
