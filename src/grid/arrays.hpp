@@ -10,7 +10,10 @@
 //   stays in the process (keep_released_memory, set by the program at its
 //   start), so that the next call reuses the same pages;
 // - on Linux the large arrays ask for 2 MiB pages before their first touch
-//   (one fault for 512 small pages);
+//   (one fault for 512 small pages); a run lays the heap that its arrays come
+//   from on such pages as a whole before it creates them
+//   (lay_heap_on_huge_pages), so that the smaller arrays and the ends of
+//   the large ones are on them too;
 // - the helper thread of the two-thread sweeps is started before the large
 //   arrays are created (prepare_parallel_sweeps, called by solve()), so that
 //   what it allocates does not end up between them, and its counters are

@@ -516,11 +516,13 @@ void run_program(RunContext& run)
     const std::vector<RunFile> files = run_files(run);
     check_run_files(run, files);
     const std::int32_t finest = run.input.grid_count;
-    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name),
-                 run.options.cycle.value_or(MultigridCycle::specified),
-                 run.options.animation
-                     ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest), run.input.grids.ny_of(finest))
-                     : 0.0);
+    const MultigridCycle cycle = run.options.cycle.value_or(MultigridCycle::specified);
+    const double frame_bytes =
+        run.options.animation
+            ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest), run.input.grids.ny_of(finest))
+            : 0.0;
+    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes);
+    lay_heap_on_huge_pages(required_memory_bytes(run.input, cycle) + frame_bytes);
     write_keeping_earlier_files(run, files);
     warn_if_diverged(run);
     show_results(run);
