@@ -1,7 +1,9 @@
 #include "report/format.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -121,12 +123,91 @@ void format_real_with(char* field, int width, int digits, double value, Split sp
     fill_right_justified(field, width, std::string_view(buf, len));
 }
 
+#if defined(__SIZEOF_INT128__)
+// The correctly rounded significand "-d.ddd" (d digits after the point) of a
+// finite non-zero value and its decimal exponent, from integer arithmetic:
+// with v = m 2^-s exactly, N = v 10^p is m 10^p / 2^s, rounded half to even
+// by the remainder of the shift. Taken for d <= 17 where m 10^p has no more
+// than 128 bits (about 1e-13 <= |v| < 10^(d+1), the fields and norms of the
+// reports); 0 where it is not taken.
+std::size_t integer_significand(char* buf, double v, int d, int& exponent)
+{
+    __extension__ typedef unsigned __int128 Wide;
+    static constexpr std::uint64_t power_of_ten[20] = {1ull,
+                                                       10ull,
+                                                       100ull,
+                                                       1000ull,
+                                                       10000ull,
+                                                       100000ull,
+                                                       1000000ull,
+                                                       10000000ull,
+                                                       100000000ull,
+                                                       1000000000ull,
+                                                       10000000000ull,
+                                                       100000000000ull,
+                                                       1000000000000ull,
+                                                       10000000000000ull,
+                                                       100000000000000ull,
+                                                       1000000000000000ull,
+                                                       10000000000000000ull,
+                                                       100000000000000000ull,
+                                                       1000000000000000000ull,
+                                                       10000000000000000000ull};
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
+    // normal numbers below 2^52 only: a whole significand times 2^-shift
+    if (biased == 0 || d < 0 || d > 17 || biased >= 1075) return 0;
+    const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    const int shift = 1075 - biased;
+    if (shift > 127) return 0;
+    // floor(log10 |v|), or one below it
+    int e10 = static_cast<int>(((static_cast<std::int64_t>(biased) - 1023) * 78913) >> 18);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int p = d - e10;
+        if (p < 0 || p > 19) return 0;
+        const Wide scaled = static_cast<Wide>(m) * power_of_ten[p];
+        Wide n = scaled >> shift;
+        const Wide remainder = scaled - (n << shift);
+        const Wide half = Wide{1} << (shift - 1);
+        if (remainder > half || (remainder == half && (n & 1) != 0)) ++n;
+        if (n >= power_of_ten[d + 1]) {
+            ++e10;
+            continue;
+        }
+        if (n < power_of_ten[d]) {
+            --e10;
+            continue;
+        }
+        char digits[20];
+        auto rest = static_cast<std::uint64_t>(n);
+        for (int i = d; i >= 0; --i) {
+            digits[i] = static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        }
+        char* out = buf;
+        if ((bits >> 63) != 0) *out++ = '-';
+        *out++ = digits[0];
+        if (d > 0) {
+            *out++ = '.';
+            std::memcpy(out, digits + 1, static_cast<std::size_t>(d));
+            out += d;
+        }
+        exponent = e10;
+        return static_cast<std::size_t>(out - buf);
+    }
+    return 0;
+}
+#else
+std::size_t integer_significand(char*, double, int, int&) { return 0; }
+#endif
+
 }  // namespace
 
 void format_real(char* field, int width, int digits, double value)
 {
     if constexpr (plain_kernels_only) return format_real_printf(field, width, digits, value);
     format_real_with(field, width, digits, value, [](char* buf, std::size_t size, double v, int d, int& exponent) {
+        if (const std::size_t length = integer_significand(buf, v, d, exponent); length != 0) return length;
         // to_chars gives the correctly rounded "-d.ddde-05": the e right
         // after the sign, one digit, and the point and d digits if d > 0
         const auto result = std::to_chars(buf, buf + size, v, std::chars_format::scientific, d);
