@@ -88,6 +88,24 @@ struct System {
         return system;
     }
 
+    // The same stencil without a table, saying its real volumes' b is +0.0,
+    // when it is: those entries are set to NaN, so that a kernel that reads
+    // them gives itself away.
+    std::optional<UniformStencil> stencil_with_zero_rhs() const
+    {
+        std::optional<UniformStencil> system = stencil_without_table();
+        if (!system) return std::nullopt;
+        const std::int64_t nx = grid.nx;
+        for (std::int64_t j = 2; j <= grid.ny - 1; ++j)
+            for (std::int64_t i = 2; i <= nx - 1; ++i) {
+                double& entry = system->b[static_cast<std::size_t>(volume_number(i, j, nx) - 1)];
+                if (std::bit_cast<std::uint64_t>(entry) != 0) return std::nullopt;
+                entry = std::numeric_limits<double>::quiet_NaN();
+            }
+        system->rhs_inside = RhsInside::zero;
+        return system;
+    }
+
     // The stencil when there is one, else the table: the form the program
     // would give the kernels.
     LinearSystem linear() const

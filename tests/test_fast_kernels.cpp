@@ -84,14 +84,17 @@ void for_each_form(const System& s, Check check)
     if (const std::optional<UniformStencil> stencil = s.stencil()) check(*stencil, "stencil");
 }
 
-// The same and the stencil without a table, which the point iterations and
-// the residuals get.
+// The same, the stencil without a table, which the point iterations and the
+// residuals get, and on the plate's own right-hand side (+0.0 inside) that
+// stencil saying so, as the finest grid's system does.
 template <typename Check>
 void for_each_point_form(const System& s, Check check)
 {
     for_each_form(s, check);
     if (const std::optional<UniformStencil> stencil = s.stencil_without_table())
         check(*stencil, "stencil without a table");
+    if (const std::optional<UniformStencil> stencil = s.stencil_with_zero_rhs())
+        check(*stencil, "stencil with b known to be +0.0 inside");
 }
 
 class FastKernel : public ::testing::TestWithParam<KernelCase> {};

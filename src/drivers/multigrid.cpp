@@ -50,7 +50,12 @@ struct Level {
         return grid;
     }
 
-    std::span<double> b() { return arrays_of(system).b; }
+    // b, to be written: its real volumes' entries no longer known
+    std::span<double> b()
+    {
+        if (auto* stencil = std::get_if<UniformStencil>(&system)) stencil->rhs_inside = RhsInside::stored;
+        return arrays_of(system).b;
+    }
 
     Smoother smoother;
     CurrentGrid grid;

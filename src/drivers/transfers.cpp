@@ -61,9 +61,12 @@ void store_residual(const UniformStencil& system, std::span<const double> u, std
     const double* t = u.data();
     const double* b = system.b.data();
     double* r = residual.data();
-    by_rows(nx, 1, ny - 1, [&](std::int64_t first, std::int64_t last) {
-        for (std::int64_t j = first; j < last; ++j)
-            for (std::int64_t q = j * nx + 1; q < (j + 1) * nx - 1; ++q) r[q] = volume_residual(c, b, t, q, nx);
+    with_rhs_inside(system.rhs_inside, [&](auto rhs) {
+        by_rows(nx, 1, ny - 1, [&](std::int64_t first, std::int64_t last) {
+            for (std::int64_t j = first; j < last; ++j)
+                for (std::int64_t q = j * nx + 1; q < (j + 1) * nx - 1; ++q)
+                    r[q] = volume_residual<decltype(rhs)::value>(c, b, t, q, nx);
+        });
     });
 }
 
@@ -185,7 +188,10 @@ void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double
     const std::int64_t nx = fine.nx;
     const double* fb = fine.b.data();
     const double* t = u.data();
-    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) { return volume_residual(c, fb, t, q, nx); });
+    with_rhs_inside(fine.rhs_inside, [&](auto rhs) {
+        restrict_sum_of(coarse_nx, coarse_ny, nx, b,
+                        [&](std::int64_t q) { return volume_residual<decltype(rhs)::value>(c, fb, t, q, nx); });
+    });
 }
 
 void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,

@@ -36,6 +36,7 @@ LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept
     if (const std::optional<Stencil> interior = shared_interior(grid)) {
         UniformStencil system(grid.nx, grid.ny, *interior, table);
         build_boundary_coefficients(grid, plate, system.a, system.b);
+        system.rhs_inside = RhsInside::zero;  // the real volumes' b, set to +0.0 above
         return system;
     }
     return build_table(grid, plate);

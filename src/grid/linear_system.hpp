@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <type_traits>
 #include <variant>
 
 #include "base/build_options.hpp"
@@ -43,15 +44,41 @@ struct CoefficientTable : SystemArrays {
     using SystemArrays::SystemArrays;
 };
 
+// What the real volumes' entries of b hold: whatever was stored, or +0.0
+// each, as in the plate's own system (no heat source), which the kernels
+// may then take without reading b.
+enum class RhsInside { stored, zero };
+
 // Every real volume has the coefficients `interior`; `a` is empty, or only its
 // ghost volumes' entries are set (the kernels that take this form read no
-// other).
+// other). `rhs_inside` must say zero only while b's real volumes hold +0.0:
+// whoever writes them says stored first.
 // The grid has at least two real columns and one real row (nx >= 4, ny >= 3),
 // which every fast kernel needs.
 struct UniformStencil : SystemArrays {
     UniformStencil(std::int32_t nx, std::int32_t ny, const Stencil& interior, TableKept table = TableKept::yes);
     Stencil interior;
+    RhsInside rhs_inside = RhsInside::stored;
 };
+
+// b's entry q (from 0) of a real volume, read or known.
+template <RhsInside R>
+inline double rhs_at(const double* b, std::int64_t q)
+{
+    if constexpr (R == RhsInside::zero)
+        return 0.0;
+    else
+        return b[q];
+}
+
+// Calls f with std::integral_constant<RhsInside, r>, so that a kernel is
+// made for each value.
+template <typename F>
+decltype(auto) with_rhs_inside(RhsInside r, F&& f)
+{
+    if (r == RhsInside::zero) return f(std::integral_constant<RhsInside, RhsInside::zero>{});
+    return f(std::integral_constant<RhsInside, RhsInside::stored>{});
+}
 
 // One grid's system in the form its kernels read.
 using LinearSystem = std::variant<UniformStencil, CoefficientTable>;
@@ -97,9 +124,11 @@ double compute_residual_norm_plain(const CoefficientTable& system, std::span<con
 // b - a u of the real volume at entry q (from 0) of a grid nx entries wide,
 // the products as, ap, aw, ae, an summed in this order: the residual as every
 // pass that stores or restricts it computes it. With the stencil's values ...
+template <RhsInside R = RhsInside::stored>
 inline double volume_residual(const Stencil& c, const double* b, const double* u, std::int64_t q, std::int64_t nx)
 {
-    return b[q] - ((((c.as * u[q - nx] + c.ap * u[q]) + c.aw * u[q - 1]) + c.ae * u[q + 1]) + c.an * u[q + nx]);
+    return rhs_at<R>(b, q) -
+           ((((c.as * u[q - nx] + c.ap * u[q]) + c.aw * u[q - 1]) + c.ae * u[q + 1]) + c.an * u[q + nx]);
 }
 // ... or with a table `a` of n volumes.
 inline double volume_residual(const double* a, std::int64_t n, const double* b, const double* u, std::int64_t q,

@@ -31,7 +31,7 @@ double compute_residual_norm_plain(const CoefficientTable& system, std::span<con
 namespace {
 
 // |r| of the real volumes of columns i0 ... i1 of one row, into `out`.
-template <bool Uniform>
+template <bool Uniform, RhsInside R>
 void row_residuals(const Stencil& u, const double* as, const double* aw, const double* ap, const double* ae,
                    const double* an, const double* b, const double* t, std::int64_t k0, std::int64_t count,
                    std::int64_t nx, double* out)
@@ -40,7 +40,8 @@ void row_residuals(const Stencil& u, const double* as, const double* aw, const d
         const std::int64_t k = k0 + m;
         double r;
         if constexpr (Uniform) {
-            r = u.as * t[k - nx] + u.ap * t[k] + u.aw * t[k - 1] + u.ae * t[k + 1] + u.an * t[k + nx] - b[k];
+            r = u.as * t[k - nx] + u.ap * t[k] + u.aw * t[k - 1] + u.ae * t[k + 1] + u.an * t[k + nx] -
+                rhs_at<R>(b, k);
         } else {
             r = as[k] * t[k - nx] + ap[k] * t[k] + aw[k] * t[k - 1] + ae[k] * t[k + 1] + an[k] * t[k + nx] - b[k];
         }
@@ -54,7 +55,7 @@ void row_residuals(const Stencil& u, const double* as, const double* aw, const d
 // chain of additions, one after the other, and the residuals of the next
 // strip fill the time each addition waits for the one before. With Uniform
 // the real volumes' coefficients are u, else the table's entries.
-template <bool Uniform>
+template <bool Uniform, RhsInside R = RhsInside::stored>
 double residual_norm(const SystemArrays& system, const Stencil& u, std::span<const double> t)
 {
     const std::int64_t nx = system.nx;
@@ -73,7 +74,7 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
     // |r| of row j, columns i0 ... i0 + width - 1, into out
     const auto row_of_strip = [&](std::int64_t i0, std::int64_t width, std::int64_t j, double* out) {
         const std::int64_t k0 = volume_number(i0, j, nx) - 1;
-        row_residuals<Uniform>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
+        row_residuals<Uniform, R>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
     };
     const auto strip_buffer = [&](std::int64_t s) { return buffer.data() + (s % 2) * strip * rows; };
     const std::int64_t strips = (nx - 2 + strip - 1) / strip;
@@ -112,7 +113,9 @@ double compute_residual_norm(const CoefficientTable& system, std::span<const dou
 
 double compute_residual_norm(const UniformStencil& system, std::span<const double> t)
 {
-    return residual_norm<true>(system, system.interior, t);
+    return with_rhs_inside(system.rhs_inside, [&](auto rhs) {
+        return residual_norm<true, decltype(rhs)::value>(system, system.interior, t);
+    });
 }
 
 double residual_at(const LinearSystem& system, std::span<const double> t, std::int64_t p)

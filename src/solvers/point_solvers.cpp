@@ -124,7 +124,7 @@ inline double interior_value(const P& u, const C& c, const double* b, const doub
 {
     const std::int64_t k = q + 1;
     if constexpr (Uniform)
-        return u.value(b[q], v[q - nx], v[q - 1], v[q + 1], v[q + nx]);
+        return u.value(u.rhs(b, q), v[q - nx], v[q - 1], v[q + 1], v[q + nx]);
     else
         return (b[q] - (((c.as(k) * v[q - nx] + c.aw(k) * v[q - 1]) + c.ae(k) * v[q + 1]) + c.an(k) * v[q + nx])) /
                c.ap(k);
@@ -168,7 +168,7 @@ inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, s
         for (std::int64_t r = rows - 1; r >= 0; --r) {
             const std::int64_t q = q0[r] + s;
             const double south = r == 0 ? t[q - nx] : last[r - 1];
-            const double value = u.value(b[q], south, last[r], t[q + 1], t[q + nx]);
+            const double value = u.value(u.rhs(b, q), south, last[r], t[q + 1], t[q + nx]);
             t[q] = value;
             last[r] = value;
         }
@@ -467,7 +467,7 @@ void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_i
 
 void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
-    with_interior_point(system.interior, [&](const auto& u) { gauss_seidel<true>(system, u, max_inner_iterations, t); });
+    with_interior_point(system, [&](const auto& u) { gauss_seidel<true>(system, u, max_inner_iterations, t); });
 }
 
 void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
@@ -480,8 +480,7 @@ void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterati
 void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
                   std::span<double> work)
 {
-    with_interior_point(system.interior,
-                        [&](const auto& u) { jacobi<true>(system, u, max_inner_iterations, t, work); });
+    with_interior_point(system, [&](const auto& u) { jacobi<true>(system, u, max_inner_iterations, t, work); });
 }
 
 void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
@@ -494,7 +493,7 @@ void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t, std::span<double> work)
 {
-    with_interior_point(system.interior,
+    with_interior_point(system,
                         [&](const auto& u) { sor<true>(system, u, max_inner_iterations, sor_relaxation, t, work); });
 }
 

@@ -60,26 +60,32 @@ inline std::optional<double> exact_reciprocal(double ap)
     return reciprocal;
 }
 
-// The real volumes' coefficients as the fast kernels use them.
-template <typename Over>
+// The real volumes' coefficients as the fast kernels use them, and how they
+// find b there.
+template <typename Over, RhsInside R = RhsInside::stored>
 struct InteriorPoint {
     double as, aw, ae, an;
     Over over;
+    static double rhs(const double* b, std::int64_t q) { return rhs_at<R>(b, q); }
     double value(double b, double south, double west, double east, double north) const
     {
         return over(b - (((as * south + aw * west) + ae * east) + an * north));
     }
 };
 
-// Calls f with the kernels' form of u's real volumes: multiplying where that
-// gives the division's bits, else dividing.
+// Calls f with the kernels' form of a stencil's real volumes: multiplying
+// where that gives the division's bits, else dividing.
 template <typename F>
-void with_interior_point(const Stencil& u, F&& f)
+void with_interior_point(const UniformStencil& system, F&& f)
 {
-    if (const std::optional<double> reciprocal = exact_reciprocal(u.ap))
-        f(InteriorPoint<TimesReciprocal>{u.as, u.aw, u.ae, u.an, {*reciprocal}});
-    else
-        f(InteriorPoint<DivideByAp>{u.as, u.aw, u.ae, u.an, {u.ap}});
+    const Stencil& u = system.interior;
+    with_rhs_inside(system.rhs_inside, [&](auto rhs) {
+        constexpr RhsInside R = decltype(rhs)::value;
+        if (const std::optional<double> reciprocal = exact_reciprocal(u.ap))
+            f(InteriorPoint<TimesReciprocal, R>{u.as, u.aw, u.ae, u.an, {*reciprocal}});
+        else
+            f(InteriorPoint<DivideByAp, R>{u.as, u.aw, u.ae, u.an, {u.ap}});
+    });
 }
 
 }  // namespace placatermo::detail
