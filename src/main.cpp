@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "base/errors.hpp"
 #include "run/program.hpp"
@@ -95,6 +96,8 @@ int main(int argc, char** argv)
         return 0;
     } catch (const placatermo::FatalError& error) {
         std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "placatermo: erro: memória insuficiente\n");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "placatermo: erro interno: %s\n", error.what());
     }

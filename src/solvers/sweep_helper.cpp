@@ -1,6 +1,7 @@
 #include "solvers/sweep_helper.hpp"
 
 #include <algorithm>
+#include <system_error>
 
 #if defined(__linux__)
 #include <sched.h>
@@ -23,10 +24,20 @@ bool two_cores_available()
     return std::thread::hardware_concurrency() >= 2;
 }
 
-SweepHelper::SweepHelper() : two_cores_(two_cores_available()), thread_([this] { loop(); }) {}
+// A helper thread that cannot be started (the system's limit on threads or
+// on memory reached) leaves the program on one thread, with the same bits.
+SweepHelper::SweepHelper() : two_cores_(two_cores_available())
+{
+    try {
+        thread_ = std::thread([this] { loop(); });
+    } catch (const std::system_error&) {
+        two_cores_ = false;
+    }
+}
 
 SweepHelper::~SweepHelper()
 {
+    if (!thread_.joinable()) return;
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
