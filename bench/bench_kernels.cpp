@@ -1,13 +1,19 @@
 // Kernel benchmarks: one inner iteration of every solver, the residual norm,
 // the machine's streaming bound, the coefficient build, the MSI
-// factorisation, one multigrid V-cycle and the field listing.
+// factorisation, one multigrid V-cycle, the field listing and the first touch
+// of fresh memory.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -340,6 +346,38 @@ void BM_FieldListing(benchmark::State& state)
     state.counters["values_per_s"] =
         benchmark::Counter(static_cast<double>(p.n()), benchmark::Counter::kIsIterationInvariantRate);
 }
+
+#if defined(__linux__)
+// The first touch of fresh memory, per size: an array mapped anew, written
+// once, on small pages or (Huge) asking for 2 MiB pages before the touch, as
+// a run lays its heap. Reported per MiB.
+template <bool Huge>
+void BM_FirstTouch(benchmark::State& state)
+{
+    const auto bytes = static_cast<std::size_t>(state.range(0)) << 10;
+    constexpr std::size_t huge = std::size_t{2} << 20;
+    for (auto _ : state) {
+        const std::size_t mapped = bytes + huge;
+        void* region = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (region == MAP_FAILED) {
+            state.SkipWithError("mmap");
+            return;
+        }
+        auto* data = reinterpret_cast<double*>((reinterpret_cast<std::uintptr_t>(region) + huge - 1) & ~(huge - 1));
+        if (Huge) madvise(data, (bytes + huge - 1) & ~(huge - 1), MADV_HUGEPAGE);
+        std::fill(data, data + bytes / sizeof(double), 1.0);
+        benchmark::DoNotOptimize(data);
+        benchmark::ClobberMemory();
+        munmap(region, mapped);
+    }
+    state.counters["ms_per_MiB"] = benchmark::Counter(static_cast<double>(bytes) / (1 << 20) * 1e-3,
+                                                      benchmark::Counter::kIsIterationInvariantRate |
+                                                          benchmark::Counter::kInvert);
+}
+#define TOUCH_SIZES ->Arg(512)->Arg(2048)->Arg(8192)->Arg(32768)->Arg(131072)->Unit(benchmark::kMillisecond)
+BENCHMARK_TEMPLATE(BM_FirstTouch, false) TOUCH_SIZES;
+BENCHMARK_TEMPLATE(BM_FirstTouch, true) TOUCH_SIZES;
+#endif
 
 #define SIZES ->Arg(258)->Arg(1026)->Arg(2050)->Unit(benchmark::kMillisecond)
 
