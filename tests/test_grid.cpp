@@ -1,9 +1,12 @@
-// Coefficients, ghost rows and the residual norm.
+// Coefficients, ghost rows, the residual norm and the arrays' heap.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
+#include <vector>
 
+#include "grid/arrays.hpp"
 #include "numerics_support.hpp"
 
 namespace placatermo {
@@ -141,6 +144,23 @@ TEST(Grid, ResidualNorm)
     const double norm = compute_residual_norm(s.table(), spike);
     const double ap = coef(s, AP, 2, 2);
     EXPECT_DOUBLE_EQ(norm, ap + std::fabs(coef(s, AS, 2, 3)) + std::fabs(coef(s, AW, 3, 2)));
+}
+
+// Laying the heap on huge pages is a request to the system that may be
+// refused: whatever the size asked, the memory after it is the program's as
+// before, and a later array is created, filled and read back whole.
+TEST(LayHeapOnHugePages, AnySizeLeavesTheHeapUsable)
+{
+    for (const double bytes : {-1.0, 0.0, 1.0, 15.9 * 1024 * 1024, 64.0 * 1024 * 1024, 1e30,
+                               std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+        lay_heap_on_huge_pages(bytes);
+        std::vector<double> values(3 * 1024 * 1024 + 7);
+        for (std::size_t k = 0; k < values.size(); ++k) values[k] = static_cast<double>(k);
+        double sum = 0.0;
+        for (const double v : values) sum += v;
+        const double n = static_cast<double>(values.size());
+        EXPECT_EQ(sum, n * (n - 1) / 2) << bytes;
+    }
 }
 
 }  // namespace

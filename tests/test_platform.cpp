@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <limits>
-#include <vector>
 
 #include "base/errors.hpp"
 #include "platform/platform.hpp"
@@ -156,23 +154,6 @@ TEST(FailFile, NamesTheActionTheFileAndTheError)
         FAIL() << "no error";
     } catch (const FatalError& error) {
         EXPECT_STREQ(error.what(), "não foi possível criar o arquivo \"café.res\": permissão negada");
-    }
-}
-
-// Laying the heap on huge pages is a request to the system that may be
-// refused: whatever the size asked, the memory after it is the program's as
-// before, and a later array is created, filled and read back whole.
-TEST(LayHeapOnHugePages, AnySizeLeavesTheHeapUsable)
-{
-    for (const double bytes : {-1.0, 0.0, 1.0, 15.9 * 1024 * 1024, 64.0 * 1024 * 1024, 1e30,
-                               std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
-        lay_heap_on_huge_pages(bytes);
-        std::vector<double> values(3 * 1024 * 1024 + 7);
-        for (std::size_t k = 0; k < values.size(); ++k) values[k] = static_cast<double>(k);
-        double sum = 0.0;
-        for (const double v : values) sum += v;
-        const double n = static_cast<double>(values.size());
-        EXPECT_EQ(sum, n * (n - 1) / 2) << bytes;
     }
 }
 

@@ -1,7 +1,9 @@
 #include "grid/arrays.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -26,22 +28,43 @@ namespace {
                      " valores (" + size + " MiB)");
 }
 
-// Asks for huge pages under a large array before its first use (the heap
-// policy in arrays.hpp).
-void advise_huge_pages([[maybe_unused]] const double* data, [[maybe_unused]] std::size_t count)
+constexpr std::size_t huge_page = std::size_t{2} << 20;
+
+// Asks for huge pages on the whole 2 MiB pages inside `bytes` from `data`
+// before their first use (the heap policy in arrays.hpp); not in a build of
+// the plain loops.
+void advise_huge_pages_within([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t bytes)
 {
 #if defined(__linux__)
     if constexpr (plain_kernels_only) return;
-    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
-    if (count * sizeof(double) < 2 * huge) return;
     const auto first = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t begin = (first + huge - 1) & ~(huge - 1);
-    const std::uintptr_t end = (first + count * sizeof(double)) & ~(huge - 1);
+    const std::uintptr_t begin = (first + huge_page - 1) & ~std::uintptr_t{huge_page - 1};
+    const std::uintptr_t end = (first + bytes) & ~std::uintptr_t{huge_page - 1};
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #endif
 }
 
+// ... under an array of 4 MiB or more.
+void advise_huge_pages(const double* data, std::size_t count)
+{
+    if (count * sizeof(double) >= 2 * huge_page) advise_huge_pages_within(data, count * sizeof(double));
+}
+
 }  // namespace
+
+void lay_heap_on_huge_pages([[maybe_unused]] double bytes)
+{
+#if defined(__GLIBC__) && defined(__linux__)
+    constexpr double least = 16.0 * 1024 * 1024;
+    constexpr double most = 1536.0 * 1024 * 1024;  // below keep_released_memory's trim threshold, which keeps it
+    if (!(bytes >= least)) return;
+    const auto size = static_cast<std::size_t>(std::min(bytes, most));
+    void* block = std::malloc(size);
+    if (block == nullptr) return;  // the arrays will say it, with their names
+    advise_huge_pages_within(block, size);
+    std::free(block);
+#endif
+}
 
 std::vector<double> create_array(std::string_view name, std::size_t count, double value)
 {

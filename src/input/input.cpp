@@ -453,11 +453,11 @@ double required_memory_bytes(const InputParameters& in, MultigridCycle cycle)
     return solution_memory_bytes(in.grids, in.solver(), cycle);
 }
 
-void check_memory(const InputParameters& in, double available_bytes, std::string_view file_name, MultigridCycle cycle,
-                  double option_bytes)
+double check_memory(const InputParameters& in, double available_bytes, std::string_view file_name,
+                    MultigridCycle cycle, double option_bytes)
 {
     const double needed = required_memory_bytes(in, cycle) + option_bytes;
-    if (available_bytes <= 0.0 || needed <= available_bytes) return;
+    if (available_bytes <= 0.0 || needed <= available_bytes) return needed;
     const auto gib = [](double bytes) {
         char text[32];
         std::snprintf(text, sizeof text, "%.1f GiB", bytes / (1024.0 * 1024.0 * 1024.0));

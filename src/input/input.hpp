@@ -81,9 +81,10 @@ std::string default_input_file();
 double required_memory_bytes(const InputParameters& input, MultigridCycle cycle = MultigridCycle::specified);
 
 // Refuses a run whose arrays (and `option_bytes` that the options hold
-// besides) would not fit in this machine's memory.
-void check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name,
-                  MultigridCycle cycle = MultigridCycle::specified, double option_bytes = 0.0);
+// besides) would not fit in this machine's memory; gives the bytes checked.
+double check_memory(const InputParameters& input, double available_bytes,
+                    std::string_view file_name = input_file_name, MultigridCycle cycle = MultigridCycle::specified,
+                    double option_bytes = 0.0);
 
 // The parameter echo block of the main results file.
 void write_parameter_echo(const InputParameters& input, OutputFile& file);

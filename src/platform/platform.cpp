@@ -1,9 +1,7 @@
 #include "platform/platform.hpp"
 
 #include <cerrno>
-#include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +26,6 @@
 #include <unistd.h>
 
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 extern char** environ;
 #endif
@@ -338,24 +335,6 @@ void keep_released_memory()
 #ifdef __GLIBC__
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
-#endif
-}
-
-void lay_heap_on_huge_pages([[maybe_unused]] double bytes)
-{
-#if defined(__GLIBC__) && defined(__linux__)
-    constexpr double least = 16.0 * 1024 * 1024;
-    constexpr double most = 1536.0 * 1024 * 1024;  // below the trim threshold above, which keeps it
-    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
-    if (!(bytes >= least)) return;
-    const auto size = static_cast<std::size_t>(std::min(bytes, most));
-    void* block = std::malloc(size);
-    if (block == nullptr) return;  // the arrays will say it, with their names
-    const auto first = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t begin = (first + huge - 1) & ~(huge - 1);
-    const std::uintptr_t end = (first + size) & ~(huge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-    std::free(block);
 #endif
 }
 

@@ -102,15 +102,6 @@ void give_children_a_character_set();
 // largest set of arrays alive at once.
 void keep_released_memory();
 
-// Lays the heap that the next `bytes` of requests come from on 2 MiB pages,
-// on Linux, after keep_released_memory: one block of that size is taken
-// from the system at once, asked for huge pages and released, untouched, to
-// the heap. The arrays created from it then fault in 2 MiB at a time, from
-// end to end (a fresh small page costs more than the sweep that fills it, in
-// a virtual machine several times more). Nothing is done below 16 MiB, and
-// no more than 1.5 GiB is laid.
-void lay_heap_on_huge_pages(double bytes);
-
 // The elapsed-time clock: the first reading remembers the time and gives 0.0,
 // later readings the seconds since then.
 class ElapsedClock {

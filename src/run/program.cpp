@@ -10,6 +10,7 @@
 
 #include "base/errors.hpp"
 #include "drivers/drivers.hpp"
+#include "grid/arrays.hpp"
 #include "results/record.hpp"
 #include "results/results.hpp"
 #include "run/progress.hpp"
@@ -521,8 +522,8 @@ void run_program(RunContext& run)
         run.options.animation
             ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest), run.input.grids.ny_of(finest))
             : 0.0;
-    check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes);
-    lay_heap_on_huge_pages(required_memory_bytes(run.input, cycle) + frame_bytes);
+    lay_heap_on_huge_pages(
+        check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes));
     write_keeping_earlier_files(run, files);
     warn_if_diverged(run);
     show_results(run);

@@ -55,8 +55,8 @@ inline std::optional<double> exact_reciprocal(double ap)
     if (!std::isfinite(ap) || ap == 0.0) return std::nullopt;
     int exponent = 0;
     if (std::fabs(std::frexp(ap, &exponent)) != 0.5) return std::nullopt;
-    const double reciprocal = 1.0 / ap;
-    if (!std::isfinite(reciprocal) || reciprocal * ap != 1.0) return std::nullopt;
+    const double reciprocal = 1.0 / ap;  // exact, unless it overflows
+    if (!std::isfinite(reciprocal)) return std::nullopt;
     return reciprocal;
 }
 

@@ -31,7 +31,6 @@ SweepHelper::SweepHelper() : two_cores_(two_cores_available())
     try {
         thread_ = std::thread([this] { loop(); });
     } catch (const std::system_error&) {
-        two_cores_ = false;
     }
 }
 

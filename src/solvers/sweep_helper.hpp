@@ -111,8 +111,9 @@ class SweepHelper {
 public:
     static SweepHelper& instance();
 
-    // True when two-thread sweeps are enabled and the machine has two cores.
-    bool available() const { return mode_ != ParallelSweeps::off && two_cores_; }
+    // True when two-thread sweeps are enabled, the machine has two cores and
+    // the helper thread could be started.
+    bool available() const { return mode_ != ParallelSweeps::off && two_cores_ && thread_.joinable(); }
     // Whether the point sweeps time one thread against two (else two are
     // taken whenever available).
     bool timed() const { return mode_ == ParallelSweeps::faster; }
@@ -143,7 +144,7 @@ private:
 
     ParallelSweeps mode_ = ParallelSweeps::faster;
     std::map<std::pair<std::int64_t, std::int64_t>, ThreadChoice> choices_;
-    bool two_cores_;
+    const bool two_cores_;
     std::unique_ptr<GroupProgress> progress_;
     std::mutex mutex_;
     std::condition_variable wake_, idle_;
