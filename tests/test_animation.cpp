@@ -8,6 +8,7 @@
 
 #include "drivers/drivers.hpp"
 #include "results/animation.hpp"
+#include "results/picture_check.hpp"
 #include "run_support.hpp"
 
 namespace placatermo {
@@ -246,6 +247,25 @@ TEST(Animation, GifImagesCounted)
     for (const std::string& other : {whole + "x", "\x89PNG\r\n\x1a\n" + whole.substr(8), std::string(40, '\0')})
         EXPECT_EQ(gif_image_count(other), std::nullopt) << other.size();
     EXPECT_EQ(gif_image_count(whole.substr(0, 19) + ";"), 0);
+}
+
+// A PNG is whole only up to its IEND chunk: cut anywhere, grown, or with a
+// chunk length that runs past the end, it is not.
+TEST(Pictures, PngWholeOnlyToItsEnd)
+{
+    const std::string chunk_end("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+    const std::string header = std::string("\x89PNG\r\n\x1a\n", 8) + std::string("\0\0\0\x0dIHDR", 8) +
+                               std::string(13, '\1') + "crc!";
+    const std::string whole = header + std::string("\0\0\0\x02IDATxycrc!", 14) + chunk_end;
+    EXPECT_TRUE(png_is_whole(whole));
+    for (std::size_t size = 0; size < whole.size(); ++size) EXPECT_FALSE(png_is_whole(whole.substr(0, size))) << size;
+    std::string too_long = whole;
+    too_long[header.size() + 3] = '\x7f';
+    for (const std::string& other : {whole + "x", header + std::string("\0\0\0\x01IEND!crc!", 13), too_long,
+                                     std::string(64, '\0'), small_gif()})
+        EXPECT_FALSE(png_is_whole(other)) << other.size();
+    EXPECT_TRUE(gif_is_whole(small_gif()));
+    EXPECT_FALSE(gif_is_whole(small_gif().substr(1)));
 }
 
 // The script of one frame: the plate drawn to scale unless it is very thin
