@@ -84,6 +84,14 @@ std::string padded(std::string text)
     return text;
 }
 
+// Bytes without a Windows-1252 character would make gnuplot give up on the
+// whole title: they reach it as '?', and every other byte as it is.
+TEST(PlotTitle, BytesWithoutACharacterBecomeQuestionMarks)
+{
+    EXPECT_EQ(plot_title_field(make_plot_title("a\x81\x8D\x8F\x90\x9D\x80\x8E\xE1", "(8/7/2006)  ").view()),
+              padded("a?????\x80\x8E\xE1 (8/7/2006)'"));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Titles, PlotTitleField,
     ::testing::Values(

@@ -79,6 +79,16 @@ std::string to_cp1252(std::string_view utf8)
     return out;
 }
 
+std::string with_cp1252_characters_only(std::string_view bytes)
+{
+    std::string text(bytes);
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D) c = '?';
+    }
+    return text;
+}
+
 std::string cp1252_to_utf8(std::string_view bytes)
 {
     std::string out;

@@ -19,6 +19,12 @@ std::string to_cp1252(std::string_view utf8);
 // bytes of a file.
 std::string cp1252_to_utf8(std::string_view bytes);
 
+// The bytes that Windows-1252 leaves without a character (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D) as '?': a plotting program that converts the text from
+// Windows-1252 would otherwise give up on the whole text, and say so in its
+// own words.
+std::string with_cp1252_characters_only(std::string_view bytes);
+
 // A text as gnuplot reads it between apostrophes: an apostrophe doubled, and
 // nothing else changed, so that whatever the text holds is only ever text
 // (gnuplot expands neither backquotes nor macros inside apostrophes). Where

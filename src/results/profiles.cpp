@@ -96,7 +96,7 @@ std::string plot_title_field(std::string_view plot_title)
     std::string_view text = trim_right(plot_title);
     const bool closed = !text.empty() && text.back() == '\'';
     if (closed) text.remove_suffix(1);
-    std::string field = gnuplot_quoted_body(text);
+    std::string field = gnuplot_quoted_body(with_cp1252_characters_only(text));
     if (closed) field += '\'';
     if (field.size() < plot_title.size()) field.resize(plot_title.size(), ' ');
     return field;
