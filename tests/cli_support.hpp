@@ -18,14 +18,31 @@ struct Outcome {
     std::string out, err;
 };
 
-// A folder whose `gnuplot` does nothing, first on the PATH of every run:
-// what a real gnuplot prints depends on its version and the locale.
+// A folder whose `gnuplot` only leaves a whole, empty picture for every
+// "set output '...'" of its scripts, first on the PATH of every run: what a
+// real gnuplot prints depends on its version and the locale.
+// What a plotting program that works leaves, as lines of a shell script: a
+// whole, empty picture for every "set output '...'" of the scripts in its
+// arguments. Shell builtins only, so that it works with any PATH.
+inline const std::string stub_draws_its_pictures =
+    "for script in \"$@\"; do\n"
+    "  while IFS= read -r line || [ -n \"$line\" ]; do\n"
+    "    case \"$line\" in *\"set output '\"*)\n"
+    "      picture=${line#*\"set output '\"}; picture=${picture%%\"'\"*}\n"
+    "      case \"$picture\" in\n"
+    "      *.gif) printf 'GIF89a\\001\\000\\001\\000\\000\\000\\000;' >\"$picture\" ;;\n"
+    "      *) printf '\\211PNG\\r\\n\\032\\n\\000\\000\\000\\000IEND\\256B`\\202' >\"$picture\" ;;\n"
+    "      esac ;;\n"
+    "    esac\n"
+    "  done <\"$script\"\n"
+    "done\n";
+
 inline const std::string& quiet_plotter_folder()
 {
     static const std::string folder = [] {
         const auto path = std::filesystem::temp_directory_path() / ("placatermo-cli-bin-" + std::to_string(getpid()));
         std::filesystem::create_directories(path);
-        write_file(path / "gnuplot", "#!/bin/sh\nexit 0\n");
+        write_file(path / "gnuplot", "#!/bin/sh\n" + stub_draws_its_pictures + "exit 0\n");
         std::filesystem::permissions(path / "gnuplot", std::filesystem::perms::owner_all);
         return path.string();
     }();

@@ -260,8 +260,8 @@ TEST(EarlierFiles, KeptWhenAWriteFails)
     EXPECT_FALSE(fs::exists("placatermo.anterior"));
     std::set<std::string> names;
     for (const auto& [name, bytes] : folder_files()) names.insert(name);
-    EXPECT_EQ(names, (std::set<std::string>{"Tx.dat", "Tx.gnu", "Ty.dat", "Ty.gnu", "placa.dis", "placa.res",
-                                            "placatermo.ent"}));
+    EXPECT_EQ(names, (std::set<std::string>{"Tx.dat", "Tx.gnu", "Tx.png", "Ty.dat", "Ty.gnu", "Ty.png", "placa.dis",
+                                            "placa.res", "placatermo.ent"}));
 }
 
 // Earlier files that cannot all be set aside (here the scripts cannot be

@@ -20,6 +20,26 @@
 
 namespace placatermo::testing {
 
+inline std::string read_file(const std::filesystem::path& path);
+inline void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+// The smallest files that pass for whole pictures.
+inline const std::string whole_png = std::string("\x89PNG\r\n\x1a\n", 8) + std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+inline const std::string whole_gif = std::string("GIF89a\1\0\1\0\0\0\0;", 14);
+
+// What a plotting program that works leaves: a whole picture for every
+// "set output '...'" of the script.
+inline void draw_outputs_of(const std::string& script)
+{
+    const std::string text = read_file(script);
+    const std::string mark = "set output '";
+    for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
+        const auto start = at + mark.size();
+        const std::string name = text.substr(start, text.find('\'', start) - start);
+        write_file(name, name.ends_with(".gif") ? whole_gif : whole_png);
+    }
+}
+
 class FakePlatform : public Platform {
 public:
     std::vector<std::string> commands;
@@ -29,9 +49,13 @@ public:
     double step = 0.25;  // seconds between clock readings
     int status = 0;
 
+    bool draws = true;  // whether a plot command leaves its pictures
+
     int run_command(const std::string& command) override
     {
         commands.push_back(command);
+        if (draws && command.starts_with("plot '"))
+            draw_outputs_of(command.substr(6, command.find('\'', 6) - 6));
         return status;
     }
     LocalTime local_time() override { return time; }

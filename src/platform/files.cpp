@@ -22,11 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct FileId {
-    std::uint64_t device = 0, number = 0;
-    bool operator==(const FileId&) const = default;
-};
-
 #ifdef _WIN32
 std::optional<FileId> id_of_handle(HANDLE handle)
 {
@@ -77,6 +72,26 @@ fs::path::string_type normal_form(const fs::path& name)
 }
 
 }  // namespace
+
+#ifdef _WIN32
+std::optional<FileId> entry_id(const fs::path& name)
+{
+    const HANDLE handle =
+        CreateFileW(name.wstring().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    const auto id = id_of_handle(handle);
+    CloseHandle(handle);
+    return id;
+}
+#else
+std::optional<FileId> entry_id(const fs::path& name)
+{
+    struct stat info {};
+    if (lstat(name.c_str(), &info) != 0) return std::nullopt;
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+#endif
 
 fs::path resolve_links(const fs::path& name)
 {

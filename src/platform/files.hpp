@@ -5,8 +5,19 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace placatermo {
+
+// A file as the system knows it: its device and its number there.
+struct FileId {
+    std::uint64_t device = 0, number = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// The identity of the entry a name leads to, a symbolic link itself rather
+// than its target; none when there is no such entry.
+std::optional<FileId> entry_id(const std::filesystem::path& name);
 
 // The name with every symbolic link along it followed, a dangling one too
 // (its target is the file that writing through it would create).

@@ -11,6 +11,7 @@
 #include "base/errors.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/arrays.hpp"
+#include "results/picture_check.hpp"
 #include "results/record.hpp"
 #include "results/results.hpp"
 #include "run/progress.hpp"
@@ -95,7 +96,50 @@ int run_plotter_command(RunContext& run, const std::string& command)
 int run_plotter(RunContext& run, std::string_view script)
 {
     const int status = run_plotter_command(run, run.platform.plot_command(script));
+    run.state.plotter_status = status;
     return status != -1 ? 1 : 0;
+}
+
+void fail_picture(RunContext& run, std::string_view picture, std::string why)
+{
+    run.state.failed_pictures.push_back({run.file(picture), std::move(why)});
+}
+
+// After the plotting program ran on a script that draws `picture`: the
+// picture counts as drawn only when the program ended with 0 and the file
+// is whole, since it ends with 0 after a failed write too. One that is not is removed
+// when it is a plain file (never through a link), and named at the run's end.
+void check_picture(RunContext& run, std::string_view picture, int status)
+{
+    // named already, or (-1) no interpreter to run it: as if it had run
+    if (not_started(status) || status == -1) return;
+    namespace fs = std::filesystem;
+    const std::string name = run.file(picture);
+    std::string bytes;
+    const bool found = read_whole_file(name, bytes);
+    // a plotting program stopped half-way may still close a whole file of
+    // what it drew so far
+    if (status == 0 && found && (picture.ends_with(".gif") ? gif_is_whole(bytes) : png_is_whole(bytes))) return;
+    std::string why = status != 0 ? "o programa de gráficos terminou com o código " + std::to_string(status)
+                      : !found      ? "o programa de gráficos não gravou o arquivo"
+                                    : "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?)";
+    std::error_code error;
+    if (found && fs::is_regular_file(fs::symlink_status(name, error)) && fs::remove(name, error))
+        why += "; o arquivo incompleto foi apagado";
+    fail_picture(run, picture, std::move(why));
+}
+
+// A profile's picture is the run's to check when the script's kept header
+// draws it (the default one does; an edited one may draw another file).
+void check_profile_picture(RunContext& run, std::string_view script, std::string_view picture)
+{
+    std::string text;
+    if (!read_whole_file(run.file(script), text)) return;
+    std::size_t header_end = 0;
+    for (int line = 0; line < 6 && header_end < text.size(); ++line)
+        header_end = std::min(text.find('\n', header_end), text.size()) + 1;
+    if (std::string_view(text).substr(0, header_end).find(picture) == std::string_view::npos) return;
+    check_picture(run, picture, run.state.plotter_status);
 }
 
 int run_editor(RunContext& run, std::string_view file_name)
@@ -235,7 +279,9 @@ void write_results(RunContext& run)
     results.write(heading, {});
     write_temperature_field(results, t, grid.nx, grid.ny);
     run.state.command_status = write_profile_x(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
+    check_profile_picture(run, "Tx.gnu", "Tx.png");
     run.state.command_status = write_profile_y(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
+    check_profile_picture(run, "Ty.gnu", "Ty.png");
     run.state.numerical_mean_temperature = compare_with_analytical(plate, grid, t, results);
 }
 
@@ -260,17 +306,20 @@ void close_results_file(RunContext& run)
 
 namespace {
 
-// The run's title and date, as the pictures and the VTK file name the run.
-std::string pictures_title(const RunContext& run)
+// The run's title and date, as the VTK file names the run.
+std::string run_title(const RunContext& run)
 {
     return std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
 }
+
+// The same for the pictures' scripts, which gnuplot reads as Windows-1252.
+std::string pictures_title(const RunContext& run) { return with_cp1252_characters_only(run_title(run)); }
 
 }  // namespace
 
 void write_vtk(RunContext& run)
 {
-    write_vtk_file(run_vtk_file(run), run.input.plate(), run.solution.grid, run.solution.t, pictures_title(run));
+    write_vtk_file(run_vtk_file(run), run.input.plate(), run.solution.grid, run.solution.t, run_title(run));
 }
 
 void write_record(RunContext& run)
@@ -341,6 +390,11 @@ void draw_pictures(RunContext& run)
                               cp1252_to_utf8(run.file(picture)) + "\" já existe e não é um arquivo comum");
             return;
         }
+    std::vector<std::string_view> pictures = {"historico.png", "campo.png", "erro.png"};
+    if (!run.state.level_norms.empty()) pictures.push_back("niveis.png");
+    const auto fail_all = [&](const std::string& why) {
+        for (const auto picture : pictures) fail_picture(run, picture, why);
+    };
     const ErrorNorms norms = compute_error_norms(run.input.plate(), run.solution.grid, run.solution.t);
     const std::string title = pictures_title(run);
     std::string script = pictures_script(run.input.plate(), run.solution.grid, run.solution.t, run.state.history,
@@ -351,25 +405,17 @@ void draw_pictures(RunContext& run)
     // the script goes into a folder of its own in the temporary folder, removed
     // afterwards: only the pictures stay in the working folder
     const TemporaryFolder folder;
-    if (folder.path().empty()) {
-        run.platform.warn(
-            "aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: não foi "
-            "possível criar uma pasta temporária");
-        return;
-    }
+    if (folder.path().empty()) return fail_all("não foi possível criar uma pasta temporária para o script");
     const std::string script_name = (folder.path() / "graficos.gnu").string();
-    {
+    try {
         OutputFile file(script_name);
         file.write(script);
         file.close();
+    } catch (const FatalError& error) {
+        return fail_all(error.what());
     }
     const int status = run_plotter_command(run, run.platform.plot_command(script_name));
-    // a program that could not be started has been named already
-    if (status != 0 && !not_started(status))
-        run.platform.warn(
-            "aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: o programa de gráficos "
-            "terminou com o código " +
-            std::to_string(status));
+    for (const auto picture : pictures) check_picture(run, picture, status);
 }
 
 // What the plotting program wrote on its standard error while drawing the
@@ -403,20 +449,16 @@ void draw_animation(RunContext& run)
                                                                         : "o programa de gráficos não foi encontrado"));
         return;
     }
-    namespace fs = std::filesystem;
     const std::string gif_name = run.file(animation_file_name);
-    std::error_code error;
     if (!can_be_drawn_over(gif_name)) {
         run.platform.warn(not_drawn + "\"" + cp1252_to_utf8(gif_name) + "\" já existe e não é um arquivo comum");
         return;
     }
     const TemporaryFolder folder;
-    if (folder.path().empty()) {
-        run.platform.warn(not_drawn + "não foi possível criar uma pasta temporária");
-        return;
-    }
+    if (folder.path().empty())
+        return fail_picture(run, animation_file_name, "não foi possível criar uma pasta temporária para os quadros");
     // the frames (tens of MiB for large grids) and the script in the temporary
-    // folder: a full disk there costs the animation, not the run
+    // folder
     const std::string data_name = (folder.path() / "quadros.bin").string();
     const std::string script_name = (folder.path() / animation_script).string();
     try {
@@ -429,29 +471,17 @@ void draw_animation(RunContext& run)
         script.write(frames.script(data_name, pictures_title(run)));
         script.close();
     } catch (const FatalError& error) {
-        run.platform.warn(not_drawn + error.what());
-        return;
+        return fail_picture(run, animation_file_name, error.what());
     }
     // gnuplot's "N frames in animation sequence" (English, on every run) kept
     // from the user; anything else it says is passed on
     const std::string errors_name = (folder.path() / "erros.txt").string();
     const int status = run_plotter_command(run, errors_to_file(run.platform.plot_command(script_name), errors_name));
     pass_on_plotter_errors(run, errors_name);
-    if (not_started(status)) return;  // named already
-    // a picture cut short (a full disk, where gnuplot still ends with 0, or a
-    // plotting program stopped half-way) is not left as if it were drawn
-    std::string bytes;
-    const bool whole = read_whole_file(gif_name, bytes) && gif_image_count(bytes).has_value();
-    if (status == 0 && (whole || !fs::exists(fs::symlink_status(gif_name, error)))) return;
+    check_picture(run, animation_file_name, status);
     // the interrupt that stopped the plotting program stops the run (after
     // its other files, which are whole)
-    const bool interrupted = run.stop_requested();
-    std::string why = status != 0 ? "o programa de gráficos terminou com o código " + std::to_string(status)
-                                  : "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?)";
-    if (fs::is_regular_file(fs::symlink_status(gif_name, error)) && fs::remove(gif_name, error))
-        why += "; o arquivo incompleto foi apagado";
-    run.platform.warn(not_drawn + why);
-    if (interrupted)
+    if (run.stop_requested() && !run.state.failed_pictures.empty())
         throw FatalError("execução interrompida enquanto a animação " + std::string(animation_file_name) +
                          " era desenhada");
 }
@@ -496,16 +526,35 @@ void write_run_files(RunContext& run)
 
 void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files)
 {
-    const std::vector<std::string> folders = set_aside_earlier_files(files);
-    if (folders.empty()) return write_run_files(run);
+    const EarlierFiles earlier = set_aside_earlier_files(files);
     std::string where;
-    for (const auto& folder : folders) where += (where.empty() ? "\"" : ", \"") + cp1252_to_utf8(folder) + "\"";
+    for (const auto& folder : earlier.folders())
+        where += (where.empty() ? "\"" : ", \"") + cp1252_to_utf8(folder) + "\"";
     try {
         write_run_files(run);
     } catch (const FatalError& error) {
+        if (earlier.empty()) throw;
         throw FatalError(std::string(error.what()) + "\nos arquivos completos da execução anterior estão em " + where);
     }
-    discard_earlier_files(files);
+    std::vector<std::string> still_needed;
+    for (auto& failed : run.state.failed_pictures) {
+        still_needed.push_back(failed.name);
+        if (const auto folder = earlier.folder_of(failed.name))
+            failed.why += "; a da execução anterior continua em \"" + cp1252_to_utf8(*folder) + "\"";
+    }
+    earlier.discard(still_needed);
+}
+
+// A run whose pictures were not all drawn fails once every other file is
+// written.
+void fail_if_pictures_failed(const RunContext& run)
+{
+    if (run.state.failed_pictures.empty()) return;
+    std::string text;
+    for (const auto& failed : run.state.failed_pictures)
+        text += (text.empty() ? "" : "\n") + std::string("a figura \"") + cp1252_to_utf8(failed.name) +
+                "\" não foi desenhada: " + failed.why;
+    throw FatalError(text + "\nos resultados em texto estão completos");
 }
 
 void run_program(RunContext& run)
@@ -528,6 +577,7 @@ void run_program(RunContext& run)
     warn_if_diverged(run);
     show_results(run);
     run.input_lock.reset();
+    fail_if_pictures_failed(run);
 }
 
 }  // namespace placatermo

@@ -33,7 +33,8 @@ void close_results_file(RunContext& run);
 // The phases that write files, from the results file to the pictures.
 void write_run_files(RunContext& run);
 // Those phases with the earlier run's files set aside first, and removed once
-// every file is written; after a failure they stay, and the message says where.
+// every file is written (but for the earlier copies of pictures that were not
+// drawn again); after a failure they stay, and the message says where.
 void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files);
 // With --vtk, the VTK file of the finest grid; with --graficos, the pictures.
 void write_vtk(RunContext& run);

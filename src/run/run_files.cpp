@@ -63,9 +63,72 @@ bool named_in_input(const RunFile& file) { return file.record != 0 || file.named
                      "\": " + system_error_text(error.value()) + "; nenhum arquivo foi gravado");
 }
 
+// What a name that should be a plain folder or file is instead.
+std::string kind_of(const fs::file_status& status)
+{
+    if (fs::is_symlink(status)) return "uma ligação simbólica";
+    if (fs::is_directory(status)) return "uma pasta";
+    if (fs::is_regular_file(status)) return "um arquivo";
+    return "um arquivo especial";
+}
+
+// The keep-aside folder is the program's own: a link there would have the
+// run move files into, and later remove them from, a folder elsewhere.
+void check_keep_aside_folder(const fs::path& folder)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(folder, error);
+    if (!fs::exists(status) || fs::is_directory(status)) return;
+    throw FatalError("\"" + cp1252_to_utf8(folder.string()) +
+                     "\" deveria ser a pasta em que a execução guarda os arquivos da execução anterior, mas é " +
+                     kind_of(status) + ": apague-a ou renomeie-a e rode de novo; nenhum arquivo foi gravado");
+}
+
+// A copy there that is not a plain file is not one the program made.
+void check_earlier_copy(const fs::path& copy)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(copy, error);
+    if (!fs::exists(status) || fs::is_regular_file(status)) return;
+    throw FatalError("\"" + cp1252_to_utf8(copy.string()) + "\" deveria ser a cópia de um arquivo da execução " +
+                     "anterior, mas é " + kind_of(status) +
+                     ": apague-a ou renomeie-a e rode de novo; nenhum arquivo foi gravado");
+}
+
+bool same_bytes(const fs::path& a, const fs::path& b)
+{
+    std::string first, second;
+    return read_whole_file(a.string(), first) && read_whole_file(b.string(), second) && first == second;
+}
+
+bool crosses_file_systems(const std::error_code& error)
+{
+#ifdef _WIN32
+    if (error.value() == 17) return true;  // ERROR_NOT_SAME_DEVICE
+#endif
+    return error == std::errc::cross_device_link;
+}
+
+// A move, also into a folder on another file system (a mount point there):
+// copied, the copy read back, and only then the original removed.
+bool move_file(const fs::path& from, const fs::path& to, std::error_code& error)
+{
+    fs::rename(from, to, error);
+    if (!crosses_file_systems(error)) return !error;
+    error.clear();
+    fs::copy_file(from, to, error);
+    if (!error && !same_bytes(from, to)) error = std::make_error_code(std::errc::io_error);
+    if (!error) fs::remove(from, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(to, ignored);
+    }
+    return !error;
+}
+
 // The files set aside so far, put back when one cannot be: a run that
 // cannot keep the earlier files stops with the folder as it found it.
-class EarlierFiles {
+class SetAside {
 public:
     bool set_aside(const fs::path& file, const fs::path& copy, bool copied, std::error_code& error)
     {
@@ -74,7 +137,7 @@ public:
         if (copied)
             fs::copy_file(file, copy, error);
         else
-            fs::rename(file, copy, error);
+            move_file(file, copy, error);
         if (error) {
             std::error_code ignored;
             if (copied) fs::remove(copy, ignored);  // a copy cut short
@@ -90,7 +153,7 @@ public:
             if (entry->copied)
                 fs::remove(entry->copy, ignored);
             else
-                fs::rename(entry->copy, entry->file, ignored);
+                move_file(entry->copy, entry->file, ignored);
         }
         for (const auto& folder : made_) fs::remove(folder, ignored);
     }
@@ -189,35 +252,66 @@ void follow_input_file(RunContext& run)
     lock_run_folder(run);
 }
 
-std::vector<std::string> set_aside_earlier_files(const std::vector<RunFile>& files)
+EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files)
 {
-    std::vector<std::string> folders;
-    EarlierFiles done;
+    // every folder and every place a copy goes is looked at before anything
+    // moves
+    for (std::size_t n = 1; n < files.size(); ++n) {
+        const fs::path copy = earlier_copy(resolve_links(files[n].name));
+        check_keep_aside_folder(copy.parent_path());
+        check_earlier_copy(copy);
+    }
+    EarlierFiles kept;
+    SetAside done;
     for (std::size_t n = 1; n < files.size(); ++n) {
         const fs::path file = resolve_links(files[n].name);
         std::error_code error;
         const fs::path copy = earlier_copy(file);
-        if (!fs::exists(copy, error)) {
+        if (!fs::exists(fs::symlink_status(copy, error))) {
             if (!fs::is_regular_file(file, error)) continue;
             if (!done.set_aside(file, copy, files[n].read_by_the_run, error)) {
                 done.undo();
                 fail_set_aside(file, error);
             }
         }
-        const std::string folder = copy.parent_path().string();
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+        const fs::path folder = copy.parent_path();
+        auto at = std::find_if(kept.folders_.begin(), kept.folders_.end(),
+                               [&](const EarlierFiles::Folder& f) { return f.path == folder; });
+        if (at == kept.folders_.end()) {
+            kept.folders_.push_back({folder, entry_id(folder).value_or(FileId{}), {}});
+            at = std::prev(kept.folders_.end());
+        }
+        if (const auto id = entry_id(copy)) at->copies.push_back({files[n].name, copy, *id});
     }
-    return folders;
+    return kept;
 }
 
-void discard_earlier_files(const std::vector<RunFile>& files)
+std::vector<std::string> EarlierFiles::folders() const
 {
-    for (std::size_t n = 1; n < files.size(); ++n) {
-        const fs::path copy = earlier_copy(resolve_links(files[n].name));
+    std::vector<std::string> names;
+    for (const auto& folder : folders_) names.push_back(folder.path.string());
+    return names;
+}
+
+std::optional<std::string> EarlierFiles::folder_of(const std::string& name) const
+{
+    for (const auto& folder : folders_)
+        for (const auto& copy : folder.copies)
+            if (copy.run_file == name) return folder.path.string();
+    return std::nullopt;
+}
+
+void EarlierFiles::discard(const std::vector<std::string>& still_needed) const
+{
+    for (const auto& folder : folders_) {
         std::error_code error;
-        if (fs::is_regular_file(copy, error)) fs::remove(copy, error);
-        if (fs::is_directory(copy.parent_path(), error) && fs::is_empty(copy.parent_path(), error))
-            fs::remove(copy.parent_path(), error);
+        // a folder swapped for another, or for a link, holds nothing of this run
+        if (!fs::is_directory(fs::symlink_status(folder.path, error)) || entry_id(folder.path) != folder.id) continue;
+        for (const auto& copy : folder.copies) {
+            if (std::find(still_needed.begin(), still_needed.end(), copy.run_file) != still_needed.end()) continue;
+            if (entry_id(copy.path) == copy.id) fs::remove(copy.path, error);
+        }
+        if (fs::is_empty(folder.path, error) && !error) fs::remove(folder.path, error);
     }
 }
 

@@ -3,10 +3,13 @@
 // aside until the new run has written all of its own.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/files.hpp"
 #include "run/context.hpp"
 
 namespace placatermo {
@@ -47,13 +50,44 @@ void follow_input_file(RunContext& run);
 // run while a run writes its own.
 inline constexpr std::string_view earlier_files_folder = "placatermo.anterior";
 
+// The earlier run's files kept aside while a run writes its own: the folders
+// that hold them and the copies there that this run answers for, each known
+// by its identity, so that what replaced one (a link, another file) is never
+// taken for it.
+class EarlierFiles {
+public:
+    // The folders that hold any, as the messages name them.
+    std::vector<std::string> folders() const;
+    bool empty() const { return folders_.empty(); }
+    // The folder that holds the earlier copy of the run file `name`, if any.
+    std::optional<std::string> folder_of(const std::string& name) const;
+    // After a complete run: removes the copies this run answers for (those
+    // it moved there and those a failed run had left, found at its start),
+    // each only while the same file is still there in the same folder, but
+    // not those of the run files named in `still_needed` (a picture that was
+    // not drawn again); then each folder left empty.
+    void discard(const std::vector<std::string>& still_needed) const;
+
+private:
+    friend EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files);
+    struct Copy {
+        std::string run_file;  // the run file's name, as in RunFile
+        std::filesystem::path path;
+        FileId id;
+    };
+    struct Folder {
+        std::filesystem::path path;
+        FileId id;
+        std::vector<Copy> copies;
+    };
+    std::vector<Folder> folders_;
+};
+
 // Moves the earlier run's files (the scripts: copies) into the folder; those
-// that a failed run left there already are the complete ones and stay.
-// Returns the folders that hold any. A file that cannot be set aside ends the
-// run before anything is written.
-std::vector<std::string> set_aside_earlier_files(const std::vector<RunFile>& files);
-// After a complete run: the earlier copies are removed, and the folder when
-// nothing else is in it.
-void discard_earlier_files(const std::vector<RunFile>& files);
+// that a failed run left there already are the complete ones and stay. A
+// keep-aside folder or a copy there that is not the program's own (a link,
+// a file) is refused before anything moves, and a file that cannot be set
+// aside ends the run with the folder as it was.
+EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files);
 
 }  // namespace placatermo
