@@ -60,8 +60,22 @@ struct StudyRun {
     std::vector<std::string> values;  // one per variation
 };
 
+// The most runs a study has: a million folders take minutes only to be made,
+// and the design of so many would pass what --coletar and --continuar read.
+inline constexpr std::size_t largest_study_runs = 100000;
+
+// The number of runs of the variations (the product of their sizes), or
+// nothing when it passes largest_study_runs (however large, without overflow).
+std::optional<std::size_t> study_run_count(const std::vector<StudyVariation>& variations);
+
+// Refuses, with a FatalError saying the limit, variations whose study would
+// pass largest_study_runs or whose values alone would make a design larger
+// than --coletar and --continuar read (nothing is made yet).
+void check_study_size(const std::vector<StudyVariation>& variations);
+
 // The runs of a study: the cartesian product of the variations, the last
-// varying fastest; folders NNN (three digits, more when needed).
+// varying fastest; folders NNN (three digits, more when needed). Beyond
+// largest_study_runs a FatalError.
 std::vector<StudyRun> study_runs(const StudyOptions& options);
 
 // What a study is, kept in its folder (estudo.json) before the first run:
