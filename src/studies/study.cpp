@@ -763,7 +763,18 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
 
     if (options.prepare) {
         if (!escaping.empty()) throw FatalError(escaping);
-        for (const auto& run : runs) write_run_folder(options.variations, run, design.base_input, base_parameters);
+        for (std::size_t n = 0; n < runs.size(); ++n) {
+            // Ctrl-C: the folders made stay, without job files that would
+            // name the others
+            if (stop_requested()) {
+                std::fprintf(stderr,
+                             "estudo: interrompido: %zu de %zu execuções preparadas em %s, sem tarefas.txt e "
+                             "slurm.sh (--continuar roda o estudo nesta máquina)\n",
+                             n, runs.size(), options.folder.string().c_str());
+                return 1;
+            }
+            write_run_folder(options.variations, runs[n], design.base_input, base_parameters);
+        }
         write_job_files(options, runs);
         std::fprintf(stderr, "estudo: %zu execuções preparadas em %s (tarefas.txt, slurm.sh)\n", runs.size(),
                      options.folder.string().c_str());
@@ -878,12 +889,22 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
         }
         work();
         for (auto& thread : threads) thread.join();
-        if (fresh || !fs::exists(options.folder / "tarefas.txt") || !fs::exists(options.folder / "slurm.sh")) {
+        // the job files name every run's folder: after a stop, the runs left
+        // out get none (a large study would take minutes to make them), and
+        // --continuar writes the job files
+        if (!stop_requested() &&
+            (fresh || !fs::exists(options.folder / "tarefas.txt") || !fs::exists(options.folder / "slurm.sh"))) {
             try {
-                for (const auto& run : runs)  // the runs a stop left out get their folder too
+                bool every_folder = true;
+                for (const auto& run : runs) {  // a run refused before its folder was made gets it too
+                    if (stop_requested()) {
+                        every_folder = false;
+                        break;
+                    }
                     if (!fs::exists(run.folder))
                         write_run_folder(options.variations, run, design.base_input, base_parameters);
-                write_job_files(options, runs);
+                }
+                if (every_folder) write_job_files(options, runs);
             } catch (const FatalError& failure) {
                 std::fprintf(stderr, "estudo: aviso: %s\n", failure.what());
             } catch (const fs::filesystem_error& failure) {
@@ -903,16 +924,19 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
         rows.push_back(std::move(row));
     }
     observed_orders(options.variations, rows);
-    const bool table_written = write_study_table(options, rows, platform);
+    const StudyTableOutcome written = write_study_table(options, rows, platform);
     if (!missing.empty()) {
         std::string list;
         for (const auto& name : missing) list += (list.empty() ? "" : ", ") + name;
         std::fprintf(stderr, "estudo: %zu de %zu execuções sem resultados completos: %s\n", missing.size(), runs.size(),
                      list.c_str());
     }
-    if (!table_written) return 1;
+    if (!written.table) return 1;
     std::fprintf(stderr, "estudo: tabela em %s\n", (options.folder / "estudo.csv").string().c_str());
-    return missing.empty() ? 0 : 1;
+    if (!written.pictures && missing.empty())
+        std::fprintf(stderr, "estudo: a tabela está completa (as %zu execuções terminaram), mas faltam gráficos\n",
+                     runs.size());
+    return missing.empty() && written.pictures ? 0 : 1;
 }
 
 }  // namespace

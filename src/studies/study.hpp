@@ -52,6 +52,7 @@ std::string_view study_usage_text();
 // locked while it works there.
 inline constexpr std::string_view study_design_file = "estudo.json";
 inline constexpr std::string_view study_lock_file = ".estudo.trava";
+inline constexpr std::string_view study_pictures_folder = ".estudo.graficos";
 
 // One run of a study: its number (from 1), folder and varied values.
 struct StudyRun {
@@ -134,13 +135,24 @@ StudyRow read_study_row(const StudyRun& run, const std::string* expected_input =
 // the grid size.
 void observed_orders(const std::vector<StudyVariation>& variations, std::vector<StudyRow>& rows);
 
-// estudo.csv, estudo.md and the plots in the study folder; false when the
-// table could not be written (it went to standard output).
-bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
+// What write_study_table wrote: the table (false when it could not be
+// written and went to standard output), and whether every plot it meant to
+// draw is whole in the study folder (false after saying which is not).
+struct StudyTableOutcome {
+    bool table = false;
+    bool pictures = false;
+};
 
-// The whole command; returns the exit status (0 when every run completed, 1
-// when some did not; the table is written in both cases). Errors before any
-// run (a refused folder or list) throw a FatalError in Portuguese.
+// estudo.csv, estudo.md and the plots in the study folder. The plots are
+// drawn in a folder of their own inside it (study_pictures_folder) and only
+// whole ones replace the earlier ones.
+StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows,
+                                    Platform& platform);
+
+// The whole command; returns the exit status (0 when every run completed and
+// every plot was drawn, 1 otherwise; the table is written in both cases).
+// Errors before any run (a refused folder or list) throw a FatalError in
+// Portuguese, and what the refused study made is taken back.
 int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop_requested)());
 
 }  // namespace placatermo
