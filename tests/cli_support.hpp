@@ -18,15 +18,30 @@ struct Outcome {
     std::string out, err;
 };
 
-// A folder whose `gnuplot` does nothing, first on the PATH of every run:
-// what a real gnuplot prints depends on its version and the locale.
+// A `gnuplot` in `folder` that draws each picture a study's script sets as
+// its output by the shell command `draw` on "$f" (by default a copy of
+// whole.png, the smallest whole PNG, which it keeps beside it), and does
+// nothing with other scripts.
+inline void write_study_plotter(const std::filesystem::path& folder, const std::string& draw = "")
+{
+    const std::string whole = (folder / "whole.png").string();
+    write_file(whole, std::string("\x89PNG\r\n\x1a\n\0\0\0\0IEND\xae\x42\x60\x82", 20));
+    write_file(folder / "gnuplot", "#!/bin/sh\ncase \"$1\" in *estudo.gnu)\n"
+                                   "  sed -n \"s/^set output '\\(.*\\)'$/\\1/p\" \"$1\" | while read -r f; do " +
+                                       (draw.empty() ? "cp '" + whole + "' \"$f\"" : draw) +
+                                       "; done ;;\nesac\nexit 0\n");
+    std::filesystem::permissions(folder / "gnuplot", std::filesystem::perms::owner_all);
+}
+
+// A folder whose `gnuplot` draws nothing but a study's whole pictures, first
+// on the PATH of every run: what a real gnuplot prints depends on its
+// version and the locale.
 inline const std::string& quiet_plotter_folder()
 {
     static const std::string folder = [] {
         const auto path = std::filesystem::temp_directory_path() / ("placatermo-cli-bin-" + std::to_string(getpid()));
         std::filesystem::create_directories(path);
-        write_file(path / "gnuplot", "#!/bin/sh\nexit 0\n");
-        std::filesystem::permissions(path / "gnuplot", std::filesystem::perms::owner_all);
+        write_study_plotter(path);
         return path.string();
     }();
     // made after the folder's name, so removed before the name is gone
