@@ -397,6 +397,32 @@ TEST(Study, InterruptStopsCleanly)
     for (int n = 3; n <= 4; ++n) EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back(), "sem resultados");
 }
 
+// Ctrl-C while --preparar makes the folders of a large study: it stops there
+// (not after the other folders), with exit 1, the folders made kept and no
+// job files that would name the others.
+TEST(Study, InterruptWhilePreparingStopsMakingFolders)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    std::string lists[] = {"10=1", "13=1"};
+    for (int v = 2; v <= 200; ++v) (lists[0] += ',') += std::to_string(v);
+    for (int v = 2; v <= 100; ++v) (lists[1] += ',') += std::to_string(v);
+    const pid_t child = testing::start_program(
+        {"estudo", "p", "--variar", lists[0].c_str(), "--variar", lists[1].c_str(), "--preparar"});
+    for (int wait = 0; wait < 1000 && !std::filesystem::exists("p/00001/placatermo.ent"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = read_file("stderr.txt");
+    EXPECT_EQ(err.substr(0, 21), "estudo: interrompido:") << err;
+    EXPECT_NE(err.find(" de 20000 execuções preparadas em p, sem tarefas.txt e slurm.sh"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists("p/tarefas.txt"));
+    EXPECT_FALSE(std::filesystem::exists("p/20000"));
+}
+
 // Every file of a folder tree with its bytes and time stamp.
 std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> snapshot(
     const std::filesystem::path& folder)
