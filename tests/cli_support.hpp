@@ -26,10 +26,10 @@ inline void write_study_plotter(const std::filesystem::path& folder, const std::
 {
     const std::string whole = (folder / "whole.png").string();
     write_file(whole, std::string("\x89PNG\r\n\x1a\n\0\0\0\0IEND\xae\x42\x60\x82", 20));
-    write_file(folder / "gnuplot", "#!/bin/sh\ncase \"$1\" in *estudo.gnu)\n"
-                                   "  sed -n \"s/^set output '\\(.*\\)'$/\\1/p\" \"$1\" | while read -r f; do " +
-                                       (draw.empty() ? "cp '" + whole + "' \"$f\"" : draw) +
-                                       "; done ;;\nesac\nexit 0\n");
+    write_file(folder / "gnuplot",
+               "#!/bin/sh\ncase \"$1\" in *estudo.gnu)\n"
+               "  sed -n \"s/^set output '\\(.*\\)'$/\\1/p\" \"$1\" | while read -r f; do " +
+                   (draw.empty() ? "cp '" + whole + "' \"$f\"" : draw) + "; done ;;\nesac\nexit 0\n");
     std::filesystem::permissions(folder / "gnuplot", std::filesystem::perms::owner_all);
 }
 

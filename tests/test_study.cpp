@@ -9,10 +9,10 @@
 #include <cmath>
 #include <cstring>
 #include <map>
-#include <sys/wait.h>
-#include <tuple>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <tuple>
 
 #include "base/errors.hpp"
 #include "cli_support.hpp"
@@ -817,7 +817,8 @@ TEST(Study, OneGridSizeDrawsNoPlotAgainstH)
     // a plotting program that keeps the study's script it is given
     const std::string plotter = (std::filesystem::current_path() / "plotter").string();
     std::filesystem::create_directory(plotter);
-    testing::write_study_plotter(plotter, "cp '" + plotter + "/whole.png' \"$f\"; cat \"$1\" >> '" + plotter + "/scripts'");
+    testing::write_study_plotter(plotter,
+                                 "cp '" + plotter + "/whole.png' \"$f\"; cat \"$1\" >> '" + plotter + "/scripts'");
     const auto o =
         run_program("estudo u --variar 7=10 --variar 13=1,2 --tarefas 2", "PATH='" + plotter + ":/usr/bin:/bin'");
     EXPECT_EQ(o.exit_code, 0) << o.err;
@@ -847,7 +848,8 @@ TEST(Study, OversizedStudiesAreRefusedBeforeAnythingIsMade)
         }
         return words;
     };
-    const std::string too_many = " execuções, mais do que as 100000 que um estudo pode ter: divida-o em estudos menores";
+    const std::string too_many =
+        " execuções, mais do que as 100000 que um estudo pode ter: divida-o em estudos menores";
     const std::string too_long =
         "os valores das execuções somariam 69 MiB, mais do que os 64 MiB do desenho do estudo (estudo.json) que "
         "--coletar e --continuar leem: encurte os valores ou divida o estudo em estudos menores";
@@ -918,9 +920,10 @@ TEST(Study, PicturesThatAreNotWholeKeepTheEarlierOnes)
     const std::string plotter = (std::filesystem::current_path() / "plotter").string();
     std::filesystem::create_directory(plotter);
     const std::string whole_file = plotter + "/whole.png";
-    testing::write_study_plotter(plotter, "if [ \"$f\" = \"$FALHA_EM\" ]; then case \"$FALHA\" in vazio) : > \"$f\" ;; "
-                                          "metade) head -c 10 '" + whole_file + "' > \"$f\" ;; esac; else cp '" +
-                                              whole_file + "' \"$f\"; fi");
+    testing::write_study_plotter(plotter,
+                                 "if [ \"$f\" = \"$FALHA_EM\" ]; then case \"$FALHA\" in vazio) : > \"$f\" ;; "
+                                 "metade) head -c 10 '" +
+                                     whole_file + "' > \"$f\" ;; esac; else cp '" + whole_file + "' \"$f\"; fi");
     const std::string whole = read_file(whole_file);
     const auto study = [&](const std::string& arguments, const std::string& picture, const std::string& fault) {
         return run_program(arguments, "PATH='" + plotter + ":/usr/bin:/bin' FALHA_EM=" + picture + " FALHA=" + fault);
@@ -931,8 +934,9 @@ TEST(Study, PicturesThatAreNotWholeKeepTheEarlierOnes)
     };
     const auto first = study("estudo e --variar 7=6,10 --tarefas 2", "residuos.png", "vazio");
     EXPECT_EQ(first.exit_code, 1) << first.err;
-    EXPECT_TRUE(said(first.err, "aviso: o gráfico residuos.png do estudo não foi desenhado: o arquivo que o gnuplot "
-                                "gravou está vazio\n"))
+    EXPECT_TRUE(said(first.err,
+                     "aviso: o gráfico residuos.png do estudo não foi desenhado: o arquivo que o gnuplot "
+                     "gravou está vazio\n"))
         << first.err;
     EXPECT_TRUE(said(first.err, complete)) << first.err;
     EXPECT_FALSE(std::filesystem::exists("e/residuos.png"));
@@ -945,15 +949,17 @@ TEST(Study, PicturesThatAreNotWholeKeepTheEarlierOnes)
         {"tempo.png", "metade", "o arquivo que o gnuplot gravou está incompleto (10 bytes)"},
     };
     for (const auto& [picture, fault, why] : faults) {
-        for (const char* name : {"residuos.png", "erro_h.png", "tempo.png"}) write_file(std::string("e/") + name, "anterior");
+        for (const char* name : {"residuos.png", "erro_h.png", "tempo.png"})
+            write_file(std::string("e/") + name, "anterior");
         const auto o = study("estudo e --coletar", picture, fault);
         EXPECT_EQ(o.exit_code, 1) << o.err;
-        EXPECT_TRUE(said(o.err, "aviso: o gráfico " + picture + " do estudo não foi desenhado: " + why +
-                                    "; fica o anterior\n"))
+        EXPECT_TRUE(
+            said(o.err, "aviso: o gráfico " + picture + " do estudo não foi desenhado: " + why + "; fica o anterior\n"))
             << o.err;
         EXPECT_TRUE(said(o.err, complete)) << o.err;
         for (const char* name : {"residuos.png", "erro_h.png", "tempo.png"})
-            EXPECT_EQ(read_file(std::string("e/") + name), name == picture ? "anterior" : whole) << picture << " " << name;
+            EXPECT_EQ(read_file(std::string("e/") + name), name == picture ? "anterior" : whole)
+                << picture << " " << name;
         EXPECT_FALSE(std::filesystem::exists("e/.estudo.graficos"));
     }
     EXPECT_EQ(study("estudo e --coletar", "-", "nada").exit_code, 0);
@@ -961,7 +967,8 @@ TEST(Study, PicturesThatAreNotWholeKeepTheEarlierOnes)
 
     const auto without = run_program("estudo e --coletar", "PATH='" + plotter + "/vazia'");
     EXPECT_EQ(without.exit_code, 0) << without.err;
-    const std::string warning = "aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (gnuplot) não";
+    const std::string warning =
+        "aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (gnuplot) não";
     EXPECT_TRUE(said(without.err, warning)) << without.err;
     EXPECT_EQ(without.err.find(warning), without.err.rfind(warning));
 }

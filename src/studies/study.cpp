@@ -934,8 +934,9 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
     if (!written.table) return 1;
     std::fprintf(stderr, "estudo: tabela em %s\n", (options.folder / "estudo.csv").string().c_str());
     if (!written.pictures && missing.empty())
-        std::fprintf(stderr, "estudo: a tabela está completa (as %zu execuções terminaram), mas faltam gráficos\n",
-                     runs.size());
+        std::fprintf(stderr, "estudo: a tabela está completa (%s), mas faltam gráficos\n",
+                     runs.size() == 1 ? "a execução terminou"
+                                      : ("as " + std::to_string(runs.size()) + " execuções terminaram").c_str());
     return missing.empty() && written.pictures ? 0 : 1;
 }
 

@@ -146,8 +146,7 @@ struct StudyTableOutcome {
 // estudo.csv, estudo.md and the plots in the study folder. The plots are
 // drawn in a folder of their own inside it (study_pictures_folder) and only
 // whole ones replace the earlier ones.
-StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows,
-                                    Platform& platform);
+StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
 
 // The whole command; returns the exit status (0 when every run completed and
 // every plot was drawn, 1 otherwise; the table is written in both cases).

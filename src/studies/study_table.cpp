@@ -251,8 +251,7 @@ bool draw_study_pictures(const std::filesystem::path& folder, const std::string&
 
 }  // namespace
 
-StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows,
-                                    Platform& platform)
+StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform)
 {
     std::vector<std::string> header = {"execucao", "pasta"};
     for (const auto& variation : options.variations) header.push_back(variation.name());
