@@ -18,9 +18,6 @@ struct Outcome {
     std::string out, err;
 };
 
-// A folder whose `gnuplot` only leaves a whole, empty picture for every
-// "set output '...'" of its scripts, first on the PATH of every run: what a
-// real gnuplot prints depends on its version and the locale.
 // What a plotting program that works leaves, as lines of a shell script: a
 // whole, empty picture for every "set output '...'" of the scripts in its
 // arguments. Shell builtins only, so that it works with any PATH.
@@ -37,13 +34,31 @@ inline const std::string stub_draws_its_pictures =
     "  done <\"$script\"\n"
     "done\n";
 
+// A `gnuplot` in `folder` that draws each picture a study's script sets as
+// its output by the shell command `draw` on "$f" (by default a copy of
+// whole.png, the smallest whole PNG, which it keeps beside it), and the
+// pictures of every other script as a plotting program that works.
+inline void write_study_plotter(const std::filesystem::path& folder, const std::string& draw = "")
+{
+    const std::string whole = (folder / "whole.png").string();
+    write_file(whole, std::string("\x89PNG\r\n\x1a\n\0\0\0\0IEND\xae\x42\x60\x82", 20));
+    write_file(folder / "gnuplot",
+               "#!/bin/sh\ncase \"$1\" in *estudo.gnu)\n"
+               "  sed -n \"s/^set output '\\(.*\\)'$/\\1/p\" \"$1\" | while read -r f; do " +
+                   (draw.empty() ? "cp '" + whole + "' \"$f\"" : draw) + "; done ;;\n*)\n" + stub_draws_its_pictures +
+                   ";;\nesac\nexit 0\n");
+    std::filesystem::permissions(folder / "gnuplot", std::filesystem::perms::owner_all);
+}
+
+// A folder whose `gnuplot` only leaves whole, empty pictures, first on the
+// PATH of every run: what a real gnuplot prints depends on its version and
+// the locale.
 inline const std::string& quiet_plotter_folder()
 {
     static const std::string folder = [] {
         const auto path = std::filesystem::temp_directory_path() / ("placatermo-cli-bin-" + std::to_string(getpid()));
         std::filesystem::create_directories(path);
-        write_file(path / "gnuplot", "#!/bin/sh\n" + stub_draws_its_pictures + "exit 0\n");
-        std::filesystem::permissions(path / "gnuplot", std::filesystem::perms::owner_all);
+        write_study_plotter(path);
         return path.string();
     }();
     // made after the folder's name, so removed before the name is gone

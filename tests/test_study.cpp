@@ -10,7 +10,9 @@
 #include <cstring>
 #include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <tuple>
 
 #include "base/errors.hpp"
 #include "cli_support.hpp"
@@ -393,6 +395,32 @@ TEST(Study, InterruptStopsCleanly)
         EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back().substr(0, interrupted.size()), interrupted)
             << lines[static_cast<std::size_t>(n)];
     for (int n = 3; n <= 4; ++n) EXPECT_EQ(csv_cells(lines[static_cast<std::size_t>(n)]).back(), "sem resultados");
+}
+
+// Ctrl-C while --preparar makes the folders of a large study: it stops there
+// (not after the other folders), with exit 1, the folders made kept and no
+// job files that would name the others.
+TEST(Study, InterruptWhilePreparingStopsMakingFolders)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    std::string lists[] = {"10=1", "13=1"};
+    for (int v = 2; v <= 200; ++v) (lists[0] += ',') += std::to_string(v);
+    for (int v = 2; v <= 100; ++v) (lists[1] += ',') += std::to_string(v);
+    const pid_t child = testing::start_program(
+        {"estudo", "p", "--variar", lists[0].c_str(), "--variar", lists[1].c_str(), "--preparar"});
+    for (int wait = 0; wait < 1000 && !std::filesystem::exists("p/00001/placatermo.ent"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = read_file("stderr.txt");
+    EXPECT_EQ(err.substr(0, 21), "estudo: interrompido:") << err;
+    EXPECT_NE(err.find(" de 20000 execuções preparadas em p, sem tarefas.txt e slurm.sh"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists("p/tarefas.txt"));
+    EXPECT_FALSE(std::filesystem::exists("p/20000"));
 }
 
 // Every file of a folder tree with its bytes and time stamp.
@@ -786,12 +814,11 @@ TEST(Study, OneGridSizeDrawsNoPlotAgainstH)
 {
     TempDir dir;
     write_file("placatermo.ent", InputRecords{}.text("\r\n"));
-    // a plotting program that keeps the scripts it is given
+    // a plotting program that keeps the study's script it is given
     const std::string plotter = (std::filesystem::current_path() / "plotter").string();
     std::filesystem::create_directory(plotter);
-    write_file(plotter + "/gnuplot",
-               "#!/bin/sh\ncat \"$1\" >> '" + plotter + "/scripts'\n" + testing::stub_draws_its_pictures);
-    std::filesystem::permissions(plotter + "/gnuplot", std::filesystem::perms::owner_all);
+    testing::write_study_plotter(plotter,
+                                 "cp '" + plotter + "/whole.png' \"$f\"; cat \"$1\" >> '" + plotter + "/scripts'");
     const auto o =
         run_program("estudo u --variar 7=10 --variar 13=1,2 --tarefas 2", "PATH='" + plotter + ":/usr/bin:/bin'");
     EXPECT_EQ(o.exit_code, 0) << o.err;
@@ -799,6 +826,151 @@ TEST(Study, OneGridSizeDrawsNoPlotAgainstH)
     EXPECT_NE(scripts.find("residuos.png"), std::string::npos);
     EXPECT_EQ(scripts.find("erro_h.png"), std::string::npos);
     EXPECT_EQ(scripts.find("tempo.png"), std::string::npos);
+}
+
+// Studies too large to hold, refused before anything is made (not even the
+// default input): a count that would wrap to 0 (2^65 runs), one that would
+// run until memory ran out (10^8), and values too long for a design that
+// --coletar and --continuar could read back, with and without --preparar.
+TEST(Study, OversizedStudiesAreRefusedBeforeAnythingIsMade)
+{
+    TempDir dir;
+    const auto lists = [](std::vector<const char*> records, int count, std::size_t length) {
+        std::vector<std::string> words;
+        for (const char* record : records) {
+            std::string text = std::string(record) + "=";
+            for (int v = 1; v <= count; ++v) {
+                std::string value = std::to_string(v);
+                value.resize(std::max(length, value.size()), 'x');
+                text += (v > 1 ? "," : "") + value;
+            }
+            words.insert(words.end(), {"--variar", text});
+        }
+        return words;
+    };
+    const std::string too_many =
+        " execuções, mais do que as 100000 que um estudo pode ter: divida-o em estudos menores";
+    const std::string too_long =
+        "os valores das execuções somariam 69 MiB, mais do que os 64 MiB do desenho do estudo (estudo.json) que "
+        "--coletar e --continuar leem: encurte os valores ou divida o estudo em estudos menores";
+    auto prepared = lists({"4", "5"}, 300, 400);
+    prepared.emplace_back("--preparar");
+    const std::pair<std::vector<std::string>, std::string> table[] = {
+        {lists({"4", "5", "9", "10", "11"}, 8192, 0), "o estudo teria 8192 × 8192 × 8192 × 8192 × 8192" + too_many},
+        {lists({"4", "5", "9", "10"}, 100, 0), "o estudo teria 100 × 100 × 100 × 100" + too_many},
+        {lists({"4", "5"}, 300, 400), too_long},
+        {prepared, too_long},
+    };
+    for (const auto& [words, message] : table) {
+        std::vector<const char*> arguments = {"estudo", "e"};
+        for (const auto& word : words) arguments.push_back(word.c_str());
+        const pid_t child = testing::start_program(arguments);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << message;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << message;
+        EXPECT_EQ(read_file("stderr.txt"), "placatermo: erro: " + message + "\n");
+        std::filesystem::remove("stderr.txt");
+        EXPECT_TRUE(std::filesystem::is_empty(".")) << message;
+    }
+}
+
+// A refused study takes back what it made: `estudo /` and `estudo ..` (fresh
+// or collected) leave no lock file, a new folder for an input that is
+// refused is gone again; a lock file that is a link is refused, and nothing
+// is made where it points.
+TEST(Study, RefusedStudiesLeaveNothingBehind)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    for (const std::string folder : {"/", ".."}) {
+        const std::filesystem::path lock = std::filesystem::path(folder) / ".estudo.trava";
+        if (std::filesystem::exists(std::filesystem::symlink_status(lock))) continue;  // not ours to judge
+        for (const std::string mode : {"--variar 7=6", "--coletar"}) {
+            EXPECT_EQ(run_program("estudo " + folder + " " + mode).exit_code, 2) << folder << " " << mode;
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(lock))) << folder << " " << mode;
+        }
+    }
+    write_file("placatermo.ent", "x\r\n");
+    EXPECT_EQ(run_program("estudo novo/e --variar 7=6").exit_code, 2);
+    EXPECT_FALSE(std::filesystem::exists("novo"));
+
+    std::filesystem::create_directory("e");
+    std::filesystem::create_symlink("../alvo", "e/.estudo.trava");
+    for (const std::string mode : {"--variar 7=6", "--coletar"}) {
+        const auto o = run_program("estudo e " + mode);
+        EXPECT_EQ(o.exit_code, 2) << mode;
+        EXPECT_EQ(o.err,
+                  "placatermo: erro: \"e/.estudo.trava\" é um link simbólico: o estudo só trava a pasta num arquivo "
+                  "seu, nunca através de um link; remova o link e rode de novo\n")
+            << mode;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status("alvo"))) << mode;
+    }
+}
+
+// The study's pictures count only when whole: the plotting program ends
+// with 0 whether it wrote nothing, an empty file or half a picture. Each
+// fault names the picture and why, keeps the earlier one, ends with 1 and
+// says the table is complete; the whole ones take their places. Without a
+// plotting program, one warning and 0, as ever.
+TEST(Study, PicturesThatAreNotWholeKeepTheEarlierOnes)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    const std::string plotter = (std::filesystem::current_path() / "plotter").string();
+    std::filesystem::create_directory(plotter);
+    const std::string whole_file = plotter + "/whole.png";
+    testing::write_study_plotter(plotter,
+                                 "if [ \"$f\" = \"$FALHA_EM\" ]; then case \"$FALHA\" in vazio) : > \"$f\" ;; "
+                                 "metade) head -c 10 '" +
+                                     whole_file + "' > \"$f\" ;; esac; else cp '" + whole_file + "' \"$f\"; fi");
+    const std::string whole = read_file(whole_file);
+    const auto study = [&](const std::string& arguments, const std::string& picture, const std::string& fault) {
+        return run_program(arguments, "PATH='" + plotter + ":/usr/bin:/bin' FALHA_EM=" + picture + " FALHA=" + fault);
+    };
+    const std::string complete = "estudo: a tabela está completa (as 2 execuções terminaram), mas faltam gráficos\n";
+    const auto said = [](const std::string& err, const std::string& line) {
+        return err.find(line) != std::string::npos;
+    };
+    const auto first = study("estudo e --variar 7=6,10 --tarefas 2", "residuos.png", "vazio");
+    EXPECT_EQ(first.exit_code, 1) << first.err;
+    EXPECT_TRUE(said(first.err,
+                     "aviso: o gráfico residuos.png do estudo não foi desenhado: o arquivo que o gnuplot "
+                     "gravou está vazio\n"))
+        << first.err;
+    EXPECT_TRUE(said(first.err, complete)) << first.err;
+    EXPECT_FALSE(std::filesystem::exists("e/residuos.png"));
+    EXPECT_EQ(read_file("e/erro_h.png"), whole);
+    EXPECT_EQ(read_file("e/tempo.png"), whole);
+
+    const std::tuple<std::string, std::string, std::string> faults[] = {
+        {"residuos.png", "nada", "o gnuplot não gravou o arquivo"},
+        {"erro_h.png", "vazio", "o arquivo que o gnuplot gravou está vazio"},
+        {"tempo.png", "metade", "o arquivo que o gnuplot gravou está incompleto (10 bytes)"},
+    };
+    for (const auto& [picture, fault, why] : faults) {
+        for (const char* name : {"residuos.png", "erro_h.png", "tempo.png"})
+            write_file(std::string("e/") + name, "anterior");
+        const auto o = study("estudo e --coletar", picture, fault);
+        EXPECT_EQ(o.exit_code, 1) << o.err;
+        EXPECT_TRUE(
+            said(o.err, "aviso: o gráfico " + picture + " do estudo não foi desenhado: " + why + "; fica o anterior\n"))
+            << o.err;
+        EXPECT_TRUE(said(o.err, complete)) << o.err;
+        for (const char* name : {"residuos.png", "erro_h.png", "tempo.png"})
+            EXPECT_EQ(read_file(std::string("e/") + name), name == picture ? "anterior" : whole)
+                << picture << " " << name;
+        EXPECT_FALSE(std::filesystem::exists("e/.estudo.graficos"));
+    }
+    EXPECT_EQ(study("estudo e --coletar", "-", "nada").exit_code, 0);
+    EXPECT_EQ(read_file("e/residuos.png"), whole);
+
+    const auto without = run_program("estudo e --coletar", "PATH='" + plotter + "/vazia'");
+    EXPECT_EQ(without.exit_code, 0) << without.err;
+    const std::string warning =
+        "aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (gnuplot) não";
+    EXPECT_TRUE(said(without.err, warning)) << without.err;
+    EXPECT_EQ(without.err.find(warning), without.err.rfind(warning));
 }
 
 }  // namespace

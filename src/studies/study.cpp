@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 #include "base/errors.hpp"
 #include "base/text.hpp"
@@ -86,6 +87,7 @@ bool has_control_character(std::string_view text)
 // without blanks and without the marks that end or enclose a value.
 void check_values(const std::string& argument, const std::vector<std::string>& values)
 {
+    std::unordered_set<std::string_view> seen;
     for (std::size_t k = 0; k < values.size(); ++k) {
         const std::string& value = values[k];
         if (value.empty()) refuse(shown(argument) + ": há um valor vazio na lista");
@@ -95,8 +97,8 @@ void check_values(const std::string& argument, const std::vector<std::string>& v
                 refuse(shown(argument) + ": o valor \"" + shown(value) +
                        "\" tem um caractere que não pode estar num valor da entrada");
         }
-        for (std::size_t earlier = 0; earlier < k; ++earlier)
-            if (values[earlier] == value) refuse(shown(argument) + ": o valor " + value + " aparece duas vezes");
+        // a set, not a comparison of each pair: lists of thousands of values
+        if (!seen.insert(value).second) refuse(shown(argument) + ": o valor " + value + " aparece duas vezes");
     }
 }
 
@@ -165,18 +167,14 @@ std::string folder_name(int number, int total)
 // (indices 0 to 1000).
 constexpr std::size_t largest_slurm_array = 1000;
 
-// The base input: placatermo.ent of the working folder, written with the
-// default experiment when missing, as a run does.
-std::string base_input()
+// The base input: placatermo.ent of the working folder, or the default
+// experiment when it is missing (`missing` then; the study writes it, as a
+// run does, once the study is accepted).
+std::string base_input(bool& missing)
 {
     std::string bytes;
-    if (!read_whole_file(std::string(input_file_name), bytes)) {
-        OutputFile file{std::string(input_file_name)};
-        file.write(default_input_file());
-        file.close();
-        bytes = default_input_file();
-    }
-    return bytes;
+    missing = !read_whole_file(std::string(input_file_name), bytes);
+    return missing ? default_input_file() : bytes;
 }
 
 // The command line of one run, for the job files.
@@ -359,6 +357,28 @@ std::string bytes_from_utf8(std::string_view text)
     return bytes;
 }
 
+// The design file that is written is one that --coletar and --continuar
+// read back.
+constexpr std::uintmax_t largest_design_bytes = largest_record_bytes;
+
+std::string mebibytes_text(std::uintmax_t bytes) { return std::to_string((bytes + 1048575) >> 20) + " MiB"; }
+
+std::string design_too_large(std::string_view what, std::uintmax_t bytes)
+{
+    return std::string(what) + " " + mebibytes_text(bytes) + ", mais do que os " +
+           mebibytes_text(largest_design_bytes) + " do desenho do estudo (" + std::string(study_design_file) +
+           ") que --coletar e --continuar leem: encurte os valores ou divida o estudo em estudos menores";
+}
+
+std::string too_many_runs(const std::vector<StudyVariation>& variations)
+{
+    std::string sizes;
+    for (const auto& variation : variations)
+        sizes += (sizes.empty() ? "" : " × ") + std::to_string(variation.values.size());
+    return "o estudo teria " + sizes + " execuções, mais do que as " + std::to_string(largest_study_runs) +
+           " que um estudo pode ter: divida-o em estudos menores";
+}
+
 }  // namespace
 
 std::string StudyVariation::name() const
@@ -451,14 +471,44 @@ StudyOptions parse_study_arguments(int argc, char** argv)
     if (int(options.prepare) + int(options.collect) + int(options.resume) > 1)
         refuse("--preparar, --coletar e --continuar não vão juntos");
     if (options.variations.empty() && !options.collect && !options.resume) refuse("falta ao menos um --variar");
+    check_study_size(options.variations);
     return options;
+}
+
+std::optional<std::size_t> study_run_count(const std::vector<StudyVariation>& variations)
+{
+    std::size_t total = 1;
+    for (const auto& variation : variations) {
+        const std::size_t size = variation.values.size();
+        if (size != 0 && total > largest_study_runs / size) return std::nullopt;
+        total *= size;
+    }
+    return total;
+}
+
+void check_study_size(const std::vector<StudyVariation>& variations)
+{
+    const std::optional<std::size_t> total = study_run_count(variations);
+    if (!total) throw FatalError(too_many_runs(variations));
+    // every run keeps its values in the design: their bytes alone, before
+    // the runs are listed
+    std::uintmax_t bytes = 0;
+    for (const auto& variation : variations) {
+        if (variation.values.empty()) continue;
+        std::uintmax_t list = 0;
+        for (const auto& value : variation.values) list += value.size();
+        bytes += list * (*total / variation.values.size());
+    }
+    if (bytes > largest_design_bytes) throw FatalError(design_too_large("os valores das execuções somariam", bytes));
 }
 
 std::vector<StudyRun> study_runs(const StudyOptions& options)
 {
-    std::size_t total = 1;
-    for (const auto& variation : options.variations) total *= variation.values.size();
+    const std::optional<std::size_t> count = study_run_count(options.variations);
+    if (!count) throw FatalError(too_many_runs(options.variations));
+    const std::size_t total = *count;
     std::vector<StudyRun> runs;
+    runs.reserve(total);
     for (std::size_t n = 0; n < total; ++n) {
         StudyRun run;
         run.number = static_cast<int>(n + 1);
@@ -532,9 +582,7 @@ StudyDesign parse_study_design(std::string_view text, const std::filesystem::pat
             options.variations.push_back(std::move(v));
         }
         if (options.variations.empty()) throw broken("não há variações");
-        double total = 1.0;
-        for (const auto& v : options.variations) total *= static_cast<double>(v.values.size());
-        if (total > 1e7) throw broken("execuções demais");
+        if (!study_run_count(options.variations)) throw broken("execuções demais");
         design.variations = options.variations;
         design.runs = study_runs(options);
         // the list kept must be the one the variations give
@@ -613,7 +661,7 @@ StudyDesign read_design(const std::filesystem::path& folder)
         throw FatalError("a pasta \"" + folder.string() + "\" não tem o desenho de um estudo (" +
                          std::string(study_design_file) +
                          "): " + system_error_text(error.default_error_condition().value()));
-    if (size > largest_record_bytes) throw FatalError("o desenho do estudo \"" + name.string() + "\" é grande demais");
+    if (size > largest_design_bytes) throw FatalError("o desenho do estudo \"" + name.string() + "\" é grande demais");
     std::string text;
     read_whole_file(name.string(), text);
     try {
@@ -637,39 +685,70 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
         throw FatalError("\"" + options.folder.string() + "\" é um link simbólico para algo que não existe");
     if (fs::exists(options.folder, error) && !fs::is_directory(options.folder, error))
         throw FatalError("\"" + options.folder.string() + "\" existe e não é uma pasta");
-    if (fresh)
-        fs::create_directories(options.folder);
-    else if (!fs::is_directory(options.folder, error))
+    if (!fresh && !fs::is_directory(options.folder, error))
         throw FatalError("a pasta do estudo \"" + options.folder.string() + "\" não existe");
 
-    // one study at a time in a folder, for as long as it works there
-    const auto claim = StudyFolderLock::try_claim(options.folder / std::string(study_lock_file));
-    if (!claim)
-        throw FatalError("a pasta \"" + options.folder.string() +
-                         "\" está em uso por outro estudo (rodando agora): espere que ele termine ou escolha outra "
-                         "pasta");
-
+    // a new study's design, sized before anything is made: one that
+    // --coletar and --continuar could not read back is refused
     StudyDesign design;
+    std::string design_text;
+    bool input_missing = false;
     if (fresh) {
-        for (const auto& entry : fs::directory_iterator(options.folder))
-            if (entry.path().filename() != std::string(study_lock_file))
-                throw FatalError("a pasta \"" + options.folder.string() +
-                                 "\" já tem arquivos: escolha outra pasta, ou use --continuar para completar o "
-                                 "estudo que ela tem, ou --coletar para montar a tabela das execuções que ela tem");
         design.program_version = PLACATERMO_VERSION;
-        design.base_input = base_input();
+        design.base_input = base_input(input_missing);
         design.variations = options.variations;
         design.runs = study_runs(options);
-        // refused before anything is written into the folder
-        parse_input_data(design.base_input);
-        write_file_atomically((options.folder / std::string(study_design_file)).string(), study_design_json(design));
-    } else {
-        design = read_design(options.folder);
-        if (!options.variations.empty()) {
-            const std::string difference = design_difference(options.variations, design.variations);
-            if (!difference.empty()) throw FatalError(difference);
+        design_text = study_design_json(design);
+        if (design_text.size() > largest_design_bytes)
+            throw FatalError(design_too_large("o desenho do estudo teria", design_text.size()));
+    }
+
+    // a refused study takes back what it made: the lock file and the folder
+    // (never the user's: `estudo ..` or `estudo /` leave nothing behind)
+    std::vector<fs::path> folders_made;  // the deepest first
+    if (fresh) {
+        for (fs::path folder = options.folder; !folder.empty() && !fs::exists(fs::symlink_status(folder, error));
+             folder = folder.parent_path())
+            folders_made.push_back(folder);
+    }
+    std::unique_ptr<StudyFolderLock> claim;
+    try {
+        if (fresh) fs::create_directories(options.folder);
+        // one study at a time in a folder, for as long as it works there
+        claim = StudyFolderLock::try_claim(options.folder / std::string(study_lock_file));
+        if (!claim)
+            throw FatalError("a pasta \"" + options.folder.string() +
+                             "\" está em uso por outro estudo (rodando agora): espere que ele termine ou escolha "
+                             "outra pasta");
+        if (fresh) {
+            for (const auto& entry : fs::directory_iterator(options.folder))
+                if (entry.path().filename() != std::string(study_lock_file))
+                    throw FatalError("a pasta \"" + options.folder.string() +
+                                     "\" já tem arquivos: escolha outra pasta, ou use --continuar para completar o "
+                                     "estudo que ela tem, ou --coletar para montar a tabela das execuções que ela "
+                                     "tem");
+            if (input_missing) {
+                OutputFile file{std::string(input_file_name)};
+                file.write(design.base_input);
+                file.close();
+            }
+            // refused before anything is written into the folder
+            parse_input_data(design.base_input);
+            write_file_atomically((options.folder / std::string(study_design_file)).string(), design_text);
+        } else {
+            design = read_design(options.folder);
+            if (!options.variations.empty()) {
+                const std::string difference = design_difference(options.variations, design.variations);
+                if (!difference.empty()) throw FatalError(difference);
+            }
+            options.variations = design.variations;
         }
-        options.variations = design.variations;
+    } catch (...) {
+        std::error_code ignored;
+        if (claim && claim->made_the_file()) fs::remove(options.folder / std::string(study_lock_file), ignored);
+        claim.reset();
+        for (const auto& folder : folders_made) fs::remove(folder, ignored);  // only while empty
+        throw;
     }
     const std::vector<StudyRun>& runs = design.runs;
     const InputParameters base_parameters = parse_input_data(design.base_input, "estudo.json (entrada base)");
@@ -684,7 +763,18 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
 
     if (options.prepare) {
         if (!escaping.empty()) throw FatalError(escaping);
-        for (const auto& run : runs) write_run_folder(options.variations, run, design.base_input, base_parameters);
+        for (std::size_t n = 0; n < runs.size(); ++n) {
+            // Ctrl-C: the folders made stay, without job files that would
+            // name the others
+            if (stop_requested()) {
+                std::fprintf(stderr,
+                             "estudo: interrompido: %zu de %zu execuções preparadas em %s, sem tarefas.txt e "
+                             "slurm.sh (--continuar roda o estudo nesta máquina)\n",
+                             n, runs.size(), options.folder.string().c_str());
+                return 1;
+            }
+            write_run_folder(options.variations, runs[n], design.base_input, base_parameters);
+        }
         write_job_files(options, runs);
         std::fprintf(stderr, "estudo: %zu execuções preparadas em %s (tarefas.txt, slurm.sh)\n", runs.size(),
                      options.folder.string().c_str());
@@ -799,12 +889,22 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
         }
         work();
         for (auto& thread : threads) thread.join();
-        if (fresh || !fs::exists(options.folder / "tarefas.txt") || !fs::exists(options.folder / "slurm.sh")) {
+        // the job files name every run's folder: after a stop, the runs left
+        // out get none (a large study would take minutes to make them), and
+        // --continuar writes the job files
+        if (!stop_requested() &&
+            (fresh || !fs::exists(options.folder / "tarefas.txt") || !fs::exists(options.folder / "slurm.sh"))) {
             try {
-                for (const auto& run : runs)  // the runs a stop left out get their folder too
+                bool every_folder = true;
+                for (const auto& run : runs) {  // a run refused before its folder was made gets it too
+                    if (stop_requested()) {
+                        every_folder = false;
+                        break;
+                    }
                     if (!fs::exists(run.folder))
                         write_run_folder(options.variations, run, design.base_input, base_parameters);
-                write_job_files(options, runs);
+                }
+                if (every_folder) write_job_files(options, runs);
             } catch (const FatalError& failure) {
                 std::fprintf(stderr, "estudo: aviso: %s\n", failure.what());
             } catch (const fs::filesystem_error& failure) {
@@ -824,16 +924,20 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
         rows.push_back(std::move(row));
     }
     observed_orders(options.variations, rows);
-    const bool table_written = write_study_table(options, rows, platform);
+    const StudyTableOutcome written = write_study_table(options, rows, platform);
     if (!missing.empty()) {
         std::string list;
         for (const auto& name : missing) list += (list.empty() ? "" : ", ") + name;
         std::fprintf(stderr, "estudo: %zu de %zu execuções sem resultados completos: %s\n", missing.size(), runs.size(),
                      list.c_str());
     }
-    if (!table_written) return 1;
+    if (!written.table) return 1;
     std::fprintf(stderr, "estudo: tabela em %s\n", (options.folder / "estudo.csv").string().c_str());
-    return missing.empty() ? 0 : 1;
+    if (!written.pictures && missing.empty())
+        std::fprintf(stderr, "estudo: a tabela está completa (%s), mas faltam gráficos\n",
+                     runs.size() == 1 ? "a execução terminou"
+                                      : ("as " + std::to_string(runs.size()) + " execuções terminaram").c_str());
+    return missing.empty() && written.pictures ? 0 : 1;
 }
 
 }  // namespace

@@ -52,6 +52,7 @@ std::string_view study_usage_text();
 // locked while it works there.
 inline constexpr std::string_view study_design_file = "estudo.json";
 inline constexpr std::string_view study_lock_file = ".estudo.trava";
+inline constexpr std::string_view study_pictures_folder = ".estudo.graficos";
 
 // One run of a study: its number (from 1), folder and varied values.
 struct StudyRun {
@@ -60,8 +61,22 @@ struct StudyRun {
     std::vector<std::string> values;  // one per variation
 };
 
+// The most runs a study has: a million folders take minutes only to be made,
+// and the design of so many would pass what --coletar and --continuar read.
+inline constexpr std::size_t largest_study_runs = 100000;
+
+// The number of runs of the variations (the product of their sizes), or
+// nothing when it passes largest_study_runs (however large, without overflow).
+std::optional<std::size_t> study_run_count(const std::vector<StudyVariation>& variations);
+
+// Refuses, with a FatalError saying the limit, variations whose study would
+// pass largest_study_runs or whose values alone would make a design larger
+// than --coletar and --continuar read (nothing is made yet).
+void check_study_size(const std::vector<StudyVariation>& variations);
+
 // The runs of a study: the cartesian product of the variations, the last
-// varying fastest; folders NNN (three digits, more when needed).
+// varying fastest; folders NNN (three digits, more when needed). Beyond
+// largest_study_runs a FatalError.
 std::vector<StudyRun> study_runs(const StudyOptions& options);
 
 // What a study is, kept in its folder (estudo.json) before the first run:
@@ -120,13 +135,23 @@ StudyRow read_study_row(const StudyRun& run, const std::string* expected_input =
 // the grid size.
 void observed_orders(const std::vector<StudyVariation>& variations, std::vector<StudyRow>& rows);
 
-// estudo.csv, estudo.md and the plots in the study folder; false when the
-// table could not be written (it went to standard output).
-bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
+// What write_study_table wrote: the table (false when it could not be
+// written and went to standard output), and whether every plot it meant to
+// draw is whole in the study folder (false after saying which is not).
+struct StudyTableOutcome {
+    bool table = false;
+    bool pictures = false;
+};
 
-// The whole command; returns the exit status (0 when every run completed, 1
-// when some did not; the table is written in both cases). Errors before any
-// run (a refused folder or list) throw a FatalError in Portuguese.
+// estudo.csv, estudo.md and the plots in the study folder. The plots are
+// drawn in a folder of their own inside it (study_pictures_folder) and only
+// whole ones replace the earlier ones.
+StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
+
+// The whole command; returns the exit status (0 when every run completed and
+// every plot was drawn, 1 otherwise; the table is written in both cases).
+// Errors before any run (a refused folder or list) throw a FatalError in
+// Portuguese, and what the refused study made is taken back.
 int run_study(const StudyOptions& options, SystemPlatform& platform, bool (*stop_requested)());
 
 }  // namespace placatermo

@@ -14,6 +14,7 @@
 #include "grid/grid.hpp"
 #include "input/input.hpp"
 #include "report/output_file.hpp"
+#include "results/picture_check.hpp"
 #include "results/record.hpp"
 #include "studies/study.hpp"
 
@@ -54,7 +55,11 @@ void fill_row(StudyRow& row, const std::string* expected_input)
     namespace fs = std::filesystem;
     const std::string input_name = (run.folder / std::string(input_file_name)).string();
     std::string bytes;
-    if (!read_run_input(input_name, bytes)) throw FatalError("sem arquivo de entrada");
+    if (!read_run_input(input_name, bytes)) {
+        // a run that a stop left out has no folder
+        std::error_code error;
+        throw FatalError(std::filesystem::exists(run.folder, error) ? "sem arquivo de entrada" : "sem resultados");
+    }
     const InputParameters input = parse_input_data(bytes, input_name);
     const int k = input.grid_count;
     row.grid_count = k;
@@ -172,7 +177,81 @@ void observed_orders(const std::vector<StudyVariation>& variations, std::vector<
     }
 }
 
-bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform)
+namespace {
+
+// What keeps a picture the plotting program was to draw from counting as
+// drawn; empty when it is whole.
+std::string picture_fault(const std::filesystem::path& name)
+{
+    std::string bytes;
+    try {
+        if (!read_whole_file(name.string(), bytes)) return "o gnuplot não gravou o arquivo";
+    } catch (const FatalError& failure) {
+        return failure.what();
+    }
+    if (png_is_whole(bytes)) return {};
+    if (bytes.empty()) return "o arquivo que o gnuplot gravou está vazio";
+    return "o arquivo que o gnuplot gravou está incompleto (" + std::to_string(bytes.size()) + " bytes)";
+}
+
+// Runs `script` in a folder of its own inside the study folder (the plotting
+// program ends with 0 after a failed write, and a picture cut short must not
+// take the place of the earlier one), then moves each of `pictures` that is
+// whole into the study folder. False when some picture is not, after saying
+// which and why.
+bool draw_study_pictures(const std::filesystem::path& folder, const std::string& script,
+                         const std::vector<std::string>& pictures, Platform& platform)
+{
+    namespace fs = std::filesystem;
+    const fs::path drawing = folder / std::string(study_pictures_folder);
+    const std::string script_name = "estudo.gnu";
+    std::error_code ignored;
+    const auto not_drawn = [&](const std::string& why) {
+        fs::remove_all(drawing, ignored);
+        platform.warn("aviso: os gráficos do estudo não foram desenhados: " + why);
+        return pictures.empty();
+    };
+    // what a study killed while drawing left there goes first
+    std::error_code error;
+    fs::remove_all(drawing, error);
+    if (!error) fs::create_directory(drawing, error);
+    if (error)
+        return not_drawn("não foi possível criar a pasta \"" + drawing.string() +
+                         "\": " + system_error_text(error.default_error_condition().value()));
+    try {
+        OutputFile file((drawing / script_name).string());
+        file.write(script);
+        file.close();
+    } catch (const FatalError& failure) {
+        return not_drawn(failure.what());
+    }
+    const int status =
+        platform.run_command("cd " + quote_for_shell(drawing.string()) + " && " + platform.plot_command(script_name));
+    if (status != 0)
+        platform.warn("aviso: os gráficos do estudo não foram desenhados (gnuplot terminou com o código " +
+                      std::to_string(status) + ")");
+    bool all_whole = true;
+    for (const auto& picture : pictures) {
+        std::string fault = picture_fault(drawing / picture);
+        if (fault.empty()) {
+            fs::rename(drawing / picture, folder / picture, error);
+            if (error)
+                fault = "não foi possível pô-lo na pasta do estudo: " +
+                        system_error_text(error.default_error_condition().value());
+        }
+        if (fault.empty()) continue;
+        all_whole = false;
+        const bool earlier = fs::exists(fs::symlink_status(folder / picture, ignored));
+        platform.warn("aviso: o gráfico " + picture + " do estudo não foi desenhado: " + fault +
+                      (earlier ? "; fica o anterior" : ""));
+    }
+    fs::remove_all(drawing, ignored);
+    return all_whole;
+}
+
+}  // namespace
+
+StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform)
 {
     std::vector<std::string> header = {"execucao", "pasta"};
     for (const auto& variation : options.variations) header.push_back(variation.name());
@@ -266,7 +345,7 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
             platform.warn(std::string("aviso: ") + error.what() + "; a tabela vai na saída padrão");
             std::fputs(csv.c_str(), stdout);
             std::fflush(stdout);
-            return false;
+            return {false, false};
         }
     }
 
@@ -305,7 +384,7 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
     if (!plot.empty()) script += plot + "\n";
     script += "unset logscale\nset format y '% h'\n";
 
-    bool grid_varies = false;
+    bool grid_varies = false, refined = false;
     for (const auto& variation : options.variations) grid_varies |= variation.record >= 6 && variation.record <= 8;
     if (grid_varies) {
         std::map<std::string, std::vector<const StudyRow*>> series;
@@ -313,7 +392,6 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
             if (row.status == "ok") series[label(row, true)].push_back(&row);
         // the plots against h need two grid sizes somewhere: with one the
         // plotting program only says, in English, that the range is empty
-        bool refined = false;
         for (const auto& [name, members] : series)
             for (const StudyRow* row : members) refined |= row->h != members.front()->h;
         if (!refined) series.clear();
@@ -357,27 +435,12 @@ bool write_study_table(const StudyOptions& options, const std::vector<StudyRow>&
     if (!program_on_path(plotting_program)) {
         platform.warn("aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (" +
                       std::string(plotting_program) + ") não foi encontrado: " + std::string(plotting_program_remedy));
-        return true;
+        return {true, true};
     }
-    const std::string script_name = "estudo.gnu";
-    try {
-        OutputFile file((options.folder / script_name).string());
-        file.write(script);
-        file.close();
-    } catch (const FatalError& failure) {
-        std::error_code ignored;
-        std::filesystem::remove(options.folder / script_name, ignored);
-        platform.warn(std::string("aviso: os gráficos do estudo não foram desenhados: ") + failure.what());
-        return true;
-    }
-    const int status = platform.run_command("cd " + quote_for_shell(options.folder.string()) + " && " +
-                                            platform.plot_command(script_name));
-    std::error_code error;
-    std::filesystem::remove(options.folder / script_name, error);
-    if (status != 0)
-        platform.warn("aviso: os gráficos do estudo não foram desenhados (gnuplot terminou com o código " +
-                      std::to_string(status) + ")");
-    return true;
+    std::vector<std::string> pictures;
+    if (!plot.empty()) pictures.emplace_back("residuos.png");
+    if (refined) pictures.insert(pictures.end(), {"erro_h.png", "tempo.png"});
+    return {true, draw_study_pictures(options.folder, script, pictures, platform)};
 }
 
 }  // namespace placatermo
