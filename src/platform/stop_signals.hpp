@@ -1,0 +1,71 @@
+// Ctrl-C and SIGTERM (Ctrl-C and Ctrl-Break on Windows), handled on a thread
+// of their own so that they end the program as a run ends, never as a hang or
+// a death by a signal. The first asks the run to stop: the solution after its
+// current outer iteration, the plotting program at once (it is asked to end,
+// then killed). When the program has not ended within about a second of it
+// outside the iterations, or at a second signal, the signal's thread ends it:
+// the temporary folders registered are removed and the message, with the
+// note set for it, goes to standard error; the exit status is 1.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace placatermo {
+
+// What a first stop signal may do when the program does not end by itself.
+enum class StopDeadline {
+    about_a_second,  // a run: ends it a second after it (outside the iterations)
+    none,            // a study: its runs stop and its table is written, however long that takes
+};
+
+// Called once, before any thread is started: from then on every thread has
+// the stop signals blocked, and SIGXFSZ is ignored, so that a file grown past
+// the limit of the shell (ulimit -f) fails as on a full disk, with EFBIG.
+void install_stop_signals(StopDeadline deadline);
+bool stop_was_requested();
+
+// While one lives, the solution iterates: a first signal waits for the end of
+// the current outer iteration, however long it takes.
+class IterationsUnderway {
+public:
+    IterationsUnderway();
+    ~IterationsUnderway();
+    IterationsUnderway(const IterationsUnderway&) = delete;
+    IterationsUnderway& operator=(const IterationsUnderway&) = delete;
+};
+
+// A temporary folder that an end by a signal removes with what it holds, from
+// before it is made to after it is removed.
+void register_temporary_folder(const std::filesystem::path& folder);
+void forget_temporary_folder(const std::filesystem::path& folder);
+
+// While one lives, its line is added to the message of an end by a signal
+// (where a run's earlier files wait).
+class StopNote {
+public:
+    explicit StopNote(std::string line);
+    ~StopNote();
+    StopNote(const StopNote&) = delete;
+    StopNote& operator=(const StopNote&) = delete;
+
+private:
+    std::string line_;
+};
+
+// The main thread is about to say how the program ends and to end it: from
+// then on a signal no longer ends it. When the signal's thread has begun to
+// end the program, this waits for that end and never returns.
+void claim_the_end();
+
+// The children that SystemPlatform starts. A child watched as `asked` is asked
+// to end at a stop (SIGTERM to its process group, SIGKILL after a bounded
+// wait); the editor is not: the user closes it, and the program waits for it.
+// watch_child returns a token for forget_child, called once the child has
+// ended but before it is reaped, which says whether the child was asked to
+// end (and so did not end by itself) and then kills what is left of its group.
+enum class ChildStop { asked, left_to_the_user };
+int watch_child(long process, ChildStop stop);
+bool forget_child(int token);
+
+}  // namespace placatermo
