@@ -44,7 +44,7 @@ struct Child {
 
 struct StopState {
     std::mutex mutex;
-    std::vector<std::filesystem::path> folders;
+    std::vector<std::filesystem::path> temporary;
     std::vector<std::string> notes;
     std::vector<Child> children;
     int next_token = 0;
@@ -84,7 +84,7 @@ void ask_to_end(Child& child)
 }
 
 // One look at the run after a first signal: children started since are asked
-// to end, those that did not end when asked are killed. True when the
+// to end (in a run), those that did not end when asked are killed. True when the
 // program is past its time and must be ended now; the time starts again while
 // the iterations run or the editor is open.
 bool past_deadline(Clock::time_point& deadline)
@@ -97,7 +97,7 @@ bool past_deadline(Clock::time_point& deadline)
         if (child.stop == ChildStop::left_to_the_user) {
             waiting = true;
         } else if (!child.asked) {
-            ask_to_end(child);
+            if (stop_deadline == StopDeadline::about_a_second) ask_to_end(child);
         } else if (!child.killed && now - child.asked_at >= child_grace) {
             child.killed = true;
             signal_child(child, true);
@@ -135,9 +135,9 @@ void end_now(std::string_view why)
         const std::lock_guard lock(state.mutex);
         for (const Child& child : state.children)
             if (child.stop == ChildStop::asked) signal_child(child, true);
-        for (const auto& folder : state.folders) {
+        for (const auto& path : state.temporary) {
             std::error_code error;
-            std::filesystem::remove_all(folder, error);
+            std::filesystem::remove_all(path, error);
         }
         for (const auto& note : state.notes) message += "\n" + note;
     }
@@ -231,19 +231,19 @@ bool stop_was_requested() { return stop_signal.load() != 0; }
 IterationsUnderway::IterationsUnderway() { ++iterations_underway; }
 IterationsUnderway::~IterationsUnderway() { --iterations_underway; }
 
-void register_temporary_folder(const std::filesystem::path& folder)
+void register_temporary_path(const std::filesystem::path& path)
 {
     StopState& state = stop_state();
     const std::lock_guard lock(state.mutex);
-    state.folders.push_back(folder);
+    state.temporary.push_back(path);
 }
 
-void forget_temporary_folder(const std::filesystem::path& folder)
+void forget_temporary_path(const std::filesystem::path& path)
 {
     StopState& state = stop_state();
     const std::lock_guard lock(state.mutex);
-    const auto found = std::find(state.folders.begin(), state.folders.end(), folder);
-    if (found != state.folders.end()) state.folders.erase(found);
+    const auto found = std::find(state.temporary.begin(), state.temporary.end(), path);
+    if (found != state.temporary.end()) state.temporary.erase(found);
 }
 
 StopNote::StopNote(std::string line) : line_(std::move(line))
@@ -274,8 +274,10 @@ int watch_child(long process, ChildStop stop)
     StopState& state = stop_state();
     const std::lock_guard lock(state.mutex);
     Child child{++state.next_token, process, stop};
-    // a stop that came while it was being started
-    if (stop == ChildStop::asked && stop_was_requested()) ask_to_end(child);
+    // a stop that came before: a run is ending, while a study still draws
+    // its plots from its table
+    if (stop == ChildStop::asked && stop_was_requested() && stop_deadline == StopDeadline::about_a_second)
+        ask_to_end(child);
     state.children.push_back(child);
     return child.token;
 }

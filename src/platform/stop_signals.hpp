@@ -35,10 +35,11 @@ public:
     IterationsUnderway& operator=(const IterationsUnderway&) = delete;
 };
 
-// A temporary folder that an end by a signal removes with what it holds, from
-// before it is made to after it is removed.
-void register_temporary_folder(const std::filesystem::path& folder);
-void forget_temporary_folder(const std::filesystem::path& folder);
+// A temporary folder (with what it holds) or file that an end by a signal
+// removes, registered from before it is made to after it is removed or
+// renamed.
+void register_temporary_path(const std::filesystem::path& path);
+void forget_temporary_path(const std::filesystem::path& path);
 
 // While one lives, its line is added to the message of an end by a signal
 // (where a run's earlier files wait).
@@ -60,7 +61,9 @@ void claim_the_end();
 
 // The children that SystemPlatform starts. A child watched as `asked` is asked
 // to end at a stop (SIGTERM to its process group, SIGKILL after a bounded
-// wait); the editor is not: the user closes it, and the program waits for it.
+// wait), and so is one started after it in a run (not in a study, which
+// draws its plots after its runs have stopped); the editor is not: the user
+// closes it, and the program waits for it.
 // watch_child returns a token for forget_child, called once the child has
 // ended but before it is reaped, which says whether the child was asked to
 // end (and so did not end by itself) and then kills what is left of its group.

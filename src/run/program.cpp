@@ -65,9 +65,9 @@ public:
                     ("placatermo-" +
                      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) + "-" +
                      std::to_string(attempt));
-            register_temporary_folder(path_);
+            register_temporary_path(path_);
             if (!error && std::filesystem::create_directory(path_, error)) return;
-            forget_temporary_folder(path_);
+            forget_temporary_path(path_);
         }
         path_.clear();
     }
@@ -78,7 +78,7 @@ public:
         std::error_code error;
         if (path_.empty()) return;
         std::filesystem::remove_all(path_, error);
-        forget_temporary_folder(path_);
+        forget_temporary_path(path_);
     }
     const std::filesystem::path& path() const { return path_; }
 
