@@ -286,7 +286,8 @@ int SystemPlatform::run_command(const std::string& command)
     while (waitpid(pid, &status, 0) == -1) {
         if (errno != EINTR) return -1;
     }
-    if (asked) return 128 + SIGTERM;
+    // asked to end, it did not finish its work, whatever it answers
+    if (asked && WIFEXITED(status) && WEXITSTATUS(status) == 0) return 128 + SIGTERM;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;

@@ -18,8 +18,8 @@ public:
     // Status form of the command runner: runs the command line (trailing
     // blanks dropped) through the command interpreter, waits without a time
     // limit and returns the interpreter's exit code, or -1 when it could not
-    // be started. A command that a stop signal asked to end answers
-    // 128 + SIGTERM (143), whatever it did then.
+    // be started. A command that a stop signal asked to end never answers
+    // 0: it answers 128 + SIGTERM (143) when it ended with 0.
     virtual int run_command(const std::string& command) = 0;
     virtual LocalTime local_time() = 0;
     // Seconds on a steady clock, from an arbitrary origin.

@@ -238,6 +238,15 @@ void register_temporary_path(const std::filesystem::path& path)
     state.temporary.push_back(path);
 }
 
+bool make_temporary_folder(const std::filesystem::path& path, std::error_code& error)
+{
+    StopState& state = stop_state();
+    const std::lock_guard lock(state.mutex);
+    if (!std::filesystem::create_directory(path, error)) return false;
+    state.temporary.push_back(path);
+    return true;
+}
+
 void forget_temporary_path(const std::filesystem::path& path)
 {
     StopState& state = stop_state();

@@ -40,6 +40,11 @@ public:
 // renamed.
 void register_temporary_path(const std::filesystem::path& path);
 void forget_temporary_path(const std::filesystem::path& path);
+// Makes the folder `path` and registers it in one step, so that neither a
+// folder made and not registered nor one of another program's, registered and
+// not made, is ever there at an end by a signal. False (and `error` set when
+// it failed) when it was not made.
+bool make_temporary_folder(const std::filesystem::path& path, std::error_code& error);
 
 // While one lives, its line is added to the message of an end by a signal
 // (where a run's earlier files wait).
@@ -66,7 +71,8 @@ void claim_the_end();
 // closes it, and the program waits for it.
 // watch_child returns a token for forget_child, called once the child has
 // ended but before it is reaped, which says whether the child was asked to
-// end (and so did not end by itself) and then kills what is left of its group.
+// end (and so did not finish its work) and then kills what is left of its
+// group.
 enum class ChildStop { asked, left_to_the_user };
 int watch_child(long process, ChildStop stop);
 bool forget_child(int token);

@@ -65,9 +65,7 @@ public:
                     ("placatermo-" +
                      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) + "-" +
                      std::to_string(attempt));
-            register_temporary_path(path_);
-            if (!error && std::filesystem::create_directory(path_, error)) return;
-            forget_temporary_path(path_);
+            if (!error && make_temporary_folder(path_, error)) return;
         }
         path_.clear();
     }
