@@ -102,7 +102,8 @@ int main(int argc, char** argv)
         placatermo::claim_the_end();
         if (!placatermo::stop_was_requested()) return 0;
         // the stop came when there was nothing left to stop
-        std::fprintf(stderr, "placatermo: erro: execução interrompida no fim; os arquivos da execução estão completos\n");
+        std::fprintf(stderr,
+                     "placatermo: erro: execução interrompida no fim; os arquivos da execução estão completos\n");
         return 1;
     } catch (const placatermo::FatalError& error) {
         placatermo::claim_the_end();

@@ -436,8 +436,7 @@ public:
     void stub(const char* name, const char* moment, bool deaf = false)
     {
         write_file(tools_ / name, std::string("#!/bin/sh\ncase \"$1\" in *") + moment + ") ;; *) exit 0;; esac\n" +
-                                      (deaf ? "trap '' INT TERM\n" : "") + "echo $$ > " + stub_marker +
-                                      "\nsleep 30\n");
+                                      (deaf ? "trap '' INT TERM\n" : "") + "echo $$ > " + stub_marker + "\nsleep 30\n");
         fs::permissions(tools_ / name, fs::perms::owner_all);
     }
     // The real gnuplot behind a stub that says when it starts on `moment`.
@@ -457,10 +456,10 @@ public:
     Stopped run(const std::vector<std::string>& arguments, bool (*ready)(), int signal, bool group, int times = 1,
                 int limit = 0)
     {
-        std::vector<std::string> words{"/bin/sh", "-c",
-                                       "ulimit -f " + (limit > 0 ? std::to_string(limit) : std::string("unlimited")) +
-                                           "; exec \"$0\" \"$@\"",
-                                       PLACATERMO_EXE};
+        std::vector<std::string> words{
+            "/bin/sh", "-c",
+            "ulimit -f " + (limit > 0 ? std::to_string(limit) : std::string("unlimited")) + "; exec \"$0\" \"$@\"",
+            PLACATERMO_EXE};
         words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<std::string> environment{"PATH=" + tools_.string() + ":/usr/bin:/bin",
                                              "TMPDIR=" + temporary_.string(), "EDITOR=editor"};
@@ -544,6 +543,7 @@ std::string error_message(const std::string& err)
     const auto start = err.find("placatermo: erro: ");
     return start == std::string::npos ? err : err.substr(start);
 }
+
 const std::string while_writing = interrupted + "depois das iterações, enquanto os arquivos eram gravados\n";
 
 std::vector<StopMoment> stop_moments()
@@ -551,34 +551,83 @@ std::vector<StopMoment> stop_moments()
     return {
         // while the editor shows the input, before anything is written: the
         // editor is the user's, and the run waits for it
-        {"EditorOpen_SIGINT_Group", {}, [](StopBench& b) { b.stub("editor", "placatermo.ent"); },
-         StopBench::stub_started, SIGINT, true, 1,
+        {"EditorOpen_SIGINT_Group",
+         {},
+         [](StopBench& b) { b.stub("editor", "placatermo.ent"); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         1,
          interrupted + "antes de começar a gravar; nenhum arquivo de resultados foi gravado\n"},
-        {"Iterations_SIGINT_Group", {"--batch"}, [](StopBench&) { testing::write_endless_input(); }, iterating,
-         SIGINT, true, 1, interrupted + "na iteração externa "},
-        {"Iterations_SIGTERM_Process", {"--batch"}, [](StopBench&) { testing::write_endless_input(); },
-         iterating, SIGTERM, false, 1, interrupted + "na iteração externa "},
-        {"ProfileDraws_SIGINT_Group", {"--batch"}, [](StopBench& b) { b.stub("gnuplot", "Tx.gnu"); },
-         StopBench::stub_started, SIGINT, true, 1, while_writing},
-        {"ProfileDraws_SIGTERM_Process", {"--batch"},
-         [](StopBench& b) { b.stub("gnuplot", "Tx.gnu"); }, StopBench::stub_started, SIGTERM, false, 1,
+        {"Iterations_SIGINT_Group",
+         {"--batch"},
+         [](StopBench&) { testing::write_endless_input(); },
+         iterating,
+         SIGINT,
+         true,
+         1,
+         interrupted + "na iteração externa "},
+        {"Iterations_SIGTERM_Process",
+         {"--batch"},
+         [](StopBench&) { testing::write_endless_input(); },
+         iterating,
+         SIGTERM,
+         false,
+         1,
+         interrupted + "na iteração externa "},
+        {"ProfileDraws_SIGINT_Group",
+         {"--batch"},
+         [](StopBench& b) { b.stub("gnuplot", "Tx.gnu"); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         1,
          while_writing},
-        {"DeafPlotter_SIGINT_Group", {"--batch", "--vtk", "--json"},
-         [](StopBench& b) { b.stub("gnuplot", "Ty.gnu", true); }, StopBench::stub_started, SIGINT, true, 1,
+        {"ProfileDraws_SIGTERM_Process",
+         {"--batch"},
+         [](StopBench& b) { b.stub("gnuplot", "Tx.gnu"); },
+         StopBench::stub_started,
+         SIGTERM,
+         false,
+         1,
          while_writing},
-        {"DeafPlotter_SIGTERM_Process", {"--batch", "--graficos"},
-         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu", true); }, StopBench::stub_started, SIGTERM, false,
-         1, while_writing},
-        {"PicturesDraw_SIGINT_Group", {"--batch", "--graficos", "--animacao"},
-         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu"); }, StopBench::stub_started, SIGINT, true, 1,
+        {"DeafPlotter_SIGINT_Group",
+         {"--batch", "--vtk", "--json"},
+         [](StopBench& b) { b.stub("gnuplot", "Ty.gnu", true); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         1,
          while_writing},
-        {"AnimationDraws_SIGTERM_Process", {"--batch", "--animacao", "--json"},
-         [](StopBench& b) { b.stub("gnuplot", "animacao.gnu"); }, StopBench::stub_started, SIGTERM, false, 1,
+        {"DeafPlotter_SIGTERM_Process",
+         {"--batch", "--graficos"},
+         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu", true); },
+         StopBench::stub_started,
+         SIGTERM,
+         false,
+         1,
+         while_writing},
+        {"PicturesDraw_SIGINT_Group",
+         {"--batch", "--graficos", "--animacao"},
+         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu"); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         1,
+         while_writing},
+        {"AnimationDraws_SIGTERM_Process",
+         {"--batch", "--animacao", "--json"},
+         [](StopBench& b) { b.stub("gnuplot", "animacao.gnu"); },
+         StopBench::stub_started,
+         SIGTERM,
+         false,
+         1,
          interrupted},
         // a second signal ends the run at once: within an outer iteration
         // that would take hours, or while a plotter that ignores the first
         // one draws (its temporary folder removed)
-        {"SecondSignal_LongIteration", {"--batch"},
+        {"SecondSignal_LongIteration",
+         {"--batch"},
          [](StopBench&) {
              InputRecords r = grid_of("300");
              r.max_inner_iterations = "2000000000";
@@ -591,14 +640,26 @@ std::vector<StopMoment> stop_moments()
              return results.find("   90000") != std::string::npos &&
                     results.find("Norma L1 / norma it.=1") != std::string::npos;
          },
-         SIGTERM, false,
-         2, interrupted},
-        {"SecondSignal_SIGINT_Group", {"--batch", "--graficos"},
-         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu", true); }, StopBench::stub_started, SIGINT, true, 2,
+         SIGTERM,
+         false,
+         2,
          interrupted},
-        {"SecondSignal_SIGTERM_Process", {"--batch", "--animacao"},
-         [](StopBench& b) { b.stub("gnuplot", "animacao.gnu", true); }, StopBench::stub_started, SIGTERM, false,
-         2, interrupted},
+        {"SecondSignal_SIGINT_Group",
+         {"--batch", "--graficos"},
+         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu", true); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         2,
+         interrupted},
+        {"SecondSignal_SIGTERM_Process",
+         {"--batch", "--animacao"},
+         [](StopBench& b) { b.stub("gnuplot", "animacao.gnu", true); },
+         StopBench::stub_started,
+         SIGTERM,
+         false,
+         2,
+         interrupted},
     };
 }
 
@@ -621,9 +682,9 @@ TEST_P(StopSignal, EndsTheRunKeepingTheEarlierFiles)
     EXPECT_EQ(error_message(o.err).substr(0, c.message.size()), c.message) << o.err;
     EXPECT_FALSE(o.temporary_left);
     const bool set_aside = fs::exists("placatermo.anterior");
-    EXPECT_EQ(o.err.find("os arquivos completos da execução anterior estão em \"placatermo.anterior\"") !=
-                  std::string::npos,
-              set_aside)
+    EXPECT_EQ(
+        o.err.find("os arquivos completos da execução anterior estão em \"placatermo.anterior\"") != std::string::npos,
+        set_aside)
         << o.err;
     for (const auto& [name, bytes] : earlier)
         if (name != "placatermo.ent") {
