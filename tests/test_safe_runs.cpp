@@ -626,9 +626,9 @@ std::vector<StopMoment> stop_moments()
          false,
          1,
          interrupted},
-        // a second signal ends the run at once: within an outer iteration
-        // that would take hours, or while a plotter that ignores the first
-        // one draws (its temporary folder removed)
+        // a second signal ends the run at once within an outer iteration
+        // that would take hours; two signals while a plotter that ignores
+        // them draws end it too, whichever ends it first
         {"SecondSignal_LongIteration",
          {"--batch"},
          [](StopBench&) {

@@ -4,8 +4,10 @@
 // current outer iteration, the plotting program at once (it is asked to end,
 // then killed). When the program has not ended within about a second of it
 // outside the iterations, or at a second signal, the signal's thread ends it:
-// the temporary folders registered are removed and the message, with the
-// note set for it, goes to standard error; the exit status is 1.
+// the temporary paths registered are removed, the plotting programs killed,
+// and the message, with the notes registered, goes to standard error; the
+// exit status is 1. A study has no such second: it ends when its runs have
+// stopped and its table is written, or at a second signal.
 #pragma once
 
 #include <filesystem>
