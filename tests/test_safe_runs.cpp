@@ -710,7 +710,7 @@ TEST(StopSignal, WhileTheRealPlotterDraws)
     if (!has_gnuplot()) GTEST_SKIP() << "sem gnuplot";
     TempDir dir;
     StopBench bench;
-    write_file("placatermo.ent", grid_of("200").text("\r\n"));
+    write_file("placatermo.ent", grid_of("100").text("\r\n"));
     bench.real_plotter("graficos.gnu");
     for (const int signal : {SIGINT, SIGTERM}) {
         fs::remove(StopBench::stub_marker);
