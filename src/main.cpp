@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/errors.hpp"
+#include "platform/stop_signals.hpp"
 #include "run/program.hpp"
 #include "studies/study.hpp"
 
@@ -46,15 +47,20 @@ int main(int argc, char** argv)
     placatermo::set_console_to_utf8();
     placatermo::SystemPlatform platform;
     if (argc >= 2 && std::strcmp(argv[1], "estudo") == 0) {
-        placatermo::install_stop_signals();
+        // a study ends when its runs have stopped and its table is written
+        placatermo::install_stop_signals(placatermo::StopDeadline::none);
         placatermo::keep_released_memory();
         placatermo::give_children_a_character_set();
         try {
             const auto options = placatermo::parse_study_arguments(argc, argv);
-            return placatermo::run_study(options, platform, placatermo::stop_was_requested);
+            const int status = placatermo::run_study(options, platform, placatermo::stop_was_requested);
+            placatermo::claim_the_end();
+            return status;
         } catch (const placatermo::FatalError& error) {
+            placatermo::claim_the_end();
             std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
         } catch (const std::exception& error) {
+            placatermo::claim_the_end();
             std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
         }
         return 2;
@@ -86,19 +92,27 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    placatermo::install_stop_signals();
+    placatermo::install_stop_signals(placatermo::StopDeadline::about_a_second);
     placatermo::keep_released_memory();
     placatermo::give_children_a_character_set();
     run.stop_requested = placatermo::stop_was_requested;
     if (placatermo::stderr_is_terminal()) run.progress = placatermo::rewrite_stderr_line;
     try {
         placatermo::run_program(run);
-        return 0;
+        placatermo::claim_the_end();
+        if (!placatermo::stop_was_requested()) return 0;
+        // the stop came when there was nothing left to stop
+        std::fprintf(stderr,
+                     "placatermo: erro: execução interrompida no fim; os arquivos da execução estão completos\n");
+        return 1;
     } catch (const placatermo::FatalError& error) {
+        placatermo::claim_the_end();
         std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
     } catch (const std::bad_alloc&) {
+        placatermo::claim_the_end();
         std::fprintf(stderr, "placatermo: erro: memória insuficiente\n");
     } catch (const std::exception& error) {
+        placatermo::claim_the_end();
         std::fprintf(stderr, "placatermo: erro interno: %s\n", error.what());
     }
     return 1;

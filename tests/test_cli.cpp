@@ -327,9 +327,10 @@ TEST(Cli, AnimationCutShortIsNotLeft)
         {"cp ../inteiro.gif iteracoes.gif; exit 130", false,
          not_drawn + "o programa de gráficos terminou com o código 130; o arquivo incompleto foi apagado" + complete},
         {"exit 1", false, not_drawn + "o programa de gráficos terminou com o código 1" + complete},
-        // the user's interrupt, which reaches the program too, stops the run
+        // the user's interrupt reaches the program, which stops the run and
+        // ends the plotting program itself
         {"head -c 40 ../inteiro.gif > iteracoes.gif; p=$PPID; while [ \"$(cat /proc/$p/comm)\" != placatermo ]; do "
-         "p=$(cut -d' ' -f4 /proc/$p/stat); done; kill -INT $p; echo >&2; exit 130",
+         "p=$(cut -d' ' -f4 /proc/$p/stat); done; kill -INT $p; echo >&2; sleep 10; exit 130",
          false, "placatermo: erro: execução interrompida enquanto a animação iteracoes.gif era desenhada\n"},
     };
     for (const Case& c : cases) {

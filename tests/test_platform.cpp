@@ -1,15 +1,22 @@
-// The command line quoting and the Portuguese texts of system errors.
+// The command line quoting, the Portuguese texts of system errors and the
+// stop signals.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/wait.h>
+#include <thread>
 
 #include "base/errors.hpp"
 #include "platform/platform.hpp"
+#include "platform/stop_signals.hpp"
+#include "test_support.hpp"
 
 namespace placatermo {
 namespace {
@@ -45,6 +52,43 @@ TEST(ErrorsToFile, WhateverTheName)
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "erro\n");
     fs::remove(file);
+}
+
+// In a process of its own: a child that ignores the stop (its interpreter
+// too) is killed within the bounded wait and its command does not answer
+// success; the program, which does not end by itself, is ended about a
+// second after the signal, with the message and exit 1, its temporary folder
+// removed.
+TEST(StopSignals, ADeafChildIsKilledAndTheProgramEnded)
+{
+    testing::TempDir dir;
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen("stderr.txt", "w", stderr);
+        install_stop_signals(StopDeadline::about_a_second);
+        std::error_code error;
+        make_temporary_folder("temporaria", error);
+        SystemPlatform platform;
+        const int status = platform.run_command("exec sh -c 'trap \"\" TERM; echo > comecou; exec sleep 30'");
+        testing::write_file("codigo.txt", std::to_string(status));
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    for (int wait = 0; wait < 200 && !std::filesystem::exists("comecou"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(child, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    for (int wait = 0; wait < 200 && !(ended = waitpid(child, &status, WNOHANG) == child); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_EQ(testing::read_file("codigo.txt"), "137");
+    EXPECT_EQ(testing::read_file("stderr.txt"), "placatermo: erro: execução interrompida\n");
+    EXPECT_FALSE(std::filesystem::exists("temporaria"));
 }
 
 // What `command -v` would not find; words the shell reads otherwise are left

@@ -409,5 +409,350 @@ TEST(OneRunPerFolder, InputThatCannotBeCreatedIsNamedAsBefore)
     EXPECT_EQ(o.err, "placatermo: erro: não foi possível criar o arquivo \"placatermo.ent\": permissão negada\n");
 }
 
+// Stop signals and file-size limits, as a fault matrix over the real program.
+// Each run has a private TMPDIR and a folder of stub programs first on its
+// PATH, and runs in a process group of its own, as under a shell.
+struct Stopped {
+    int exit_code = -1;  // -1: ended by a signal; -2: still running after 20 s
+    std::string err;
+    bool temporary_left = false;
+};
+
+class StopBench {
+public:
+    StopBench() : tools_(fs::current_path() / "ferramentas"), temporary_(fs::current_path() / "tmp")
+    {
+        fs::create_directories(tools_);
+        fs::create_directories(temporary_);
+        // a plotting program that draws at once, unless a case says otherwise
+        write_file(tools_ / "gnuplot", "#!/bin/sh\n" + testing::stub_draws_its_pictures);
+        fs::permissions(tools_ / "gnuplot", fs::perms::owner_all);
+        fs::create_directories("pasta");
+        fs::current_path("pasta");
+    }
+    ~StopBench() { fs::current_path(".."); }
+
+    // A stub named `name` that, called with an argument holding `moment`,
+    // writes its process number in the file `stub_marker` of its working
+    // folder and then does not end by itself (nor when asked, with `deaf`);
+    // otherwise it ends at once.
+    void stub(const char* name, const char* moment, bool deaf = false)
+    {
+        write_file(tools_ / name, std::string("#!/bin/sh\ncase \"$1\" in *") + moment + ") ;; *)\n" +
+                                      testing::stub_draws_its_pictures + "exit 0;; esac\n" +
+                                      (deaf ? "trap '' INT TERM\n" : "") + "echo $$ > " + stub_marker + "\nsleep 30\n");
+        fs::permissions(tools_ / name, fs::perms::owner_all);
+    }
+    // The real gnuplot behind a stub that says when it starts on `moment`.
+    void real_plotter(const char* moment)
+    {
+        write_file(tools_ / "gnuplot", std::string("#!/bin/sh\ncase \"$1\" in *") + moment + ") echo $$ > " +
+                                           stub_marker + ";; esac\nexec /usr/bin/gnuplot \"$@\"\n");
+        fs::permissions(tools_ / "gnuplot", fs::perms::owner_all);
+    }
+    static bool stub_started() { return !read_file(stub_marker).empty(); }
+    static constexpr const char* stub_marker = "comecou";
+
+    // Starts the program with `arguments` (under `limit` blocks of file size
+    // when not 0) and, once it is `ready`, sends `signal` to it, or to its
+    // process group, `times` times 0.1 s apart; then waits for its end, up to
+    // 20 s.
+    Stopped run(const std::vector<std::string>& arguments, bool (*ready)(), int signal, bool group, int times = 1,
+                int limit = 0)
+    {
+        std::vector<std::string> words{
+            "/bin/sh", "-c",
+            "ulimit -f " + (limit > 0 ? std::to_string(limit) : std::string("unlimited")) + "; exec \"$0\" \"$@\"",
+            PLACATERMO_EXE};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> environment{"PATH=" + tools_.string() + ":/usr/bin:/bin",
+                                             "TMPDIR=" + temporary_.string(), "EDITOR=editor"};
+        std::vector<char*> argv, envp;
+        for (auto& word : words) argv.push_back(word.data());
+        for (auto& entry : environment) envp.push_back(entry.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            setpgid(0, 0);
+            std::freopen("/dev/null", "r", stdin);
+            std::freopen("../stderr.txt", "w", stderr);
+            execve("/bin/sh", argv.data(), envp.data());
+            _exit(127);
+        }
+        const auto waited = [](auto done, int tenths) {
+            for (int wait = 0; wait < tenths * 2 && !done(); ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return done();
+        };
+        int status = 0;
+        bool reaped = false;
+        const auto ended = [&] { return reaped || (reaped = waitpid(child, &status, WNOHANG) == child); };
+        bool over = false;
+        if (times > 0 && !waited([&] { return (over = ended()) || ready(); }, 200))
+            ADD_FAILURE() << "the run never got to the moment";
+        for (int k = 0; k < times && !over; ++k) {
+            if (k > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            kill(group ? -child : child, signal);
+        }
+        Stopped outcome;
+        if (over || waited(ended, 200))
+            outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        else {
+            outcome.exit_code = -2;
+            kill(-child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        outcome.err = read_file("../stderr.txt");
+        outcome.temporary_left = !fs::is_empty(temporary_);
+        // the stub that was drawing ends with the run
+        if (const std::string stub = read_file(stub_marker); !stub.empty()) {
+            const std::string stat = "/proc/" + std::to_string(std::stoi(stub)) + "/stat";
+            const auto gone = [&] {
+                const std::string text = read_file(stat);
+                return text.empty() || text.find(") Z ") != std::string::npos;
+            };
+            EXPECT_TRUE(waited(gone, 30)) << "the stub still runs";
+        }
+        return outcome;
+    }
+
+private:
+    fs::path tools_, temporary_;
+};
+
+// Some history lines of the endless input's run (90000 volumes).
+bool iterating()
+{
+    const std::string results = read_file("placa.res");
+    return results.find("   90000") != std::string::npos && results.find("        20   ") != std::string::npos;
+}
+
+struct StopMoment {
+    const char* name;
+    std::vector<std::string> arguments;
+    void (*prepare)(StopBench&);  // the stubs and the input
+    bool (*ready)();              // the moment to send the signal
+    int signal;
+    bool group;
+    int times;
+    std::string message;  // how the message begins
+};
+
+const std::string interrupted = "placatermo: erro: execução interrompida ";
+
+// The error that ends a run, after the warnings of its pictures.
+std::string error_message(const std::string& err)
+{
+    const auto start = err.find("placatermo: erro: ");
+    return start == std::string::npos ? err : err.substr(start);
+}
+
+const std::string while_writing = interrupted + "depois das iterações, enquanto os arquivos eram gravados\n";
+
+std::vector<StopMoment> stop_moments()
+{
+    return {
+        // while the editor shows the input, before anything is written: the
+        // editor is the user's, and the run waits for it
+        {"EditorOpen_SIGINT_Group",
+         {},
+         [](StopBench& b) { b.stub("editor", "placatermo.ent"); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         1,
+         interrupted + "antes de começar a gravar; nenhum arquivo de resultados foi gravado\n"},
+        {"Iterations_SIGINT_Group",
+         {"--batch"},
+         [](StopBench&) { testing::write_endless_input(); },
+         iterating,
+         SIGINT,
+         true,
+         1,
+         interrupted + "na iteração externa "},
+        {"Iterations_SIGTERM_Process",
+         {"--batch"},
+         [](StopBench&) { testing::write_endless_input(); },
+         iterating,
+         SIGTERM,
+         false,
+         1,
+         interrupted + "na iteração externa "},
+        {"ProfileDraws_SIGINT_Group",
+         {"--batch"},
+         [](StopBench& b) { b.stub("gnuplot", "Tx.gnu"); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         1,
+         while_writing},
+        {"ProfileDraws_SIGTERM_Process",
+         {"--batch"},
+         [](StopBench& b) { b.stub("gnuplot", "Tx.gnu"); },
+         StopBench::stub_started,
+         SIGTERM,
+         false,
+         1,
+         while_writing},
+        {"DeafPlotter_SIGINT_Group",
+         {"--batch", "--vtk", "--json"},
+         [](StopBench& b) { b.stub("gnuplot", "Ty.gnu", true); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         1,
+         while_writing},
+        {"DeafPlotter_SIGTERM_Process",
+         {"--batch", "--graficos"},
+         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu", true); },
+         StopBench::stub_started,
+         SIGTERM,
+         false,
+         1,
+         while_writing},
+        {"PicturesDraw_SIGINT_Group",
+         {"--batch", "--graficos", "--animacao"},
+         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu"); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         1,
+         while_writing},
+        {"AnimationDraws_SIGTERM_Process",
+         {"--batch", "--animacao", "--json"},
+         [](StopBench& b) { b.stub("gnuplot", "animacao.gnu"); },
+         StopBench::stub_started,
+         SIGTERM,
+         false,
+         1,
+         interrupted},
+        // a second signal ends the run at once within an outer iteration
+        // that would take hours; two signals while a plotter that ignores
+        // them draws end it too, whichever ends it first
+        {"SecondSignal_LongIteration",
+         {"--batch"},
+         [](StopBench&) {
+             InputRecords r = grid_of("300");
+             r.max_inner_iterations = "2000000000";
+             r.msi_tolerance = "1e-300";
+             r.solver_kind = "5";
+             write_file("placatermo.ent", r.text("\r\n"));
+         },
+         [] {
+             const std::string results = read_file("placa.res");
+             return results.find("   90000") != std::string::npos &&
+                    results.find("Norma L1 / norma it.=1") != std::string::npos;
+         },
+         SIGTERM,
+         false,
+         2,
+         interrupted},
+        {"SecondSignal_SIGINT_Group",
+         {"--batch", "--graficos"},
+         [](StopBench& b) { b.stub("gnuplot", "graficos.gnu", true); },
+         StopBench::stub_started,
+         SIGINT,
+         true,
+         2,
+         interrupted},
+        {"SecondSignal_SIGTERM_Process",
+         {"--batch", "--animacao"},
+         [](StopBench& b) { b.stub("gnuplot", "animacao.gnu", true); },
+         StopBench::stub_started,
+         SIGTERM,
+         false,
+         2,
+         interrupted},
+    };
+}
+
+class StopSignal : public ::testing::TestWithParam<StopMoment> {};
+
+// Whenever it comes: exit 1 with the message, the earlier files whole (set
+// aside when the run had begun to write, and the message says where), no
+// temporary folder left, no hang.
+TEST_P(StopSignal, EndsTheRunKeepingTheEarlierFiles)
+{
+    const StopMoment& c = GetParam();
+    TempDir dir;
+    StopBench bench;
+    write_file("placatermo.ent", grid_of("12").text("\r\n"));
+    ASSERT_EQ(run_program("--batch --vtk --json").exit_code, 0);
+    const auto earlier = folder_files();
+    c.prepare(bench);
+    const Stopped o = bench.run(c.arguments, c.ready, c.signal, c.group, c.times);
+    EXPECT_EQ(o.exit_code, 1) << o.err;
+    EXPECT_EQ(error_message(o.err).substr(0, c.message.size()), c.message) << o.err;
+    EXPECT_FALSE(o.temporary_left);
+    const bool set_aside = fs::exists("placatermo.anterior");
+    EXPECT_EQ(
+        o.err.find("os arquivos completos da execução anterior estão em \"placatermo.anterior\"") != std::string::npos,
+        set_aside)
+        << o.err;
+    for (const auto& [name, bytes] : earlier)
+        if (name != "placatermo.ent") {
+            EXPECT_EQ(read_file(set_aside && fs::exists(fs::path("placatermo.anterior") / name)
+                                    ? fs::path("placatermo.anterior") / name
+                                    : fs::path(name)),
+                      bytes)
+                << name;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, StopSignal, ::testing::ValuesIn(stop_moments()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl-C to the process group while the real gnuplot draws the pictures:
+// whether it comes while gnuplot runs or just after, the run ends with exit 1
+// and its message, nothing in English, no temporary folder left.
+TEST(StopSignal, WhileTheRealPlotterDraws)
+{
+    if (!has_gnuplot()) GTEST_SKIP() << "sem gnuplot";
+    TempDir dir;
+    StopBench bench;
+    write_file("placatermo.ent", grid_of("100").text("\r\n"));
+    bench.real_plotter("graficos.gnu");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        fs::remove(StopBench::stub_marker);
+        const Stopped o = bench.run({"--batch", "--graficos"}, StopBench::stub_started, signal, signal == SIGINT);
+        EXPECT_EQ(o.exit_code, 1) << o.err;
+        EXPECT_EQ(error_message(o.err).substr(0, interrupted.size()), interrupted) << o.err;
+        EXPECT_EQ(o.err.find("fault"), std::string::npos) << o.err;
+        EXPECT_FALSE(o.temporary_left);
+    }
+}
+
+// A limit on the size of files (ulimit -f, in blocks of 1 KiB) reached by any
+// file of the run ends it as a full disk does, with the file named; the
+// frames of the animation in the temporary folder cost only the animation.
+TEST(FileSizeLimit, EndsAsAFullDisk)
+{
+    TempDir dir;
+    StopBench bench;
+    write_file("placatermo.ent", grid_of("12").text("\r\n"));
+    ASSERT_EQ(run_program("--batch").exit_code, 0);
+    write_file("placatermo.ent", grid_of("100").text("\r\n"));
+    const std::vector<std::string> every_option{"--batch", "--vtk", "--json", "--graficos", "--animacao"};
+    for (const int limit : {1, 8, 64, 200}) {
+        const Stopped o = bench.run(every_option, nullptr, 0, false, 0, limit);
+        EXPECT_EQ(o.exit_code, 1) << limit << o.err;
+        EXPECT_NE(o.err.find("\": arquivo grande demais\n"), std::string::npos) << limit << o.err;
+        EXPECT_NE(o.err.find("os arquivos completos da execução anterior estão em \"placatermo.anterior\"\n"),
+                  std::string::npos)
+            << limit << o.err;
+        EXPECT_FALSE(o.temporary_left) << limit;
+    }
+    const Stopped frames = bench.run({"--batch", "--vtk", "--json", "--animacao"}, nullptr, 0, false, 0, 2048);
+    // only the animation's frames, in the temporary folder, are too large
+    EXPECT_EQ(frames.exit_code, 1) << frames.err;
+    const std::string not_drawn = "placatermo: erro: a figura \"iteracoes.gif\" não foi desenhada: ";
+    EXPECT_EQ(frames.err.substr(0, not_drawn.size()), not_drawn) << frames.err;
+    EXPECT_NE(frames.err.find("quadros.bin\": arquivo grande demais\nos resultados em texto estão completos\n"),
+              std::string::npos)
+        << frames.err;
+    EXPECT_FALSE(frames.temporary_left);
+}
+
 }  // namespace
 }  // namespace placatermo

@@ -16,6 +16,7 @@
 #endif
 
 #include "base/text.hpp"
+#include "platform/stop_signals.hpp"
 
 #ifdef _WIN32
 #include <io.h>
@@ -241,18 +242,52 @@ int SystemPlatform::run_command(const std::string& command)
     const std::string interpreter =
         command_interpreter(std::getenv("COMSPEC"), std::string_view(system_folder, length < MAX_PATH ? length : 0));
     std::fflush(stderr);
+    // the windows of wgnuplot and notepad stay open until the user closes
+    // them: a stop waits for that
+    const int token = watch_child(0, ChildStop::left_to_the_user);
     const auto status = _spawnl(_P_WAIT, interpreter.c_str(), interpreter.c_str(), "/c", text.c_str(), nullptr);
+    forget_child(token);
     return status == -1 ? -1 : static_cast<int>(status);
 #else
     pid_t pid = 0;
     char sh[] = "sh";
     char dash_c[] = "-c";
     char* argv[] = {sh, dash_c, const_cast<char*>(text.c_str()), nullptr};
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return -1;
+    // The plotting program leads a process group of its own, so that a Ctrl-C
+    // on the terminal reaches only this program, which then ends it (and
+    // its children) itself; the editor needs the terminal. The child gets
+    // the signals as a child of the shell would: unblocked and by default.
+    const ChildStop stop = text == editor_line_ ? ChildStop::left_to_the_user : ChildStop::asked;
+    posix_spawnattr_t attributes;
+    if (posix_spawnattr_init(&attributes) != 0) return -1;
+    sigset_t none, by_default;
+    sigemptyset(&none);
+    sigemptyset(&by_default);
+    for (const int number : {SIGINT, SIGTERM, SIGXFSZ}) sigaddset(&by_default, number);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &by_default);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (stop == ChildStop::asked) {
+        flags |= POSIX_SPAWN_SETPGROUP;
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    posix_spawnattr_setflags(&attributes, flags);
+    const int started = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    if (started != 0) return -1;
+    const int token = watch_child(pid, stop);
+    // forgotten before it is reaped, so that its process group is never
+    // signalled after its number may be another's
+    siginfo_t ended{};
+    while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) == -1 && errno == EINTR) {
+    }
+    const bool asked = forget_child(token);
     int status = 0;
     while (waitpid(pid, &status, 0) == -1) {
         if (errno != EINTR) return -1;
     }
+    // asked to end, it did not finish its work, whatever it answers
+    if (asked && WIFEXITED(status) && WEXITSTATUS(status) == 0) return 128 + SIGTERM;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
@@ -305,7 +340,8 @@ std::string SystemPlatform::editor_command(std::string_view file_name)
     if (editor == nullptr || *editor == '\0') editor = std::getenv("EDITOR");
     // Debian's choice of editor for the user, where it exists
     if (editor == nullptr || *editor == '\0') editor = program_on_path("sensible-editor") ? "sensible-editor" : "vi";
-    return std::string(editor) + " " + quote_for_shell(file_name);
+    editor_line_ = std::string(editor) + " " + quote_for_shell(file_name);
+    return editor_line_;
 #endif
 }
 
@@ -417,41 +453,5 @@ const std::string_view editor_and_plotter_help =
     "existe), senão vi; o programa de gráficos é o gnuplot. Os dois são procurados no PATH.\n"
     "O manual: man placatermo.\n";
 #endif
-
-namespace {
-
-volatile std::sig_atomic_t stop_signal = 0;
-
-#ifdef _WIN32
-// Ctrl-C or Ctrl-Break: the first stops the run after the current outer
-// iteration, a second ends the program at once.
-BOOL WINAPI on_console_event(DWORD event)
-{
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    if (stop_signal != 0) return FALSE;
-    stop_signal = static_cast<std::sig_atomic_t>(event + 1);
-    return TRUE;
-}
-#else
-extern "C" void on_stop_signal(int signal_number) { stop_signal = signal_number; }
-#endif
-
-}  // namespace
-
-void install_stop_signals()
-{
-#ifdef _WIN32
-    SetConsoleCtrlHandler(on_console_event, TRUE);
-#else
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // a second signal ends the program at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-#endif
-}
-
-bool stop_was_requested() { return stop_signal != 0; }
 
 }  // namespace placatermo

@@ -18,7 +18,8 @@ public:
     // Status form of the command runner: runs the command line (trailing
     // blanks dropped) through the command interpreter, waits without a time
     // limit and returns the interpreter's exit code, or -1 when it could not
-    // be started.
+    // be started. A command that a stop signal asked to end never answers
+    // 0: it answers 128 + SIGTERM (143) when it ended with 0.
     virtual int run_command(const std::string& command) = 0;
     virtual LocalTime local_time() = 0;
     // Seconds on a steady clock, from an arbitrary origin.
@@ -72,6 +73,11 @@ public:
     std::string editor_command(std::string_view file_name) override;
     std::string plot_command(std::string_view script_name) override;
     std::string missing_program(std::string_view command) override;
+
+private:
+    // The editor's command line: it runs in the foreground, with the
+    // terminal, and is not asked to end at a stop (the user closes it).
+    std::string editor_line_;
 };
 
 // The program a command line would start, when it cannot be found the way
@@ -135,10 +141,5 @@ void set_console_to_utf8();
 // The last line of the program's help: which editor and plotting program
 // this platform's runs call.
 extern const std::string_view editor_and_plotter_help;
-
-// Ctrl-C (and SIGTERM, or Ctrl-Break on Windows): the first asks the run to
-// stop after its current outer iteration, a second ends the program at once.
-void install_stop_signals();
-bool stop_was_requested();
 
 }  // namespace placatermo

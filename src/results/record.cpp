@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "base/errors.hpp"
+#include "platform/stop_signals.hpp"
 #include "report/output_file.hpp"
 #include "results/results.hpp"
 
@@ -241,6 +242,8 @@ RunRecord parse_run_record(std::string_view text)
 void write_file_atomically(const std::string& name, std::string_view bytes)
 {
     const std::string partial = name + ".parcial";
+    // nor does an end at a stop signal
+    register_temporary_path(partial);
     try {
         OutputFile file(partial);
         file.write(bytes);
@@ -249,10 +252,12 @@ void write_file_atomically(const std::string& name, std::string_view bytes)
         // a write cut short (a full disk) leaves no piece behind
         std::error_code ignored;
         std::filesystem::remove(partial, ignored);
+        forget_temporary_path(partial);
         throw;
     }
     std::error_code error;
     std::filesystem::rename(partial, name, error);
+    forget_temporary_path(partial);
     if (error) {
         std::error_code ignored;
         std::filesystem::remove(partial, ignored);

@@ -11,6 +11,7 @@
 #include "base/errors.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/arrays.hpp"
+#include "platform/stop_signals.hpp"
 #include "results/picture_check.hpp"
 #include "results/record.hpp"
 #include "results/results.hpp"
@@ -53,7 +54,8 @@ int run_and_check(RunContext& run, const std::string& command, bool& warned, std
 }
 
 // A folder of the run's own in the temporary folder, removed with what it
-// holds at the end of its scope; an empty path when none could be made.
+// holds at the end of its scope, or by an end at a stop signal; an empty path
+// when none could be made.
 class TemporaryFolder {
 public:
     TemporaryFolder()
@@ -64,7 +66,7 @@ public:
                     ("placatermo-" +
                      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) + "-" +
                      std::to_string(attempt));
-            if (!error && std::filesystem::create_directory(path_, error)) return;
+            if (!error && make_temporary_folder(path_, error)) return;
         }
         path_.clear();
     }
@@ -73,7 +75,9 @@ public:
     ~TemporaryFolder()
     {
         std::error_code error;
-        if (!path_.empty()) std::filesystem::remove_all(path_, error);
+        if (path_.empty()) return;
+        std::filesystem::remove_all(path_, error);
+        forget_temporary_path(path_);
     }
     const std::filesystem::path& path() const { return path_; }
 
@@ -258,7 +262,10 @@ void solve_plate(RunContext& run)
             progress->update(iteration, ratio);
         };
     }
-    solve(problem, report, run.solution);
+    {
+        const IterationsUnderway iterating;
+        solve(problem, report, run.solution);
+    }
     run.state.last_ratio = report.last_ratio;
 }
 
@@ -510,18 +517,36 @@ void show_results(RunContext& run)
     run.state.command_status = run_editor(run, run.input.experiment_name.trimmed());
 }
 
+namespace {
+
+// A stop asked for outside the iterations ends the run at its next step.
+void stop_if_requested(const RunContext& run, std::string_view when)
+{
+    if (run.stop_requested()) throw FatalError("execução interrompida " + std::string(when));
+}
+
+}  // namespace
+
 void write_run_files(RunContext& run)
 {
     open_results_file(run);
+    stop_if_requested(run, "antes das iterações");
     solve_plate(run);
+    constexpr std::string_view writing = "depois das iterações, enquanto os arquivos eram gravados";
     write_results(run);
+    stop_if_requested(run, writing);
     write_processing_time(run);
     write_summary(run);
     close_results_file(run);
+    stop_if_requested(run, writing);
     if (run.options.vtk) write_vtk(run);
+    stop_if_requested(run, writing);
     if (run.options.pictures) draw_pictures(run);
+    stop_if_requested(run, writing);
     if (run.options.animation) draw_animation(run);
+    stop_if_requested(run, writing);
     if (run.options.record) write_record(run);
+    stop_if_requested(run, writing);
 }
 
 void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files)
@@ -530,11 +555,14 @@ void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& fi
     std::string where;
     for (const auto& folder : earlier.folders())
         where += (where.empty() ? "\"" : ", \"") + cp1252_to_utf8(folder) + "\"";
+    const std::string note = "os arquivos completos da execução anterior estão em " + where;
     try {
+        std::optional<StopNote> said_at_a_stop;
+        if (!earlier.empty()) said_at_a_stop.emplace(note);
         write_run_files(run);
     } catch (const FatalError& error) {
         if (earlier.empty()) throw;
-        throw FatalError(std::string(error.what()) + "\nos arquivos completos da execução anterior estão em " + where);
+        throw FatalError(std::string(error.what()) + "\n" + note);
     }
     std::vector<std::string> still_needed;
     for (auto& failed : run.state.failed_pictures) {
@@ -573,6 +601,7 @@ void run_program(RunContext& run)
             : 0.0;
     lay_heap_on_huge_pages(
         check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes));
+    stop_if_requested(run, "antes de começar a gravar; nenhum arquivo de resultados foi gravado");
     write_keeping_earlier_files(run, files);
     warn_if_diverged(run);
     show_results(run);
