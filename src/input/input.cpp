@@ -355,33 +355,32 @@ std::string_view record_label(int record) { return labels[record]; }
 std::string file_name_problem(std::string_view name, bool windows)
 {
     const auto separator = [windows](char c) { return c == '/' || (windows && c == '\\'); };
-    const auto shown = [](std::string_view text) { return "\"" + cp1252_to_utf8(text) + "\""; };
     std::size_t start = name.size();
     while (start > 0 && !separator(name[start - 1])) --start;
     const std::string_view last = name.substr(start);
     if (last.empty() || last == "." || last == "..")
-        return "o nome " + shown(name) + " é de uma pasta, não de um arquivo; escreva o nome de um arquivo";
+        return "o nome " + quote(name) + " é de uma pasta, não de um arquivo; escreva o nome de um arquivo";
     if (!windows) return "";
     // what follows is written elsewhere than the run's folder, or not as a file
     const std::string only_the_name =
         ": os arquivos da execução ficam na pasta do arquivo de entrada; escreva só o nome do arquivo";
     if (name.size() >= 2 && separator(name[0]) && separator(name[1]))
-        return "o nome " + shown(name) + " é um caminho de rede ou de dispositivo do Windows (\\\\servidor\\, " +
+        return "o nome " + quote(name) + " é um caminho de rede ou de dispositivo do Windows (\\\\servidor\\, " +
                "\\\\?\\, \\\\.\\)" + only_the_name;
     const char first = name[0];
     if (name.size() >= 2 && name[1] == ':' && ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')))
-        return "o nome " + shown(name) + " começa por uma unidade (" + shown(name.substr(0, 2)) + ")" + only_the_name;
+        return "o nome " + quote(name) + " começa por uma unidade (" + quote(name.substr(0, 2)) + ")" + only_the_name;
     if (start > 0)
-        return "o nome " + shown(name) + " tem uma pasta (" + shown(name.substr(0, start)) + ")" + only_the_name;
+        return "o nome " + quote(name) + " tem uma pasta (" + quote(name.substr(0, start)) + ")" + only_the_name;
     if (const std::string device = windows_device(name); !device.empty())
-        return "o nome " + shown(name) + " é o do dispositivo " + cp1252_to_utf8(device) +
+        return "o nome " + quote(name) + " é o do dispositivo " + cp1252_to_utf8(device) +
                " do Windows (com qualquer extensão), não o de um arquivo; escolha outro nome";
     for (const char c : name)
         if (std::string_view("<>:\"|?*\t").find(c) != std::string_view::npos)
-            return "o nome " + shown(name) + " tem o caractere " + (c == '\t' ? "tabulação" : shown({&c, 1})) +
+            return "o nome " + quote(name) + " tem o caractere " + (c == '\t' ? "tabulação" : quote({&c, 1})) +
                    ", que não pode estar num nome de arquivo no Windows; escolha outro nome";
     if (name.back() == '.')
-        return "o nome " + shown(name) +
+        return "o nome " + quote(name) +
                " termina em ponto, e o Windows tira os pontos do fim de um nome; escreva o nome sem eles";
     return "";
 }
