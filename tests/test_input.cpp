@@ -269,6 +269,69 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"NoInnerIterationsIsValidForGaussSeidel", 13, "0", ""}),
     [](const auto& info) { return info.param.name; });
 
+// Names of results and summary files: accepted or refused on Linux and on
+// Windows. A folder is never a file; Windows also reads devices, drives and
+// folder parts as other places than a file of the run's folder.
+TEST(Input, FileNamesOnEachSystem)
+{
+    // clang-format off
+    const char* const accepted[] = {"placa.res", "Placa quadrada.dis", "x&y^z!w%a%.res", "conexao.res", "COM10",
+                                    "console", "NULO.res", "LPT", "CONIN"};
+    const char* const folders[] = {".", "..", "sub/", "sub/.", "../..", "/"};
+    const char* const refused_on_windows[] = {
+        "...", "sub/caso.res", "../caso.res", "..\\out.res", "sub\\", "\\caso.res", "C:out.res", "c:\\x.res",
+        "\\\\?\\C:\\x", "\\\\.\\NUL", "//srv/pasta/x", "NUL", "NUL.txt", "nul.res", "AUX.dis", "CON", "con .res",
+        "Prn.a.b", "NUL.", "NUL ", "COM1", "com9.dis", "LPT1.res", "lpt0", "COM\xB9.res", "CONIN$", "conout$.txt",
+        "caso.res.", "a:b", "a?b", "a*b", "a<b>c", "a|b", "a\"b", "a\tb"};
+    // clang-format on
+    for (const char* name : accepted) {
+        EXPECT_EQ(file_name_problem(name, false), "") << name;
+        EXPECT_EQ(file_name_problem(name, true), "") << name;
+    }
+    for (const char* name : folders) {
+        EXPECT_NE(file_name_problem(name, false), "") << name;
+        EXPECT_NE(file_name_problem(name, true), "") << name;
+    }
+    for (const char* name : refused_on_windows) {
+        EXPECT_EQ(file_name_problem(name, false), "") << name;
+        EXPECT_NE(file_name_problem(name, true), "") << name;
+    }
+    // the reason, as the reader's message gives it
+    const std::pair<const char*, const char*> reasons[] = {
+        {"..", "o nome \"..\" é de uma pasta, não de um arquivo; escreva o nome de um arquivo"},
+        {"nul.res",
+         "o nome \"nul.res\" é o do dispositivo NUL do Windows (com qualquer extensão), não o de um arquivo; escolha "
+         "outro nome"},
+        {"..\\out.res",
+         "o nome \"..\\out.res\" tem uma pasta (\"..\\\"): os arquivos da execução ficam na pasta do arquivo de "
+         "entrada; escreva só o nome do arquivo"},
+        {"C:out.res",
+         "o nome \"C:out.res\" começa por uma unidade (\"C:\"): os arquivos da execução ficam na pasta do arquivo de "
+         "entrada; escreva só o nome do arquivo"},
+        {"\\\\?\\C:\\x",
+         "o nome \"\\\\?\\C:\\x\" é um caminho de rede ou de dispositivo do Windows (\\\\servidor\\, \\\\?\\, "
+         "\\\\.\\): "
+         "os arquivos da execução ficam na pasta do arquivo de entrada; escreva só o nome do arquivo"},
+        {"a?b",
+         "o nome \"a?b\" tem o caractere \"?\", que não pode estar num nome de arquivo no Windows; escolha outro "
+         "nome"},
+        {"caso.res.",
+         "o nome \"caso.res.\" termina em ponto, e o Windows tira os pontos do fim de um nome; escreva o nome sem "
+         "eles"},
+    };
+    for (const auto& [name, reason] : reasons) EXPECT_EQ(file_name_problem(name, true), reason) << name;
+    // the reader refuses them with the line and the parameter, on its own system
+    InputRecords r;
+    r.discretization_file_name = "'.'";
+    EXPECT_EQ(error_of(r.text()),
+              "erro de leitura no arquivo \"placatermo.ent\", linha 2, parâmetro \"nome do arquivo "
+              "de resultados (discretização)\": o nome \".\" é de uma pasta, não de um arquivo; "
+              "escreva o nome de um arquivo");
+    r = InputRecords{};
+    r.experiment_name = "'NUL.txt'";
+    EXPECT_EQ(error_of(r.text()).empty(), !windows_file_names);
+}
+
 TEST(Input, MsiNeedsInnerIterations)
 {
     InputRecords r;

@@ -186,9 +186,58 @@ TEST(SystemErrorText, PortugueseForTheErrorsAFileMeets)
         {ELOOP, "ligações simbólicas demais no caminho"},
         {EEXIST, "já existe um arquivo com esse nome"},
         {0, "erro de entrada/saída"},
-        {9999, "erro do sistema número 9999"},
+        {EXDEV,
+         "a origem e o destino estão em sistemas de arquivos diferentes (outro disco ou partição), e um "
+         "arquivo não pode ser movido de um para o outro"},
+        {9999,
+         "falha inesperada do sistema (código 9999); verifique se o disco está acessível e tem espaço livre, e "
+         "se a pasta e o arquivo podem ser gravados"},
     };
     for (const auto& [number, text] : table) EXPECT_EQ(system_error_text(number), text) << number;
+}
+
+// Whatever a file, a folder, a lock or a child process can give has a text of
+// its own, never the fallback; the standard library's codes read the same.
+TEST(SystemErrorText, EveryErrorOfTheFileOperationsIsNamed)
+{
+    const std::string fallback = "falha inesperada do sistema";
+    for (const int number :
+         {EXDEV,  EBADF,       EBUSY,  ENOTEMPTY, ETXTBSY,    ENXIO,        ENODEV,    EPIPE,     ESPIPE,
+          EAGAIN, EWOULDBLOCK, EFAULT, EOVERFLOW, ECONNRESET, ECONNABORTED, ENOTCONN,  ETIMEDOUT, ESTALE,
+          ENOLCK, EDEADLK,     ENOSYS, ENOTSUP,   EOPNOTSUPP, EMLINK,       ENOTTY,    E2BIG,     ENOEXEC,
+          ECHILD, ESRCH,       EILSEQ, ECANCELED, ENOBUFS,    EDQUOT,       ENOMEDIUM, EREMOTEIO, EUCLEAN}) {
+        const std::string text = system_error_text(number);
+        EXPECT_FALSE(text.starts_with(fallback)) << number << ": " << text;
+        EXPECT_EQ(system_error_text(std::error_code(number, std::generic_category())), text) << number;
+        EXPECT_EQ(system_error_text(std::error_code(number, std::system_category())), text) << number;
+    }
+    EXPECT_EQ(system_error_text(std::make_error_code(std::io_errc::stream)),
+              "falha inesperada do sistema (código iostream 1); verifique se o disco está acessível e tem espaço "
+              "livre, e se a pasta e o arquivo podem ser gravados");
+}
+
+// The Win32 codes that std::filesystem reports on Windows: as the errno of
+// the same meaning, or a text of their own.
+TEST(SystemErrorText, WindowsCodes)
+{
+    const std::pair<unsigned long, std::string> table[] = {
+        {2, system_error_text(ENOENT)},
+        {3, system_error_text(ENOENT)},
+        {5, system_error_text(EACCES)},
+        {6, system_error_text(EBADF)},
+        {17, system_error_text(EXDEV)},
+        {19, system_error_text(EROFS)},
+        {112, system_error_text(ENOSPC)},
+        {145, system_error_text(ENOTEMPTY)},
+        {183, system_error_text(EEXIST)},
+        {206, system_error_text(ENAMETOOLONG)},
+        {32, "o arquivo está aberto em outro programa; feche-o e rode de novo"},
+        {123, "o nome do arquivo, da pasta ou da unidade não é válido no Windows; escolha outro nome"},
+        {99999,
+         "falha inesperada do sistema (código do Windows 99999); verifique se o disco está acessível e tem "
+         "espaço livre, e se a pasta e o arquivo podem ser gravados"},
+    };
+    for (const auto& [code, text] : table) EXPECT_EQ(windows_error_text(code), text) << code;
 }
 
 TEST(FailFile, NamesTheActionTheFileAndTheError)

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace placatermo {
 
@@ -13,11 +14,22 @@ public:
     explicit FatalError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// Portuguese text for a system error number (errno).
+// Portuguese text for a system error number (errno): what happened and, where
+// the user can do something about it, what to check.
 std::string system_error_text(int error_number);
+
+// The same for an error code of the standard library: errno values, and on
+// Windows also the Win32 codes that std::filesystem reports in the system
+// category.
+std::string system_error_text(const std::error_code& error);
+
+// Portuguese text for a Win32 error code (GetLastError); the Windows codes,
+// on every platform for the tests.
+std::string windows_error_text(unsigned long code);
 
 // Message for a failed file operation, naming the file: for example
 // `não foi possível criar o arquivo "placa.res": permissão negada`.
 [[noreturn]] void fail_file(std::string_view action, std::string_view file_name, int error_number);
+[[noreturn]] void fail_file(std::string_view action, std::string_view file_name, const std::error_code& error);
 
 }  // namespace placatermo

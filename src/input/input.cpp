@@ -265,9 +265,31 @@ bool is_reserved(std::string_view name)
     return false;
 }
 
+// The Windows device that a name without a folder part opens, "" for none:
+// Windows reads "NUL.txt", "nul .res" and "Com1." as the device itself.
+std::string windows_device(std::string_view name)
+{
+    std::string_view base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    std::string upper(base);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (upper == device) return upper;
+    // COM0 ... COM9 and LPT0 ... LPT9, also with the superscripts 1, 2, 3 of
+    // Windows-1252
+    const std::string_view digits = "0123456789\xB9\xB2\xB3";
+    if (upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+        digits.find(upper[3]) != std::string_view::npos)
+        return upper;
+    return "";
+}
+
 void check_file_name(InputParser& parser, int record, std::string_view name)
 {
     if (name.empty()) parser.fail(record, "o nome de arquivo está em branco");
+    if (const std::string problem = file_name_problem(name, windows_file_names); !problem.empty())
+        parser.fail(record, problem);
     if (is_reserved(name))
         parser.fail(record,
                     "o nome \"" + std::string(name) + "\" é de outro arquivo do programa e não pode ser usado aqui");
@@ -329,6 +351,39 @@ void warn_about_likely_mistakes(InputParser& parser, const InputParameters& in)
 }  // namespace
 
 std::string_view record_label(int record) { return labels[record]; }
+
+std::string file_name_problem(std::string_view name, bool windows)
+{
+    const auto separator = [windows](char c) { return c == '/' || (windows && c == '\\'); };
+    std::size_t start = name.size();
+    while (start > 0 && !separator(name[start - 1])) --start;
+    const std::string_view last = name.substr(start);
+    if (last.empty() || last == "." || last == "..")
+        return "o nome " + quote(name) + " é de uma pasta, não de um arquivo; escreva o nome de um arquivo";
+    if (!windows) return "";
+    // what follows is written elsewhere than the run's folder, or not as a file
+    const std::string only_the_name =
+        ": os arquivos da execução ficam na pasta do arquivo de entrada; escreva só o nome do arquivo";
+    if (name.size() >= 2 && separator(name[0]) && separator(name[1]))
+        return "o nome " + quote(name) + " é um caminho de rede ou de dispositivo do Windows (\\\\servidor\\, " +
+               "\\\\?\\, \\\\.\\)" + only_the_name;
+    const char first = name[0];
+    if (name.size() >= 2 && name[1] == ':' && ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')))
+        return "o nome " + quote(name) + " começa por uma unidade (" + quote(name.substr(0, 2)) + ")" + only_the_name;
+    if (start > 0)
+        return "o nome " + quote(name) + " tem uma pasta (" + quote(name.substr(0, start)) + ")" + only_the_name;
+    if (const std::string device = windows_device(name); !device.empty())
+        return "o nome " + quote(name) + " é o do dispositivo " + cp1252_to_utf8(device) +
+               " do Windows (com qualquer extensão), não o de um arquivo; escolha outro nome";
+    for (const char c : name)
+        if (std::string_view("<>:\"|?*\t").find(c) != std::string_view::npos)
+            return "o nome " + quote(name) + " tem o caractere " + (c == '\t' ? "tabulação" : quote({&c, 1})) +
+                   ", que não pode estar num nome de arquivo no Windows; escolha outro nome";
+    if (name.back() == '.')
+        return "o nome " + quote(name) +
+               " termina em ponto, e o Windows tira os pontos do fim de um nome; escreva o nome sem eles";
+    return "";
+}
 
 InputParameters parse_input_data(std::string_view bytes, std::string_view file_name)
 {
@@ -453,8 +508,8 @@ double required_memory_bytes(const InputParameters& in, MultigridCycle cycle)
     return solution_memory_bytes(in.grids, in.solver(), cycle);
 }
 
-double check_memory(const InputParameters& in, double available_bytes, std::string_view file_name,
-                    MultigridCycle cycle, double option_bytes)
+double check_memory(const InputParameters& in, double available_bytes, std::string_view file_name, MultigridCycle cycle,
+                    double option_bytes)
 {
     const double needed = required_memory_bytes(in, cycle) + option_bytes;
     if (available_bytes <= 0.0 || needed <= available_bytes) return needed;

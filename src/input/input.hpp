@@ -62,6 +62,22 @@ struct InputParameters {
 // in the default input file.
 std::string_view record_label(int record);
 
+// Why `name` (record 1 or 2) cannot name a file that the run writes, "" when
+// it can. Everywhere: a name of a folder ("." or ".." as its last part, a
+// separator at its end). With `windows`, also what Windows would not write as
+// a file of the run's folder: devices (NUL, con.txt, COM1 ...), drives (C:x),
+// folder parts ("..\x"), \\?\, \\.\ and network paths, characters that a
+// Windows name cannot hold, and a final dot, which Windows drops.
+// The Windows forms on every platform, for the tests.
+std::string file_name_problem(std::string_view name, bool windows);
+
+// Whether this system's file names follow the Windows rules.
+#ifdef _WIN32
+inline constexpr bool windows_file_names = true;
+#else
+inline constexpr bool windows_file_names = false;
+#endif
+
 // Reads the 16 records from the bytes of an input file and derives the grid
 // sizes. Any record that is missing or cannot be read as its type, and any
 // value outside what the program can compute with, ends the run with a
@@ -82,9 +98,8 @@ double required_memory_bytes(const InputParameters& input, MultigridCycle cycle 
 
 // Refuses a run whose arrays (and `option_bytes` that the options hold
 // besides) would not fit in this machine's memory; gives the bytes checked.
-double check_memory(const InputParameters& input, double available_bytes,
-                    std::string_view file_name = input_file_name, MultigridCycle cycle = MultigridCycle::specified,
-                    double option_bytes = 0.0);
+double check_memory(const InputParameters& input, double available_bytes, std::string_view file_name = input_file_name,
+                    MultigridCycle cycle = MultigridCycle::specified, double option_bytes = 0.0);
 
 // The parameter echo block of the main results file.
 void write_parameter_echo(const InputParameters& input, OutputFile& file);

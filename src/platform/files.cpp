@@ -137,9 +137,7 @@ std::unique_ptr<FileLock> FileLock::try_lock(const fs::path& name)
     const DWORD code = GetLastError();
     if (handle == INVALID_HANDLE_VALUE) {
         fail_file("não foi possível ler", name.string(),
-                  code == ERROR_ACCESS_DENIED    ? EACCES
-                  : code == ERROR_PATH_NOT_FOUND ? ENOENT
-                                                 : 0);
+                  std::error_code(static_cast<int>(code), std::system_category()));
     }
     std::unique_ptr<FileLock> lock(new FileLock);
     lock->native_ = reinterpret_cast<std::intptr_t>(handle);

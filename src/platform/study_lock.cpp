@@ -36,14 +36,18 @@ std::unique_ptr<StudyFolderLock> StudyFolderLock::try_claim(const std::filesyste
     HANDLE handle = CreateFileW(lock_file.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) fail_file("não foi possível criar", lock_file.string(), EACCES);
-    const bool made = GetLastError() != ERROR_ALREADY_EXISTS;
+    const DWORD opened = GetLastError();
+    if (handle == INVALID_HANDLE_VALUE)
+        fail_file("não foi possível criar", lock_file.string(),
+                  std::error_code(static_cast<int>(opened), std::system_category()));
+    const bool made = opened != ERROR_ALREADY_EXISTS;
     OVERLAPPED where{};
     if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
         const DWORD error = GetLastError();
         CloseHandle(handle);
         if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return nullptr;
-        fail_file("não foi possível travar", lock_file.string(), EACCES);
+        fail_file("não foi possível travar", lock_file.string(),
+                  std::error_code(static_cast<int>(error), std::system_category()));
     }
     std::unique_ptr<StudyFolderLock> lock(new StudyFolderLock);
     lock->handle_ = handle;

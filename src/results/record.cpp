@@ -84,12 +84,6 @@ const json& array_field(const json& object, const char* name)
     return value;
 }
 
-int errno_of(const std::error_code& code)
-{
-    const std::error_condition condition = code.default_error_condition();
-    return condition.category() == std::generic_category() ? condition.value() : code.value();
-}
-
 }  // namespace
 
 std::optional<std::int32_t> json_int32(const nlohmann::json& value)
@@ -261,7 +255,7 @@ void write_file_atomically(const std::string& name, std::string_view bytes)
     if (error) {
         std::error_code ignored;
         std::filesystem::remove(partial, ignored);
-        fail_file("não foi possível gravar", name, errno_of(error));
+        fail_file("não foi possível gravar", name, error);
     }
 }
 

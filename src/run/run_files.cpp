@@ -60,7 +60,7 @@ bool named_in_input(const RunFile& file) { return file.record != 0 || file.named
 {
     throw FatalError("não foi possível guardar o arquivo \"" + cp1252_to_utf8(file.string()) +
                      "\" da execução anterior na pasta \"" + std::string(earlier_files_folder) +
-                     "\": " + system_error_text(error.value()) + "; nenhum arquivo foi gravado");
+                     "\": " + system_error_text(error) + "; nenhum arquivo foi gravado");
 }
 
 // What a name that should be a plain folder or file is instead.

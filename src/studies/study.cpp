@@ -105,11 +105,9 @@ void check_values(const std::string& argument, const std::vector<std::string>& v
 // The Portuguese text of a failed file-system operation.
 std::string file_system_message(const std::filesystem::filesystem_error& error)
 {
-    const std::error_condition condition = error.code().default_error_condition();
-    const int number = condition.category() == std::generic_category() ? condition.value() : error.code().value();
     std::string text = "operação de arquivos falhou";
     if (!error.path1().empty()) text += " em \"" + error.path1().string() + "\"";
-    return text + ": " + system_error_text(number);
+    return text + ": " + system_error_text(error.code());
 }
 
 std::vector<std::string> split_values(std::string_view text)
@@ -659,8 +657,7 @@ StudyDesign read_design(const std::filesystem::path& folder)
     const auto size = std::filesystem::file_size(name, error);
     if (error)
         throw FatalError("a pasta \"" + folder.string() + "\" não tem o desenho de um estudo (" +
-                         std::string(study_design_file) +
-                         "): " + system_error_text(error.default_error_condition().value()));
+                         std::string(study_design_file) + "): " + system_error_text(error));
     if (size > largest_design_bytes) throw FatalError("o desenho do estudo \"" + name.string() + "\" é grande demais");
     std::string text;
     read_whole_file(name.string(), text);

@@ -119,8 +119,8 @@ small_input() {
     "$1" "$2" "${3:-5}" "${3:-4}" "${5:-1e-6}" "${4:-50}"
 }
 
-echo "-- nomes que são o mesmo arquivo (maiúsculas, \\ e /)"
-for summary in "'.\\CASO.RES'" "'sub\\..\\Caso.Res'" "'./PLACATERMO.ENT'" "'sub/../tx.GNU'"; do
+echo "-- nomes que são o mesmo arquivo (maiúsculas e minúsculas)"
+for summary in "'CASO.RES'" "'Caso.Res'" "'PLACATERMO.ENT'" "'tx.GNU'"; do
   prepare
   mkdir -p "$work/run/sub"
   small_input caso.res "$summary" >"$work/run/placatermo.ent"
@@ -131,6 +131,36 @@ for summary in "'.\\CASO.RES'" "'sub\\..\\Caso.Res'" "'./PLACATERMO.ENT'" "'sub/
   [ -e "$work/run/Tx.dat" ] && fail "$summary: Tx.dat gravado"
   report "$summary"
 done
+
+# Devices, drives, folder parts and \\?\ paths are refused by the reader,
+# with the line and the parameter, before anything is written anywhere.
+echo "-- nomes que o Windows não grava como arquivo da pasta"
+while read -r record name; do
+  prepare
+  if [ "$record" = 1 ]; then small_input "'$name'" r.dis; else small_input caso.res "'$name'"; fi >"$work/run/placatermo.ent"
+  if (cd "$work/run" && wine "$exe" --batch >/dev/null 2>"$work/err"); then fail "$name: aceito"; fi
+  grep -q "linha $record, parâmetro .*o nome \"" "$work/err" || fail "$name: mensagem $(cat "$work/err")"
+  [ "$(ls "$work/run" | tr '\n' ' ')" == "notepad.exe placatermo.ent wgnuplot.exe " ] ||
+    fail "$name: gravou $(ls "$work/run")"
+  [ -z "$(find "$work" -maxdepth 1 -name '*.res')" ] || fail "$name: gravou fora da pasta"
+  [ -z "$(find "$WINEPREFIX/drive_c" -maxdepth 3 -name 'x*.res')" ] || fail "$name: gravou em C:"
+  report "$name"
+done <<'NAMES'
+2 NUL
+2 CON
+2 nul.res
+2 AUX.dis
+2 CONIN$
+2 \\.\NUL
+2 ..\x.res
+2 C:x.res
+2 .\CASO.RES
+2 sub\..\Caso.Res
+2 ..
+1 ..\x.res
+1 C:x.res
+1 \\?\C:\x.res
+NAMES
 
 echo "-- a execução anterior guardada quando a nova falha"
 prepare
