@@ -38,20 +38,15 @@ TEST(QuoteForShell, EveryNameIsOneWordForTheShell)
     for (const auto& [name, quoted] : table) EXPECT_EQ(quote_for_shell(name), quoted) << name;
 }
 
-// A command's standard error goes into the file, whatever the file's name
-// holds; its standard output does not.
-TEST(ErrorsToFile, WhateverTheName)
+// A command's standard error is caught, its standard output is not, and its
+// exit status is the command's.
+TEST(CatchingErrors, StandardErrorOnly)
 {
-    namespace fs = std::filesystem;
-    const fs::path file =
-        fs::temp_directory_path() / ("placatermo-erros-" + std::to_string(getpid()) + " it's\n$x`id`");
     SystemPlatform platform;
-    EXPECT_EQ(platform.run_command(errors_to_file("sh -c 'echo erro >&2; echo saida'", file.string()) + " >/dev/null"),
-              0);
-    std::ifstream in(file);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "erro\n");
-    fs::remove(file);
+    std::string errors = "antes";
+    EXPECT_EQ(platform.run_command_catching_errors("echo erro >&2; echo saida >/dev/null; echo fim >&2; exit 3", errors),
+              3);
+    EXPECT_EQ(errors, "erro\nfim\n");
 }
 
 // In a process of its own: a child that ignores the stop (its interpreter

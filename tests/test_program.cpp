@@ -167,6 +167,40 @@ TEST(Program, BatchRunsNoEditor)
     EXPECT_EQ(p.platform.commands, (std::vector<std::string>{"plot 'Tx.gnu'", "plot 'Ty.gnu'"}));
 }
 
+// What gnuplot says while it draws reaches the user: an empty axis range
+// (a zero length in the input) once, in Portuguese, whatever gnuplot puts
+// before it; the count of an animation's frames not at all; anything else
+// as it is.
+TEST(Program, PlotterErrorsAsTheUserReadsThem)
+{
+    const std::string empty_x = "aviso: Tx.png: o eixo x não tem extensão (todos os valores são 0) e foi desenhado de "
+                                "-1 a 1 (um comprimento zero ou um campo constante na entrada?)";
+    const std::pair<std::string, std::vector<std::string>> table[] = {
+        {"", {}},
+        {"Warning: empty x range [0:0], adjusting to [-1:1]\n"
+         "\"Tx.gnu\" line 8: warning: Warning: empty x range [0:0], adjusting to [-1:1]\r\n",
+         {empty_x}},
+        {"Warning: empty x range [0:0], adjusting to [-1:1]\nWarning: empty y range [2.5:2.5], adjusting to "
+         "[2.475:2.525]\n",
+         {"aviso: Tx.png: o eixo x não tem extensão (todos os valores são 0) e foi desenhado de -1 a 1; o eixo y não "
+          "tem extensão (todos os valores são 2.5) e foi desenhado de 2.475 a 2.525 (um comprimento zero ou um "
+          "campo constante na entrada?)"}},
+        {"linha 3: aviso\n52 frames in animation sequence\nWarning: empty x range [0:0], adjusting to [-1:1]\n",
+         {"linha 3: aviso", empty_x}},
+        {"\n\n", {}},
+        {"Warning: empty x range\n", {"Warning: empty x range"}},
+    };
+    for (const auto& [said, warnings] : table) {
+        ProgramRun p;
+        p.platform.plot_errors = said;
+        p.start(true);
+        // the profile along x said first, then the same for the one along y
+        const auto& seen = p.platform.warnings;
+        ASSERT_EQ(seen.size(), 2 * warnings.size()) << said;
+        EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + std::ssize(warnings)), warnings) << said;
+    }
+}
+
 TEST(Program, FailedCommandsDoNotStopTheRun)
 {
     ProgramRun p;

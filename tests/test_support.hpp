@@ -58,6 +58,12 @@ public:
             draw_outputs_of(command.substr(6, command.find('\'', 6) - 6));
         return status;
     }
+    std::string plot_errors;  // what a command says on its standard error, when it is caught
+    int run_command_catching_errors(const std::string& command, std::string& errors) override
+    {
+        errors = plot_errors;
+        return run_command(command);
+    }
     LocalTime local_time() override { return time; }
     double clock_seconds() override
     {

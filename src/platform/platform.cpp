@@ -27,6 +27,9 @@
 #include <unistd.h>
 
 #include <sys/ioctl.h>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 #include <sys/wait.h>
 extern char** environ;
 #endif
@@ -221,17 +224,44 @@ std::string quote_for_shell(std::string_view name)
 #endif
 }
 
-std::string errors_to_file(std::string_view command, std::string_view file)
+int Platform::run_command_catching_errors(const std::string& command, std::string& errors)
 {
+    errors.clear();
+    return run_command(command);
+}
+
+int SystemPlatform::run_command(const std::string& command) { return run(command, -1); }
+
+int SystemPlatform::run_command_catching_errors(const std::string& command, std::string& errors)
+{
+    errors.clear();
 #ifdef _WIN32
-    (void)file;
-    return std::string(command);
+    return run(command, -1);
 #else
-    return std::string(command) + " 2>" + quote_for_shell(file);
+    // a file without a name, in memory where the system has that: nothing to
+    // remove, whatever ends the program, and no disk to fill
+#ifdef __linux__
+    const int file = memfd_create("placatermo-erros", MFD_CLOEXEC);
+#else
+    FILE* const stream = std::tmpfile();
+    const int file = stream != nullptr ? dup(fileno(stream)) : -1;
+    if (stream != nullptr) std::fclose(stream);
+#endif
+    if (file < 0) return run(command, -1);
+    const int status = run(command, file);
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t got = pread(file, buffer, sizeof buffer, at);
+        if (got <= 0) break;
+        errors.append(buffer, static_cast<std::size_t>(got));
+        at += got;
+    }
+    close(file);
+    return status;
 #endif
 }
 
-int SystemPlatform::run_command(const std::string& command)
+int SystemPlatform::run(const std::string& command, [[maybe_unused]] int errors)
 {
     const std::string text(trim_right(command));
     std::fflush(stdout);
@@ -272,7 +302,14 @@ int SystemPlatform::run_command(const std::string& command)
         posix_spawnattr_setpgroup(&attributes, 0);
     }
     posix_spawnattr_setflags(&attributes, flags);
-    const int started = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, argv, environ);
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        posix_spawnattr_destroy(&attributes);
+        return -1;
+    }
+    if (errors >= 0) posix_spawn_file_actions_adddup2(&actions, errors, STDERR_FILENO);
+    const int started = posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (started != 0) return -1;
     const int token = watch_child(pid, stop);

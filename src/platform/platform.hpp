@@ -21,6 +21,11 @@ public:
     // be started. A command that a stop signal asked to end never answers
     // 0: it answers 128 + SIGTERM (143) when it ended with 0.
     virtual int run_command(const std::string& command) = 0;
+    // The same command line, with what the command writes on its standard
+    // error caught into `errors` instead of passed on, for a caller that
+    // reads it. Here nothing is caught: the command runs as run_command runs
+    // it.
+    virtual int run_command_catching_errors(const std::string& command, std::string& errors);
     virtual LocalTime local_time() = 0;
     // Seconds on a steady clock, from an arbitrary origin.
     virtual double clock_seconds() = 0;
@@ -40,10 +45,6 @@ public:
 // Quotes a file name for the command interpreter so that it is only ever read
 // as one file name: '...' with '\'' for POSIX shells, "..." for cmd.exe.
 std::string quote_for_shell(std::string_view name);
-
-// `command` with its standard error into `file`, for a caller that reads it
-// afterwards; unchanged on Windows, where wgnuplot has no console to write to.
-std::string errors_to_file(std::string_view command, std::string_view file);
 
 // The Windows forms, on every platform for the tests.
 //
@@ -67,6 +68,9 @@ std::string command_interpreter(const char* comspec, std::string_view system_fol
 class SystemPlatform : public Platform {
 public:
     int run_command(const std::string& command) override;
+    // On POSIX systems the standard error goes to a file in memory; on
+    // Windows wgnuplot has no console to write to, and nothing is caught.
+    int run_command_catching_errors(const std::string& command, std::string& errors) override;
     LocalTime local_time() override;
     double clock_seconds() override;
     void set_window_title(std::string_view title) override;
@@ -75,6 +79,7 @@ public:
     std::string missing_program(std::string_view command) override;
 
 private:
+    int run(const std::string& command, int errors);
     // The editor's command line: it runs in the foreground, with the
     // terminal, and is not asked to end at a stop (the user closes it).
     std::string editor_line_;

@@ -186,7 +186,13 @@ std::string pictures_script(const Plate& plate, const CurrentGrid& g, std::span<
 
     out += "set output 'campo.png'\nset title " + title + "\n";
     out += std::string(map_settings) + "set cblabel 'T'\n";
-    out += "set xrange [0:" + gnuplot_number(plate.lx) + "]\nset yrange [0:" + gnuplot_number(plate.ly) + "]\n";
+    // a length that is not one (zero, negative, not a number) leaves the axis
+    // to gnuplot, which only warns where a range set here would stop it
+    const auto axis_range = [](char axis, double length) {
+        return std::string("set ") + axis + "range " +
+               (length > 0.0 && std::isfinite(length) ? "[0:" + gnuplot_number(length) + "]" : "[*:*]") + "\n";
+    };
+    out += axis_range('x', plate.lx) + axis_range('y', plate.ly);
     out += color_range(1, nx, 1, ny, [&](std::int64_t i, std::int64_t j) { return t(volume_number(i, j, nx)); });
     out += "splot $campo using 1:2:3 with pm3d nocontours, $campo using 1:2:3 with lines nosurface linecolor 'black'\n";
 

@@ -35,7 +35,7 @@ bool not_started(int status) { return status == 126 || status == 127; }
 // as the interpreter would, 127. A program found but not started is said
 // once too, with the command.
 int run_and_check(RunContext& run, const std::string& command, bool& warned, std::string_view what,
-                  std::string_view remedy)
+                  std::string_view remedy, std::string* errors = nullptr)
 {
     if (const std::string missing = run.platform.missing_program(command); !missing.empty()) {
         if (!warned)
@@ -44,7 +44,8 @@ int run_and_check(RunContext& run, const std::string& command, bool& warned, std
         warned = true;
         return 127;
     }
-    const int status = run.platform.run_command(command);
+    const int status = errors != nullptr ? run.platform.run_command_catching_errors(command, *errors)
+                                         : run.platform.run_command(command);
     if (not_started(status) && !warned) {
         warned = true;
         run.platform.warn("aviso: " + std::string(what) + " não pôde ser iniciado (comando " + command +
@@ -90,16 +91,87 @@ constexpr std::string_view animation_script = "animacao.gnu";
 
 constexpr std::string_view plotter_what = "o programa de gráficos";
 
-int run_plotter_command(RunContext& run, const std::string& command)
+// "x" of gnuplot's "Warning: empty x range [0:0], adjusting to [-1:1]" (with
+// or without the script's place before it), and the two ranges.
+struct EmptyRange {
+    std::string axis, range, drawn;
+};
+std::optional<EmptyRange> empty_range(std::string_view line)
 {
-    return run_and_check(run, command, run.state.plotter_warned, plotter_what, plotting_program_remedy);
+    constexpr std::string_view mark = "Warning: empty ", range = " range [", adjusted = "], adjusting to [";
+    const auto at = line.find(mark);
+    if (at == std::string_view::npos) return std::nullopt;
+    line.remove_prefix(at + mark.size());
+    const auto axis_end = line.find(range), range_end = line.find(adjusted);
+    if (axis_end == std::string_view::npos || range_end == std::string_view::npos || range_end < axis_end ||
+        !line.ends_with("]"))
+        return std::nullopt;
+    const auto bounds = [](std::string_view text) {
+        std::string words(text);
+        const auto colon = words.find(':');
+        return colon == std::string::npos ? words : words.substr(0, colon) + " a " + words.substr(colon + 1);
+    };
+    const std::string_view values = line.substr(axis_end + range.size(), range_end - axis_end - range.size());
+    const std::string_view drawn =
+        line.substr(range_end + adjusted.size(), line.size() - 1 - range_end - adjusted.size());
+    return EmptyRange{std::string(line.substr(0, axis_end)),
+                      std::string(values.substr(0, values.find(':'))), bounds(drawn)};
+}
+
+// What the plotting program said on its standard error while drawing
+// `drawing`, for the user: its count of frames (English, on every animation)
+// left out; an empty axis range (a zero length, or a constant field, in the
+// input) said once in Portuguese; anything else passed on line by line.
+void pass_on_plotter_errors(RunContext& run, std::string_view text, std::string_view drawing)
+{
+    std::string kept;
+    std::vector<EmptyRange> empty;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t digits = line.find_first_not_of("0123456789");
+        if (digits != 0 && digits != std::string_view::npos && line.substr(digits) == " frames in animation sequence")
+            continue;
+        std::string_view bare = line;
+        while (!bare.empty() && (bare.back() == '\r' || bare.back() == ' ')) bare.remove_suffix(1);
+        if (const auto range = empty_range(bare)) {
+            if (std::none_of(empty.begin(), empty.end(), [&](const EmptyRange& e) { return e.axis == range->axis; }))
+                empty.push_back(*range);
+            continue;
+        }
+        kept.append(line).append("\n");
+    }
+    // blank lines alone (gnuplot's end on an interrupt) say nothing
+    if (kept.find_first_not_of('\n') != std::string::npos) {
+        kept.pop_back();
+        run.platform.warn(kept);
+    }
+    if (empty.empty()) return;
+    std::string said;
+    for (const auto& e : empty)
+        said += (said.empty() ? "" : "; ") + std::string("o eixo ") + e.axis +
+                " não tem extensão (todos os valores são " + e.range + ") e foi desenhado de " + e.drawn;
+    run.platform.warn("aviso: " + std::string(drawing) + ": " + said +
+                      " (um comprimento zero ou um campo constante na entrada?)");
+}
+
+// The plotting program, its standard error read (see pass_on_plotter_errors).
+int run_plotter_command(RunContext& run, const std::string& command, std::string_view drawing)
+{
+    std::string errors;
+    const int status =
+        run_and_check(run, command, run.state.plotter_warned, plotter_what, plotting_program_remedy, &errors);
+    pass_on_plotter_errors(run, errors, drawing);
+    return status;
 }
 
 // The plotting program on a script; the command status that the run keeps:
 // 1 when the interpreter ran (or would have).
 int run_plotter(RunContext& run, std::string_view script)
 {
-    const int status = run_plotter_command(run, run.platform.plot_command(script));
+    const int status = run_plotter_command(run, run.platform.plot_command(script),
+                                           script == "Tx.gnu" ? "Tx.png" : script == "Ty.gnu" ? "Ty.png" : script);
     run.state.plotter_status = status;
     return status != -1 ? 1 : 0;
 }
@@ -110,8 +182,9 @@ void fail_picture(RunContext& run, std::string_view picture, std::string why)
 }
 
 // After the plotting program ran on a script that draws `picture`: the
-// picture counts as drawn only when the program ended with 0 and the file
-// is whole, since it ends with 0 after a failed write too. One that is not is removed
+// picture counts as drawn only when the file is whole (and, for the
+// animation, the program ended with 0), since the program ends with 0 after
+// a failed write too. One that is not is removed
 // when it is a plain file (never through a link), and named at the run's end.
 void check_picture(RunContext& run, std::string_view picture, int status)
 {
@@ -121,9 +194,11 @@ void check_picture(RunContext& run, std::string_view picture, int status)
     const std::string name = run.file(picture);
     std::string bytes;
     const bool found = read_whole_file(name, bytes);
-    // a plotting program stopped half-way may still close a whole file of
-    // what it drew so far
-    if (status == 0 && found && (picture.ends_with(".gif") ? gif_is_whole(bytes) : png_is_whole(bytes))) return;
+    // a PNG is written whole only once its picture is complete (the program
+    // may still fail on a later one of its script); an animation stopped
+    // half-way may close a whole GIF of the frames drawn so far
+    const bool gif = picture.ends_with(".gif");
+    if (found && (gif ? status == 0 && gif_is_whole(bytes) : png_is_whole(bytes))) return;
     std::string why = status != 0 ? "o programa de gráficos terminou com o código " + std::to_string(status)
                       : !found      ? "o programa de gráficos não gravou o arquivo"
                                     : "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?)";
@@ -421,29 +496,8 @@ void draw_pictures(RunContext& run)
     } catch (const FatalError& error) {
         return fail_all(error.what());
     }
-    const int status = run_plotter_command(run, run.platform.plot_command(script_name));
+    const int status = run_plotter_command(run, run.platform.plot_command(script_name), "as figuras de --graficos");
     for (const auto picture : pictures) check_picture(run, picture, status);
-}
-
-// What the plotting program wrote on its standard error while drawing the
-// animation, less the count of frames it always ends with.
-void pass_on_plotter_errors(RunContext& run, const std::string& name)
-{
-    std::string text;
-    if (!read_whole_file(name, text)) return;
-    std::string kept;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        const std::string_view line(text.data() + start, end - start);
-        const std::size_t digits = line.find_first_not_of("0123456789");
-        if (digits == 0 || digits == std::string_view::npos || line.substr(digits) != " frames in animation sequence")
-            kept.append(line).append("\n");
-        start = end + 1;
-    }
-    // blank lines alone (gnuplot's end on an interrupt) say nothing
-    if (kept.find_first_not_of('\n') == std::string::npos) return;
-    kept.pop_back();
-    run.platform.warn(kept);
 }
 
 void draw_animation(RunContext& run)
@@ -480,11 +534,7 @@ void draw_animation(RunContext& run)
     } catch (const FatalError& error) {
         return fail_picture(run, animation_file_name, error.what());
     }
-    // gnuplot's "N frames in animation sequence" (English, on every run) kept
-    // from the user; anything else it says is passed on
-    const std::string errors_name = (folder.path() / "erros.txt").string();
-    const int status = run_plotter_command(run, errors_to_file(run.platform.plot_command(script_name), errors_name));
-    pass_on_plotter_errors(run, errors_name);
+    const int status = run_plotter_command(run, run.platform.plot_command(script_name), animation_file_name);
     check_picture(run, animation_file_name, status);
     // the interrupt that stopped the plotting program stops the run (after
     // its other files, which are whole)

@@ -137,7 +137,13 @@ public:
         // without a plotting program the interpreter would only say so: its
         // answer, without starting it for every run
         if (!plotter_found_) return 127;
-        return system_.run_command("cd " + quote_for_shell(folder_.string()) + " && " + command);
+        return system_.run_command(in_folder(command));
+    }
+    int run_command_catching_errors(const std::string& command, std::string& errors) override
+    {
+        errors.clear();
+        if (!plotter_found_) return 127;
+        return system_.run_command_catching_errors(in_folder(command), errors);
     }
     LocalTime local_time() override { return system_.local_time(); }
     double clock_seconds() override { return system_.clock_seconds(); }
@@ -149,6 +155,10 @@ public:
     std::vector<std::string> warnings;
 
 private:
+    std::string in_folder(const std::string& command) const
+    {
+        return "cd " + quote_for_shell(folder_.string()) + " && " + command;
+    }
     SystemPlatform& system_;
     std::filesystem::path folder_;
     bool plotter_found_;
