@@ -50,12 +50,15 @@ fs::path::string_type comparable(const fs::path& path)
     return text;
 }
 #else
-std::optional<FileId> file_id(const fs::path& name)
+// With `follow`, the file a link leads to; without, the link itself.
+std::optional<FileId> id_of(const fs::path& name, bool follow)
 {
     struct stat info {};
-    if (stat(name.c_str(), &info) != 0) return std::nullopt;
+    if ((follow ? stat(name.c_str(), &info) : lstat(name.c_str(), &info)) != 0) return std::nullopt;
     return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
+
+std::optional<FileId> file_id(const fs::path& name) { return id_of(name, true); }
 
 fs::path::string_type comparable(const fs::path& path) { return path.lexically_normal().native(); }
 #endif
@@ -85,12 +88,7 @@ std::optional<FileId> entry_id(const fs::path& name)
     return id;
 }
 #else
-std::optional<FileId> entry_id(const fs::path& name)
-{
-    struct stat info {};
-    if (lstat(name.c_str(), &info) != 0) return std::nullopt;
-    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-}
+std::optional<FileId> entry_id(const fs::path& name) { return id_of(name, false); }
 #endif
 
 fs::path resolve_links(const fs::path& name)
