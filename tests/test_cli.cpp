@@ -374,21 +374,20 @@ TEST(Cli, AnimationFrameCountKeptFromTheUser)
     EXPECT_EQ(o.err, "linha 3: aviso\n\n7 frames\n");
 }
 
-// A folder or a fifo named iteracoes.gif: the animation is not drawn (a
-// fifo would keep the plotting program waiting for a reader for ever), the
-// run's other files are.
+// A folder or a fifo where a picture goes: the pictures of its script are not
+// drawn (a fifo would keep the plotting program waiting for a reader for
+// ever), the run's other files are, and the run fails.
 TEST(Cli, AnimationOverAFolderOrFifo)
 {
     struct Case {
         const char* name;
         const char* options;
-        const char* warning;
+        std::vector<const char*> pictures;  // not drawn
     };
-    for (const Case& c : {Case{"iteracoes.gif", "--batch --animacao", "a animação iteracoes.gif não foi desenhada"},
-                          Case{"campo.png", "--batch --graficos",
-                               "os gráficos historico.png, campo.png e erro.png não foram desenhados"},
-                          Case{"niveis.png", "--batch --graficos",
-                               "os gráficos historico.png, campo.png e erro.png não foram desenhados"}})
+    for (const Case& c : {Case{"iteracoes.gif", "--batch --animacao", {"iteracoes.gif"}},
+                          Case{"campo.png", "--batch --graficos", {"historico.png", "campo.png", "erro.png", "niveis.png"}},
+                          Case{"niveis.png", "--batch --graficos", {"historico.png", "campo.png", "erro.png", "niveis.png"}},
+                          Case{"Ty.png", "--batch", {"Ty.png"}}})
         for (const bool fifo : {false, true}) {
             TempDir dir;
             if (fifo)
@@ -396,10 +395,12 @@ TEST(Cli, AnimationOverAFolderOrFifo)
             else
                 std::filesystem::create_directory(c.name);
             const Outcome o = run_program(c.options);
-            EXPECT_EQ(o.exit_code, 0) << c.name << fifo;
-            EXPECT_EQ(o.err,
-                      std::string("aviso: ") + c.warning + ": \"" + c.name + "\" já existe e não é um arquivo comum\n")
-                << fifo;
+            EXPECT_EQ(o.exit_code, 1) << c.name << fifo;
+            std::string expected = "placatermo: erro: ";
+            for (const char* picture : c.pictures)
+                expected += "a figura \"" + std::string(picture) + "\" não foi desenhada: \"" + c.name +
+                            "\" já existe e não é um arquivo comum\n";
+            EXPECT_EQ(o.err, expected + "os resultados em texto estão completos\n") << fifo;
             EXPECT_TRUE(std::filesystem::exists("placa.dis")) << c.name << fifo;
             EXPECT_EQ(std::filesystem::is_fifo(c.name), fifo);
         }

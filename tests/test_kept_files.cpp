@@ -116,6 +116,26 @@ TEST(KeepAsideFolder, SwappedDuringTheRunRemovesNothingElsewhere)
     EXPECT_FALSE(fs::exists("placatermo.anterior"));
 }
 
+// A run file that is a link into another folder: its copy goes beside the
+// file the link leads to, and a copy found there (another folder's) is
+// never removed.
+TEST(KeepAsideFolder, CopiesOfAnotherFolderStay)
+{
+    TempDir dir;
+    fs::create_directories("fora/placatermo.anterior");
+    write_file("fora/placatermo.anterior/comum.png", "de outra pasta");
+    write_file("fora/comum.png", "atual");
+    fs::create_directory("run");
+    fs::current_path("run");
+    ASSERT_EQ(run_program().exit_code, 0);
+    fs::remove("Tx.png");
+    fs::create_symlink("../fora/comum.png", "Tx.png");
+    const Outcome o = run_program();
+    EXPECT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_EQ(read_file("../fora/placatermo.anterior/comum.png"), "de outra pasta");
+    EXPECT_TRUE(fs::is_symlink("Tx.png"));
+}
+
 // A keep-aside folder on another file system (a mount point there): the
 // files are copied, read back, and only then removed, never an error.
 TEST(KeepAsideFolder, OnAnotherFileSystem)
@@ -199,6 +219,36 @@ TEST_P(PictureNotWhole, FailsTheRunAndKeepsTheEarlierOne)
 
 INSTANTIATE_TEST_SUITE_P(Faults, PictureNotWhole, ::testing::ValuesIn(picture_faults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Pictures not drawn again keep their earlier copies: without a plotting
+// program (the run ends as ever, with its one warning), and beside a picture
+// that a failed run left in place, which is not taken for this run's.
+TEST(PictureNotWhole, EarlierCopiesOfPicturesNotDrawnStay)
+{
+    TempDir dir;
+    ASSERT_EQ(run_program("--batch --graficos").exit_code, 0);
+    const auto earlier = files_in(".");
+    fs::create_directory("vazio");
+    const Outcome without = run_program("--batch --graficos", "PATH=\"$PWD/vazio\"");
+    EXPECT_EQ(without.exit_code, 0) << without.err;
+    for (const char* picture : {"Tx.png", "Ty.png", "historico.png", "campo.png", "erro.png", "niveis.png"}) {
+        EXPECT_FALSE(fs::exists(picture)) << picture;
+        EXPECT_EQ(read_file(fs::path("placatermo.anterior") / picture), earlier.at(picture)) << picture;
+    }
+    write_file("Tx.png", earlier.at("Tx.png"));
+    fs::create_directory("bin");
+    write_file("bin/gnuplot", "#!/bin/sh\nexit 0\n");
+    fs::permissions("bin/gnuplot", fs::perms::owner_all);
+    const Outcome nothing = run_program("--batch", "PATH=\"$PWD/bin:/usr/bin:/bin\"");
+    EXPECT_EQ(nothing.exit_code, 1);
+    EXPECT_EQ(nothing.err.rfind("placatermo: erro: a figura \"Tx.png\" não foi desenhada: o programa de gráficos não "
+                                "gravou o arquivo; a da execução anterior continua em \"placatermo.anterior\"\n",
+                                0),
+              0u)
+        << nothing.err;
+    EXPECT_FALSE(fs::exists("Tx.png"));
+    EXPECT_EQ(read_file("placatermo.anterior/Tx.png"), earlier.at("Tx.png"));
+}
 
 // No temporary folder for the pictures' script: the earlier pictures stay,
 // and the run fails.

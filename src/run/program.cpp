@@ -160,20 +160,36 @@ void pass_on_plotter_errors(RunContext& run, std::string_view text, std::string_
 int run_plotter_command(RunContext& run, const std::string& command, std::string_view drawing)
 {
     std::string errors;
+    run.state.plotter_missing = !run.platform.missing_program(command).empty();
     const int status =
         run_and_check(run, command, run.state.plotter_warned, plotter_what, plotting_program_remedy, &errors);
     pass_on_plotter_errors(run, errors, drawing);
     return status;
 }
 
-// The plotting program on a script; the command status that the run keeps:
-// 1 when the interpreter ran (or would have).
-int run_plotter(RunContext& run, std::string_view script)
+
+// False for a folder or a fifo of that name: the plotting program could not
+// write it, or would wait forever for a reader.
+bool can_be_drawn_over(const std::string& name)
 {
-    const int status = run_plotter_command(run, run.platform.plot_command(script),
-                                           script == "Tx.gnu" ? "Tx.png" : script == "Ty.gnu" ? "Ty.png" : script);
-    run.state.plotter_status = status;
-    return status != -1 ? 1 : 0;
+    std::error_code error;
+    const std::filesystem::file_status kind = std::filesystem::status(name, error);
+    return !std::filesystem::exists(kind) || std::filesystem::is_regular_file(kind);
+}
+
+// Whether a plain file of that name holds a whole picture (PNG, or GIF by
+// its name).
+bool picture_is_whole(const std::string& name)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::status(name, error))) return false;
+    std::string bytes;
+    try {
+        if (!read_whole_file(name, bytes)) return false;
+    } catch (const FatalError&) {
+        return false;
+    }
+    return name.ends_with(".gif") ? gif_is_whole(bytes) : png_is_whole(bytes);
 }
 
 void fail_picture(RunContext& run, std::string_view picture, std::string why)
@@ -188,12 +204,22 @@ void fail_picture(RunContext& run, std::string_view picture, std::string why)
 // when it is a plain file (never through a link), and named at the run's end.
 void check_picture(RunContext& run, std::string_view picture, int status)
 {
-    // named already, or (-1) no interpreter to run it: as if it had run
-    if (not_started(status) || status == -1) return;
+    // a plotting program not found has been named already; without an
+    // interpreter (-1) the run goes on as if it had run
+    if (run.state.plotter_missing || status == -1) return;
     namespace fs = std::filesystem;
     const std::string name = run.file(picture);
+    for (const auto& failed : run.state.failed_pictures)
+        if (failed.name == name) return;
+    if (!can_be_drawn_over(name))
+        return fail_picture(run, picture, "\"" + cp1252_to_utf8(name) + "\" já existe e não é um arquivo comum");
     std::string bytes;
-    const bool found = read_whole_file(name, bytes);
+    bool found = false;
+    try {
+        found = read_whole_file(name, bytes);
+    } catch (const FatalError& error) {
+        return fail_picture(run, picture, error.what());
+    }
     // a PNG is written whole only once its picture is complete (the program
     // may still fail on a later one of its script); an animation stopped
     // half-way may close a whole GIF of the frames drawn so far
@@ -219,6 +245,22 @@ void check_profile_picture(RunContext& run, std::string_view script, std::string
         header_end = std::min(text.find('\n', header_end), text.size()) + 1;
     if (std::string_view(text).substr(0, header_end).find(picture) == std::string_view::npos) return;
     check_picture(run, picture, run.state.plotter_status);
+}
+
+// The plotting program on a script; the command status that the run keeps:
+// 1 when the interpreter ran (or would have).
+int run_plotter(RunContext& run, std::string_view script)
+{
+    const std::string_view picture = script == "Tx.gnu" ? "Tx.png" : script == "Ty.gnu" ? "Ty.png" : script;
+    // a fifo there would keep the plotting program waiting for a reader for
+    // ever; a folder it could not write
+    if (picture != script && !can_be_drawn_over(run.file(picture))) {
+        fail_picture(run, picture, "\"" + cp1252_to_utf8(run.file(picture)) + "\" já existe e não é um arquivo comum");
+        return 1;
+    }
+    const int status = run_plotter_command(run, run.platform.plot_command(script), picture);
+    run.state.plotter_status = status;
+    return status != -1 ? 1 : 0;
 }
 
 int run_editor(RunContext& run, std::string_view file_name)
@@ -452,31 +494,22 @@ void write_record(RunContext& run)
         run_record_json(r));
 }
 
-// False for a folder or a fifo of that name: the plotting program could not
-// write it, or would wait forever for a reader.
-bool can_be_drawn_over(const std::string& name)
-{
-    std::error_code error;
-    const std::filesystem::file_status kind = std::filesystem::status(name, error);
-    return !std::filesystem::exists(kind) || std::filesystem::is_regular_file(kind);
-}
 
 void draw_pictures(RunContext& run)
 {
     // without the plotting program (named once already) no script is written
     if (run.state.plotter_warned && !run.platform.missing_program(run.platform.plot_command("graficos.gnu")).empty())
         return;
-    for (const char* picture : {"historico.png", "campo.png", "erro.png", "niveis.png"})
-        if (!can_be_drawn_over(run.file(picture))) {
-            run.platform.warn("aviso: os gráficos historico.png, campo.png e erro.png não foram desenhados: \"" +
-                              cp1252_to_utf8(run.file(picture)) + "\" já existe e não é um arquivo comum");
-            return;
-        }
     std::vector<std::string_view> pictures = {"historico.png", "campo.png", "erro.png"};
     if (!run.state.level_norms.empty()) pictures.push_back("niveis.png");
     const auto fail_all = [&](const std::string& why) {
         for (const auto picture : pictures) fail_picture(run, picture, why);
     };
+    // one script draws them all: a folder or a fifo in the place of one
+    // stops them all
+    for (const auto picture : pictures)
+        if (!can_be_drawn_over(run.file(picture)))
+            return fail_all("\"" + cp1252_to_utf8(run.file(picture)) + "\" já existe e não é um arquivo comum");
     const ErrorNorms norms = compute_error_norms(run.input.plate(), run.solution.grid, run.solution.t);
     const std::string title = pictures_title(run);
     std::string script = pictures_script(run.input.plate(), run.solution.grid, run.solution.t, run.state.history,
@@ -511,10 +544,9 @@ void draw_animation(RunContext& run)
         return;
     }
     const std::string gif_name = run.file(animation_file_name);
-    if (!can_be_drawn_over(gif_name)) {
-        run.platform.warn(not_drawn + "\"" + cp1252_to_utf8(gif_name) + "\" já existe e não é um arquivo comum");
-        return;
-    }
+    if (!can_be_drawn_over(gif_name))
+        return fail_picture(run, animation_file_name,
+                            "\"" + cp1252_to_utf8(gif_name) + "\" já existe e não é um arquivo comum");
     const TemporaryFolder folder;
     if (folder.path().empty())
         return fail_picture(run, animation_file_name, "não foi possível criar uma pasta temporária para os quadros");
@@ -614,12 +646,16 @@ void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& fi
         if (earlier.empty()) throw;
         throw FatalError(std::string(error.what()) + "\n" + note);
     }
+    // the earlier copy of every picture not drawn whole again stays: one
+    // that failed, and one not drawn at all (no plotting program)
     std::vector<std::string> still_needed;
     for (auto& failed : run.state.failed_pictures) {
         still_needed.push_back(failed.name);
         if (const auto folder = earlier.folder_of(failed.name))
             failed.why += "; a da execução anterior continua em \"" + cp1252_to_utf8(*folder) + "\"";
     }
+    for (const auto& file : files)
+        if (file.picture && !picture_is_whole(file.name)) still_needed.push_back(file.name);
     earlier.discard(still_needed);
 }
 

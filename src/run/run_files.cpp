@@ -190,10 +190,10 @@ std::vector<RunFile> run_files(const RunContext& run)
         {"o arquivo de resultados", run.file(run.input.experiment_name.trimmed()), 1, 0, false},
         {"o perfil em x", run.file("Tx.dat"), 0, 0, false},
         {"o script do gráfico em x", run.file("Tx.gnu"), 0, 0, true},
-        {"o gráfico em x", run.file("Tx.png"), 0, 0, false},
+        {"o gráfico em x", run.file("Tx.png"), 0, 0, false, true},
         {"o perfil em y", run.file("Ty.dat"), 0, 0, false},
         {"o script do gráfico em y", run.file("Ty.gnu"), 0, 0, true},
-        {"o gráfico em y", run.file("Ty.png"), 0, 0, false},
+        {"o gráfico em y", run.file("Ty.png"), 0, 0, false, true},
         {"o arquivo de resumo", run.file(run.input.discretization_file_name.trimmed()), 2, 0, false},
     };
     if (run.options.vtk) files.push_back({"o arquivo VTK (--vtk)", run_vtk_file(run), 0, 1, false});
@@ -204,12 +204,12 @@ std::vector<RunFile> run_files(const RunContext& run)
                          0, 1, false});
     if (run.options.pictures)
         for (const char* picture : {"historico.png", "campo.png", "erro.png"})
-            files.push_back({"a figura " + std::string(picture) + " (--graficos)", run.file(picture), 0, 0, false});
+            files.push_back({"a figura " + std::string(picture) + " (--graficos)", run.file(picture), 0, 0, false, true});
     if (run.options.pictures && run.input.grid_count > 1)
-        files.push_back({"a figura niveis.png (--graficos)", run.file("niveis.png"), 0, 0, false});
+        files.push_back({"a figura niveis.png (--graficos)", run.file("niveis.png"), 0, 0, false, true});
     if (run.options.animation)
         files.push_back({"a animação " + std::string(animation_file_name) + " (--animacao)",
-                         run.file(animation_file_name), 0, 0, false});
+                         run.file(animation_file_name), 0, 0, false, true});
     return files;
 }
 
@@ -264,15 +264,21 @@ EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files)
     EarlierFiles kept;
     SetAside done;
     for (std::size_t n = 1; n < files.size(); ++n) {
-        const fs::path file = resolve_links(files[n].name);
+        const fs::path name = files[n].name;
+        const fs::path file = resolve_links(name);
+        const bool through_a_link = file != name;
         std::error_code error;
         const fs::path copy = earlier_copy(file);
+        bool moved = false;
         if (!fs::exists(fs::symlink_status(copy, error))) {
             if (!fs::is_regular_file(file, error)) continue;
             if (!done.set_aside(file, copy, files[n].read_by_the_run, error)) {
                 done.undo();
                 fail_set_aside(file, error);
             }
+            moved = true;
+        } else if (files[n].picture && !through_a_link && fs::is_regular_file(fs::symlink_status(name, error))) {
+            fs::remove(name, error);
         }
         const fs::path folder = copy.parent_path();
         auto at = std::find_if(kept.folders_.begin(), kept.folders_.end(),
@@ -281,7 +287,8 @@ EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files)
             kept.folders_.push_back({folder, entry_id(folder).value_or(FileId{}), {}});
             at = std::prev(kept.folders_.end());
         }
-        if (const auto id = entry_id(copy)) at->copies.push_back({files[n].name, copy, *id});
+        if (const auto id = entry_id(copy); id && (moved || !through_a_link))
+            at->copies.push_back({files[n].name, copy, *id});
     }
     return kept;
 }

@@ -23,6 +23,9 @@ struct RunFile {
     // Copied aside instead of moved: the run reads it before writing it (the
     // plot scripts keep their first six lines).
     bool read_by_the_run = false;
+    // A picture the plotting program draws: its earlier copy stays kept
+    // unless the run leaves a whole one in its place.
+    bool picture = false;
 };
 
 // The input file first, then every file the run will write, in the order it
@@ -84,7 +87,10 @@ private:
 };
 
 // Moves the earlier run's files (the scripts: copies) into the folder; those
-// that a failed run left there already are the complete ones and stay. A
+// that a failed run left there already are the complete ones and stay (and
+// a picture that run left in place beside one is removed, so that only a
+// picture this run draws can stand there). Copies found in a folder that a
+// link leads to are another folder's, and this run never removes them. A
 // keep-aside folder or a copy there that is not the program's own (a link,
 // a file) is refused before anything moves, and a file that cannot be set
 // aside ends the run with the folder as it was.
