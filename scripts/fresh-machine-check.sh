@@ -6,10 +6,10 @@
 # blocks marked "<!-- máquina nova: PASSO -->", in their order (./test.sh
 # aside, which runs on the CI machine itself; man runs as man -w, which needs
 # no terminal). Then checks what they made: the experiment's results, no
-# warning from ./run.sh, a package that depends on the C++ library. On a
-# failure one line says the step and the command, and that step's output
-# follows. Nothing is kept: the mounts are undone and the machine removed on
-# every way out. Needs root.
+# warning from ./run.sh, a package that depends on the C++ library, a manual
+# page with its accents under LANG=C.UTF-8. On a failure one line says the
+# step and the command, and that step's output follows. Nothing is kept: the
+# mounts are undone and the machine removed on every way out. Needs root.
 #   scripts/fresh-machine-check.sh
 # PLACATERMO_README=FILE takes the commands from another copy of the README
 # (to see a broken line fail).
@@ -168,6 +168,12 @@ $command"
       [[ "$depends" == *libstdc++6* ]] ||
         { echo "FALHOU na máquina nova, passo \"$name\": o pacote não depende da biblioteca do C++ (Depends: $depends)"; exit 1; }
       echo "   $(basename "$deb"): Depends: $depends"
+      ;;
+    "man -w "*)
+      # and shown in a UTF-8 locale, the page has its accents
+      in_machine "LANG=C.UTF-8 man ${command#man -w }" >"$logs/manual" 2>&1 </dev/null || true
+      grep -q "difusão" "$logs/manual" ||
+        { echo "FALHOU na máquina nova, passo \"$name\": sob LANG=C.UTF-8 o manual não mostra os acentos:"; head -n 8 "$logs/manual"; exit 1; }
       ;;
   esac
 done <<<"$commands"
