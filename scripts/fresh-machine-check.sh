@@ -141,8 +141,10 @@ cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 echo 'APT::Get::Assume-Yes "true";' >"$root/etc/apt/apt.conf.d/90sim"
 step "g++, CMake e git" "apt-get install g++ cmake git" \
   in_machine "apt-get update && apt-get install g++ cmake git"
-step "clone" "git clone (commit ${commit:0:12})" \
-  sh -c 'git clone --quiet --no-checkout "$1" "$2" && git -C "$2" checkout --quiet "$3"' _ "$PWD" "$root/root/placatermo" "$commit"
+clone() {
+  git clone --quiet --no-checkout "$PWD" "$root/root/placatermo" && git -C "$root/root/placatermo" checkout --quiet "$commit"
+}
+step "clone" "git clone (commit ${commit:0:12})" clone
 
 while IFS=$'\t' read -r name command; do
   case "$command" in
@@ -162,8 +164,9 @@ $command"
         { echo "FALHOU na máquina nova, passo \"$name\": $command não gravou experimento/placa.res"; exit 1; }
       ;;
     *"cpack -G DEB"*)
-      deb="$(ls "$root"/root/placatermo/build/placatermo_*_amd64.deb 2>/dev/null | head -n 1)"
-      [ -n "$deb" ] || { echo "FALHOU na máquina nova, passo \"$name\": $command não fez build/placatermo_*_amd64.deb"; exit 1; }
+      debs=("$root"/root/placatermo/build/placatermo_*_amd64.deb)
+      deb="${debs[0]}"
+      [ -f "$deb" ] || { echo "FALHOU na máquina nova, passo \"$name\": $command não fez build/placatermo_*_amd64.deb"; exit 1; }
       depends="$(dpkg-deb -f "$deb" Depends)"
       [[ "$depends" == *libstdc++6* ]] ||
         { echo "FALHOU na máquina nova, passo \"$name\": o pacote não depende da biblioteca do C++ (Depends: $depends)"; exit 1; }
