@@ -25,11 +25,11 @@ started=$SECONDS
 # are left out. A mark must be followed by a fenced block.
 commands="$(awk '
   /^<!-- máquina nova: .* -->$/ {
-    if (want) { print "marca sem bloco: " step > "/dev/stderr"; exit 2 }
+    if (want) exit 2
     step = $0; sub(/^<!-- máquina nova: /, "", step); sub(/ -->$/, "", step); want = 1; next
   }
   want && !inblock && /^```/ { inblock = 1; next }
-  want && !inblock && NF { print "marca sem bloco: " step > "/dev/stderr"; exit 2 }
+  want && !inblock && NF { exit 2 }
   inblock && /^```/ { inblock = 0; want = 0; next }
   inblock {
     line = pending $0; pending = ""
@@ -37,7 +37,7 @@ commands="$(awk '
     if (line ~ /^[ \t]*(#|$)/) next
     print step "\t" line
   }
-  END { if (want) { print "marca sem bloco: " step > "/dev/stderr"; exit 2 } }
+  END { if (want) exit 2 }
 ' "$readme")" || { echo "FALHOU: o README $readme tem uma marca \"máquina nova\" que não precede um bloco"; exit 1; }
 [ -n "$commands" ] || { echo "FALHOU: o README $readme não tem blocos marcados <!-- máquina nova: PASSO -->"; exit 1; }
 
