@@ -9,8 +9,16 @@ cd "$(dirname "$0")"
 scripts/ensure-packages.sh nlohmann-json3-dev
 # without gnuplot (and no way to install it) the program itself says so, once
 scripts/ensure-packages.sh --opcional gnuplot-nox
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --target placatermo -j"$(nproc)"
+# the tests are ./test.sh's: configured without them, nothing is said about
+# GoogleTest; the compiler's output is shown only when the build fails
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPLACATERMO_TESTS=OFF >/dev/null
+log="$(mktemp "${TMPDIR:-/tmp}/placatermo-build-XXXXXX.log")"
+if ! cmake --build build --target placatermo -j"$(nproc)" >"$log" 2>&1; then
+  echo "a compilação falhou; a saída do compilador (guardada em $log):" >&2
+  cat "$log" >&2
+  exit 1
+fi
+rm -f "$log"
 echo "O programa está em build/placatermo; para chamá-lo como placatermo de qualquer pasta, instale-o"
 echo "(README, \"Instalar\"): cmake --install build --prefix ~/.local"
 mkdir -p experimento

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
-scripts/ensure-packages.sh dpkg-dev man-db
+scripts/ensure-packages.sh dpkg-dev file man-db
 work="$(mktemp -d)"
 installed=0
 finish() {
@@ -28,6 +28,8 @@ deb="$build/placatermo_${version}_amd64.deb"
 [ -f "$deb" ] || fail "o pacote não se chama $(basename "$deb"): $(ls "$build"/*.deb 2>/dev/null)"
 echo "pacote: $(basename "$deb"), $(dpkg-deb -f "$deb" Depends); recomenda $(dpkg-deb -f "$deb" Recommends)"
 dpkg-deb -f "$deb" Recommends | grep -q gnuplot-nox || fail "o pacote não recomenda o gnuplot-nox"
+# the libraries come from dpkg-shlibdeps; without it cpack makes a package with no Depends
+dpkg-deb -f "$deb" Depends | grep -q 'libstdc++6' || fail "o pacote não depende da biblioteca do C++ (libstdc++6)"
 
 installed=1
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "./$deb" >"$work/install.log" 2>&1 ||

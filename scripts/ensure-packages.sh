@@ -29,6 +29,8 @@ purpose() {
     bash-completion) echo "o completamento do bash, que os testes do completamento carregam" ;;
     man-db) echo "o comando man, para conferir o manual instalado" ;;
     dpkg-dev) echo "as ferramentas de pacotes, que dão ao .deb as bibliotecas de que ele depende" ;;
+    file) echo "o file, com que o cpack reconhece o programa que vai no .deb" ;;
+    debootstrap) echo "o debootstrap, que faz o Debian novo em que o README é seguido" ;;
     slurm-wlm) echo "o Slurm, para conferir os estudos num cluster de um nó" ;;
     munge) echo "a autenticação de que o Slurm precisa" ;;
     g++-mingw-w64-x86-64-posix) echo "o compilador cruzado, que faz o programa do Windows" ;;

@@ -39,6 +39,10 @@ trap cleanup EXIT
 # Says what failed, prints the daemons' logs and keeps them, and ends.
 fail() {
   echo "FALHOU: $*"
+  # a limit of the host, which slurmd states only in English among its logs
+  if grep -qs "Hybrid mode is not supported" "$work"/slurmd.log "$work"/slurmd.out; then
+    echo "o slurmd não roda neste host: ele mistura as versões 1 e 2 do cgroup (modo híbrido), que o Slurm não aceita; é um limite da máquina, não do placatermo"
+  fi
   for log in "$work"/munge/munged.log "$work"/munge/out.log "$work"/slurmctld.log "$work"/slurmctld.out \
              "$work"/slurmd.log "$work"/slurmd.out "$work"/estudo/slurm/*.out; do
     [ -s "$log" ] || continue

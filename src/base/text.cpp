@@ -125,7 +125,15 @@ std::string gnuplot_quoted_body(std::string_view text)
     return out;
 }
 
-std::string gnuplot_string(std::string_view text) { return "'" + gnuplot_quoted_body(text) + "'"; }
+std::string gnuplot_string(std::string_view text)
+{
+    // appended in place: GCC 12 sees a possible overlap in the copy that
+    // "'" + std::string makes when it inserts at the front (-Wrestrict)
+    std::string out(1, '\'');
+    out += gnuplot_quoted_body(text);
+    out += '\'';
+    return out;
+}
 
 std::string gnuplot_number(double value)
 {
