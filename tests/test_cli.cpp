@@ -319,8 +319,10 @@ TEST(Cli, AnimationCutShortIsNotLeft)
     const Case cases[] = {
         {"cp ../inteiro.gif iteracoes.gif", true, ""},
         {"head -c 40 ../inteiro.gif > iteracoes.gif", false,
-         not_drawn + "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?); o arquivo "
-                     "incompleto foi apagado" + complete},
+         not_drawn +
+             "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?); o arquivo "
+             "incompleto foi apagado" +
+             complete},
         {"head -c 40 ../inteiro.gif > iteracoes.gif; kill -9 $$", false,
          not_drawn + "o programa de gráficos terminou com o código 137; o arquivo incompleto foi apagado" + complete},
         // interrupted, gnuplot closes a whole GIF of the frames drawn so far
@@ -384,10 +386,11 @@ TEST(Cli, AnimationOverAFolderOrFifo)
         const char* options;
         std::vector<const char*> pictures;  // not drawn
     };
-    for (const Case& c : {Case{"iteracoes.gif", "--batch --animacao", {"iteracoes.gif"}},
-                          Case{"campo.png", "--batch --graficos", {"historico.png", "campo.png", "erro.png", "niveis.png"}},
-                          Case{"niveis.png", "--batch --graficos", {"historico.png", "campo.png", "erro.png", "niveis.png"}},
-                          Case{"Ty.png", "--batch", {"Ty.png"}}})
+    for (const Case& c :
+         {Case{"iteracoes.gif", "--batch --animacao", {"iteracoes.gif"}},
+          Case{"campo.png", "--batch --graficos", {"historico.png", "campo.png", "erro.png", "niveis.png"}},
+          Case{"niveis.png", "--batch --graficos", {"historico.png", "campo.png", "erro.png", "niveis.png"}},
+          Case{"Ty.png", "--batch", {"Ty.png"}}})
         for (const bool fifo : {false, true}) {
             TempDir dir;
             if (fifo)

@@ -33,7 +33,8 @@ std::map<std::string, std::string> files_in(const fs::path& folder)
 void make_victim()
 {
     fs::create_directory("../vitima");
-    for (const char* name : {"placa.res", "placa.dis", "Tx.dat", "Tx.png", "Tx.gnu"}) write_file(fs::path("../vitima") / name, "x");
+    for (const char* name : {"placa.res", "placa.dis", "Tx.dat", "Tx.png", "Tx.gnu"})
+        write_file(fs::path("../vitima") / name, "x");
 }
 
 // What stands where the keep-aside folder or one of its copies should be:

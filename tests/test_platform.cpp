@@ -44,8 +44,8 @@ TEST(CatchingErrors, StandardErrorOnly)
 {
     SystemPlatform platform;
     std::string errors = "antes";
-    EXPECT_EQ(platform.run_command_catching_errors("echo erro >&2; echo saida >/dev/null; echo fim >&2; exit 3", errors),
-              3);
+    EXPECT_EQ(
+        platform.run_command_catching_errors("echo erro >&2; echo saida >/dev/null; echo fim >&2; exit 3", errors), 3);
     EXPECT_EQ(errors, "erro\nfim\n");
 }
 

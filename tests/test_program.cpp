@@ -173,8 +173,9 @@ TEST(Program, BatchRunsNoEditor)
 // as it is.
 TEST(Program, PlotterErrorsAsTheUserReadsThem)
 {
-    const std::string empty_x = "aviso: Tx.png: o eixo x não tem extensão (todos os valores são 0) e foi desenhado de "
-                                "-1 a 1 (um comprimento zero ou um campo constante na entrada?)";
+    const std::string empty_x =
+        "aviso: Tx.png: o eixo x não tem extensão (todos os valores são 0) e foi desenhado de "
+        "-1 a 1 (um comprimento zero ou um campo constante na entrada?)";
     const std::pair<std::string, std::vector<std::string>> table[] = {
         {"", {}},
         {"Warning: empty x range [0:0], adjusting to [-1:1]\n"

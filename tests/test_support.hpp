@@ -24,7 +24,8 @@ inline std::string read_file(const std::filesystem::path& path);
 inline void write_file(const std::filesystem::path& path, const std::string& bytes);
 
 // The smallest files that pass for whole pictures.
-inline const std::string whole_png = std::string("\x89PNG\r\n\x1a\n", 8) + std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+inline const std::string whole_png =
+    std::string("\x89PNG\r\n\x1a\n", 8) + std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
 inline const std::string whole_gif = std::string("GIF89a\1\0\1\0\0\0\0;", 14);
 
 // What a plotting program that works leaves: a whole picture for every
@@ -54,8 +55,7 @@ public:
     int run_command(const std::string& command) override
     {
         commands.push_back(command);
-        if (draws && command.starts_with("plot '"))
-            draw_outputs_of(command.substr(6, command.find('\'', 6) - 6));
+        if (draws && command.starts_with("plot '")) draw_outputs_of(command.substr(6, command.find('\'', 6) - 6));
         return status;
     }
     std::string plot_errors;  // what a command says on its standard error, when it is caught

@@ -114,8 +114,8 @@ std::optional<EmptyRange> empty_range(std::string_view line)
     const std::string_view values = line.substr(axis_end + range.size(), range_end - axis_end - range.size());
     const std::string_view drawn =
         line.substr(range_end + adjusted.size(), line.size() - 1 - range_end - adjusted.size());
-    return EmptyRange{std::string(line.substr(0, axis_end)),
-                      std::string(values.substr(0, values.find(':'))), bounds(drawn)};
+    return EmptyRange{std::string(line.substr(0, axis_end)), std::string(values.substr(0, values.find(':'))),
+                      bounds(drawn)};
 }
 
 // What the plotting program said on its standard error while drawing
@@ -166,7 +166,6 @@ int run_plotter_command(RunContext& run, const std::string& command, std::string
     pass_on_plotter_errors(run, errors, drawing);
     return status;
 }
-
 
 // False for a folder or a fifo of that name: the plotting program could not
 // write it, or would wait forever for a reader.
@@ -226,8 +225,8 @@ void check_picture(RunContext& run, std::string_view picture, int status)
     const bool gif = picture.ends_with(".gif");
     if (found && (gif ? status == 0 && gif_is_whole(bytes) : png_is_whole(bytes))) return;
     std::string why = status != 0 ? "o programa de gráficos terminou com o código " + std::to_string(status)
-                      : !found      ? "o programa de gráficos não gravou o arquivo"
-                                    : "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?)";
+                      : !found    ? "o programa de gráficos não gravou o arquivo"
+                                  : "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?)";
     std::error_code error;
     if (found && fs::is_regular_file(fs::symlink_status(name, error)) && fs::remove(name, error))
         why += "; o arquivo incompleto foi apagado";
@@ -494,7 +493,6 @@ void write_record(RunContext& run)
         run_record_json(r));
 }
 
-
 void draw_pictures(RunContext& run)
 {
     // without the plotting program (named once already) no script is written
@@ -665,9 +663,13 @@ void fail_if_pictures_failed(const RunContext& run)
 {
     if (run.state.failed_pictures.empty()) return;
     std::string text;
-    for (const auto& failed : run.state.failed_pictures)
-        text += (text.empty() ? "" : "\n") + std::string("a figura \"") + cp1252_to_utf8(failed.name) +
-                "\" não foi desenhada: " + failed.why;
+    for (const auto& failed : run.state.failed_pictures) {
+        if (!text.empty()) text += '\n';
+        text.append("a figura \"")
+            .append(cp1252_to_utf8(failed.name))
+            .append("\" não foi desenhada: ")
+            .append(failed.why);
+    }
     throw FatalError(text + "\nos resultados em texto estão completos");
 }
 
@@ -681,10 +683,9 @@ void run_program(RunContext& run)
     check_run_files(run, files);
     const std::int32_t finest = run.input.grid_count;
     const MultigridCycle cycle = run.options.cycle.value_or(MultigridCycle::specified);
-    const double frame_bytes =
-        run.options.animation
-            ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest), run.input.grids.ny_of(finest))
-            : 0.0;
+    const double frame_bytes = run.options.animation ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest),
+                                                                                     run.input.grids.ny_of(finest))
+                                                     : 0.0;
     lay_heap_on_huge_pages(
         check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes));
     stop_if_requested(run, "antes de começar a gravar; nenhum arquivo de resultados foi gravado");

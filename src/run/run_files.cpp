@@ -204,7 +204,8 @@ std::vector<RunFile> run_files(const RunContext& run)
                          0, 1, false});
     if (run.options.pictures)
         for (const char* picture : {"historico.png", "campo.png", "erro.png"})
-            files.push_back({"a figura " + std::string(picture) + " (--graficos)", run.file(picture), 0, 0, false, true});
+            files.push_back(
+                {"a figura " + std::string(picture) + " (--graficos)", run.file(picture), 0, 0, false, true});
     if (run.options.pictures && run.input.grid_count > 1)
         files.push_back({"a figura niveis.png (--graficos)", run.file("niveis.png"), 0, 0, false, true});
     if (run.options.animation)
