@@ -41,7 +41,7 @@ inline const std::string stub_draws_its_pictures =
 inline void write_study_plotter(const std::filesystem::path& folder, const std::string& draw = "")
 {
     const std::string whole = (folder / "whole.png").string();
-    write_file(whole, std::string("\x89PNG\r\n\x1a\n\0\0\0\0IEND\xae\x42\x60\x82", 20));
+    write_file(whole, whole_png);
     write_file(folder / "gnuplot",
                "#!/bin/sh\ncase \"$1\" in *estudo.gnu)\n"
                "  sed -n \"s/^set output '\\(.*\\)'$/\\1/p\" \"$1\" | while read -r f; do " +

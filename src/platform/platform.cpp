@@ -238,14 +238,12 @@ int SystemPlatform::run_command_catching_errors(const std::string& command, std:
 #ifdef _WIN32
     return run(command, -1);
 #else
-    // a file without a name, in memory where the system has that: nothing to
-    // remove, whatever ends the program, and no disk to fill
+    // a file without a name, in memory: nothing to remove, whatever ends the
+    // program, and no disk to fill; where there is none, nothing is caught
 #ifdef __linux__
     const int file = memfd_create("placatermo-erros", MFD_CLOEXEC);
 #else
-    FILE* const stream = std::tmpfile();
-    const int file = stream != nullptr ? dup(fileno(stream)) : -1;
-    if (stream != nullptr) std::fclose(stream);
+    const int file = -1;
 #endif
     if (file < 0) return run(command, -1);
     const int status = run(command, file);

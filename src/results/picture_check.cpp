@@ -25,4 +25,9 @@ bool png_is_whole(std::string_view bytes)
 
 bool gif_is_whole(std::string_view bytes) { return gif_image_count(bytes).has_value(); }
 
+bool picture_bytes_whole(std::string_view name, std::string_view bytes)
+{
+    return name.ends_with(".gif") ? gif_is_whole(bytes) : png_is_whole(bytes);
+}
+
 }  // namespace placatermo

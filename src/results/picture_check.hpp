@@ -14,4 +14,8 @@ bool png_is_whole(std::string_view bytes);
 // A GIF read block by block to its trailer, which ends the bytes.
 bool gif_is_whole(std::string_view bytes);
 
+// The bytes of the picture file `name` whole: a GIF for a name ending in
+// ".gif", a PNG otherwise.
+bool picture_bytes_whole(std::string_view name, std::string_view bytes);
+
 }  // namespace placatermo

@@ -42,7 +42,6 @@ struct RunState {
     std::vector<LevelNorms> level_norms;                 // of each grid, for niveis.png (--graficos, multigrid)
     std::optional<IterationFrames> frames;               // for iteracoes.gif (--animacao), when it can be drawn
     bool editor_warned = false, plotter_warned = false;  // each "could not be started" said once
-    int plotter_status = 0;                              // the interpreter's answer for the last plot
     bool plotter_missing = false;                        // the plotting program was not found for it
     // The pictures asked for that were not drawn whole: the run names them
     // at its end and fails, and their earlier copies stay kept.

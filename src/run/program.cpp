@@ -188,7 +188,7 @@ bool picture_is_whole(const std::string& name)
     } catch (const FatalError&) {
         return false;
     }
-    return name.ends_with(".gif") ? gif_is_whole(bytes) : png_is_whole(bytes);
+    return picture_bytes_whole(name, bytes);
 }
 
 void fail_picture(RunContext& run, std::string_view picture, std::string why)
@@ -222,8 +222,7 @@ void check_picture(RunContext& run, std::string_view picture, int status)
     // a PNG is written whole only once its picture is complete (the program
     // may still fail on a later one of its script); an animation stopped
     // half-way may close a whole GIF of the frames drawn so far
-    const bool gif = picture.ends_with(".gif");
-    if (found && (gif ? status == 0 && gif_is_whole(bytes) : png_is_whole(bytes))) return;
+    if (found && (status == 0 || !picture.ends_with(".gif")) && picture_bytes_whole(picture, bytes)) return;
     std::string why = status != 0 ? "o programa de gráficos terminou com o código " + std::to_string(status)
                       : !found    ? "o programa de gráficos não gravou o arquivo"
                                   : "o arquivo que o programa de gráficos gravou ficou incompleto (disco cheio?)";
@@ -235,7 +234,7 @@ void check_picture(RunContext& run, std::string_view picture, int status)
 
 // A profile's picture is the run's to check when the script's kept header
 // draws it (the default one does; an edited one may draw another file).
-void check_profile_picture(RunContext& run, std::string_view script, std::string_view picture)
+void check_profile_picture(RunContext& run, std::string_view script, std::string_view picture, int status)
 {
     std::string text;
     if (!read_whole_file(run.file(script), text)) return;
@@ -243,7 +242,7 @@ void check_profile_picture(RunContext& run, std::string_view script, std::string
     for (int line = 0; line < 6 && header_end < text.size(); ++line)
         header_end = std::min(text.find('\n', header_end), text.size()) + 1;
     if (std::string_view(text).substr(0, header_end).find(picture) == std::string_view::npos) return;
-    check_picture(run, picture, run.state.plotter_status);
+    check_picture(run, picture, status);
 }
 
 // The plotting program on a script; the command status that the run keeps:
@@ -258,7 +257,7 @@ int run_plotter(RunContext& run, std::string_view script)
         return 1;
     }
     const int status = run_plotter_command(run, run.platform.plot_command(script), picture);
-    run.state.plotter_status = status;
+    if (picture != script) check_profile_picture(run, script, picture, status);
     return status != -1 ? 1 : 0;
 }
 
@@ -402,9 +401,7 @@ void write_results(RunContext& run)
     results.write(heading, {});
     write_temperature_field(results, t, grid.nx, grid.ny);
     run.state.command_status = write_profile_x(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
-    check_profile_picture(run, "Tx.gnu", "Tx.png");
     run.state.command_status = write_profile_y(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
-    check_profile_picture(run, "Ty.gnu", "Ty.png");
     run.state.numerical_mean_temperature = compare_with_analytical(plate, grid, t, results);
 }
 

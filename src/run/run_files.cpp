@@ -72,27 +72,17 @@ std::string kind_of(const fs::file_status& status)
     return "um arquivo especial";
 }
 
-// The keep-aside folder is the program's own: a link there would have the
-// run move files into, and later remove them from, a folder elsewhere.
-void check_keep_aside_folder(const fs::path& folder)
+// The keep-aside folder and its copies are the program's own: a link there
+// would have the run move files into, and later remove them from, a folder
+// elsewhere. `should_be` says what the name is for, `own` whether its kind
+// is the one the program makes.
+void check_own(const fs::path& name, std::string_view should_be, bool (*own)(fs::file_status))
 {
     std::error_code error;
-    const fs::file_status status = fs::symlink_status(folder, error);
-    if (!fs::exists(status) || fs::is_directory(status)) return;
-    throw FatalError("\"" + cp1252_to_utf8(folder.string()) +
-                     "\" deveria ser a pasta em que a execução guarda os arquivos da execução anterior, mas é " +
+    const fs::file_status status = fs::symlink_status(name, error);
+    if (!fs::exists(status) || own(status)) return;
+    throw FatalError("\"" + cp1252_to_utf8(name.string()) + "\" deveria ser " + std::string(should_be) + ", mas é " +
                      kind_of(status) + ": apague-a ou renomeie-a e rode de novo; nenhum arquivo foi gravado");
-}
-
-// A copy there that is not a plain file is not one the program made.
-void check_earlier_copy(const fs::path& copy)
-{
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(copy, error);
-    if (!fs::exists(status) || fs::is_regular_file(status)) return;
-    throw FatalError("\"" + cp1252_to_utf8(copy.string()) + "\" deveria ser a cópia de um arquivo da execução " +
-                     "anterior, mas é " + kind_of(status) +
-                     ": apague-a ou renomeie-a e rode de novo; nenhum arquivo foi gravado");
 }
 
 bool same_bytes(const fs::path& a, const fs::path& b)
@@ -259,8 +249,10 @@ EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files)
     // moves
     for (std::size_t n = 1; n < files.size(); ++n) {
         const fs::path copy = earlier_copy(resolve_links(files[n].name));
-        check_keep_aside_folder(copy.parent_path());
-        check_earlier_copy(copy);
+        check_own(copy.parent_path(), "a pasta em que a execução guarda os arquivos da execução anterior",
+                  [](fs::file_status status) { return fs::is_directory(status); });
+        check_own(copy, "a cópia de um arquivo da execução anterior",
+                  [](fs::file_status status) { return fs::is_regular_file(status); });
     }
     EarlierFiles kept;
     SetAside done;

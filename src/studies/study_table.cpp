@@ -216,8 +216,7 @@ bool draw_study_pictures(const std::filesystem::path& folder, const std::string&
     fs::remove_all(drawing, error);
     if (!error) fs::create_directory(drawing, error);
     if (error)
-        return not_drawn("não foi possível criar a pasta \"" + drawing.string() +
-                         "\": " + system_error_text(error.default_error_condition().value()));
+        return not_drawn("não foi possível criar a pasta \"" + drawing.string() + "\": " + system_error_text(error));
     try {
         OutputFile file((drawing / script_name).string());
         file.write(script);
@@ -235,9 +234,7 @@ bool draw_study_pictures(const std::filesystem::path& folder, const std::string&
         std::string fault = picture_fault(drawing / picture);
         if (fault.empty()) {
             fs::rename(drawing / picture, folder / picture, error);
-            if (error)
-                fault = "não foi possível pô-lo na pasta do estudo: " +
-                        system_error_text(error.default_error_condition().value());
+            if (error) fault = "não foi possível pô-lo na pasta do estudo: " + system_error_text(error);
         }
         if (fault.empty()) continue;
         all_whole = false;
