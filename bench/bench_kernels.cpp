@@ -24,8 +24,8 @@
 #include "drivers/drivers.hpp"
 #include "grid/grid.hpp"
 #include "input/input.hpp"
+#include "platform/output_file.hpp"
 #include "platform/platform.hpp"
-#include "report/output_file.hpp"
 #include "results/results.hpp"
 #include "solvers/solvers.hpp"
 
@@ -281,11 +281,11 @@ void BM_MultigridCycle(benchmark::State& state)
     std::filesystem::current_path(dir);
     const auto run_once = [&](int outer) {
         const InputParameters input = parse_input_data(input_text(coarsest, 6, 2, outer));
-        OutputFile results("/dev/null");
-        SolutionReport report{results, [] { return 0.0; }};
+        SolutionObserver nobody;
+        SolutionControl control{nobody, [] { return 0.0; }};
         Solution solution;
         const auto start = std::chrono::steady_clock::now();
-        solve_multigrid(input.solution_problem(), report, solution);
+        solve_multigrid(input.solution_problem(), control, solution);
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
     for (auto _ : state) {
@@ -370,9 +370,9 @@ void BM_FirstTouch(benchmark::State& state)
         benchmark::ClobberMemory();
         munmap(region, mapped);
     }
-    state.counters["ms_per_MiB"] = benchmark::Counter(static_cast<double>(bytes) / (1 << 20) * 1e-3,
-                                                      benchmark::Counter::kIsIterationInvariantRate |
-                                                          benchmark::Counter::kInvert);
+    state.counters["ms_per_MiB"] =
+        benchmark::Counter(static_cast<double>(bytes) / (1 << 20) * 1e-3,
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 #define TOUCH_SIZES ->Arg(512)->Arg(2048)->Arg(8192)->Arg(32768)->Arg(131072)->Unit(benchmark::kMillisecond)
 BENCHMARK_TEMPLATE(BM_FirstTouch, false) TOUCH_SIZES;

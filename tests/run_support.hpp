@@ -21,7 +21,7 @@ struct DriverRun {
     explicit DriverRun(const InputRecords& records)
     {
         run.input = records.parse();
-        run.state.plot_title = FixedText<62>("titulo (8/7/2006)'");
+        run.state.stamps.plot_title = FixedText<62>("titulo (8/7/2006)'");
     }
 
     void solve()

@@ -138,20 +138,20 @@ TEST_P(FramesOfADriver, FollowTheRun)
     with.run.options.record = true;  // keeps the history
     with.run.options.cycle = c.cycle;
     with.solve();
-    ASSERT_TRUE(with.run.state.frames);
-    const IterationFrames& frames = *with.run.state.frames;
-    const std::int32_t last = with.run.solution.outer_iteration;
+    ASSERT_TRUE(with.run.outcome.frames);
+    const IterationFrames& frames = *with.run.outcome.frames;
+    const std::int32_t last = with.run.outcome.iterations;
     std::vector<std::int32_t> iterations;
     for (const AnimationFrame& f : frames.frames()) {
         iterations.push_back(f.iteration);
-        EXPECT_EQ(f.ratio, with.run.state.history[static_cast<std::size_t>(f.iteration - 1)]) << f.iteration;
+        EXPECT_EQ(f.ratio, with.run.outcome.history[static_cast<std::size_t>(f.iteration - 1)]) << f.iteration;
         EXPECT_EQ(f.error.size(), frames.columns() * frames.rows());
         EXPECT_EQ(f.log_residual.size(), f.error.size());
     }
     EXPECT_EQ(iterations, chosen_frames(last));
 
     // the last frame against the final field at the sampled volumes
-    const CurrentGrid& g = with.run.solution.grid;
+    const CurrentGrid& g = with.run.outcome.grid;
     const Plate plate = with.run.input.plate();
     const std::vector<std::int64_t> columns = sampled_lines(2, g.nx - 1), rows = sampled_lines(2, g.ny - 1);
     const AnimationFrame& end = frames.frames().back();
@@ -159,7 +159,7 @@ TEST_P(FramesOfADriver, FollowTheRun)
     std::size_t n = 0;
     for (const std::int64_t j : rows)
         for (const std::int64_t i : columns) {
-            const double error = with.run.solution.t[static_cast<std::size_t>(volume_number(i, j, g.nx) - 1)] -
+            const double error = with.run.outcome.t[static_cast<std::size_t>(volume_number(i, j, g.nx) - 1)] -
                                  plate.analytical_temperature(node_position(i, g.nx, plate.lx, g.dx),
                                                               node_position(j, g.ny, plate.ly, g.dy));
             largest = std::max(largest, std::fabs(error));
@@ -170,11 +170,11 @@ TEST_P(FramesOfADriver, FollowTheRun)
     DriverRun without(r);
     without.run.options.cycle = c.cycle;
     without.solve();
-    EXPECT_FALSE(without.run.state.frames);
+    EXPECT_FALSE(without.run.outcome.frames);
     EXPECT_EQ(without.results, with.results);
-    ASSERT_EQ(without.run.solution.t.size(), with.run.solution.t.size());
-    EXPECT_EQ(std::memcmp(without.run.solution.t.data(), with.run.solution.t.data(),
-                          with.run.solution.t.size() * sizeof(double)),
+    ASSERT_EQ(without.run.outcome.t.size(), with.run.outcome.t.size());
+    EXPECT_EQ(std::memcmp(without.run.outcome.t.data(), with.run.outcome.t.data(),
+                          with.run.outcome.t.size() * sizeof(double)),
               0);
 
     // the data as the script reads it: two float maps per frame
@@ -209,7 +209,7 @@ TEST(Animation, ResidualRangeAndZeros)
     DriverRun d(r);
     d.run.options.animation = true;
     d.solve();
-    const IterationFrames& frames = *d.run.state.frames;
+    const IterationFrames& frames = *d.run.outcome.frames;
     const IterationFrames::Range range = frames.residual_range();
     EXPECT_LT(range.low, range.high);
     EXPECT_LE(range.high - range.low, 14.0);
@@ -254,15 +254,15 @@ TEST(Animation, GifImagesCounted)
 TEST(Pictures, PngWholeOnlyToItsEnd)
 {
     const std::string chunk_end("\0\0\0\0IEND\xae\x42\x60\x82", 12);
-    const std::string header = std::string("\x89PNG\r\n\x1a\n", 8) + std::string("\0\0\0\x0dIHDR", 8) +
-                               std::string(13, '\1') + "crc!";
+    const std::string header =
+        std::string("\x89PNG\r\n\x1a\n", 8) + std::string("\0\0\0\x0dIHDR", 8) + std::string(13, '\1') + "crc!";
     const std::string whole = header + std::string("\0\0\0\x02IDATxycrc!", 14) + chunk_end;
     EXPECT_TRUE(png_is_whole(whole));
     for (std::size_t size = 0; size < whole.size(); ++size) EXPECT_FALSE(png_is_whole(whole.substr(0, size))) << size;
     std::string too_long = whole;
     too_long[header.size() + 3] = '\x7f';
-    for (const std::string& other : {whole + "x", header + std::string("\0\0\0\x01IEND!crc!", 13), too_long,
-                                     std::string(64, '\0'), small_gif()})
+    for (const std::string& other :
+         {whole + "x", header + std::string("\0\0\0\x01IEND!crc!", 13), too_long, std::string(64, '\0'), small_gif()})
         EXPECT_FALSE(png_is_whole(other)) << other.size();
     EXPECT_TRUE(gif_is_whole(small_gif()));
     EXPECT_FALSE(gif_is_whole(small_gif().substr(1)));

@@ -93,10 +93,10 @@ TEST(Multigrid, CenterIndexAndGridValuesAreThoseOfTheFinestGrid)
     r.max_outer_iterations = "3";
     DriverRun d(r);
     d.solve();
-    EXPECT_EQ(d.run.solution.grid.nx, 12);
-    EXPECT_EQ(d.run.solution.grid.center_index, 79);
-    EXPECT_EQ(d.run.solution.grid.dx, 1.0 / 10.0);
-    EXPECT_EQ(d.run.solution.t.size(), 144u);
+    EXPECT_EQ(d.run.outcome.grid.nx, 12);
+    EXPECT_EQ(d.run.outcome.grid.center_index, 79);
+    EXPECT_EQ(d.run.outcome.grid.dx, 1.0 / 10.0);
+    EXPECT_EQ(d.run.outcome.t.size(), 144u);
 }
 
 TEST(Multigrid, HierarchyOffsetsAndTransfers)
@@ -149,7 +149,7 @@ std::vector<double> direct_solution_of(const DriverRun& d, int boundary, double 
 std::vector<std::size_t> real_entries(const DriverRun& d)
 {
     std::vector<std::size_t> entries;
-    const CurrentGrid& g = d.run.solution.grid;
+    const CurrentGrid& g = d.run.outcome.grid;
     for (std::int64_t i = 2; i < g.nx; ++i)
         for (std::int64_t j = 2; j < g.ny; ++j)
             entries.push_back(static_cast<std::size_t>(volume_number(i, j, g.nx) - 1));
@@ -187,7 +187,7 @@ TEST_P(ConvergedRun, MatchesTheDirectSolution)
     d.solve();
     EXPECT_LE(last_ratio(d.history()), 1e-12);
     const auto exact = direct_solution_of(d, 2);
-    for (const std::size_t k : real_entries(d)) EXPECT_NEAR(d.run.solution.t[k], exact[k], 1e-10) << k + 1;
+    for (const std::size_t k : real_entries(d)) EXPECT_NEAR(d.run.outcome.t[k], exact[k], 1e-10) << k + 1;
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ConvergedRun,
@@ -382,8 +382,8 @@ TEST_P(TextbookCycleRun, ConvergesToTheDirectSolution)
     EXPECT_LE(last_ratio(textbook.history()), 1e-13);
     const auto exact = direct_solution_of(textbook, std::stoi(GetParam().boundary), 1.0, 1.5);
     for (const std::size_t k : real_entries(textbook)) {
-        EXPECT_NEAR(textbook.run.solution.t[k], exact[k], 1e-10) << k + 1;
-        EXPECT_NEAR(textbook.run.solution.t[k], specified.run.solution.t[k], 1e-10) << k + 1;
+        EXPECT_NEAR(textbook.run.outcome.t[k], exact[k], 1e-10) << k + 1;
+        EXPECT_NEAR(textbook.run.outcome.t[k], specified.run.outcome.t[k], 1e-10) << k + 1;
     }
 }
 
@@ -444,30 +444,30 @@ TEST_P(LevelNormsOfASmallCase, Table)
     with.run.options.pictures = true;
     with.run.options.cycle = c.cycle;
     with.solve();
-    ASSERT_EQ(with.run.state.level_norms.size(), 3u);
+    ASSERT_EQ(with.run.outcome.level_norms.size(), 3u);
     for (std::size_t k = 0; k < 3; ++k) {
-        const LevelNorms& level = with.run.state.level_norms[k];
+        const LevelNorms& level = with.run.outcome.level_norms[k];
         std::vector<std::pair<std::int32_t, double>> got;
         for (std::size_t n = 0; n < level.norms.size(); ++n) {
             got.emplace_back(level.iterations[n], level.norms[n]);
         }
         EXPECT_EQ(got, c.norms[k]) << "malha " << k + 1;
     }
-    EXPECT_EQ(with.run.state.level_norms[0].nx, 4);
-    EXPECT_EQ(with.run.state.level_norms[2].nx, 10);
+    EXPECT_EQ(with.run.outcome.level_norms[0].nx, 4);
+    EXPECT_EQ(with.run.outcome.level_norms[2].nx, 10);
     // the finest grid's norms over the first are the history ratios
-    const LevelNorms& finest = with.run.state.level_norms[2];
-    ASSERT_EQ(finest.norms.size(), with.run.state.history.size());
+    const LevelNorms& finest = with.run.outcome.level_norms[2];
+    ASSERT_EQ(finest.norms.size(), with.run.outcome.history.size());
     for (std::size_t n = 0; n < finest.norms.size(); ++n)
-        EXPECT_EQ(finest.norms[n] / finest.norms[0], with.run.state.history[n]) << n;
+        EXPECT_EQ(finest.norms[n] / finest.norms[0], with.run.outcome.history[n]) << n;
     DriverRun without(r);
     without.run.options.cycle = c.cycle;
     without.solve();
-    EXPECT_TRUE(without.run.state.level_norms.empty());
+    EXPECT_TRUE(without.run.outcome.level_norms.empty());
     EXPECT_EQ(without.results, with.results);
-    ASSERT_EQ(without.run.solution.t.size(), with.run.solution.t.size());
-    EXPECT_EQ(std::memcmp(without.run.solution.t.data(), with.run.solution.t.data(),
-                          with.run.solution.t.size() * sizeof(double)),
+    ASSERT_EQ(without.run.outcome.t.size(), with.run.outcome.t.size());
+    EXPECT_EQ(std::memcmp(without.run.outcome.t.data(), with.run.outcome.t.data(),
+                          with.run.outcome.t.size() * sizeof(double)),
               0);
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "base/errors.hpp"
+#include "platform/files.hpp"
 #include "results/record.hpp"
 #include "test_support.hpp"
 

@@ -24,32 +24,24 @@ using testing::write_file;
 struct ResultsRun : testing::DriverRun {
     explicit ResultsRun(InputRecords r) : DriverRun(r)
     {
-        CurrentGrid& g = run.solution.grid;
+        run.outcome.plate = run.input.plate();
+        CurrentGrid& g = run.outcome.grid;
         enter_grid(g, run.input.plate(), run.input.grids, 1);
-        run.solution.t.assign(static_cast<std::size_t>(g.volume_count), 0.0);
+        run.outcome.t.assign(static_cast<std::size_t>(g.volume_count), 0.0);
         for (std::int64_t j = 1; j <= g.ny; ++j)
             for (std::int64_t i = 1; i <= g.nx; ++i)
-                run.solution.t[static_cast<std::size_t>(volume_number(i, j, g.nx) - 1)] =
+                run.outcome.t[static_cast<std::size_t>(volume_number(i, j, g.nx) - 1)] =
                     100.0 * ((i - 1.5) * g.dx) * ((j - 1.5) * g.dy);
         run.results = std::make_unique<OutputFile>("driver.res");
     }
-    void fill_boundary() { fill_boundary_values(run.input.plate(), run.solution.grid, run.solution.t); }
+    void fill_boundary() { fill_boundary_values(run.input.plate(), run.outcome.grid, run.outcome.t); }
     void compare()
     {
-        run.state.numerical_mean_temperature =
-            compare_with_analytical(run.input.plate(), run.solution.grid, run.solution.t, *run.results);
+        run.outcome.mean_numerical =
+            compare_with_analytical(run.input.plate(), run.outcome.grid, run.outcome.t, *run.results);
     }
-    void profile_x()
-    {
-        write_profile_x(run.input.plate(), run.solution.grid, run.solution.t, *run.results, run.state.plot_title.view(),
-                        plot);
-    }
-    void profile_y()
-    {
-        write_profile_y(run.input.plate(), run.solution.grid, run.solution.t, *run.results, run.state.plot_title.view(),
-                        plot);
-    }
-    const PlotProgram plot = plot_program(run);
+    void profile_x() { write_profile_files(run, 'x'); }
+    void profile_y() { write_profile_files(run, 'y'); }
     std::string finish()
     {
         run.results->close();
@@ -162,7 +154,7 @@ TEST(BoundaryValues, LinearAndSinusoidal)
     ResultsRun lin(grid("6", "5", "1"));
     lin.fill_boundary();
     const auto at = [](const RunContext& r, int i, int j) {
-        return r.solution.t[static_cast<std::size_t>(volume_number(i, j, r.solution.grid.nx) - 1)];
+        return r.outcome.t[static_cast<std::size_t>(volume_number(i, j, r.outcome.grid.nx) - 1)];
     };
     EXPECT_EQ(at(lin.run, 1, 3), 0.0);
     EXPECT_EQ(at(lin.run, 6, 1), 0.0);
@@ -182,7 +174,7 @@ TEST(Analytical, LinearExactFieldGivesTheAnalyticalValues)
     ResultsRun r(grid("12", "12"));
     r.compare();
     const std::string text = r.finish();
-    EXPECT_NEAR(r.run.state.numerical_mean_temperature, 25.0, 1e-12);
+    EXPECT_NEAR(r.run.outcome.mean_numerical, 25.0, 1e-12);
     const std::string mean_head =
         "\r\n     TEMPERATURA M\xC9"
         "DIA\r\n\r\n";
@@ -265,7 +257,7 @@ TEST(PlotScripts, MissingOrShortScriptGetsTheDefaultHeader)
 {
     ResultsRun r(grid("6", "6"));
     write_file("Ty.gnu", "only\r\nfour\r\nlines\r\nhere\r\n");
-    r.run.state.plot_title = FixedText<62>(title62);
+    r.run.state.stamps.plot_title = FixedText<62>(title62);
     r.fill_boundary();
     r.profile_x();
     r.profile_y();
@@ -289,9 +281,9 @@ TEST(Summary, TenLines)
     g.center_index = 2;
     const std::vector<double> t = {1.0, 28.25, 3.0};
     const std::string title = "Placa quadrada" + std::string(36, ' ');
-    write_summary_file("resumo.dis          ", t, 24.5, g, title, "(8/7/2006)  ");
-    write_summary_file("resumo.dis          ", t, 24.5, g, title, "(8/7/2006)  ");
-    EXPECT_EQ(read_file("resumo.dis"),
+    TextSink summary;
+    write_summary(summary, t, 24.5, g, title, "(8/7/2006)  ");
+    EXPECT_EQ(summary.text(),
               "     1.0000000000000000555E-01 = dx          Dia = (8/7/2006)  \r\n"
               "\r\n"
               "     2 = n\xFAmero total de vari\xE1veis\r\n"

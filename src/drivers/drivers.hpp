@@ -13,7 +13,6 @@
 #include "grid/grid.hpp"
 #include "grid/linear_system.hpp"
 #include "grid/plate.hpp"
-#include "report/output_file.hpp"
 #include "solvers/smoother.hpp"
 
 namespace placatermo {
@@ -59,36 +58,55 @@ struct FinestIterate {
     std::span<const double> t;
 };
 
-// Where a driver reports as it goes.
-struct SolutionReport {
-    OutputFile& results;                    // receives the history lines
-    std::function<double()> elapsed_clock;  // first reading 0, then seconds since
+// What a driver tells as the solution goes, on the solving thread. Each call
+// only looks: nothing it does changes the solution's bits.
+class SolutionObserver {
+public:
+    virtual ~SolutionObserver() = default;
+    // Every outer iteration's history line: the iteration and the ratio of
+    // its residual norm to the first one's.
+    virtual void history_line(std::int32_t, double) {}
+    // The finest grid after every history line.
+    virtual void finest_iterate(const FinestIterate&) {}
+    // Whether the norms of each grid's residual are wanted (a multigrid run
+    // then computes the coarsest grid's, which the cycle itself never needs).
+    virtual bool wants_level_norms() const { return false; }
+    // In a multigrid run, the L1 norm of each grid's residual (real volumes)
+    // after its smoothing: (outer iteration, grid k, 1 the coarsest, norm).
+    // Iteration 1 has the finest grid only.
+    virtual void level_norm(std::int32_t, int, double) {}
+};
+
+// The end of a solution stopped on request: `iteration` is the last outer
+// iteration whose history line was told (0 before the first).
+struct SolutionStopped {
+    std::int32_t iteration = 0;
+};
+
+// How a driver is run: who is told, the clock of the processing time (first
+// reading 0, then seconds since) and the stop, asked between steps of the
+// work a few milliseconds apart; true ends the solution with SolutionStopped.
+struct SolutionControl {
+    SolutionObserver& observer;
+    std::function<double()> elapsed_clock;
     std::function<bool()> stop_requested = [] { return false; };
-    std::vector<double>* history = nullptr;  // when set, receives the ratio of every history line
-    double last_ratio = 0.0;                 // of the last history line
-    // when set, told every history line (iteration, ratio) after it is written
-    std::function<void(std::int32_t, double)> on_history_line = nullptr;
-    // when set, told in a multigrid run the L1 norm of each grid's residual
-    // (real volumes) after its smoothing: (outer iteration, grid k, 1 the
-    // coarsest, norm). The norms are read from the cycle's own arrays (the
-    // residual a grid keeps after its descent smoothing, the finest grid's
-    // history norm); only the coarsest grid's residual, which the cycle does
-    // not keep, is computed into an array of its own. Iteration 1 has the
-    // finest grid only.
-    std::function<void(std::int32_t, int, double)> on_level_norm = nullptr;
-    // when set, shown the finest grid after every history line
-    std::function<void(const FinestIterate&)> on_finest_iterate = nullptr;
+    std::int32_t last_told = 0;  // the last history line's iteration
+    double last_ratio = 0.0;     // and its ratio
+
+    // Tells a history line and keeps its ratio.
+    void history_line(std::int32_t iteration, double ratio);
+    // Ends the solution when a stop has been asked for.
+    void stop_point() const
+    {
+        if (stop_requested()) throw SolutionStopped{last_told};
+    }
 };
 
 // One grid when the hierarchy has one, the multigrid cycle otherwise.
-void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution);
+void solve(const SolutionProblem& problem, SolutionControl& control, Solution& solution);
 
-void solve_single_grid(const SolutionProblem& problem, SolutionReport& report, Solution& solution);
-void solve_multigrid(const SolutionProblem& problem, SolutionReport& report, Solution& solution);
-
-// The history line (TR2, I8, E15.6) of one outer iteration. The line reaches
-// the file within about a second; a requested stop ends the run here.
-void write_history_line(SolutionReport& report, std::int32_t iteration, double ratio);
+void solve_single_grid(const SolutionProblem& problem, SolutionControl& control, Solution& solution);
+void solve_multigrid(const SolutionProblem& problem, SolutionControl& control, Solution& solution);
 
 // The bytes of the arrays that solving on these grids with this solver
 // holds at most (what each grid's system, smoother, residual and correction

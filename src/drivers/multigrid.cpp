@@ -62,7 +62,8 @@ struct Level {
     LinearSystem system;
     // b - a u of the real volumes after this grid's last smoothing: of t on
     // the finest grid (none in the textbook cycle, whose restriction computes
-    // it from t), of the correction on the way down elsewhere.
+    // it from t), of the correction on the way down elsewhere; none on the
+    // coarsest grid, whose residual no step reads.
     std::vector<double> residual;
     // The unknown of the coarse grids' equations; none on the finest grid,
     // where the interpolated correction goes straight into t.
@@ -177,8 +178,8 @@ std::unique_ptr<Transfer> transfer_of(MultigridCycle cycle)
 
 class Multigrid {
 public:
-    Multigrid(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
-        : problem_(problem), report_(report), solution_(solution), transfer_(transfer_of(problem.cycle))
+    Multigrid(const SolutionProblem& problem, SolutionControl& control, Solution& solution)
+        : problem_(problem), control_(control), solution_(solution), transfer_(transfer_of(problem.cycle))
     {
     }
 
@@ -194,10 +195,12 @@ private:
     bool visit_finest();
 
     const SolutionProblem& problem_;
-    SolutionReport& report_;
+    SolutionControl& control_;
     Solution& solution_;
     const std::unique_ptr<Transfer> transfer_;
-    std::vector<Level> levels_;  // grid k at k - 1
+    const bool levels_wanted_ = control_.observer.wants_level_norms();
+    std::vector<Level> levels_;              // grid k at k - 1
+    std::vector<double> coarsest_residual_;  // for the observer only
 };
 
 // Outer iteration 1: the finest grid smoothed from zero; its norm is the
@@ -208,10 +211,9 @@ void Multigrid::first_visit()
     top.smoother.smooth(top.system, solution_.t);
     solution_.first_residual_norm = compute_residual_norm(top.system, solution_.t);
     solution_.outer_iteration = 1;
-    if (report_.on_level_norm) report_.on_level_norm(1, finest(), solution_.first_residual_norm);
-    write_history_line(report_, 1, 1.0);
-    if (report_.on_finest_iterate)
-        report_.on_finest_iterate({1, 1.0, problem_.max_outer_iterations <= 1, top.system, solution_.t});
+    if (levels_wanted_) control_.observer.level_norm(1, finest(), solution_.first_residual_norm);
+    control_.history_line(1, 1.0);
+    control_.observer.finest_iterate({1, 1.0, problem_.max_outer_iterations <= 1, top.system, solution_.t});
     if (transfer_->keeps_finest_residual()) store_residual(top.system, solution_.t, top.residual);
 }
 
@@ -226,12 +228,20 @@ void Multigrid::descend(int k)
         transfer_->restrict_residual(level(k + 1), here);
     std::fill(here.correction.begin(), here.correction.end(), 0.0);
     here.smoother.smooth(here.system, here.correction);
+    control_.stop_point();
     // what the smoothing left, for the next coarser grid's right-hand side
-    // (and for this grid's own on the way up, in the specified cycle); the
-    // coarsest grid's, which no step reads, only for the per-grid norms
-    if (k > 1 || report_.on_level_norm) store_residual(here.system, here.correction, here.residual);
-    if (report_.on_level_norm)
-        report_.on_level_norm(solution_.outer_iteration, k, real_volume_norm(here.grid, here.residual));
+    // (and for this grid's own on the way up, in the specified cycle)
+    if (k > 1) store_residual(here.system, here.correction, here.residual);
+    if (!levels_wanted_) return;
+    // the coarsest grid's, which no step of the cycle reads, only for the
+    // observer, in an array of the observer's own
+    if (k == 1) {
+        if (coarsest_residual_.empty())
+            coarsest_residual_ = create_array("residual", static_cast<std::size_t>(here.grid.volume_count));
+        store_residual(here.system, here.correction, coarsest_residual_);
+    }
+    control_.observer.level_norm(solution_.outer_iteration, k,
+                                 real_volume_norm(here.grid, k == 1 ? coarsest_residual_ : here.residual));
 }
 
 // Grid k (neither coarsest nor finest) on the way up: its correction, with
@@ -242,6 +252,7 @@ void Multigrid::ascend(int k)
     transfer_->prolongate_correction(level(k - 1), here);
     transfer_->ascent_right_hand_side(here);
     here.smoother.smooth(here.system, here.correction);
+    control_.stop_point();
 }
 
 // The finest-grid visit of a cycle: the interpolated correction added to t,
@@ -253,16 +264,15 @@ bool Multigrid::visit_finest()
     transfer_->prolongate_to_field(level(finest() - 1), top, t);
     top.smoother.smooth(top.system, t);
     solution_.residual_norm = compute_residual_norm(top.system, t);
-    if (report_.on_level_norm) report_.on_level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
+    if (levels_wanted_) control_.observer.level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
-    write_history_line(report_, solution_.outer_iteration, ratio);
+    control_.history_line(solution_.outer_iteration, ratio);
     const bool converged = ratio <= problem_.tolerance;
-    if (report_.on_finest_iterate)
-        report_.on_finest_iterate({solution_.outer_iteration, ratio,
-                                   converged || solution_.outer_iteration == problem_.max_outer_iterations, top.system,
-                                   t});
+    control_.observer.finest_iterate({solution_.outer_iteration, ratio,
+                                      converged || solution_.outer_iteration == problem_.max_outer_iterations,
+                                      top.system, t});
     if (converged) {
-        solution_.elapsed_seconds = report_.elapsed_clock();
+        solution_.elapsed_seconds = control_.elapsed_clock();
         return true;
     }
     if (transfer_->keeps_finest_residual()) store_residual(top.system, t, top.residual);
@@ -271,11 +281,13 @@ bool Multigrid::visit_finest()
 
 void Multigrid::run()
 {
-    solution_.elapsed_seconds = report_.elapsed_clock();
+    solution_.elapsed_seconds = control_.elapsed_clock();
     const int count = problem_.grids.count();
     solution_.t = create_array("t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
     levels_.reserve(static_cast<std::size_t>(count));
-    for (int k = 1; k <= count; ++k) levels_.emplace_back(problem_, k, k < count || transfer_->keeps_finest_residual());
+    // the coarsest grid's residual is read by no step of the cycle
+    for (int k = 1; k <= count; ++k)
+        levels_.emplace_back(problem_, k, k > 1 && (k < count || transfer_->keeps_finest_residual()));
     solution_.grid = level(count).grid;
 
     first_visit();
@@ -286,14 +298,14 @@ void Multigrid::run()
         for (int k = 2; k < count; ++k) ascend(k);
         converged = visit_finest();
     }
-    if (!converged) solution_.elapsed_seconds = report_.elapsed_clock();
+    if (!converged) solution_.elapsed_seconds = control_.elapsed_clock();
 }
 
 }  // namespace
 
-void solve_multigrid(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
+void solve_multigrid(const SolutionProblem& problem, SolutionControl& control, Solution& solution)
 {
-    Multigrid cycle(problem, report, solution);
+    Multigrid cycle(problem, control, solution);
     cycle.run();
 }
 

@@ -5,10 +5,10 @@
 
 namespace placatermo {
 
-void solve_single_grid(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
+void solve_single_grid(const SolutionProblem& problem, SolutionControl& control, Solution& solution)
 {
     CurrentGrid& grid = solution.grid;
-    solution.elapsed_seconds = report.elapsed_clock();
+    solution.elapsed_seconds = control.elapsed_clock();
     solution.t = create_array("t", static_cast<std::size_t>(problem.grids.volume_count_of(1)));
     Smoother smoother(problem.solver);
     enter_grid(grid, problem.plate, problem.grids, 1);
@@ -20,13 +20,12 @@ void solve_single_grid(const SolutionProblem& problem, SolutionReport& report, S
         solution.residual_norm = compute_residual_norm(system, solution.t);
         if (outer == 1) solution.first_residual_norm = solution.residual_norm;
         const double ratio = solution.residual_norm / solution.first_residual_norm;
-        write_history_line(report, solution.outer_iteration, ratio);
+        control.history_line(solution.outer_iteration, ratio);
         const bool last = ratio <= problem.tolerance || outer == problem.max_outer_iterations;
-        if (report.on_finest_iterate)
-            report.on_finest_iterate({solution.outer_iteration, ratio, last, system, solution.t});
+        control.observer.finest_iterate({solution.outer_iteration, ratio, last, system, solution.t});
         if (last) break;
     }
-    solution.elapsed_seconds = report.elapsed_clock();
+    solution.elapsed_seconds = control.elapsed_clock();
 }
 
 }  // namespace placatermo

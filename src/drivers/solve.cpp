@@ -2,7 +2,6 @@
 // line.
 #include <string>
 
-#include "base/errors.hpp"
 #include "drivers/drivers.hpp"
 #include "solvers/solvers.hpp"
 
@@ -20,28 +19,21 @@ std::optional<MultigridCycle> cycle_from_name(std::string_view name)
     return std::nullopt;
 }
 
-void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
+void solve(const SolutionProblem& problem, SolutionControl& control, Solution& solution)
 {
     prepare_parallel_sweeps();
     if (problem.grids.count() == 1)
-        solve_single_grid(problem, report, solution);
+        solve_single_grid(problem, control, solution);
     else
-        solve_multigrid(problem, report, solution);
+        solve_multigrid(problem, control, solution);
 }
 
-void write_history_line(SolutionReport& report, std::int32_t iteration, double ratio)
+void SolutionControl::history_line(std::int32_t iteration, double ratio)
 {
-    static const Layout history("(TR2, I8, E15.6)");
-    report.results.write(history, {iteration, ratio});
-    report.last_ratio = ratio;
-    if (report.history != nullptr) report.history->push_back(ratio);
-    report.results.flush_when_due();
-    if (report.on_history_line) report.on_history_line(iteration, ratio);
-    if (report.stop_requested()) {
-        report.results.flush();
-        throw FatalError("execução interrompida na iteração externa " + std::to_string(iteration) + "; o arquivo \"" +
-                         report.results.name() + "\" contém o histórico das iterações até aqui");
-    }
+    last_told = iteration;
+    last_ratio = ratio;
+    observer.history_line(iteration, ratio);
+    stop_point();
 }
 
 }  // namespace placatermo

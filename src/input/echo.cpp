@@ -3,7 +3,7 @@
 
 namespace placatermo {
 
-void write_parameter_echo(const InputParameters& in, OutputFile& file)
+void write_parameter_echo(const InputParameters& in, ByteSink& file)
 {
     static const Layout echo(
         "(/, 'título = ', A50, /, /, TR5, 'DADOS', /, "

@@ -38,6 +38,11 @@ constexpr std::string_view labels[] = {
 // overwrite.
 constexpr std::string_view reserved_names[] = {"placatermo.ent", "Tx.dat", "Ty.dat", "Tx.gnu", "Ty.gnu"};
 
+// How a message names a value that has no file (a form's field, a value
+// given to a library call).
+std::string value_name(int record) { return "valor \"" + std::string(labels[record]) + "\""; }
+std::string value_place(int record) { return "erro no " + value_name(record); }
+
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool ends_value(char c) { return is_blank(c) || c == ',' || c == '/'; }
 
@@ -59,6 +64,7 @@ public:
 
     [[noreturn]] void fail(int record, const std::string& what) const
     {
+        if (file_.empty()) throw FatalError(value_place(record) + ": " + what);
         throw FatalError("erro de leitura no arquivo \"" + std::string(file_) + "\", linha " + std::to_string(line_) +
                          ", parâmetro \"" + std::string(labels[record]) + "\": " + what);
     }
@@ -216,9 +222,10 @@ public:
     // A warning about record `record` as the user reads it.
     void warn(int record, const std::string& what)
     {
-        warnings_.push_back("aviso: arquivo \"" + std::string(reader_.file()) + "\", linha " +
-                            std::to_string(line_of(record)) + ", parâmetro \"" + std::string(labels[record]) +
-                            "\": " + what);
+        warnings_.push_back(reader_.file().empty() ? "aviso: " + value_name(record) + ": " + what
+                                                   : "aviso: arquivo \"" + std::string(reader_.file()) + "\", linha " +
+                                                         std::to_string(line_of(record)) + ", parâmetro \"" +
+                                                         std::string(labels[record]) + "\": " + what);
         warned_[static_cast<std::size_t>(record)] = true;
     }
     bool warned(int record) const { return warned_[static_cast<std::size_t>(record)]; }
@@ -425,9 +432,11 @@ InputParameters parse_input_data(std::string_view bytes, std::string_view file_n
             parser.fail(
                 8, "a malha 1 de " + grid + " volumes excede o limite de 2147483647 volumes (inteiros de 32 bits)");
         throw FatalError(
-            "erro no arquivo \"" + std::string(file_name) + "\", linha " + std::to_string(parser.line_of(6)) +
-            ", parâmetro \"" + std::string(labels[6]) + "\": com a malha 1 de " + grid + " volumes, " +
-            std::to_string(in.grid_count) +
+            (file_name.empty()
+                 ? value_place(6)
+                 : "erro no arquivo \"" + std::string(file_name) + "\", linha " + std::to_string(parser.line_of(6)) +
+                       ", parâmetro \"" + std::string(labels[6]) + "\"") +
+            ": com a malha 1 de " + grid + " volumes, " + std::to_string(in.grid_count) +
             " malhas excedem o limite de 2147483647 volumes (inteiros de 32 bits); o intervalo permitido é de 1 a " +
             std::to_string(fits));
     }
@@ -519,11 +528,14 @@ double check_memory(const InputParameters& in, double available_bytes, std::stri
         return std::string(text);
     };
     const int finest = in.grid_count;
-    throw FatalError("erro no arquivo \"" + std::string(file_name) + "\", linhas " + std::to_string(in.record_line[6]) +
-                     " a " + std::to_string(in.record_line[8]) +
-                     ", parâmetros \"número de malhas\" e \"número de volumes\": a malha mais fina de " +
-                     std::to_string(in.grids.nx_of(finest)) + " x " + std::to_string(in.grids.ny_of(finest)) +
-                     " volumes precisa de " + gib(needed) + " de memória, e esta máquina tem " + gib(available_bytes));
+    const std::string place = file_name.empty()
+                                  ? "erro nos valores \"número de malhas\" e \"número de volumes\""
+                                  : "erro no arquivo \"" + std::string(file_name) + "\", linhas " +
+                                        std::to_string(in.record_line[6]) + " a " + std::to_string(in.record_line[8]) +
+                                        ", parâmetros \"número de malhas\" e \"número de volumes\"";
+    throw FatalError(place + ": a malha mais fina de " + std::to_string(in.grids.nx_of(finest)) + " x " +
+                     std::to_string(in.grids.ny_of(finest)) + " volumes precisa de " + gib(needed) +
+                     " de memória, e esta máquina tem " + gib(available_bytes));
 }
 
 }  // namespace placatermo

@@ -13,7 +13,7 @@
 #include "drivers/drivers.hpp"
 #include "grid/grid.hpp"
 #include "grid/plate.hpp"
-#include "report/output_file.hpp"
+#include "report/byte_sink.hpp"
 #include "solvers/solver_kind.hpp"
 
 namespace placatermo {
@@ -102,6 +102,6 @@ double check_memory(const InputParameters& input, double available_bytes, std::s
                     MultigridCycle cycle = MultigridCycle::specified, double option_bytes = 0.0);
 
 // The parameter echo block of the main results file.
-void write_parameter_echo(const InputParameters& input, OutputFile& file);
+void write_parameter_echo(const InputParameters& input, ByteSink& file);
 
 }  // namespace placatermo

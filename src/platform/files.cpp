@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "base/errors.hpp"
+#include "platform/output_file.hpp"
+#include "platform/stop_signals.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -194,5 +196,31 @@ bool FileLock::still_locks(const fs::path& name) const
     return file_id(name) == FileId{static_cast<std::uint64_t>(held.st_dev), static_cast<std::uint64_t>(held.st_ino)};
 }
 #endif
+
+void write_file_atomically(const std::string& name, std::string_view bytes)
+{
+    const std::string partial = name + ".parcial";
+    // nor does an end at a stop signal
+    register_temporary_path(partial);
+    try {
+        OutputFile file(partial);
+        file.write(bytes);
+        file.close();
+    } catch (const FatalError&) {
+        // a write cut short (a full disk) leaves no piece behind
+        std::error_code ignored;
+        std::filesystem::remove(partial, ignored);
+        forget_temporary_path(partial);
+        throw;
+    }
+    std::error_code error;
+    std::filesystem::rename(partial, name, error);
+    forget_temporary_path(partial);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(partial, ignored);
+        fail_file("não foi possível gravar", name, error);
+    }
+}
 
 }  // namespace placatermo

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace placatermo {
 
@@ -55,5 +57,9 @@ private:
     std::intptr_t native_ = -1;  // the file descriptor, or the Windows handle
     bool created_ = false;
 };
+
+// Writes `bytes` to `name` through a temporary file beside it and a rename:
+// a reader sees the old file or the whole new one, never a part.
+void write_file_atomically(const std::string& name, std::string_view bytes);
 
 }  // namespace placatermo

@@ -6,11 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace placatermo {
+#include "base/local_time.hpp"
 
-struct LocalTime {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
+namespace placatermo {
 
 class Platform {
 public:

@@ -28,18 +28,24 @@ double numerical_north_heat_rate(const Plate& plate, const CurrentGrid& g, std::
     return -(((s2 * 2.0) * g.dx) / g.dy);
 }
 
-double compare_with_analytical(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
-                               OutputFile& results)
+void write_comparison_blocks(ByteSink& results, double mean_numerical, double mean_analytical, double rate_numerical,
+                             double rate_analytical)
 {
     static const Layout mean_block(
         "(/, TR5, 'TEMPERATURA MÉDIA', /, /, E26.15, ' = numérica', /, E26.15, ' = analítica')");
     static const Layout rate_block(
         "(/, TR5, 'TAXA DE TRANSFERÊNCIA DE CALOR NO CONTORNO NORTE', /, /, E26.15, "
         "' = numérica', /, E26.15, ' = analítica')");
+    results.write(mean_block, {mean_numerical, mean_analytical});
+    results.write(rate_block, {rate_numerical, rate_analytical});
+}
+
+double compare_with_analytical(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
+                               ByteSink& results)
+{
     const double numerical_mean = numerical_mean_temperature(plate, g, t_values);
-    results.write(mean_block, {numerical_mean, plate.analytical_mean_temperature()});
-    const double numerical_rate = numerical_north_heat_rate(plate, g, t_values);
-    results.write(rate_block, {numerical_rate, plate.analytical_north_heat_rate()});
+    write_comparison_blocks(results, numerical_mean, plate.analytical_mean_temperature(),
+                            numerical_north_heat_rate(plate, g, t_values), plate.analytical_north_heat_rate());
     return numerical_mean;
 }
 

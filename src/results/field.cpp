@@ -64,7 +64,7 @@ void field_parts(std::string& out, std::span<const double> t_values, std::int64_
 
 }  // namespace
 
-void write_temperature_field(OutputFile& file, std::span<const double> t_values, std::int32_t nx_, std::int32_t ny_)
+void write_temperature_field(ByteSink& file, std::span<const double> t_values, std::int32_t nx_, std::int32_t ny_)
 {
     const std::int64_t nx = nx_;
     const std::int64_t ny = ny_;

@@ -1,7 +1,5 @@
-// Centre-line profiles: results file lines, data files, plot scripts and the
-// plotting program.
+// Centre-line profiles: results file lines, data files and plot scripts.
 #include "base/text.hpp"
-#include "report/output_file.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {
@@ -21,51 +19,7 @@ constexpr Profile profile_x{'x', "Tx.dat", "Tx.gnu",
 constexpr Profile profile_y{'y', "Ty.dat", "Ty.gnu",
                             "(/, /, TR5, 'Temperatura em x = Lx/2 (y, Tanalítico, Tnumérico)', /)"};
 
-int write_profile(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values, OutputFile& results,
-                  std::string_view plot_title, const PlotProgram& plot, const Profile& profile, const Layout& heading,
-                  const std::filesystem::path& folder)
-{
-    const auto in_folder = [&](const char* name) {
-        return folder.empty() ? std::string(name) : (folder / name).string();
-    };
-    static const Layout line("(3(E15.6))");
-    const std::int64_t nx = g.nx;
-    const std::int64_t ny = g.ny;
-    const From1<const double> t(t_values);
-
-    OutputFile data(in_folder(profile.data_file));
-    results.write(heading, {});
-    if (profile.axis == 'x') {
-        const std::int64_t j0 = ny / 2 + 1;
-        for (std::int64_t i = 1; i <= nx; ++i) {
-            const double x = node_position(i, nx, plate.lx, g.dx);
-            const double analytical = plate.analytical_at_mid_height(x);
-            const double numerical = t(volume_number(i, j0, nx));
-            results.write(line, {x, analytical, numerical});
-            data.write(line, {x, analytical, numerical});
-        }
-    } else {
-        const std::int64_t i0 = nx / 2 + 1;
-        for (std::int64_t j = 1; j <= ny; ++j) {
-            const double y = node_position(j, ny, plate.ly, g.dy);
-            const double analytical = plate.analytical_at_mid_width(y);
-            const double numerical = t(volume_number(i0, j, nx));
-            results.write(line, {y, analytical, numerical});
-            data.write(line, {y, analytical, numerical});
-        }
-    }
-    data.close();
-
-    std::string script;
-    if (!read_whole_file(in_folder(profile.script), script)) script.clear();
-    std::string content = replace_plot_title(script, plot_title);
-    if (content.empty()) content = replace_plot_title(default_plot_header(profile.axis), plot_title);
-    OutputFile script_file(in_folder(profile.script));
-    script_file.write(content);
-    script_file.close();
-
-    return plot(profile.script);
-}
+const Profile& profile_of(char axis) { return axis == 'x' ? profile_x : profile_y; }
 
 }  // namespace
 
@@ -131,18 +85,45 @@ std::string replace_plot_title(std::string_view script, std::string_view plot_ti
     return content;
 }
 
-int write_profile_x(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
-                    std::string_view plot_title, const PlotProgram& plot, const std::filesystem::path& folder)
+std::string_view profile_data_name(char axis) { return profile_of(axis).data_file; }
+std::string_view profile_script_name(char axis) { return profile_of(axis).script; }
+
+void write_profile_lines(const Plate& plate, const CurrentGrid& g, std::span<const double> t_values, char axis,
+                         ByteSink& results, ByteSink& data)
 {
-    static const Layout heading(profile_x.heading);
-    return write_profile(plate, grid, t, results, plot_title, plot, profile_x, heading, folder);
+    static const Layout heading_x(profile_x.heading), heading_y(profile_y.heading);
+    static const Layout line("(3(E15.6))");
+    const std::int64_t nx = g.nx;
+    const std::int64_t ny = g.ny;
+    const From1<const double> t(t_values);
+
+    results.write(axis == 'x' ? heading_x : heading_y, {});
+    if (axis == 'x') {
+        const std::int64_t j0 = ny / 2 + 1;
+        for (std::int64_t i = 1; i <= nx; ++i) {
+            const double x = node_position(i, nx, plate.lx, g.dx);
+            const double analytical = plate.analytical_at_mid_height(x);
+            const double numerical = t(volume_number(i, j0, nx));
+            results.write(line, {x, analytical, numerical});
+            data.write(line, {x, analytical, numerical});
+        }
+    } else {
+        const std::int64_t i0 = nx / 2 + 1;
+        for (std::int64_t j = 1; j <= ny; ++j) {
+            const double y = node_position(j, ny, plate.ly, g.dy);
+            const double analytical = plate.analytical_at_mid_width(y);
+            const double numerical = t(volume_number(i0, j, nx));
+            results.write(line, {y, analytical, numerical});
+            data.write(line, {y, analytical, numerical});
+        }
+    }
 }
 
-int write_profile_y(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
-                    std::string_view plot_title, const PlotProgram& plot, const std::filesystem::path& folder)
+std::string profile_script(std::string_view script, char axis, std::string_view plot_title)
 {
-    static const Layout heading(profile_y.heading);
-    return write_profile(plate, grid, t, results, plot_title, plot, profile_y, heading, folder);
+    std::string content = replace_plot_title(script, plot_title);
+    if (content.empty()) content = replace_plot_title(default_plot_header(axis), plot_title);
+    return content;
 }
 
 }  // namespace placatermo

@@ -3,14 +3,11 @@
 
 #include <cerrno>
 #include <cmath>
-#include <filesystem>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
 #include "base/errors.hpp"
-#include "platform/stop_signals.hpp"
-#include "report/output_file.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {
@@ -231,32 +228,6 @@ RunRecord parse_run_record(std::string_view text)
     r.seconds = real_field(root, "tempo_s");
     r.status = text_field(root, "estado");
     return r;
-}
-
-void write_file_atomically(const std::string& name, std::string_view bytes)
-{
-    const std::string partial = name + ".parcial";
-    // nor does an end at a stop signal
-    register_temporary_path(partial);
-    try {
-        OutputFile file(partial);
-        file.write(bytes);
-        file.close();
-    } catch (const FatalError&) {
-        // a write cut short (a full disk) leaves no piece behind
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        forget_temporary_path(partial);
-        throw;
-    }
-    std::error_code error;
-    std::filesystem::rename(partial, name, error);
-    forget_temporary_path(partial);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        fail_file("não foi possível gravar", name, error);
-    }
 }
 
 }  // namespace placatermo

@@ -58,10 +58,6 @@ RunRecord parse_run_record(std::string_view text);
 // undefined): the records and the study designs read their integers so.
 std::optional<std::int32_t> json_int32(const nlohmann::json& value);
 
-// Writes `bytes` to `name` through a temporary file beside it and a rename:
-// a reader sees the old file or the whole new one, never a part.
-void write_file_atomically(const std::string& name, std::string_view bytes);
-
 // The largest record that is read (larger ones are refused before reading).
 inline constexpr std::uintmax_t largest_record_bytes = 64u << 20;
 

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,7 +11,7 @@
 
 #include "grid/grid.hpp"
 #include "grid/plate.hpp"
-#include "report/output_file.hpp"
+#include "report/byte_sink.hpp"
 #include "results/convergence.hpp"
 
 namespace placatermo {
@@ -24,31 +22,33 @@ void fill_boundary_values(const Plate& plate, const CurrentGrid& grid, std::span
 
 // Lists all entries of t, ghost entries included, in parts of at most eight
 // columns, south row first.
-void write_temperature_field(OutputFile& file, std::span<const double> t, std::int32_t nx, std::int32_t ny);
+void write_temperature_field(ByteSink& file, std::span<const double> t, std::int32_t nx, std::int32_t ny);
 
 // Mean temperature and heat transfer rate through the north boundary,
 // numerical beside analytical, into the results file; returns the numerical
 // mean temperature.
 double compare_with_analytical(const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
-                               OutputFile& results);
+                               ByteSink& results);
+// The two blocks of that comparison, from its four values.
+void write_comparison_blocks(ByteSink& results, double mean_numerical, double mean_analytical, double rate_numerical,
+                             double rate_analytical);
 // The two numerical values of that comparison, each alone (the same
 // operations in the same order).
 double numerical_mean_temperature(const Plate& plate, const CurrentGrid& grid, std::span<const double> t);
 double numerical_north_heat_rate(const Plate& plate, const CurrentGrid& grid, std::span<const double> t);
 
-// Runs the plotting program on a script and gives the command status to
-// keep: 1 when the command interpreter ran, 0 otherwise.
-using PlotProgram = std::function<int(std::string_view script_name)>;
-
-// The profiles along x at y = ly/2 and along y at x = lx/2: lines into the
-// results file and Tx.dat / Ty.dat, the title into Tx.gnu / Ty.gnu, and the
-// plotting program run on the script. Return the plot's command status.
-// The files are written in `folder` (the working folder when empty); the
-// plotting program is given the script's bare name.
-int write_profile_x(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
-                    std::string_view plot_title, const PlotProgram& plot, const std::filesystem::path& folder = {});
-int write_profile_y(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, OutputFile& results,
-                    std::string_view plot_title, const PlotProgram& plot, const std::filesystem::path& folder = {});
+// The profile along x at y = ly/2 (axis 'x') or along y at x = lx/2 ('y'):
+// its heading and lines into the results file, the same lines into its data
+// file (Tx.dat, Ty.dat).
+void write_profile_lines(const Plate& plate, const CurrentGrid& grid, std::span<const double> t, char axis,
+                         ByteSink& results, ByteSink& data);
+// The names of a profile's data file and plot script.
+std::string_view profile_data_name(char axis);
+std::string_view profile_script_name(char axis);
+// The profile's plot script: the first six lines of `script` (its earlier
+// text, empty when there is none) with the title set, or the default header
+// with it when that text has fewer than six lines.
+std::string profile_script(std::string_view script, char axis, std::string_view plot_title);
 
 // The six header lines that a plot script gets when it is missing or shorter
 // than six lines: a PNG of the analytical curve and the numerical points.
@@ -77,8 +77,8 @@ ErrorNorms compute_error_norms(const Plate& plate, const CurrentGrid& grid, std:
 // boundary values and the volume centres at their true positions, with the
 // temperature, the analytical temperature, the error and a mark of the
 // boundary points as point data.
-void write_vtk_file(const std::string& name, const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
-                    std::string_view title);
+void write_vtk(ByteSink& file, const Plate& plate, const CurrentGrid& grid, std::span<const double> t,
+               std::string_view title);
 
 // The name of a file written beside the results (the VTK file, ".vtk"; the
 // run record, ".json"): the results file's name with its extension replaced
@@ -121,7 +121,7 @@ std::string levels_script(std::span<const LevelNorms> levels, std::string_view c
 std::string convergence_text(const ConvergenceFactor& c);
 
 // The summary results file of ten lines.
-void write_summary_file(std::string_view discretization_file_name, std::span<const double> t, double mean,
-                        const CurrentGrid& grid, std::string_view title, std::string_view date_string);
+void write_summary(ByteSink& file, std::span<const double> t, double mean, const CurrentGrid& grid,
+                   std::string_view title, std::string_view date_string);
 
 }  // namespace placatermo

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "base/text.hpp"
-#include "report/output_file.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {
@@ -40,8 +39,8 @@ std::string name_beside_results(std::string_view results_name, std::string_view 
     return name;
 }
 
-void write_vtk_file(const std::string& name, const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
-                    std::string_view title)
+void write_vtk(ByteSink& file, const Plate& plate, const CurrentGrid& g, std::span<const double> t_values,
+               std::string_view title)
 {
     const std::int64_t nx = g.nx;
     const std::int64_t ny = g.ny;
@@ -63,7 +62,6 @@ void write_vtk_file(const std::string& name, const Plate& plate, const CurrentGr
     out += "\n";
     out += "POINT_DATA " + std::to_string(nx * ny) + "\n";
 
-    OutputFile file(name);
     const auto scalars = [&](const char* field, const char* type, auto value_at) {
         out += std::string("SCALARS ") + field + " " + type + " 1\nLOOKUP_TABLE default\n";
         for (std::int64_t j = 1; j <= ny; ++j) {
@@ -89,7 +87,6 @@ void write_vtk_file(const std::string& name, const Plate& plate, const CurrentGr
         append_big_endian(out, std::int32_t{(i == 1 || i == nx || j == 1 || j == ny) ? 1 : 0});
     });
     file.write(out);
-    file.close();
 }
 
 }  // namespace placatermo

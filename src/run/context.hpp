@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "base/text.hpp"
-#include "drivers/drivers.hpp"
+#include "experiment/experiment.hpp"
+#include "experiment/files.hpp"
 #include "input/input.hpp"
 #include "platform/files.hpp"
+#include "platform/output_file.hpp"
 #include "platform/platform.hpp"
-#include "report/output_file.hpp"
-#include "results/animation.hpp"
-#include "results/results.hpp"
 
 namespace placatermo {
 
@@ -30,17 +29,10 @@ struct RunOptions {
     std::optional<MultigridCycle> cycle;
 };
 
-// The stamps and the values kept for later writers.
+// The stamps and what the run's commands did.
 struct RunState {
-    double numerical_mean_temperature = 0.0;
-    FixedText<12> date_string;
-    FixedText<8> time_string;
-    FixedText<62> plot_title;
+    RunStamps stamps;
     int command_status = 0;
-    std::vector<double> history;                         // the ratio of every outer iteration, kept for the pictures
-    double last_ratio = 0.0;                             // of the last outer iteration
-    std::vector<LevelNorms> level_norms;                 // of each grid, for niveis.png (--graficos, multigrid)
-    std::optional<IterationFrames> frames;               // for iteracoes.gif (--animacao), when it can be drawn
     bool editor_warned = false, plotter_warned = false;  // each "could not be started" said once
     bool plotter_missing = false;                        // the plotting program was not found for it
     // The pictures asked for that were not drawn whole: the run names them
@@ -66,7 +58,7 @@ struct RunContext {
     std::filesystem::path folder;
     RunOptions options;
     InputParameters input;
-    Solution solution;  // the driver scalars, the finest grid and its temperatures
+    Outcome outcome;  // what the solution computed
     RunState state;
     ElapsedClock clock;
     std::unique_ptr<OutputFile> results;   // the main results file, while open

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "base/errors.hpp"
-#include "drivers/drivers.hpp"
 #include "grid/arrays.hpp"
 #include "platform/stop_signals.hpp"
 #include "results/picture_check.hpp"
@@ -23,8 +22,6 @@ namespace placatermo {
 namespace {
 
 constexpr std::string_view window_title = "PLACATERMO (Difusão de Calor Bidimensional Permanente)";
-
-std::string number_text(int value) { return std::to_string(value < 0 ? -value : value); }
 
 // The interpreter's answer when it could not find or start a program.
 bool not_started(int status) { return status == 126 || status == 127; }
@@ -269,32 +266,6 @@ int run_editor(RunContext& run, std::string_view file_name)
 
 }  // namespace
 
-FixedText<12> make_date_string(const LocalTime& time)
-{
-    std::string year = number_text(time.year);
-    year.resize(4, ' ');  // the year as 4 characters: cut, or filled on the right
-    std::string stamp = "(";
-    stamp += number_text(time.day);
-    stamp += '/';
-    stamp += number_text(time.month);
-    stamp += '/';
-    stamp += year;
-    stamp += ')';
-    return FixedText<12>(stamp);
-}
-
-FixedText<8> make_time_string(const LocalTime& time)
-{
-    std::string second = number_text(time.second);
-    second.resize(4, ' ');
-    return FixedText<8>(number_text(time.hour) + ":" + number_text(time.minute) + ":" + second);
-}
-
-FixedText<62> make_plot_title(std::string_view title, std::string_view date_string)
-{
-    return FixedText<62>(std::string(trim_right(title)) + " " + std::string(trim_right(date_string)) + "'");
-}
-
 void read_input_data(RunContext& run)
 {
     const std::string name = run.file(input_file_name);
@@ -318,104 +289,94 @@ void read_input_data(RunContext& run)
 
 void open_results_file(RunContext& run)
 {
-    static const Layout date_line("(/, TR5, 'Dia = ', A12, TR5, 'Hora = ', A8)");
-    static const Layout table_header("(/, /, T3, 'Iteração', T14, 'Norma L1 / norma it.=1')");
     run.results = std::make_unique<OutputFile>(run.file(run.input.experiment_name.trimmed()));
-    const LocalTime now = run.platform.local_time();
-    run.state.date_string = make_date_string(now);
-    run.state.time_string = make_time_string(now);
-    run.results->write(date_line, {run.state.date_string.view(), run.state.time_string.view()});
-    run.state.plot_title = make_plot_title(run.input.title.view(), run.state.date_string.view());
-    write_parameter_echo(run.input, *run.results);
-    if (run.options.cycle) {
-        static const Layout cycle_line("(A20, '   = ciclo multigrid (--multigrid)')");
-        const FixedText<20> cycle(cycle_name(*run.options.cycle));
-        run.results->write(cycle_line, {cycle.view()});
-    }
-    run.results->write(table_header, {});
+    run.state.stamps = run_stamps(run.platform.local_time(), run.input);
+    write_results_head(*run.results, run.input, run.options.cycle, run.state.stamps);
     run.results->flush();
 }
 
+namespace {
+
+// The program's side of the solution: each history line into the results
+// file as it comes (a reader following the file sees it within about a
+// second) and onto the progress line.
+class ProgramObserver final : public SolutionObserver {
+public:
+    ProgramObserver(OutputFile& results, ProgressLine* progress) : results_(results), progress_(progress) {}
+    void history_line(std::int32_t iteration, double ratio) override
+    {
+        write_history_line(results_, iteration, ratio);
+        results_.flush_when_due();
+        if (progress_ != nullptr) progress_->update(iteration, ratio);
+    }
+
+private:
+    OutputFile& results_;
+    ProgressLine* progress_;
+};
+
+}  // namespace
+
 void solve_plate(RunContext& run)
 {
-    SolutionReport report{*run.results, [&run] { return run.clock.read(); }, run.stop_requested};
-    if (run.options.pictures || run.options.record) report.history = &run.state.history;
-    SolutionProblem problem = run.input.solution_problem();
-    problem.cycle = run.options.cycle.value_or(MultigridCycle::specified);
-    if (run.options.pictures && problem.grids.count() > 1) {
-        run.state.level_norms.assign(static_cast<std::size_t>(problem.grids.count()), {});
-        for (int k = 1; k <= problem.grids.count(); ++k) {
-            run.state.level_norms[static_cast<std::size_t>(k - 1)].nx = problem.grids.nx_of(k);
-            run.state.level_norms[static_cast<std::size_t>(k - 1)].ny = problem.grids.ny_of(k);
-        }
-        report.on_level_norm = [&run](std::int32_t iteration, int k, double norm) {
-            LevelNorms& level = run.state.level_norms[static_cast<std::size_t>(k - 1)];
-            level.iterations.push_back(iteration);
-            level.norms.push_back(norm);
-        };
-    }
+    ExperimentOptions options;
+    options.cycle = run.options.cycle;
+    options.keep_history = run.options.pictures || run.options.record;
+    options.keep_level_norms = run.options.pictures;
     // the frames only when they can be drawn: without the plotting program the
     // run says so once at its end
-    if (run.options.animation && run.platform.missing_program(run.platform.plot_command(animation_script)).empty()) {
-        report.on_finest_iterate = [&run, &problem](const FinestIterate& now) {
-            if (!run.state.frames) {
-                CurrentGrid finest;
-                enter_grid(finest, problem.plate, problem.grids, problem.grids.count());
-                run.state.frames.emplace(problem.plate, finest);
-            }
-            run.state.frames->see(now.iteration, now.ratio, now.last, now.system, now.t);
-        };
-    }
+    options.keep_frames =
+        run.options.animation && run.platform.missing_program(run.platform.plot_command(animation_script)).empty();
+    options.analytical = run.options.pictures || run.options.record;
+    options.clock = [&run] { return run.platform.clock_seconds(); };
+    options.stop_requested = run.stop_requested;
     // the progress line on its own clock, so that the processing time is read
     // as without it; erased when the solution ends, however it ends
     std::optional<ProgressLine> progress;
-    if (run.progress) {
+    if (run.progress)
         progress.emplace(
             [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); },
-            run.progress, problem.tolerance, problem.max_outer_iterations);
-        report.on_history_line = [&progress](std::int32_t iteration, double ratio) {
-            progress->update(iteration, ratio);
-        };
-    }
-    {
+            run.progress, run.input.tolerance, run.input.max_outer_iterations);
+    ProgramObserver observer(*run.results, progress ? &*progress : nullptr);
+    try {
         const IterationsUnderway iterating;
-        solve(problem, report, run.solution);
+        run.outcome = run_experiment(run.input, options, &observer);
+    } catch (const SolutionStopped& stopped) {
+        run.results->flush();
+        throw FatalError("execução interrompida na iteração externa " + std::to_string(stopped.iteration) +
+                         "; o arquivo \"" + run.results->name() + "\" contém o histórico das iterações até aqui");
     }
-    run.state.last_ratio = report.last_ratio;
 }
 
-PlotProgram plot_program(RunContext& run)
+int write_profile_files(RunContext& run, char axis)
 {
-    return [&run](std::string_view script) { return run_plotter(run, script); };
+    OutputFile data(run.file(profile_data_name(axis)));
+    write_profile(*run.results, data, run.outcome, axis);
+    data.close();
+    const std::string script_name = run.file(profile_script_name(axis));
+    std::string script;
+    if (!read_whole_file(script_name, script)) script.clear();
+    OutputFile script_file(script_name);
+    script_file.write(profile_script(script, axis, run.state.stamps.plot_title.view()));
+    script_file.close();
+    return run_plotter(run, profile_script_name(axis));
 }
 
 void write_results(RunContext& run)
 {
-    static const Layout heading("(/, /, TR30, 'TEMPERATURAS')");
-    const Plate plate = run.input.plate();
-    const CurrentGrid& grid = run.solution.grid;
-    std::vector<double>& t = run.solution.t;
-    OutputFile& results = *run.results;
-    const PlotProgram plot = plot_program(run);
-    fill_boundary_values(plate, grid, t);
-    results.write(heading, {});
-    write_temperature_field(results, t, grid.nx, grid.ny);
-    run.state.command_status = write_profile_x(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
-    run.state.command_status = write_profile_y(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
-    run.state.numerical_mean_temperature = compare_with_analytical(plate, grid, t, results);
+    write_field_listing(*run.results, run.outcome);
+    run.state.command_status = write_profile_files(run, 'x');
+    run.state.command_status = write_profile_files(run, 'y');
+    write_comparison(*run.results, run.outcome);
 }
 
-void write_processing_time(RunContext& run)
-{
-    static const Layout processing_time("(/, /, E20.9, ' = tempo de processamento (s)')");
-    run.results->write(processing_time, {run.solution.elapsed_seconds});
-}
+void write_processing_time(RunContext& run) { placatermo::write_processing_time(*run.results, run.outcome); }
 
 void write_summary(RunContext& run)
 {
-    write_summary_file(run.file(run.input.discretization_file_name.trimmed()), run.solution.t,
-                       run.state.numerical_mean_temperature, run.solution.grid, run.input.title.view(),
-                       run.state.date_string.view());
+    OutputFile file(run.file(run.input.discretization_file_name.trimmed()));
+    write_summary_file(file, run.outcome, run.state.stamps);
+    file.close();
 }
 
 void close_results_file(RunContext& run)
@@ -424,70 +385,21 @@ void close_results_file(RunContext& run)
     run.results.reset();
 }
 
-namespace {
-
-// The run's title and date, as the VTK file names the run.
-std::string run_title(const RunContext& run)
-{
-    return std::string(run.input.title.trimmed()) + " " + std::string(run.state.date_string.trimmed());
-}
-
-// The same for the pictures' scripts, which gnuplot reads as Windows-1252.
-std::string pictures_title(const RunContext& run) { return with_cp1252_characters_only(run_title(run)); }
-
-}  // namespace
-
 void write_vtk(RunContext& run)
 {
-    write_vtk_file(run_vtk_file(run), run.input.plate(), run.solution.grid, run.solution.t, run_title(run));
+    OutputFile file(run_vtk_file(run));
+    write_vtk_file(file, run.outcome, run.state.stamps);
+    file.close();
 }
 
 void write_record(RunContext& run)
 {
-    const InputParameters& in = run.input;
-    const Plate plate = in.plate();
-    const CurrentGrid& grid = run.solution.grid;
-    RunRecord r;
-    r.program_version = PLACATERMO_VERSION;
     std::string input_bytes;
     read_whole_file(run.file(input_file_name), input_bytes);
-    r.input_hash = bytes_hash(input_bytes);
-    r.experiment_name = cp1252_to_utf8(in.experiment_name.trimmed());
-    r.discretization_file_name = cp1252_to_utf8(in.discretization_file_name.trimmed());
-    r.iterations_file_name = cp1252_to_utf8(in.iterations_file_name.trimmed());
-    r.title = cp1252_to_utf8(in.title.trimmed());
-    r.lx = in.lx;
-    r.ly = in.ly;
-    r.grid_count = in.grid_count;
-    r.tolerance = in.tolerance;
-    r.max_outer_iterations = in.max_outer_iterations;
-    r.solver_kind = in.solver_kind;
-    r.msi_tolerance = in.msi_tolerance;
-    r.max_inner_iterations = in.max_inner_iterations;
-    r.sor_relaxation = in.sor_relaxation;
-    r.bc_kind = in.bc_kind;
-    r.solver = std::string(solver_name(in.solver()));
-    if (in.grid_count > 1) r.cycle = std::string(cycle_name(run.options.cycle.value_or(MultigridCycle::specified)));
-    for (std::int32_t k = 1; k <= in.grid_count; ++k) {
-        r.grid_nx.push_back(in.grids.nx_of(k));
-        r.grid_ny.push_back(in.grids.ny_of(k));
-    }
-    r.history = run.state.history;
-    r.convergence = convergence_factor(r.history, in.tolerance);
-    r.iterations = run.solution.outer_iteration;
-    r.converged = r.iterations > 0 && run.state.last_ratio <= in.tolerance;
-    r.mean_numerical = numerical_mean_temperature(plate, grid, run.solution.t);
-    r.mean_analytical = plate.analytical_mean_temperature();
-    r.rate_numerical = numerical_north_heat_rate(plate, grid, run.solution.t);
-    r.rate_analytical = plate.analytical_north_heat_rate();
-    const ErrorNorms norms = compute_error_norms(plate, grid, run.solution.t);
-    r.error_l1 = norms.l1;
-    r.error_l2 = norms.l2;
-    r.error_max = norms.max;
-    r.seconds = run.solution.elapsed_seconds;
+    const InputParameters& in = run.input;
     write_file_atomically(
         run.file(record_file_name(in.experiment_name.trimmed(), in.discretization_file_name.trimmed())),
-        run_record_json(r));
+        run_record_json(run_record(run.outcome, input_bytes)));
 }
 
 void draw_pictures(RunContext& run)
@@ -496,7 +408,7 @@ void draw_pictures(RunContext& run)
     if (run.state.plotter_warned && !run.platform.missing_program(run.platform.plot_command("graficos.gnu")).empty())
         return;
     std::vector<std::string_view> pictures = {"historico.png", "campo.png", "erro.png"};
-    if (!run.state.level_norms.empty()) pictures.push_back("niveis.png");
+    if (!run.outcome.level_norms.empty()) pictures.push_back("niveis.png");
     const auto fail_all = [&](const std::string& why) {
         for (const auto picture : pictures) fail_picture(run, picture, why);
     };
@@ -505,13 +417,11 @@ void draw_pictures(RunContext& run)
     for (const auto picture : pictures)
         if (!can_be_drawn_over(run.file(picture)))
             return fail_all("\"" + cp1252_to_utf8(run.file(picture)) + "\" já existe e não é um arquivo comum");
-    const ErrorNorms norms = compute_error_norms(run.input.plate(), run.solution.grid, run.solution.t);
-    const std::string title = pictures_title(run);
-    std::string script = pictures_script(run.input.plate(), run.solution.grid, run.solution.t, run.state.history,
-                                         run.input.tolerance, norms, title);
-    if (!run.state.level_norms.empty())
-        script += levels_script(run.state.level_norms,
-                                cycle_name(run.options.cycle.value_or(MultigridCycle::specified)), title);
+    const Outcome& outcome = run.outcome;
+    const std::string title = pictures_title(run.input, run.state.stamps);
+    std::string script = pictures_script(outcome.plate, outcome.grid, outcome.t, outcome.history, run.input.tolerance,
+                                         outcome.error, title);
+    if (!outcome.level_norms.empty()) script += levels_script(outcome.level_norms, cycle_name(outcome.cycle), title);
     // the script goes into a folder of its own in the temporary folder, removed
     // afterwards: only the pictures stay in the working folder
     const TemporaryFolder folder;
@@ -531,11 +441,11 @@ void draw_pictures(RunContext& run)
 void draw_animation(RunContext& run)
 {
     const std::string not_drawn = "aviso: a animação " + std::string(animation_file_name) + " não foi desenhada: ";
-    if (!run.state.frames) {
+    if (!run.outcome.frames) {
         // the plotting program was missing when the run started (and has been
         // named with the profiles), or there was no outer iteration to show
-        run.platform.warn(not_drawn + (run.solution.outer_iteration < 1 ? "não houve iteração externa"
-                                                                        : "o programa de gráficos não foi encontrado"));
+        run.platform.warn(not_drawn + (run.outcome.iterations < 1 ? "não houve iteração externa"
+                                                                  : "o programa de gráficos não foi encontrado"));
         return;
     }
     const std::string gif_name = run.file(animation_file_name);
@@ -550,13 +460,13 @@ void draw_animation(RunContext& run)
     const std::string data_name = (folder.path() / "quadros.bin").string();
     const std::string script_name = (folder.path() / animation_script).string();
     try {
-        const IterationFrames& frames = *run.state.frames;
+        const IterationFrames& frames = *run.outcome.frames;
         const IterationFrames::Range range = frames.residual_range();
         OutputFile data(data_name);
         for (std::size_t f = 0; f < frames.frames().size(); ++f) data.write(frames.frame_data(f, range));
         data.close();
         OutputFile script(script_name);
-        script.write(frames.script(data_name, pictures_title(run)));
+        script.write(frames.script(data_name, pictures_title(run.input, run.state.stamps)));
         script.close();
     } catch (const FatalError& error) {
         return fail_picture(run, animation_file_name, error.what());
@@ -572,8 +482,8 @@ void draw_animation(RunContext& run)
 
 void warn_if_diverged(RunContext& run)
 {
-    const double ratio = run.state.last_ratio;
-    if (run.solution.outer_iteration < 1 || (ratio <= 1.0e10)) return;
+    const double ratio = run.outcome.last_ratio;
+    if (run.outcome.iterations < 1 || (ratio <= 1.0e10)) return;
     // a mistake in the input, already named, explains it
     if (!run.input.warnings.empty()) return;
     char text[32];
@@ -585,7 +495,7 @@ void warn_if_diverged(RunContext& run)
     if (run.input.solver() == SolverKind::sor) advice += "; experimente um coeficiente de relaxação do SOR menor";
     run.platform.warn("aviso: arquivo \"" + std::string(run.input.experiment_name.trimmed()) +
                       "\": a iteração divergiu (norma L1 / norma it.=1 = " + text + " na iteração externa " +
-                      std::to_string(run.solution.outer_iteration) + "): " + advice);
+                      std::to_string(run.outcome.iterations) + "): " + advice);
 }
 
 void show_results(RunContext& run)

@@ -21,12 +21,14 @@ void run_program(RunContext& run);
 void open_results_file(RunContext& run);
 // Solves on one grid or with the multigrid cycle, writing the history lines.
 void solve_plate(RunContext& run);
-// The result operations on the finest grid, in their order: boundary values,
-// the temperature listing, both profiles with their plots, the mean
-// temperature and the north heat rate.
+// The result operations on the finest grid, in their order: the temperature
+// listing, both profiles with their files and plots, the mean temperature
+// and the north heat rate.
 void write_results(RunContext& run);
-// The plotting program of the run's platform, for the profiles.
-PlotProgram plot_program(RunContext& run);
+// A profile's lines, its data file and plot script (axis 'x' or 'y'), and
+// the plotting program on the script; the command status to keep: 1 when
+// the command interpreter ran, 0 otherwise.
+int write_profile_files(RunContext& run, char axis);
 void write_processing_time(RunContext& run);
 void write_summary(RunContext& run);
 void close_results_file(RunContext& run);
@@ -51,11 +53,5 @@ void show_results(RunContext& run);
 // Writes the default input file when placatermo.ent does not exist, shows it
 // in the editor (not in batch mode), then reads and checks the 16 records.
 void read_input_data(RunContext& run);
-
-// "(8/7/2006)" filled to 12, "9:5:7" with the seconds filled to 4 and the
-// whole to 8, and the title, a blank, the date stamp and an apostrophe.
-FixedText<12> make_date_string(const LocalTime& time);
-FixedText<8> make_time_string(const LocalTime& time);
-FixedText<62> make_plot_title(std::string_view title, std::string_view date_string);
 
 }  // namespace placatermo

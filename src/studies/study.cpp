@@ -17,8 +17,8 @@
 
 #include "base/errors.hpp"
 #include "base/text.hpp"
+#include "platform/output_file.hpp"
 #include "platform/study_lock.hpp"
-#include "report/output_file.hpp"
 #include "results/record.hpp"
 #include "run/context.hpp"
 #include "run/program.hpp"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "drivers/drivers.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
 
 namespace placatermo {

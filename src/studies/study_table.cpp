@@ -13,7 +13,7 @@
 #include "base/text.hpp"
 #include "grid/grid.hpp"
 #include "input/input.hpp"
-#include "report/output_file.hpp"
+#include "platform/output_file.hpp"
 #include "results/picture_check.hpp"
 #include "results/record.hpp"
 #include "studies/study.hpp"

@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "report/format.hpp"
+#include "report/byte_sink.hpp"
 
 namespace placatermo {
 
-class OutputFile {
+class OutputFile final : public ByteSink {
 public:
     // Creates the file, or empties an existing one.
     explicit OutputFile(std::string name);
@@ -24,20 +24,17 @@ public:
 
     const std::string& name() const { return name_; }
 
-    void write(std::string_view bytes);
-    // Formats one layout with its values and appends the lines.
-    void write(const Layout& layout, std::initializer_list<Value> values);
-    void write(const Layout& layout, std::span<const Value> values);
+    using ByteSink::write;
+    void write(std::string_view bytes) override;
     void flush();
     // Flushes when the last flush is more than half a second ago, so that a
     // reader following the file sees its lines as they are made.
-    void flush_when_due();
+    void flush_when_due() override;
     void close();
 
 private:
     std::string name_;
     std::FILE* file_ = nullptr;
-    std::string scratch_;
     std::chrono::steady_clock::time_point last_flush_{};
 };
 

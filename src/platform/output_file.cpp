@@ -1,4 +1,4 @@
-#include "report/output_file.hpp"
+#include "platform/output_file.hpp"
 
 #include <cerrno>
 
@@ -24,18 +24,6 @@ void OutputFile::write(std::string_view bytes)
     if (bytes.empty()) return;
     errno = 0;
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) fail_file("erro ao gravar", name_, errno);
-}
-
-void OutputFile::write(const Layout& layout, std::initializer_list<Value> values)
-{
-    write(layout, std::span<const Value>(values.begin(), values.size()));
-}
-
-void OutputFile::write(const Layout& layout, std::span<const Value> values)
-{
-    scratch_.clear();
-    layout.format(scratch_, values);
-    write(scratch_);
 }
 
 void OutputFile::flush()

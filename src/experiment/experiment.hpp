@@ -1,0 +1,101 @@
+// The experiment as a call: the library's face, the one way in for every
+// front end (the program, the Python module, the page in a web browser).
+//
+// Given the input's 16 values, checked, and the run's options, it solves the
+// plate and gives back what the run computed, held in memory. It opens no
+// file and starts no process; it reads no terminal and handles no signal.
+// Writing the program's files from an outcome is a step of its own
+// (experiment/files.hpp), into any byte sink.
+//
+//     placatermo::InputParameters input = placatermo::check_input_values(placatermo::default_input_values());
+//     placatermo::Outcome outcome = placatermo::run_experiment(input);
+//     // outcome.t, outcome.history, outcome.iterations ...
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "drivers/drivers.hpp"
+#include "input/input.hpp"
+#include "input/values.hpp"
+#include "results/animation.hpp"
+#include "results/convergence.hpp"
+#include "results/results.hpp"
+
+namespace placatermo {
+
+// What a run keeps and how it is run.
+struct ExperimentOptions {
+    // The multigrid cycle, with more than one grid: the specified one when
+    // unset. When set, the results file says in a line which one ran.
+    std::optional<MultigridCycle> cycle;
+    // Kept besides the field and the scalars:
+    bool keep_history = true;       // the ratio of every outer iteration
+    bool keep_level_norms = false;  // each grid's residual norm per cycle (multigrid)
+    bool keep_frames = false;       // the frames of the error and the residual as the iteration goes
+    // The analytical field and the error norms (each point's analytical
+    // temperature is a sum of a series: the program computes them only for
+    // its pictures and record).
+    bool analytical = true;
+    // The clock of the processing time, seconds from any origin; a steady
+    // clock when empty.
+    std::function<double()> clock;
+    // Asked from the solving thread between steps of the work, a few
+    // milliseconds apart; true ends the solution with SolutionStopped.
+    std::function<bool()> stop_requested;
+};
+
+// A stop asked for from any thread (StopFlag::requested as the options'
+// stop_requested).
+class StopFlag {
+public:
+    void request() { requested_.store(true, std::memory_order_relaxed); }
+    bool requested() const { return requested_.load(std::memory_order_relaxed); }
+    std::function<bool()> query() const
+    {
+        return [this] { return requested(); };
+    }
+
+private:
+    std::atomic<bool> requested_{false};
+};
+
+// What a run computed.
+struct Outcome {
+    InputParameters input;
+    std::optional<MultigridCycle> cycle_asked;  // the options' cycle, as given
+    MultigridCycle cycle = MultigridCycle::specified;
+    Plate plate;
+    // The finest grid. Its field: nx x ny values, row by row from the south
+    // (entry (j - 1) nx + i - 1 for volume (i, j)), the ghost entries holding
+    // the boundary temperatures; x and y the positions of the columns and
+    // rows (boundary faces and volume centres).
+    CurrentGrid grid;
+    std::vector<double> t;
+    std::vector<double> x, y;
+    // The analytical temperature at the same points (options.analytical).
+    std::vector<double> analytical;
+    std::vector<double> history;  // the ratio of every outer iteration (options.keep_history)
+    std::int32_t iterations = 0;
+    bool converged = false;  // the last ratio within the tolerance
+    double last_ratio = 0.0;
+    double mean_numerical = 0.0, mean_analytical = 0.0;
+    double rate_numerical = 0.0, rate_analytical = 0.0;  // through the north boundary
+    ErrorNorms error;                                    // options.analytical
+    ConvergenceFactor convergence;                       // of the history kept
+    double seconds = 0.0;                                // the processing time
+    std::vector<LevelNorms> level_norms;                 // options.keep_level_norms, coarsest first
+    std::optional<IterationFrames> frames;               // options.keep_frames, when there was an iteration
+};
+
+// Solves the plate of `input` (parse_input_data or check_input_values made
+// it). `observer`, when given, is told every history line, the finest
+// iterate and the grids' norms as the solution goes. A stop ends it with
+// SolutionStopped; an array that cannot be made, with a FatalError.
+Outcome run_experiment(const InputParameters& input, const ExperimentOptions& options = {},
+                       SolutionObserver* observer = nullptr);
+
+}  // namespace placatermo
