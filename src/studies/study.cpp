@@ -547,9 +547,9 @@ std::string study_design_json(const StudyDesign& design)
     json runs = json::array();
     for (const auto& run : design.runs)
         runs.push_back({{"numero", run.number}, {"pasta", run.folder.filename().string()}, {"valores", run.values}});
-    const json root = {{"formato", "placatermo-estudo"},
-                       {"versao_formato", 1},
-                       {"programa", design.program_version},
+    const json root = {{json_format_key, "placatermo-estudo"},
+                       {json_format_version_key, 1},
+                       {json_program_key, design.program_version},
                        {"entrada_base", bytes_as_utf8(design.base_input)},
                        {"variacoes", variations},
                        {"execucoes", runs}};
@@ -571,11 +571,11 @@ StudyDesign parse_study_design(std::string_view text, const std::filesystem::pat
         throw broken("falta um campo ou um campo tem o tipo errado");
     };
     try {
-        if (!root.is_object() || root.value("formato", std::string()) != "placatermo-estudo")
+        if (!root.is_object() || root.value(json_format_key, std::string()) != "placatermo-estudo")
             throw broken("não é o desenho de um estudo do placatermo");
-        if (whole(root.at("versao_formato")) != 1) throw broken("versão do formato desconhecida");
+        if (whole(root.at(json_format_version_key)) != 1) throw broken("versão do formato desconhecida");
         StudyDesign design;
-        design.program_version = root.at("programa").get<std::string>();
+        design.program_version = root.at(json_program_key).get<std::string>();
         design.base_input = bytes_from_utf8(root.at("entrada_base").get<std::string>());
         StudyOptions options;
         options.folder = folder;
@@ -652,7 +652,7 @@ bool run_is_complete(const std::string& expected_input, const std::vector<StudyV
         const StudyRow row = read_study_row(run, &expected_input);
         if (row.status != "ok") return false;
         for (std::size_t v = 0; v < variations.size(); ++v)
-            if (variations[v].record == 0 && row.cycle != run.values[v]) return false;
+            if (variations[v].record == 0 && row.record.cycle != run.values[v]) return false;
         return true;
     } catch (const std::exception&) {
         return false;

@@ -43,6 +43,68 @@ std::string optional_text(const std::optional<double>& value, std::string (*form
     return value ? format(*value) : std::string();
 }
 
+std::string cell(const std::string& value, std::string (*)(double)) { return value; }
+std::string cell(std::int32_t value, std::string (*)(double)) { return value > 0 ? std::to_string(value) : ""; }
+std::string cell(bool value, std::string (*)(double)) { return value ? "sim" : "nao"; }
+std::string cell(double value, std::string (*format)(double)) { return format(value); }
+std::string cell(const std::optional<double>& value, std::string (*format)(double))
+{
+    return optional_text(value, format);
+}
+// the record's fields that the table leaves out
+template <class Value>
+std::string cell(const Value&, std::string (*)(double))
+{
+    return {};
+}
+
+// The columns after the run's number, folder and varied values, as
+// `add(name, cell)`: the record's fields that the table shows, with what the
+// study adds after some (the finest grid after the grid count, the last
+// ratio, the differences from the analytical values), and the observed
+// orders before the status.
+template <class Add>
+void each_column(const StudyRow& row, std::string (*format)(double), Add&& add)
+{
+    const RunRecord& r = row.record;
+    const bool ok = row.status == "ok", iterated = r.iterations > 0;
+    const auto whole = [](std::int64_t n) { return n > 0 ? std::to_string(n) : std::string(); };
+    std::string order_of_mean, order_of_rate, order_of_max;
+    for_each_record_field(r, [&](const RecordField& f, const auto& value) {
+        using enum RecordColumn;
+        const auto is = [&](const auto& member) {
+            return static_cast<const void*>(&value) == static_cast<const void*>(&member);
+        };
+        if (f.shown == none) return;
+        if (f.shown == row_status) {
+            add("ordem_" + order_of_mean, optional_text(row.order_mean, format));
+            add("ordem_" + order_of_rate, optional_text(row.order_rate, format));
+            add("ordem_" + order_of_max, optional_text(row.order_max, format));
+            add(f.column, row.status);
+            return;
+        }
+        const bool shown = f.shown == always || (f.shown == once_iterated && iterated) || (f.shown == when_complete && ok);
+        add(f.column, shown ? cell(value, format) : std::string());
+        if (is(r.grid_count)) {
+            using Grids = RecordGrids<const std::vector<std::int32_t>>;
+            add(Grids::nx_key, whole(row.nx));
+            add(Grids::ny_key, whole(row.ny));
+            add("incognitas", whole(row.unknowns));
+            add("h", row.h > 0.0 ? format(row.h) : "");
+        } else if (is(r.converged)) {
+            add("ultima_razao", iterated ? format(r.history.empty() ? 0.0 : r.history.back()) : "");
+        } else if (is(r.mean_analytical)) {
+            order_of_mean = f.within;
+            add(order_of_mean + "_diferenca", ok ? format(r.mean_numerical - r.mean_analytical) : "");
+        } else if (is(r.rate_analytical)) {
+            order_of_rate = f.within;
+            add(order_of_rate + "_diferenca", ok ? format(r.rate_numerical - r.rate_analytical) : "");
+        } else if (is(r.error_max)) {
+            order_of_max = f.column;
+        }
+    });
+}
+
 }  // namespace
 
 namespace {
@@ -62,12 +124,12 @@ void fill_row(StudyRow& row, const std::string* expected_input)
     }
     const InputParameters input = parse_input_data(bytes, input_name);
     const int k = input.grid_count;
-    row.grid_count = k;
+    row.record.grid_count = k;
     row.nx = input.grids.nx_of(k);
     row.ny = input.grids.ny_of(k);
     row.unknowns = static_cast<std::int64_t>(row.nx - 2) * (row.ny - 2);
     row.h = input.lx / static_cast<double>(row.nx - 2);
-    row.solver = std::string(solver_name(input.solver()));
+    row.record.solver = std::string(solver_name(input.solver()));
     const std::string_view results = input.experiment_name.trimmed();
     for (const std::string_view name : {results, input.discretization_file_name.trimmed()})
         if (!stays_in_run_folder(name))
@@ -97,20 +159,7 @@ void fill_row(StudyRow& row, const std::string* expected_input)
     if (expected_input != nullptr && bytes != *expected_input)
         throw FatalError("a entrada " + std::string(input_file_name) +
                          " da pasta não é a que o estudo deu a esta execução (mudada depois, ou a pasta de outra)");
-    row.cycle = record.cycle;
-    row.history = std::move(record.history);
-    row.iterations = record.iterations;
-    row.converged = record.converged;
-    row.last_ratio = row.history.empty() ? 0.0 : row.history.back();
-    row.convergence_factor = record.convergence.factor;
-    row.seconds = record.seconds;
-    row.mean_numerical = record.mean_numerical;
-    row.mean_analytical = record.mean_analytical;
-    row.rate_numerical = record.rate_numerical;
-    row.rate_analytical = record.rate_analytical;
-    row.l1 = record.error_l1;
-    row.l2 = record.error_l2;
-    row.max = record.error_max;
+    row.record = std::move(record);
 }
 
 }  // namespace
@@ -168,11 +217,12 @@ void observed_orders(const std::vector<StudyVariation>& variations, std::vector<
         for (std::size_t m = 1; m < members.size(); ++m) {
             const StudyRow& c = *members[m - 1];
             StudyRow& f = *members[m];
-            f.order_mean = order(std::fabs(c.mean_numerical - c.mean_analytical),
-                                 std::fabs(f.mean_numerical - f.mean_analytical), c.h, f.h);
-            f.order_rate = order(std::fabs(c.rate_numerical - c.rate_analytical),
-                                 std::fabs(f.rate_numerical - f.rate_analytical), c.h, f.h);
-            f.order_max = order(c.max, f.max, c.h, f.h);
+            const RunRecord &cr = c.record, &fr = f.record;
+            f.order_mean = order(std::fabs(cr.mean_numerical - cr.mean_analytical),
+                                 std::fabs(fr.mean_numerical - fr.mean_analytical), c.h, f.h);
+            f.order_rate = order(std::fabs(cr.rate_numerical - cr.rate_analytical),
+                                 std::fabs(fr.rate_numerical - fr.rate_analytical), c.h, f.h);
+            f.order_max = order(cr.error_max, fr.error_max, c.h, f.h);
         }
     }
 }
@@ -252,55 +302,11 @@ StudyTableOutcome write_study_table(const StudyOptions& options, const std::vect
 {
     std::vector<std::string> header = {"execucao", "pasta"};
     for (const auto& variation : options.variations) header.push_back(variation.name());
-    for (const char* name : {"malhas",
-                             "nx",
-                             "ny",
-                             "incognitas",
-                             "h",
-                             "solver",
-                             "ciclo",
-                             "iteracoes",
-                             "convergiu",
-                             "ultima_razao",
-                             "fator_convergencia",
-                             "tempo_s",
-                             "tmedia_numerica",
-                             "tmedia_analitica",
-                             "tmedia_diferenca",
-                             "q_norte_numerica",
-                             "q_norte_analitica",
-                             "q_norte_diferenca",
-                             "erro_l1",
-                             "erro_l2",
-                             "erro_max",
-                             "ordem_tmedia",
-                             "ordem_q_norte",
-                             "ordem_erro_max",
-                             "estado"})
-        header.emplace_back(name);
+    each_column(StudyRow{}, g6, [&](std::string name, std::string) { header.push_back(std::move(name)); });
     const auto cells = [&](const StudyRow& row, std::string (*format)(double)) {
         std::vector<std::string> c = {std::to_string(row.run.number), row.run.folder.filename().string()};
         for (const auto& value : row.run.values) c.push_back(value);
-        const bool ok = row.status == "ok";
-        c.push_back(row.grid_count > 0 ? std::to_string(row.grid_count) : "");
-        c.push_back(row.nx > 0 ? std::to_string(row.nx) : "");
-        c.push_back(row.ny > 0 ? std::to_string(row.ny) : "");
-        c.push_back(row.unknowns > 0 ? std::to_string(row.unknowns) : "");
-        c.push_back(row.h > 0.0 ? format(row.h) : "");
-        c.push_back(row.solver);
-        c.push_back(row.cycle);
-        c.push_back(row.iterations > 0 ? std::to_string(row.iterations) : "");
-        c.push_back(row.iterations > 0 ? (row.converged ? "sim" : "nao") : "");
-        c.push_back(row.iterations > 0 ? format(row.last_ratio) : "");
-        c.push_back(row.iterations > 0 ? optional_text(row.convergence_factor, format) : "");
-        for (const double value : {row.seconds, row.mean_numerical, row.mean_analytical,
-                                   row.mean_numerical - row.mean_analytical, row.rate_numerical, row.rate_analytical,
-                                   row.rate_numerical - row.rate_analytical, row.l1, row.l2, row.max})
-            c.push_back(ok ? format(value) : "");
-        c.push_back(optional_text(row.order_mean, format));
-        c.push_back(optional_text(row.order_rate, format));
-        c.push_back(optional_text(row.order_max, format));
-        c.push_back(row.status);
+        each_column(row, format, [&](std::string, std::string cell) { c.push_back(std::move(cell)); });
         return c;
     };
     const auto csv_cell = [](const std::string& text) {
@@ -369,9 +375,10 @@ StudyTableOutcome write_study_table(const StudyOptions& options, const std::vect
     std::string plot;
     for (const auto& row : rows) {
         std::string data;
-        for (std::size_t m = 0; m < row.history.size(); ++m)
-            if (row.history[m] > 0.0 && std::isfinite(row.history[m]))
-                data += std::to_string(m + 1) + " " + g17(row.history[m]) + "\n";
+        const std::vector<double>& history = row.record.history;
+        for (std::size_t m = 0; m < history.size(); ++m)
+            if (history[m] > 0.0 && std::isfinite(history[m]))
+                data += std::to_string(m + 1) + " " + g17(history[m]) + "\n";
         if (data.empty()) continue;
         const std::string block = "$h" + std::to_string(row.run.number);
         script = block + " << EOD\n" + data + "EOD\n" + script;
@@ -401,10 +408,11 @@ StudyTableOutcome write_study_table(const StudyOptions& options, const std::vect
             errors += e + " << EOD\n";
             times += t + " << EOD\n";
             for (const StudyRow* row : members) {
-                errors += g17(row->h) + " " + g17(std::fabs(row->mean_numerical - row->mean_analytical)) + " " +
-                          g17(std::fabs(row->rate_numerical - row->rate_analytical)) + " " + g17(row->max) + " " +
+                const RunRecord& r = row->record;
+                errors += g17(row->h) + " " + g17(std::fabs(r.mean_numerical - r.mean_analytical)) + " " +
+                          g17(std::fabs(r.rate_numerical - r.rate_analytical)) + " " + g17(r.error_max) + " " +
                           (row->order_max ? g6(*row->order_max) : std::string("-")) + "\n";
-                times += std::to_string(row->unknowns) + " " + g17(row->seconds) + "\n";
+                times += std::to_string(row->unknowns) + " " + g17(r.seconds) + "\n";
             }
             errors += "EOD\n";
             times += "EOD\n";
