@@ -171,8 +171,7 @@ RunRecord parse_run_record(std::string_view text)
     if (root.is_discarded()) refuse("não é um texto JSON completo");
     if (!root.is_object() || !root.contains(json_format_key) || root[json_format_key] != record_format)
         refuse("não é um registro do placatermo");
-    if (integer_field(root, json_format_version_key) != record_format_version)
-        refuse("versão do formato desconhecida");
+    if (integer_field(root, json_format_version_key) != record_format_version) refuse("versão do formato desconhecida");
     RunRecord r;
     // written before the fields `later` were kept: the first of them says
     std::optional<bool> older;

@@ -1,10 +1,8 @@
 // The study table: each run's values read back from its own files, the
-// observed orders, estudo.csv, estudo.md and the plots.
+// observed orders, estudo.csv and estudo.md.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <new>
@@ -13,16 +11,13 @@
 #include "base/text.hpp"
 #include "grid/grid.hpp"
 #include "input/input.hpp"
-#include "report/output_file.hpp"
-#include "results/picture_check.hpp"
-#include "results/record.hpp"
-#include "studies/study.hpp"
+#include "studies/study_parts.hpp"
 
 namespace placatermo {
 
-namespace {
+using namespace study_parts;
 
-std::string g17(double value)
+std::string study_parts::all_digits(double value)
 {
     if (std::isnan(value)) return "nan";
     if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
@@ -31,12 +26,14 @@ std::string g17(double value)
     return text;
 }
 
-std::string g6(double value)
+std::string study_parts::six_digits(double value)
 {
     char text[40];
     std::snprintf(text, sizeof text, "%.6g", value);
     return text;
 }
+
+namespace {
 
 std::string optional_text(const std::optional<double>& value, std::string (*format)(double))
 {
@@ -83,7 +80,8 @@ void each_column(const StudyRow& row, std::string (*format)(double), Add&& add)
             add(f.column, row.status);
             return;
         }
-        const bool shown = f.shown == always || (f.shown == once_iterated && iterated) || (f.shown == when_complete && ok);
+        const bool shown =
+            f.shown == always || (f.shown == once_iterated && iterated) || (f.shown == when_complete && ok);
         add(f.column, shown ? cell(value, format) : std::string());
         if (is(r.grid_count)) {
             using Grids = RecordGrids<const std::vector<std::int32_t>>;
@@ -227,82 +225,11 @@ void observed_orders(const std::vector<StudyVariation>& variations, std::vector<
     }
 }
 
-namespace {
-
-// What keeps a picture the plotting program was to draw from counting as
-// drawn; empty when it is whole.
-std::string picture_fault(const std::filesystem::path& name)
-{
-    std::string bytes;
-    try {
-        if (!read_whole_file(name.string(), bytes)) return "o gnuplot não gravou o arquivo";
-    } catch (const FatalError& failure) {
-        return failure.what();
-    }
-    if (png_is_whole(bytes)) return {};
-    if (bytes.empty()) return "o arquivo que o gnuplot gravou está vazio";
-    return "o arquivo que o gnuplot gravou está incompleto (" + std::to_string(bytes.size()) + " bytes)";
-}
-
-// Runs `script` in a folder of its own inside the study folder (the plotting
-// program ends with 0 after a failed write, and a picture cut short must not
-// take the place of the earlier one), then moves each of `pictures` that is
-// whole into the study folder. False when some picture is not, after saying
-// which and why.
-bool draw_study_pictures(const std::filesystem::path& folder, const std::string& script,
-                         const std::vector<std::string>& pictures, Platform& platform)
-{
-    namespace fs = std::filesystem;
-    const fs::path drawing = folder / std::string(study_pictures_folder);
-    const std::string script_name = "estudo.gnu";
-    std::error_code ignored;
-    const auto not_drawn = [&](const std::string& why) {
-        fs::remove_all(drawing, ignored);
-        platform.warn("aviso: os gráficos do estudo não foram desenhados: " + why);
-        return pictures.empty();
-    };
-    // what a study killed while drawing left there goes first
-    std::error_code error;
-    fs::remove_all(drawing, error);
-    if (!error) fs::create_directory(drawing, error);
-    if (error)
-        return not_drawn("não foi possível criar a pasta \"" + drawing.string() + "\": " + system_error_text(error));
-    try {
-        OutputFile file((drawing / script_name).string());
-        file.write(script);
-        file.close();
-    } catch (const FatalError& failure) {
-        return not_drawn(failure.what());
-    }
-    const int status =
-        platform.run_command("cd " + quote_for_shell(drawing.string()) + " && " + platform.plot_command(script_name));
-    if (status != 0)
-        platform.warn("aviso: os gráficos do estudo não foram desenhados (gnuplot terminou com o código " +
-                      std::to_string(status) + ")");
-    bool all_whole = true;
-    for (const auto& picture : pictures) {
-        std::string fault = picture_fault(drawing / picture);
-        if (fault.empty()) {
-            fs::rename(drawing / picture, folder / picture, error);
-            if (error) fault = "não foi possível pô-lo na pasta do estudo: " + system_error_text(error);
-        }
-        if (fault.empty()) continue;
-        all_whole = false;
-        const bool earlier = fs::exists(fs::symlink_status(folder / picture, ignored));
-        platform.warn("aviso: o gráfico " + picture + " do estudo não foi desenhado: " + fault +
-                      (earlier ? "; fica o anterior" : ""));
-    }
-    fs::remove_all(drawing, ignored);
-    return all_whole;
-}
-
-}  // namespace
-
 StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform)
 {
     std::vector<std::string> header = {"execucao", "pasta"};
     for (const auto& variation : options.variations) header.push_back(variation.name());
-    each_column(StudyRow{}, g6, [&](std::string name, std::string) { header.push_back(std::move(name)); });
+    each_column(StudyRow{}, six_digits, [&](std::string name, std::string) { header.push_back(std::move(name)); });
     const auto cells = [&](const StudyRow& row, std::string (*format)(double)) {
         std::vector<std::string> c = {std::to_string(row.run.number), row.run.folder.filename().string()};
         for (const auto& value : row.run.values) c.push_back(value);
@@ -326,13 +253,13 @@ StudyTableOutcome write_study_table(const StudyOptions& options, const std::vect
     for (std::size_t c = 0; c < header.size(); ++c) md += "|---";
     md += "|\n";
     for (const auto& row : rows) {
-        const auto full = cells(row, g17);
+        const auto full = cells(row, all_digits);
         for (std::size_t c = 0; c < full.size(); ++c) {
             if (c > 0) csv += ',';
             csv += csv_cell(full[c]);
         }
         csv += "\n";
-        for (auto cell : cells(row, g6)) {
+        for (auto cell : cells(row, six_digits)) {
             for (char& ch : cell)
                 if (ch == '|' || ch == '\n') ch = ' ';
             md += "| " + cell + " ";
@@ -352,100 +279,7 @@ StudyTableOutcome write_study_table(const StudyOptions& options, const std::vect
         }
     }
 
-    // The plots: one gnuplot script with the data inside, run in the folder.
-    const auto label = [&](const StudyRow& row, bool without_grid) {
-        std::string text;
-        for (std::size_t v = 0; v < options.variations.size(); ++v) {
-            const int record = options.variations[v].record;
-            if (without_grid && record >= 6 && record <= 8) continue;
-            if (!text.empty()) text += ' ';
-            text += options.variations[v].name();
-            text += '=';
-            text += row.run.values[v];
-        }
-        for (char& ch : text)
-            if (ch == '\'' || ch == '"') ch = '`';
-        return text.empty() ? std::string("todas") : text;
-    };
-    std::string script = "set encoding utf8\nset terminal pngcairo noenhanced size 1000,700\nset grid\n";
-    script +=
-        "set output 'residuos.png'\nset title 'Histórico das execuções do estudo'\nset logscale y\n"
-        "set format y '%.0e'\nset xlabel 'iteração externa'\nset ylabel 'norma L1 / norma L1 da iteração 1'\n"
-        "set key outside right\n";
-    std::string plot;
-    for (const auto& row : rows) {
-        std::string data;
-        const std::vector<double>& history = row.record.history;
-        for (std::size_t m = 0; m < history.size(); ++m)
-            if (history[m] > 0.0 && std::isfinite(history[m]))
-                data += std::to_string(m + 1) + " " + g17(history[m]) + "\n";
-        if (data.empty()) continue;
-        const std::string block = "$h" + std::to_string(row.run.number);
-        script = block + " << EOD\n" + data + "EOD\n" + script;
-        plot += (plot.empty() ? "plot " : ", ") + block + " using 1:2 with lines title " +
-                gnuplot_string(label(row, false));
-    }
-    if (!plot.empty()) script += plot + "\n";
-    script += "unset logscale\nset format y '% h'\n";
-
-    bool grid_varies = false, refined = false;
-    for (const auto& variation : options.variations) grid_varies |= variation.record >= 6 && variation.record <= 8;
-    if (grid_varies) {
-        std::map<std::string, std::vector<const StudyRow*>> series;
-        for (const auto& row : rows)
-            if (row.status == "ok") series[label(row, true)].push_back(&row);
-        // the plots against h need two grid sizes somewhere: with one the
-        // plotting program only says, in English, that the range is empty
-        for (const auto& [name, members] : series)
-            for (const StudyRow* row : members) refined |= row->h != members.front()->h;
-        if (!refined) series.clear();
-        std::string errors, times, error_plot, time_plot;
-        int s = 0;
-        for (auto& [name, members] : series) {
-            std::sort(members.begin(), members.end(), [](const StudyRow* a, const StudyRow* b) { return a->h > b->h; });
-            ++s;
-            const std::string e = "$e" + std::to_string(s), t = "$t" + std::to_string(s);
-            errors += e + " << EOD\n";
-            times += t + " << EOD\n";
-            for (const StudyRow* row : members) {
-                const RunRecord& r = row->record;
-                errors += g17(row->h) + " " + g17(std::fabs(r.mean_numerical - r.mean_analytical)) + " " +
-                          g17(std::fabs(r.rate_numerical - r.rate_analytical)) + " " + g17(r.error_max) + " " +
-                          (row->order_max ? g6(*row->order_max) : std::string("-")) + "\n";
-                times += std::to_string(row->unknowns) + " " + g17(r.seconds) + "\n";
-            }
-            errors += "EOD\n";
-            times += "EOD\n";
-            for (const auto& [column, what] :
-                 {std::pair{2, "Tmédia"}, std::pair{3, "q norte"}, std::pair{4, "erro máx."}})
-                error_plot += (error_plot.empty() ? "plot " : ", ") + e + " using 1:" + std::to_string(column) +
-                              " with linespoints title " + gnuplot_string(std::string(what) + " " + name);
-            error_plot += ", " + e + " using 1:4:5 with labels offset 0,1 notitle";
-            time_plot +=
-                (time_plot.empty() ? "plot " : ", ") + t + " using 1:2 with linespoints title " + gnuplot_string(name);
-        }
-        if (refined) {
-            script = errors + times + script;
-            script +=
-                "set output 'erro_h.png'\nset title 'Erro contra h (ordem observada do erro máximo nos pontos)'\n"
-                "set logscale xy\nset format y '%.0e'\nset xlabel 'h = dx da malha mais fina'\nset ylabel '|erro|'\n" +
-                error_plot + "\n";
-            script +=
-                "set output 'tempo.png'\nset title 'Tempo de processamento contra o número de incógnitas'\n"
-                "set xlabel 'incógnitas'\nset ylabel 'tempo de processamento (s)'\n" +
-                time_plot + "\n";
-        }
-    }
-    script += "set output\n";
-    if (!program_on_path(plotting_program)) {
-        platform.warn("aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (" +
-                      std::string(plotting_program) + ") não foi encontrado: " + std::string(plotting_program_remedy));
-        return {true, true};
-    }
-    std::vector<std::string> pictures;
-    if (!plot.empty()) pictures.emplace_back("residuos.png");
-    if (refined) pictures.insert(pictures.end(), {"erro_h.png", "tempo.png"});
-    return {true, draw_study_pictures(options.folder, script, pictures, platform)};
+    return {true, draw_study_plots(options, rows, platform)};
 }
 
 }  // namespace placatermo
