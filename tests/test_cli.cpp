@@ -10,12 +10,16 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
 #include "cli_support.hpp"
 #include "results/animation.hpp"
+#include "run/command_line.hpp"
+#include "studies/study.hpp"
 
 namespace placatermo {
 namespace {
@@ -29,6 +33,47 @@ using testing::small_gif;
 using testing::stub_draws_its_pictures;
 using testing::TempDir;
 using testing::write_file;
+
+// The options the manual page (its synopsis, options and studies) and the
+// bash completion name are those of the program's and the study's tables:
+// none missing there, none there that the tables lack.
+TEST(Cli, ManualAndCompletionNameTheOptionsOfTheTables)
+{
+    std::set<std::string> tables;
+    const auto add = [&](std::string_view name) {
+        // "--" ends the options (a folder follows); a value after '=' is the option's
+        if (name.size() > 2 && name.starts_with("--")) tables.emplace(name.substr(0, name.find('=')));
+    };
+    for (const auto& option : program_options()) add(option.name);
+    for (const auto name : study_option_names()) add(name);
+    ASSERT_GT(tables.size(), 10u);
+    const auto named_in = [](const std::string& text, const std::regex& pattern) {
+        std::set<std::string> names;
+        for (auto m = std::sregex_iterator(text.begin(), text.end(), pattern); m != std::sregex_iterator(); ++m)
+            names.insert("--" + (*m)[1].str());
+        return names;
+    };
+    // the manual writes a hyphen as \-; its other sections name other
+    // programs' options (an editor's --wait)
+    std::string manual;
+    bool kept = false;
+    std::istringstream lines(read_file(PLACATERMO_SOURCE_DIR "/packaging/placatermo.1"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(".SH "))
+            kept = line == ".SH SINOPSE" || line == ".SH OP\\(,C\\(~OES" || line == ".SH ESTUDOS";
+        else if (kept)
+            manual += line + "\n";
+    }
+    const std::string completion = read_file(PLACATERMO_SOURCE_DIR "/packaging/placatermo.bash-completion");
+    EXPECT_EQ(named_in(manual, std::regex(R"(\\-\\-([a-z]+))")), tables);
+    EXPECT_EQ(named_in(completion, std::regex(R"(--([a-z]+))")), tables);
+    for (const auto& option : program_options())
+        if (option.place == OptionPlace::command) {
+            EXPECT_NE(manual.find(".B placatermo " + std::string(option.name)), std::string::npos) << option.name;
+            EXPECT_NE(completion.find("candidates=\"" + std::string(option.name) + " "), std::string::npos)
+                << option.name;
+        }
+}
 
 TEST(Cli, HelpAndUnknownArguments)
 {

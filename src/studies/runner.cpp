@@ -425,7 +425,7 @@ int finish_study(const OpenStudy& study, StudyRunner* runner, Platform& platform
 int run_study_checked(const StudyOptions& options, SystemPlatform& platform, bool (*stop_requested)())
 {
     if (options.help) {
-        std::printf("%s\n%s", study_usage_text().data(), study_help_text().data());
+        std::printf("%s\n%s", study_usage_text().data(), study_help_text().c_str());
         return 0;
     }
     const OpenStudy study = open_study(options, stop_requested);

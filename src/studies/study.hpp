@@ -49,6 +49,10 @@ StudyOptions parse_study_arguments(int argc, char** argv);
 // The usage text of `placatermo estudo`.
 std::string_view study_usage_text();
 
+// The study's options as the command line writes them ("--multigrid=" with
+// its value after '=', "--" before a folder whose name begins with '-').
+std::vector<std::string_view> study_option_names();
+
 // Files of the study folder: its design, and the file that the study holds
 // locked while it works there.
 inline constexpr std::string_view study_design_file = "estudo.json";

@@ -20,7 +20,7 @@ namespace placatermo::study_parts {
 // arguments
 
 // The usage of `placatermo estudo --help` after the usage lines.
-std::string_view study_help_text();
+const std::string& study_help_text();
 // A name or value quoted for a message: control characters shown as \n or \xNN.
 std::string shown(std::string_view text);
 // A value of a record as it will stand in a run's input: printable ASCII
