@@ -365,8 +365,9 @@ void write_job_files_after_runs(const OpenStudy& study)
 }
 
 // Runs the runs to do: all of a new study; those without a complete result
-// when continuing (the others are not touched).
-void run_the_runs(const OpenStudy& study, SystemPlatform& platform, std::unique_ptr<StudyRunner>& runner)
+// when continuing (the others are not touched). The runner keeps what
+// they left.
+std::unique_ptr<StudyRunner> run_the_runs(const OpenStudy& study, SystemPlatform& platform)
 {
     const std::vector<StudyRun>& runs = study.design.runs;
     std::vector<std::size_t> todo;
@@ -381,9 +382,10 @@ void run_the_runs(const OpenStudy& study, SystemPlatform& platform, std::unique_
     const unsigned workers =
         std::max(1u, std::min<unsigned>(tasks != 0 ? tasks : std::max(1u, std::thread::hardware_concurrency()),
                                         static_cast<unsigned>(std::max<std::size_t>(1, todo.size()))));
-    runner = std::make_unique<StudyRunner>(study, platform, std::move(todo));
+    auto runner = std::make_unique<StudyRunner>(study, platform, std::move(todo));
     runner->run(workers);
     write_job_files_after_runs(study);
+    return runner;
 }
 
 // The table from every run's files (those just run read already), and what
@@ -430,8 +432,7 @@ int run_study_checked(const StudyOptions& options, SystemPlatform& platform, boo
     }
     const OpenStudy study = open_study(options, stop_requested);
     if (options.prepare) return prepare_study(study);
-    std::unique_ptr<StudyRunner> runner;
-    if (!options.collect) run_the_runs(study, platform, runner);
+    const std::unique_ptr<StudyRunner> runner = options.collect ? nullptr : run_the_runs(study, platform);
     return finish_study(study, runner.get(), platform);
 }
 
