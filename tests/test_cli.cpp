@@ -10,12 +10,17 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
+#include "base/command_options.hpp"
 #include "cli_support.hpp"
 #include "results/animation.hpp"
+#include "run/command_line.hpp"
+#include "studies/study.hpp"
 
 namespace placatermo {
 namespace {
@@ -29,6 +34,91 @@ using testing::small_gif;
 using testing::stub_draws_its_pictures;
 using testing::TempDir;
 using testing::write_file;
+
+// The option table's parsing and help list: how each kind of option takes
+// its value, which arguments no option takes, and the list's columns.
+TEST(Cli, OptionTableTakesAndListsItsOptions)
+{
+    struct Given {
+        std::string taken;
+    };
+    const auto note = [](Given& g, std::string_view value) {
+        g.taken += "[" + std::string(value) + "]";
+        return value != "recusado";
+    };
+    using enum OptionValue;
+    const CommandOption<Given> table[] = {
+        {"cmd", none, OptionPlace::command, {}, "cmd", "um comando", note},
+        {"--a", none, OptionPlace::optional, {}, "--a", "curta\nem duas linhas", note, "-a"},
+        {"--longa=", joined, OptionPlace::optional, {}, "--longa=VALOR", "depois", note},
+        {"--n", next, OptionPlace::optional, {}, {}, "fora da lista", note},
+    };
+    const std::span<const CommandOption<Given>> options(table);
+    const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
+        // the arguments, what the options took, the index after the last taken
+        {{"p", "cmd", "--a", "-a"}, "[][][]", 4},         {{"p", "--a", "cmd"}, "[]", 2},  // a command only first
+        {{"p", "--longa=x,y", "--longa="}, "[x,y][]", 3}, {{"p", "--longa=recusado", "--a"}, "[recusado]", 1},
+        {{"p", "--n", "v", "--a"}, "[v][]", 4},           {{"p", "--n"}, "", 1},  // without its value
+        {{"p", "--longa", "--aa", "-"}, "", 1},
+    };
+    for (const auto& [arguments, taken, end] : cases) {
+        std::vector<char*> argv;
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        Given given;
+        int i = 1;
+        for (; i < static_cast<int>(argv.size()); ++i)
+            if (!take_option(options, static_cast<int>(argv.size()), argv.data(), i, given)) break;
+        EXPECT_EQ(given.taken, taken) << arguments[1];
+        EXPECT_EQ(i, end) << arguments[1];
+    }
+    EXPECT_EQ(option_list(options, 6),
+              "  cmd     um comando\n"
+              "  --a     curta\n"
+              "          em duas linhas\n"
+              "  --longa=VALOR\n"
+              "          depois\n");
+}
+
+// The options the manual page (its synopsis, options and studies) and the
+// bash completion name are those of the program's and the study's tables:
+// none missing there, none there that the tables lack.
+TEST(Cli, ManualAndCompletionNameTheOptionsOfTheTables)
+{
+    std::set<std::string> tables;
+    const auto add = [&](std::string_view name) {
+        // "--" ends the options (a folder follows); a value after '=' is the option's
+        if (name.size() > 2 && name.starts_with("--")) tables.emplace(name.substr(0, name.find('=')));
+    };
+    for (const auto& option : program_options()) add(option.name);
+    for (const auto name : study_option_names()) add(name);
+    ASSERT_GT(tables.size(), 10u);
+    const auto named_in = [](const std::string& text, const std::regex& pattern) {
+        std::set<std::string> names;
+        for (auto m = std::sregex_iterator(text.begin(), text.end(), pattern); m != std::sregex_iterator(); ++m)
+            names.insert("--" + (*m)[1].str());
+        return names;
+    };
+    // the manual writes a hyphen as \-; its other sections name other
+    // programs' options (an editor's --wait)
+    std::string manual;
+    bool kept = false;
+    std::istringstream lines(read_file(PLACATERMO_SOURCE_DIR "/packaging/placatermo.1"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(".SH "))
+            kept = line == ".SH SINOPSE" || line == ".SH OP\\(,C\\(~OES" || line == ".SH ESTUDOS";
+        else if (kept)
+            manual += line + "\n";
+    }
+    const std::string completion = read_file(PLACATERMO_SOURCE_DIR "/packaging/placatermo.bash-completion");
+    EXPECT_EQ(named_in(manual, std::regex(R"(\\-\\-([a-z]+))")), tables);
+    EXPECT_EQ(named_in(completion, std::regex(R"(--([a-z]+))")), tables);
+    for (const auto& option : program_options())
+        if (option.place == OptionPlace::command) {
+            EXPECT_NE(manual.find(".B placatermo " + std::string(option.name)), std::string::npos) << option.name;
+            EXPECT_NE(completion.find("candidates=\"" + std::string(option.name) + " "), std::string::npos)
+                << option.name;
+        }
+}
 
 TEST(Cli, HelpAndUnknownArguments)
 {

@@ -50,8 +50,6 @@ double real_of(const json& value, const char* name)
     refuse(std::string("o campo \"") + name + "\" não é um número real");
 }
 
-double real_field(const json& object, const char* name) { return real_of(field(object, name), name); }
-
 std::int32_t integer_of(const json& value, const char* name)
 {
     if (const std::optional<std::int32_t> n = json_int32(value)) return *n;
@@ -59,27 +57,6 @@ std::int32_t integer_of(const json& value, const char* name)
 }
 
 std::int32_t integer_field(const json& object, const char* name) { return integer_of(field(object, name), name); }
-
-std::string text_field(const json& object, const char* name)
-{
-    const json& value = field(object, name);
-    if (!value.is_string()) refuse(std::string("o campo \"") + name + "\" não é um texto");
-    return value.get<std::string>();
-}
-
-bool bool_field(const json& object, const char* name)
-{
-    const json& value = field(object, name);
-    if (!value.is_boolean()) refuse(std::string("o campo \"") + name + "\" não é verdadeiro nem falso");
-    return value.get<bool>();
-}
-
-const json& array_field(const json& object, const char* name)
-{
-    const json& value = field(object, name);
-    if (!value.is_array()) refuse(std::string("o campo \"") + name + "\" não é uma lista");
-    return value;
-}
 
 }  // namespace
 
@@ -115,49 +92,72 @@ std::string bytes_hash(std::string_view bytes)
     return text;
 }
 
+namespace {
+
+json json_value(const std::string& value) { return value; }
+json json_value(double value) { return real(value); }
+json json_value(std::int32_t value) { return value; }
+json json_value(bool value) { return value; }
+json json_value(const std::vector<double>& values)
+{
+    json list = json::array();
+    for (const double value : values) list.push_back(real(value));
+    return list;
+}
+json json_value(const std::optional<double>& value) { return value ? real(*value) : json(nullptr); }
+json json_value(const std::optional<std::int64_t>& value) { return value ? json(*value) : json(nullptr); }
+template <class Sizes>
+json json_value(const RecordGrids<Sizes>& grids)
+{
+    json list = json::array();
+    for (std::size_t k = 0; k < grids.nx.size() && k < grids.ny.size(); ++k)
+        list.push_back({{grids.nx_key, grids.nx[k]}, {grids.ny_key, grids.ny[k]}});
+    return list;
+}
+
+void read_value(const json& value, const char* name, std::string& into)
+{
+    if (!value.is_string()) refuse(std::string("o campo \"") + name + "\" não é um texto");
+    into = value.get<std::string>();
+}
+void read_value(const json& value, const char* name, double& into) { into = real_of(value, name); }
+void read_value(const json& value, const char* name, std::int32_t& into) { into = integer_of(value, name); }
+void read_value(const json& value, const char* name, bool& into)
+{
+    if (!value.is_boolean()) refuse(std::string("o campo \"") + name + "\" não é verdadeiro nem falso");
+    into = value.get<bool>();
+}
+const json& list_of(const json& value, const char* name)
+{
+    if (!value.is_array()) refuse(std::string("o campo \"") + name + "\" não é uma lista");
+    return value;
+}
+void read_value(const json& value, const char* name, std::vector<double>& into)
+{
+    const json& list = list_of(value, name);
+    into.reserve(list.size());
+    for (const json& item : list) into.push_back(real_of(item, name));
+}
+void read_value(const json& value, const char* name, std::optional<double>& into)
+{
+    if (!value.is_null()) into = real_of(value, name);
+}
+void read_value(const json& value, const char* name, std::optional<std::int64_t>& into)
+{
+    if (value.is_null()) return;
+    const std::int32_t count = integer_of(value, name);
+    if (count < 0) refuse(std::string("o campo \"") + name + "\" é negativo");
+    into = count;
+}
+
+}  // namespace
+
 std::string run_record_json(const RunRecord& r)
 {
-    json grids = json::array();
-    for (std::size_t k = 0; k < r.grid_nx.size() && k < r.grid_ny.size(); ++k)
-        grids.push_back({{"nx", r.grid_nx[k]}, {"ny", r.grid_ny[k]}});
-    json history = json::array();
-    for (const double ratio : r.history) history.push_back(real(ratio));
-    const json record = {
-        {"formato", record_format},
-        {"versao_formato", record_format_version},
-        {"programa", r.program_version},
-        {"entrada_fnv1a64", r.input_hash},
-        {"entrada",
-         {{"nome_experimento", r.experiment_name},
-          {"arquivo_discretizacao", r.discretization_file_name},
-          {"arquivo_iterativos", r.iterations_file_name},
-          {"lx", real(r.lx)},
-          {"ly", real(r.ly)},
-          {"malhas", r.grid_count},
-          {"tolerancia", real(r.tolerance)},
-          {"iteracoes_externas_max", r.max_outer_iterations},
-          {"solver", r.solver_kind},
-          {"tolerancia_msi", real(r.msi_tolerance)},
-          {"iteracoes_internas_max", r.max_inner_iterations},
-          {"relaxacao_sor", real(r.sor_relaxation)},
-          {"cc", r.bc_kind},
-          {"titulo", r.title}}},
-        {"solver", r.solver},
-        {"ciclo", r.cycle},
-        {"malhas", grids},
-        {"historico", history},
-        {"iteracoes", r.iterations},
-        {"convergiu", r.converged},
-        {"fator_convergencia", r.convergence.factor ? real(*r.convergence.factor) : json(nullptr)},
-        {"reducoes_no_fator", r.convergence.reductions},
-        {"iteracoes_previstas",
-         r.convergence.further_iterations ? json(*r.convergence.further_iterations) : json(nullptr)},
-        {"tmedia", {{"numerica", real(r.mean_numerical)}, {"analitica", real(r.mean_analytical)}}},
-        {"q_norte", {{"numerica", real(r.rate_numerical)}, {"analitica", real(r.rate_analytical)}}},
-        {"erro", {{"l1", real(r.error_l1)}, {"l2", real(r.error_l2)}, {"max", real(r.error_max)}}},
-        {"tempo_s", real(r.seconds)},
-        {"estado", r.status},
-    };
+    json record = {{json_format_key, record_format}, {json_format_version_key, record_format_version}};
+    for_each_record_field(r, [&](const RecordField& f, const auto& value) {
+        (f.within ? record[f.within] : record)[f.key] = json_value(value);
+    });
     // texts that are not UTF-8 are written with U+FFFD in place of the bad bytes
     return record.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -166,67 +166,32 @@ RunRecord parse_run_record(std::string_view text)
 {
     const json root = json::parse(text.begin(), text.end(), nullptr, false);
     if (root.is_discarded()) refuse("não é um texto JSON completo");
-    if (!root.is_object() || !root.contains("formato") || root["formato"] != record_format)
+    if (!root.is_object() || !root.contains(json_format_key) || root[json_format_key] != record_format)
         refuse("não é um registro do placatermo");
-    if (integer_field(root, "versao_formato") != record_format_version) refuse("versão do formato desconhecida");
+    if (integer_field(root, json_format_version_key) != record_format_version) refuse("versão do formato desconhecida");
     RunRecord r;
-    r.program_version = text_field(root, "programa");
-    r.input_hash = text_field(root, "entrada_fnv1a64");
-    const json& input = field(root, "entrada");
-    r.experiment_name = text_field(input, "nome_experimento");
-    r.discretization_file_name = text_field(input, "arquivo_discretizacao");
-    r.iterations_file_name = text_field(input, "arquivo_iterativos");
-    r.lx = real_field(input, "lx");
-    r.ly = real_field(input, "ly");
-    r.grid_count = integer_field(input, "malhas");
-    r.tolerance = real_field(input, "tolerancia");
-    r.max_outer_iterations = integer_field(input, "iteracoes_externas_max");
-    r.solver_kind = integer_field(input, "solver");
-    r.msi_tolerance = real_field(input, "tolerancia_msi");
-    r.max_inner_iterations = integer_field(input, "iteracoes_internas_max");
-    r.sor_relaxation = real_field(input, "relaxacao_sor");
-    r.bc_kind = integer_field(input, "cc");
-    r.title = text_field(input, "titulo");
-    r.solver = text_field(root, "solver");
-    r.cycle = text_field(root, "ciclo");
-    for (const json& grid : array_field(root, "malhas")) {
-        r.grid_nx.push_back(integer_field(grid, "nx"));
-        r.grid_ny.push_back(integer_field(grid, "ny"));
-    }
-    if (r.grid_nx.empty() || static_cast<std::size_t>(r.grid_count) != r.grid_nx.size())
-        refuse("a lista \"malhas\" não tem uma entrada por malha");
-    for (std::size_t k = 0; k < r.grid_nx.size(); ++k)
-        if (r.grid_nx[k] < 3 || r.grid_ny[k] < 3) refuse("uma malha tem menos de 3 volumes numa direção");
-    const json& history = array_field(root, "historico");
-    r.history.reserve(history.size());
-    for (const json& ratio : history) r.history.push_back(real_of(ratio, "historico"));
-    r.iterations = integer_field(root, "iteracoes");
-    r.converged = bool_field(root, "convergiu");
-    if (root.contains("fator_convergencia")) {
-        const json& factor = root["fator_convergencia"];
-        if (!factor.is_null()) r.convergence.factor = real_of(factor, "fator_convergencia");
-        r.convergence.reductions = integer_field(root, "reducoes_no_fator");
-        const json& further = field(root, "iteracoes_previstas");
-        if (!further.is_null()) {
-            const std::int32_t count = integer_of(further, "iteracoes_previstas");
-            if (count < 0) refuse("o campo \"iteracoes_previstas\" é negativo");
-            r.convergence.further_iterations = count;
+    // written before the fields `later` were kept: the first of them says
+    std::optional<bool> older;
+    for_each_record_field(r, [&]<class Value>(const RecordField& f, Value&& value) {
+        const json& object = f.within ? field(root, f.within) : root;
+        if (f.later) {
+            if (!older) older = !object.contains(f.key);
+            if (*older) return;
         }
-    } else {
-        r.convergence = convergence_factor(r.history, r.tolerance);
-    }
-    const json& mean = field(root, "tmedia");
-    r.mean_numerical = real_field(mean, "numerica");
-    r.mean_analytical = real_field(mean, "analitica");
-    const json& rate = field(root, "q_norte");
-    r.rate_numerical = real_field(rate, "numerica");
-    r.rate_analytical = real_field(rate, "analitica");
-    const json& error = field(root, "erro");
-    r.error_l1 = real_field(error, "l1");
-    r.error_l2 = real_field(error, "l2");
-    r.error_max = real_field(error, "max");
-    r.seconds = real_field(root, "tempo_s");
-    r.status = text_field(root, "estado");
+        if constexpr (std::is_same_v<std::remove_cvref_t<Value>, RecordGrids<std::vector<std::int32_t>>>) {
+            for (const json& grid : list_of(field(object, f.key), f.key)) {
+                value.nx.push_back(integer_field(grid, value.nx_key));
+                value.ny.push_back(integer_field(grid, value.ny_key));
+            }
+            if (value.nx.empty() || static_cast<std::size_t>(r.grid_count) != value.nx.size())
+                refuse(std::string("a lista \"") + f.key + "\" não tem uma entrada por malha");
+            for (std::size_t k = 0; k < value.nx.size(); ++k)
+                if (value.nx[k] < 3 || value.ny[k] < 3) refuse("uma malha tem menos de 3 volumes numa direção");
+        } else {
+            read_value(field(object, f.key), f.key, value);
+        }
+    });
+    if (older.value_or(false)) r.convergence = convergence_factor(r.history, r.tolerance);
     return r;
 }
 

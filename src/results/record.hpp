@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "results/convergence.hpp"
@@ -36,6 +37,87 @@ struct RunRecord {
     double seconds = 0.0;
     std::string status = "completa";
 };
+
+// The first fields of the program's JSON files (a record, a study's
+// design): what the file is, the version of its layout, the program.
+inline constexpr const char* json_format_key = "formato";
+inline constexpr const char* json_format_version_key = "versao_formato";
+inline constexpr const char* json_program_key = "programa";
+
+// When the study table shows a field of the record (a whole number only
+// when it is above 0).
+enum class RecordColumn {
+    none,           // not in the table
+    always,         // whenever the run's files give it
+    once_iterated,  // when the run made an outer iteration
+    when_complete,  // when the row is complete
+    row_status,     // the row's status (what became of the run) in its place
+};
+
+// A field of the record: its JSON key, the object it stands in (none: the
+// top), its column in the study table, and whether records written before
+// the field was kept lack it (then read from the history).
+struct RecordField {
+    const char* key;
+    const char* within = nullptr;
+    const char* column = nullptr;
+    RecordColumn shown = RecordColumn::none;
+    bool later = false;
+};
+
+// The grids of the record as it lists them: one object (nx, ny) a grid.
+template <class Sizes>
+struct RecordGrids {
+    Sizes& nx;
+    Sizes& ny;
+    static constexpr const char* nx_key = "nx";
+    static constexpr const char* ny_key = "ny";
+};
+
+// The record's fields, declared once: `visit(field, value)` for each, in the
+// order they are read and the study table shows them. The value's type is
+// the field's: a text, a real, a whole number, yes or no, a list of reals, a
+// real or none, a count or none, the grids.
+template <class Record, class Visit>
+void for_each_record_field(Record& r, Visit&& visit)
+{
+    using enum RecordColumn;
+    visit(RecordField{json_program_key}, r.program_version);
+    visit(RecordField{"entrada_fnv1a64"}, r.input_hash);
+    constexpr const char* input = "entrada";
+    visit(RecordField{"nome_experimento", input}, r.experiment_name);
+    visit(RecordField{"arquivo_discretizacao", input}, r.discretization_file_name);
+    visit(RecordField{"arquivo_iterativos", input}, r.iterations_file_name);
+    visit(RecordField{"lx", input}, r.lx);
+    visit(RecordField{"ly", input}, r.ly);
+    visit(RecordField{"malhas", input, "malhas", always}, r.grid_count);
+    visit(RecordField{"tolerancia", input}, r.tolerance);
+    visit(RecordField{"iteracoes_externas_max", input}, r.max_outer_iterations);
+    visit(RecordField{"solver", input}, r.solver_kind);
+    visit(RecordField{"tolerancia_msi", input}, r.msi_tolerance);
+    visit(RecordField{"iteracoes_internas_max", input}, r.max_inner_iterations);
+    visit(RecordField{"relaxacao_sor", input}, r.sor_relaxation);
+    visit(RecordField{"cc", input}, r.bc_kind);
+    visit(RecordField{"titulo", input}, r.title);
+    visit(RecordField{"solver", nullptr, "solver", always}, r.solver);
+    visit(RecordField{"ciclo", nullptr, "ciclo", always}, r.cycle);
+    visit(RecordField{"malhas"}, RecordGrids<std::remove_reference_t<decltype((r.grid_nx))>>{r.grid_nx, r.grid_ny});
+    visit(RecordField{"historico"}, r.history);
+    visit(RecordField{"iteracoes", nullptr, "iteracoes", once_iterated}, r.iterations);
+    visit(RecordField{"convergiu", nullptr, "convergiu", once_iterated}, r.converged);
+    visit(RecordField{"fator_convergencia", nullptr, "fator_convergencia", once_iterated, true}, r.convergence.factor);
+    visit(RecordField{"reducoes_no_fator", nullptr, nullptr, none, true}, r.convergence.reductions);
+    visit(RecordField{"iteracoes_previstas", nullptr, nullptr, none, true}, r.convergence.further_iterations);
+    visit(RecordField{"tempo_s", nullptr, "tempo_s", when_complete}, r.seconds);
+    visit(RecordField{"numerica", "tmedia", "tmedia_numerica", when_complete}, r.mean_numerical);
+    visit(RecordField{"analitica", "tmedia", "tmedia_analitica", when_complete}, r.mean_analytical);
+    visit(RecordField{"numerica", "q_norte", "q_norte_numerica", when_complete}, r.rate_numerical);
+    visit(RecordField{"analitica", "q_norte", "q_norte_analitica", when_complete}, r.rate_analytical);
+    visit(RecordField{"l1", "erro", "erro_l1", when_complete}, r.error_l1);
+    visit(RecordField{"l2", "erro", "erro_l2", when_complete}, r.error_l2);
+    visit(RecordField{"max", "erro", "erro_max", when_complete}, r.error_max);
+    visit(RecordField{"estado", nullptr, "estado", row_status}, r.status);
+}
 
 // The name of the record: the results file's name with its extension
 // replaced by ".json" (".json" added when it has none); the results file's

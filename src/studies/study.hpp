@@ -12,6 +12,7 @@
 #include "drivers/drivers.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
+#include "results/record.hpp"
 
 namespace placatermo {
 
@@ -21,7 +22,7 @@ struct StudyVariation {
     int record = 0;
     std::vector<std::string> values;
     // the table's column: "R7", or "multigrid" (the option's name: the
-    // table has a column "ciclo" of its own)
+    // table has a column of its own for the cycle that ran)
     std::string name() const;
     // as on the command line: "--variar 7=6,10" or "--multigrid=a,b"
     std::string argument() const;
@@ -48,6 +49,10 @@ StudyOptions parse_study_arguments(int argc, char** argv);
 
 // The usage text of `placatermo estudo`.
 std::string_view study_usage_text();
+
+// The study's options as the command line writes them ("--multigrid=" with
+// its value after '=', "--" before a folder whose name begins with '-').
+std::vector<std::string_view> study_option_names();
 
 // Files of the study folder: its design, and the file that the study holds
 // locked while it works there.
@@ -104,19 +109,11 @@ bool stays_in_run_folder(std::string_view file_name);
 struct StudyRow {
     StudyRun run;
     std::string status = "ok";  // or what went wrong
-    int grid_count = 0, nx = 0, ny = 0;
+    // the run's record; without one, its grid count and solver from the input
+    RunRecord record;
+    int nx = 0, ny = 0;  // of the finest grid
     std::int64_t unknowns = 0;
     double h = 0.0;  // dx of the finest grid
-    std::string solver, cycle;
-    int iterations = 0;
-    bool converged = false;
-    double last_ratio = 0.0, seconds = 0.0;
-    double mean_numerical = 0.0, mean_analytical = 0.0, rate_numerical = 0.0, rate_analytical = 0.0;
-    double l1 = 0.0, l2 = 0.0, max = 0.0;
-    std::vector<double> history;
-    // of the record: none for a run of one iteration or a history it cannot
-    // be taken from (see ConvergenceFactor)
-    std::optional<double> convergence_factor;
     // observed order against the previous refinement of the same other values
     std::optional<double> order_mean, order_rate, order_max;
 };
