@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "drivers/drivers.hpp"
+#include "experiment/experiment.hpp"
 
 namespace placatermo {
 

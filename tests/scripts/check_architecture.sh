@@ -26,6 +26,25 @@ rules() {
   found="$(grep -rnE '#include <(filesystem|fstream|csignal|unistd.h|fcntl.h|sys/[a-z]+.h|windows.h)>|std::fopen|std::system\(' \
              "${core[@]}" --exclude=errors.cpp || true)"
   [ -z "$found" ] || broken "o núcleo usa arquivos, processos ou sinais:"$'\n'"$found"
+  # The record's fields are declared once: each JSON key of the record is
+  # spelled in the one file that lists them.
+  local key
+  for key in $(grep -oE 'RecordField\{"[a-z_0-9]+"(, "[a-z_0-9]+")?' results/record.hpp | grep -oE '"[a-z_0-9]+"' | sort -u); do
+    # (the VTK file's field and a picture's data block of the same name are
+    # not the record's)
+    found="$(grep -rlF "$key" . | grep -vE '^./results/record.hpp$' |
+             { [ "$key" = '"erro"' ] && grep -vE '^./results/(vtk|pictures).cpp$' || cat; } || true)"
+    [ -z "$found" ] || broken "a chave $key do registro também está em: $found"
+  done
+  # The studies' functions fit on a screen or two: none over 100 lines (a
+  # body from its opening brace alone on a line to the closing one at the
+  # same indentation).
+  found="$(awk '
+    FNR == 1 { open = "" }
+    open == "" && /^( {4})?\{$/ { open = substr($0, 1, length($0) - 1); start = FNR; next }
+    open != "" && $0 == open "}" { if (FNR - start - 1 > 100) print FILENAME ":" start ": " FNR - start - 1 " linhas"; open = "" }
+  ' studies/*.cpp studies/*.hpp)"
+  [ -z "$found" ] || broken "funções longas demais nos estudos:"$'\n'"$found"
   # The front ends meet the library at its face.
   found="$(grep -nE '#include "(drivers|solvers|grid)/' main.cpp run/*.cpp run/*.hpp || true)"
   [ -z "$found" ] || broken "o programa passa por cima da face da biblioteca:"$'\n'"$found"
