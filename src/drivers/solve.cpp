@@ -4,7 +4,6 @@
 
 #include "base/errors.hpp"
 #include "drivers/drivers.hpp"
-#include "solvers/solvers.hpp"
 
 namespace placatermo {
 
@@ -22,7 +21,6 @@ std::optional<MultigridCycle> cycle_from_name(std::string_view name)
 
 void solve(const SolutionProblem& problem, SolutionReport& report, Solution& solution)
 {
-    prepare_parallel_sweeps();
     if (problem.grids.count() == 1)
         solve_single_grid(problem, report, solution);
     else

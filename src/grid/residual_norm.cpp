@@ -4,7 +4,6 @@
 #include <cmath>
 #include <vector>
 
-#include "base/build_options.hpp"
 #include "grid/linear_system.hpp"
 
 namespace placatermo {
@@ -105,13 +104,13 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
 
 }  // namespace
 
-double compute_residual_norm(const CoefficientTable& system, std::span<const double> t)
+double compute_residual_norm(const CoefficientTable& system, std::span<const double> t, const Execution& execution)
 {
-    if constexpr (plain_kernels_only) return compute_residual_norm_plain(system, t);
+    if (execution.plain()) return compute_residual_norm_plain(system, t);
     return residual_norm<false>(system, Stencil(), t);
 }
 
-double compute_residual_norm(const UniformStencil& system, std::span<const double> t)
+double compute_residual_norm(const UniformStencil& system, std::span<const double> t, const Execution&)
 {
     return with_rhs_inside(system.rhs_inside, [&](auto rhs) {
         return residual_norm<true, decltype(rhs)::value>(system, system.interior, t);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/execution.hpp"
 #include "base/text.hpp"
 #include "drivers/drivers.hpp"
 #include "input/input.hpp"
@@ -65,6 +66,7 @@ struct RunContext {
     Platform& platform;
     std::filesystem::path folder;
     RunOptions options;
+    Execution execution = {default_kernels};  // one thread and ordinary pages unless the front end chooses
     InputParameters input;
     Solution solution;  // the driver scalars, the finest grid and its temperatures
     RunState state;

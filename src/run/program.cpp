@@ -10,11 +10,11 @@
 
 #include "base/errors.hpp"
 #include "drivers/drivers.hpp"
-#include "grid/arrays.hpp"
 #include "platform/stop_signals.hpp"
 #include "results/picture_check.hpp"
 #include "results/record.hpp"
 #include "results/results.hpp"
+#include "run/execution.hpp"
 #include "run/progress.hpp"
 #include "run/run_files.hpp"
 
@@ -342,6 +342,7 @@ void solve_plate(RunContext& run)
     if (run.options.pictures || run.options.record) report.history = &run.state.history;
     SolutionProblem problem = run.input.solution_problem();
     problem.cycle = run.options.cycle.value_or(MultigridCycle::specified);
+    problem.execution = run.execution;
     if (run.options.pictures && problem.grids.count() > 1) {
         run.state.level_norms.assign(static_cast<std::size_t>(problem.grids.count()), {});
         for (int k = 1; k <= problem.grids.count(); ++k) {
@@ -399,7 +400,7 @@ void write_results(RunContext& run)
     const PlotProgram plot = plot_program(run);
     fill_boundary_values(plate, grid, t);
     results.write(heading, {});
-    write_temperature_field(results, t, grid.nx, grid.ny);
+    write_temperature_field(results, t, grid.nx, grid.ny, run.execution);
     run.state.command_status = write_profile_x(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
     run.state.command_status = write_profile_y(plate, grid, t, results, run.state.plot_title.view(), plot, run.folder);
     run.state.numerical_mean_temperature = compare_with_analytical(plate, grid, t, results);
@@ -683,7 +684,8 @@ void run_program(RunContext& run)
     const double frame_bytes = run.options.animation ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest),
                                                                                      run.input.grids.ny_of(finest))
                                                      : 0.0;
-    lay_heap_on_huge_pages(
+    lay_heap_for_run(
+        run.execution,
         check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes));
     stop_if_requested(run, "antes de começar a gravar; nenhum arquivo de resultados foi gravado");
     write_keeping_earlier_files(run, files);

@@ -21,8 +21,8 @@
 #include "report/output_file.hpp"
 #include "results/record.hpp"
 #include "run/context.hpp"
+#include "run/execution.hpp"
 #include "run/program.hpp"
-#include "solvers/solvers.hpp"
 
 namespace placatermo {
 
@@ -800,7 +800,7 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
                 todo.push_back(n);
         if (options.resume) std::fprintf(stderr, "estudo: %zu de %zu execuções a rodar\n", todo.size(), runs.size());
         // The runs share the cores: the solvers stay on one thread each.
-        set_parallel_sweeps(ParallelSweeps::off);
+        const Execution execution = start_execution(ExecutionThreads::one);
         const unsigned workers = std::max(
             1u,
             std::min<unsigned>(options.tasks != 0 ? options.tasks : std::max(1u, std::thread::hardware_concurrency()),
@@ -844,6 +844,7 @@ int run_study_checked(StudyOptions options, SystemPlatform& platform, bool (*sto
                 run.folder = study_run.folder;
                 run.options.batch = true;
                 run.options.record = true;
+                run.execution = execution;
                 // a missing plotting program is said once, for the whole study
                 run.state.plotter_warned = !plotter_found;
                 for (std::size_t v = 0; v < options.variations.size(); ++v)
