@@ -19,17 +19,14 @@ namespace {
 // gains on mid-sized grids.
 class SweepHelper final : public SecondThread {
 public:
-    // The program's helper, started at the first call; none when the thread
-    // could not be started.
-    static SweepHelper* instance();
+    SweepHelper();
+    ~SweepHelper();
+    bool running() const { return thread_.joinable(); }
 
     void start(std::function<void()> job) override;
     void wait() override;
 
-    ~SweepHelper();
-
 private:
-    SweepHelper();
     void loop();
 
     std::mutex mutex_;
@@ -41,13 +38,11 @@ private:
 
 }  // namespace
 
-SweepHelper* SweepHelper::instance()
+SecondThread* sweep_helper()
 {
     static SweepHelper helper;
-    return helper.thread_.joinable() ? &helper : nullptr;
+    return helper.running() ? &helper : nullptr;
 }
-
-SecondThread* sweep_helper() { return SweepHelper::instance(); }
 
 // A helper thread that cannot be started (the system's limit on threads or
 // on memory reached) leaves the program on one thread, with the same bits.
