@@ -66,10 +66,7 @@ CurrentGrid grid_of(const InputParameters& input)
     enter_grid(grid, input.plate(), input.grids, 1);
     return grid;
 }
-CoefficientTable entered(const InputParameters& input)
-{
-    return build_table(grid_of(input), input.plate(), execution);
-}
+CoefficientTable entered(const InputParameters& input) { return build_table(grid_of(input), input.plate(), execution); }
 UniformStencil stencil(const InputParameters& input)
 {
     return std::get<UniformStencil>(build_system(grid_of(input), input.plate(), TableKept::yes, execution));
@@ -426,8 +423,8 @@ BENCHMARK(BM_FieldListing)->Arg(2050)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    placatermo::execution = placatermo::start_execution(placatermo::ExecutionThreads::two_when_free,
-                                                        placatermo::Kernels::fast);
+    placatermo::execution =
+        placatermo::start_execution(placatermo::ExecutionThreads::two_when_free, placatermo::Kernels::fast);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

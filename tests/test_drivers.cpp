@@ -337,16 +337,13 @@ TEST(Transfers, InterpolationIntoTheFieldGivesTheTwoStepBits)
     const struct {
         const char* name;
         Prolongation to_correction, to_field;
-    } kinds[] = {{"injection", prolongate_correction, prolongate_correction_to_field},
-                 {"bilinear",
-                  [](std::int32_t fnx, std::int32_t fny, std::int32_t cnx, std::int32_t cny,
-                     std::span<const double> coarse, std::span<double> fine) {
-                      prolongate_correction_bilinear(fnx, fny, cnx, cny, coarse, fine);
-                  },
-                  [](std::int32_t fnx, std::int32_t fny, std::int32_t cnx, std::int32_t cny,
-                     std::span<const double> coarse, std::span<double> t) {
-                      prolongate_correction_bilinear_to_field(fnx, fny, cnx, cny, coarse, t);
-                  }}};
+    } kinds[] = {
+        {"injection", prolongate_correction, prolongate_correction_to_field},
+        {"bilinear",
+         [](std::int32_t fnx, std::int32_t fny, std::int32_t cnx, std::int32_t cny, std::span<const double> coarse,
+            std::span<double> fine) { prolongate_correction_bilinear(fnx, fny, cnx, cny, coarse, fine); },
+         [](std::int32_t fnx, std::int32_t fny, std::int32_t cnx, std::int32_t cny, std::span<const double> coarse,
+            std::span<double> t) { prolongate_correction_bilinear_to_field(fnx, fny, cnx, cny, coarse, t); }}};
     const int sizes[][4] = {{6, 6, 4, 4}, {10, 6, 6, 4}, {18, 34, 10, 18}};
     for (const auto& kind : kinds)
         for (const auto& size : sizes)

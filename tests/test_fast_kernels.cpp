@@ -17,9 +17,9 @@
 #include "base/execution.hpp"
 #include "drivers/drivers.hpp"
 #include "numerics_support.hpp"
+#include "platform/platform.hpp"
 #include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
-#include "platform/platform.hpp"
 #include "solvers/sweep_helper.hpp"
 
 namespace placatermo {

@@ -121,8 +121,7 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
 // four fine volumes it covers (the coarse coefficients come from the coarse
 // spacing, so the coarse equation needs the summed residual).
 void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx,
-                           std::span<const double> fine_residual, std::span<double> b,
-                           const Execution& execution = {});
+                           std::span<const double> fine_residual, std::span<double> b, const Execution& execution = {});
 // The same sum from the fine grid's system and unknown u, the residuals
 // computed as store_residual computes them and not stored.
 void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const double> u, std::int32_t coarse_nx,

@@ -123,6 +123,7 @@ public:
         prolongate_correction_bilinear_to_field(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny,
                                                 coarse.correction, t, execution_);
     }
+
 private:
     Execution execution_;
 };
@@ -307,7 +308,8 @@ void Multigrid::run()
 {
     solution_.elapsed_seconds = report_.elapsed_clock();
     const int count = problem_.grids.count();
-    solution_.t = create_array(problem_.execution, "t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
+    solution_.t =
+        create_array(problem_.execution, "t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
     levels_.reserve(static_cast<std::size_t>(count));
     for (int k = 1; k <= count; ++k) levels_.emplace_back(problem_, k, k < count || cycle_->keeps_finest_residual());
     solution_.grid = level(count).grid;

@@ -199,8 +199,7 @@ void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double
 void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
-    std::visit([&](const auto& form) { restrict_residual_sum_of(form, u, coarse_nx, coarse_ny, b, execution); },
-               fine);
+    std::visit([&](const auto& form) { restrict_residual_sum_of(form, u, coarse_nx, coarse_ny, b, execution); }, fine);
 }
 
 void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
@@ -244,8 +243,9 @@ namespace {
 // corrections are results of arithmetic, never signalling NaNs, so 1 x c is
 // c); the others, and every volume of the plain loop, take `at`.
 template <bool Fast, typename Add>
-void prolongate_bilinear(const Execution& execution, std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx_, std::int32_t coarse_ny_,
-                         std::span<const double> coarse_correction, std::span<double> fine_correction, Add add)
+void prolongate_bilinear(const Execution& execution, std::int32_t fine_nx, std::int32_t fine_ny,
+                         std::int32_t coarse_nx_, std::int32_t coarse_ny_, std::span<const double> coarse_correction,
+                         std::span<double> fine_correction, Add add)
 {
     const std::int64_t nx = fine_nx;
     const std::int64_t ny = fine_ny;
@@ -323,8 +323,8 @@ void prolongate_bilinear_as(const Execution& execution, std::int32_t fine_nx, st
         prolongate_bilinear<false>(execution, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction,
                                    fine_correction, add);
     else
-        prolongate_bilinear<true>(execution, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction,
-                                  fine_correction, add);
+        prolongate_bilinear<true>(execution, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
+                                  add);
 }
 
 }  // namespace

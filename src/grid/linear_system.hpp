@@ -122,8 +122,7 @@ inline SystemArrays& arrays_of(LinearSystem& system)
 // column.
 double compute_residual_norm(const CoefficientTable& system, std::span<const double> t,
                              const Execution& execution = {});
-double compute_residual_norm(const UniformStencil& system, std::span<const double> t,
-                             const Execution& execution = {});
+double compute_residual_norm(const UniformStencil& system, std::span<const double> t, const Execution& execution = {});
 double compute_residual_norm(const LinearSystem& system, std::span<const double> t, const Execution& execution = {});
 // The plain loop of compute_residual_norm, kept as its definition.
 double compute_residual_norm_plain(const CoefficientTable& system, std::span<const double> t);

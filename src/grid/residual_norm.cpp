@@ -39,8 +39,7 @@ void row_residuals(const Stencil& u, const double* as, const double* aw, const d
         const std::int64_t k = k0 + m;
         double r;
         if constexpr (Uniform) {
-            r = u.as * t[k - nx] + u.ap * t[k] + u.aw * t[k - 1] + u.ae * t[k + 1] + u.an * t[k + nx] -
-                rhs_at<R>(b, k);
+            r = u.as * t[k - nx] + u.ap * t[k] + u.aw * t[k - 1] + u.ae * t[k + 1] + u.an * t[k + nx] - rhs_at<R>(b, k);
         } else {
             r = as[k] * t[k - nx] + ap[k] * t[k] + aw[k] * t[k - 1] + ae[k] * t[k + 1] + an[k] * t[k + nx] - b[k];
         }

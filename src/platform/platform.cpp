@@ -32,6 +32,7 @@
 #include <sys/ioctl.h>
 #ifdef __linux__
 #include <sched.h>
+
 #include <sys/mman.h>
 #endif
 #include <sys/wait.h>

@@ -684,9 +684,8 @@ void run_program(RunContext& run)
     const double frame_bytes = run.options.animation ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest),
                                                                                      run.input.grids.ny_of(finest))
                                                      : 0.0;
-    lay_heap_for_run(
-        run.execution,
-        check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes));
+    lay_heap_for_run(run.execution,
+                     check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes));
     stop_if_requested(run, "antes de começar a gravar; nenhum arquivo de resultados foi gravado");
     write_keeping_earlier_files(run, files);
     warn_if_diverged(run);

@@ -345,24 +345,27 @@ void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
     XHalfStep x(nx, ny, n, c, b, t, p, q, u);
     const std::int64_t middle = (ny + 2) / 2;
     if (helper != nullptr && x.may_start_early(middle)) {
-        on_two_threads(*helper, [&] { x.forward(1, middle, false); }, [&] { x.forward(middle, ny + 1, true); });
+        on_two_threads(
+            *helper, [&] { x.forward(1, middle, false); }, [&] { x.forward(middle, ny + 1, true); });
         if (!x.row_holds(middle)) x.redo_from(middle);
-        on_two_threads(*helper, [&] { x.back(1, middle); }, [&] { x.back(middle, ny + 1); });
+        on_two_threads(
+            *helper, [&] { x.back(1, middle); }, [&] { x.back(middle, ny + 1); });
     } else {
         x.forward(1, ny + 1, false);
         x.back(1, ny + 1);
     }
 }
 
-void fast_y_half_step(std::int64_t nx, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q, const Stencil* u, SecondThread* helper)
+void fast_y_half_step(std::int64_t nx, std::int64_t n, const Table& c, const double* b, double* t, double* p, double* q,
+                      const Stencil* u, SecondThread* helper)
 {
     if (helper != nullptr) {
         const std::int64_t half = nx / 2;
-        on_two_threads(*helper, [&] { y_forward(nx, n, c, b, t, p, q, 0, half, u); },
-                       [&] { y_forward(nx, n, c, b, t, p, q, half, nx, u); });
-        on_two_threads(*helper, [&] { y_back(nx, n, t, p, q, 0, half); },
-                       [&] { y_back(nx, n, t, p, q, half, nx); });
+        on_two_threads(
+            *helper, [&] { y_forward(nx, n, c, b, t, p, q, 0, half, u); },
+            [&] { y_forward(nx, n, c, b, t, p, q, half, nx, u); });
+        on_two_threads(
+            *helper, [&] { y_back(nx, n, t, p, q, 0, half); }, [&] { y_back(nx, n, t, p, q, half, nx); });
     } else {
         y_forward(nx, n, c, b, t, p, q, 0, nx, u);
         y_back(nx, n, t, p, q, 0, nx);

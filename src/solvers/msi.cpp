@@ -725,8 +725,7 @@ void msi(const SystemArrays& system, const Stencil* interior, std::span<const do
 }  // namespace
 
 void solve_msi(const CoefficientTable& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t,
-               const Execution& execution)
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t, const Execution& execution)
 {
     if (execution.plain() || system.nx < 4 || system.ny < 3)
         return solve_msi_plain(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
@@ -734,8 +733,7 @@ void solve_msi(const CoefficientTable& system, std::span<const double> msi_lower
 }
 
 void solve_msi(const UniformStencil& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t,
-               const Execution& execution)
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t, const Execution& execution)
 {
     msi(system, &system.interior, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t, execution);
 }

@@ -118,8 +118,7 @@ static_assert(TwoThreadSizes{}.point_sweep.ny == 2 + 4 * wavefront_rows);
 // A real volume, all four neighbours from v: the table's coefficients, or the
 // uniform ones held in registers (u, an InteriorPoint).
 template <bool Uniform, typename P, typename C>
-inline double interior_value(const P& u, const C& c, const double* b, const double* v, std::int64_t q,
-                             std::int64_t nx)
+inline double interior_value(const P& u, const C& c, const double* b, const double* v, std::int64_t q, std::int64_t nx)
 {
     const std::int64_t k = q + 1;
     if constexpr (Uniform)
@@ -375,8 +374,7 @@ void gauss_seidel(const SystemArrays& system, const P& u, std::int32_t max_inner
     const auto c = coefficients_of<Uniform>(system);
     const auto progress = sweep_progress(nx, ny, execution);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
-        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress,
-                                    execution);
+        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress, execution);
 }
 
 // The work array of one call: `work` when it is large enough, else one
@@ -430,8 +428,7 @@ void sor(const SystemArrays& system, const P& u, std::int32_t max_inner_iteratio
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
     const auto progress = sweep_progress(nx, ny, execution);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress,
-                                    execution);
+        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress, execution);
         // Relaxation of the whole field; it also leaves the next iteration's
         // copy of the field in t_old.
         double* tq = t.data();
@@ -494,9 +491,8 @@ void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t, std::span<double> work, const Execution& execution)
 {
-    with_interior_point(system, [&](const auto& u) {
-        sor<true>(system, u, max_inner_iterations, sor_relaxation, t, work, execution);
-    });
+    with_interior_point(
+        system, [&](const auto& u) { sor<true>(system, u, max_inner_iterations, sor_relaxation, t, work, execution); });
 }
 
 }  // namespace placatermo

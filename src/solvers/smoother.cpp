@@ -3,8 +3,7 @@
 namespace placatermo {
 
 Smoother::Smoother(const SolverSettings& settings, const Execution& execution)
-    : settings_(settings),
-      solver_(with_solver_type(settings.kind, [&](auto type) -> Solver {
+    : settings_(settings), solver_(with_solver_type(settings.kind, [&](auto type) -> Solver {
           return typename decltype(type)::type(settings, execution);
       }))
 {
