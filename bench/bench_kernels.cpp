@@ -27,10 +27,15 @@
 #include "platform/output_file.hpp"
 #include "platform/platform.hpp"
 #include "results/results.hpp"
+#include "run/execution.hpp"
 #include "solvers/solvers.hpp"
 
 namespace placatermo {
 namespace {
+
+// As the program runs: the fast kernels, a second thread when this process
+// may use two cores, large pages (set by main).
+Execution execution;
 
 std::string input_text(int nx, int grids, int solver, int max_outer = 2)
 {
@@ -61,10 +66,10 @@ CurrentGrid grid_of(const InputParameters& input)
     enter_grid(grid, input.plate(), input.grids, 1);
     return grid;
 }
-CoefficientTable entered(const InputParameters& input) { return build_table(grid_of(input), input.plate()); }
+CoefficientTable entered(const InputParameters& input) { return build_table(grid_of(input), input.plate(), execution); }
 UniformStencil stencil(const InputParameters& input)
 {
-    return std::get<UniformStencil>(build_system(grid_of(input), input.plate()));
+    return std::get<UniformStencil>(build_system(grid_of(input), input.plate(), TableKept::yes, execution));
 }
 
 // The plate's system on one grid, as a table and as a stencil, with a random
@@ -126,7 +131,7 @@ void BM_GaussSeidel(benchmark::State& state)
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         if (Fast)
-            solve_gauss_seidel(p.system, 1, p.t);
+            solve_gauss_seidel(p.system, 1, p.t, execution);
         else
             solve_gauss_seidel_plain(p.table, 1, p.t);
         benchmark::ClobberMemory();
@@ -141,7 +146,7 @@ void BM_Jacobi(benchmark::State& state)
     // Five inner iterations a call, as the default input has, reported per iteration.
     for (auto _ : state) {
         if (Fast)
-            solve_jacobi(p.system, 5, p.t);
+            solve_jacobi(p.system, 5, p.t, {}, execution);
         else
             solve_jacobi_plain(p.table, 5, p.t);
         benchmark::ClobberMemory();
@@ -155,7 +160,7 @@ void BM_Sor(benchmark::State& state)
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         if (Fast)
-            solve_sor(p.system, 5, 1.5, p.t);
+            solve_sor(p.system, 5, 1.5, p.t, {}, execution);
         else
             solve_sor_plain(p.table, 5, 1.5, p.t);
         benchmark::ClobberMemory();
@@ -169,7 +174,7 @@ void BM_Adi(benchmark::State& state)
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         if (Fast)
-            solve_adi(p.system, 1, p.t);
+            solve_adi(p.system, 1, p.t, execution);
         else
             solve_adi_plain(p.table, 1, p.t);
         benchmark::ClobberMemory();
@@ -187,10 +192,10 @@ void BM_MsiCorrection(benchmark::State& state)
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     p.lower.resize(4 * p.n());
     p.upper.resize(3 * p.n());
-    factorize_msi(p.table, p.lower, p.upper);
+    factorize_msi(p.table, p.lower, p.upper, execution);
     for (auto _ : state) {
         if (Fast)
-            solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t);
+            solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t, execution);
         else
             solve_msi_plain(p.table, p.lower, p.upper, 1e-30, 1, p.t);
         benchmark::ClobberMemory();
@@ -208,7 +213,7 @@ void BM_FactorizeMsi(benchmark::State& state)
     p.lower.resize(4 * p.n());
     p.upper.resize(3 * p.n());
     for (auto _ : state) {
-        factorize_msi(p.table, p.lower, p.upper);
+        factorize_msi(p.table, p.lower, p.upper, execution);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), 96.0);
@@ -222,7 +227,7 @@ void BM_RestrictionFromField(benchmark::State& state)
     const std::int32_t coarse_nx = p.grid.nx / 2 + 1, coarse_ny = p.grid.ny / 2 + 1;
     std::vector<double> coarse_b(static_cast<std::size_t>(coarse_nx) * static_cast<std::size_t>(coarse_ny));
     for (auto _ : state) {
-        restrict_residual_sum_of(p.system, p.t, coarse_nx, coarse_ny, coarse_b);
+        restrict_residual_sum_of(p.system, p.t, coarse_nx, coarse_ny, coarse_b, execution);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), 18.0);
@@ -235,7 +240,7 @@ void BM_ResidualNorm(benchmark::State& state)
     double norm = 0.0;
     for (auto _ : state) {
         if (Fast)
-            norm = compute_residual_norm(p.system, p.t);
+            norm = compute_residual_norm(p.system, p.t, execution);
         else
             norm = compute_residual_norm_plain(p.table, p.t);
         benchmark::DoNotOptimize(norm);
@@ -250,7 +255,7 @@ void BM_StoreResidual(benchmark::State& state)
     std::vector<double> residual(p.n());
     for (auto _ : state) {
         if (Fast)
-            store_residual(p.system, p.t, residual);
+            store_residual(p.system, p.t, residual, execution);
         else
             store_residual_plain(p.table, p.t, residual);
         benchmark::ClobberMemory();
@@ -285,7 +290,9 @@ void BM_MultigridCycle(benchmark::State& state)
         SolutionControl control{nobody, [] { return 0.0; }};
         Solution solution;
         const auto start = std::chrono::steady_clock::now();
-        solve_multigrid(input.solution_problem(), control, solution);
+        SolutionProblem problem = input.solution_problem();
+        problem.execution = execution;
+        solve_multigrid(problem, control, solution);
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
     for (auto _ : state) {
@@ -340,7 +347,7 @@ void BM_FieldListing(benchmark::State& state)
     PlateGrid& p = plate(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         OutputFile file("/dev/null");
-        write_temperature_field(file, p.t, p.grid.nx, p.grid.ny);
+        write_temperature_field(file, p.t, p.grid.nx, p.grid.ny, execution);
         file.close();
     }
     state.counters["values_per_s"] =
@@ -416,7 +423,8 @@ BENCHMARK(BM_FieldListing)->Arg(2050)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    placatermo::keep_released_memory();
+    placatermo::execution =
+        placatermo::start_execution(placatermo::ExecutionThreads::two_when_free, placatermo::Kernels::fast);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -6,6 +6,7 @@
 #include "base/errors.hpp"
 #include "platform/stop_signals.hpp"
 #include "run/command_line.hpp"
+#include "run/execution.hpp"
 #include "run/program.hpp"
 #include "studies/study.hpp"
 
@@ -33,7 +34,6 @@ int main(int argc, char** argv)
     if (line.study) {
         // a study ends when its runs have stopped and its table is written
         placatermo::install_stop_signals(placatermo::StopDeadline::none);
-        placatermo::keep_released_memory();
         placatermo::give_children_a_character_set();
         try {
             const auto options = placatermo::parse_study_arguments(argc, argv);
@@ -52,7 +52,7 @@ int main(int argc, char** argv)
     placatermo::RunContext run(platform);
     run.options = line.options;
     placatermo::install_stop_signals(placatermo::StopDeadline::about_a_second);
-    placatermo::keep_released_memory();
+    run.execution = placatermo::start_execution(placatermo::ExecutionThreads::two_when_free);
     placatermo::give_children_a_character_set();
     run.stop_requested = placatermo::stop_was_requested;
     if (placatermo::stderr_is_terminal()) run.progress = placatermo::rewrite_stderr_line;

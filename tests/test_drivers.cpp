@@ -7,10 +7,11 @@
 #include <random>
 #include <variant>
 
-#include "base/build_options.hpp"
+#include "base/execution.hpp"
 #include "numerics_support.hpp"
 #include "run_support.hpp"
 #include "solvers/smoother.hpp"
+#include "solvers/solvers.hpp"
 
 namespace placatermo {
 namespace {
@@ -222,8 +223,8 @@ TEST(Multigrid, NeedsFarFewerIterationsThanOneGrid)
 // Every smoother gets its grid's system as a uniform stencil once the grid
 // has two real columns (the MSI one after factorising the whole table), so
 // the drivers run the kernels that the stencil tests of the fast kernels
-// check with NaN in the table's real entries; narrower grids, and builds of
-// the plain loops, get the table.
+// check with NaN in the table's real entries; narrower grids, and the plain
+// loops, get the table.
 TEST(Drivers, SmoothersGetTheStencilOfTheirGrid)
 {
     InputRecords r;
@@ -231,16 +232,59 @@ TEST(Drivers, SmoothersGetTheStencilOfTheirGrid)
     r.ny = "5";
     r.grid_count = "3";
     const InputParameters in = r.parse();
-    for (const SolverKind kind : all_solver_kinds)
-        for (int k = 1; k <= 3; ++k) {
-            CurrentGrid grid;
-            enter_grid(grid, in.plate(), in.grids, k);
-            Smoother smoother({kind, 1, 0.1, 1.2});
-            const LinearSystem system = smoother.make_system(grid, in.plate());
-            const bool stencil = !plain_kernels_only && k > 1;
-            EXPECT_EQ(std::holds_alternative<UniformStencil>(system), stencil)
-                << solver_name(kind) << ", grid " << k << " (" << grid.nx << " x " << grid.ny << ")";
+    for (const Kernels kernels : {Kernels::fast, Kernels::plain})
+        for (const SolverKind kind : all_solver_kinds)
+            for (int k = 1; k <= 3; ++k) {
+                CurrentGrid grid;
+                enter_grid(grid, in.plate(), in.grids, k);
+                Smoother smoother({kind, 1, 0.1, 1.2}, Execution{kernels});
+                const LinearSystem system = smoother.make_system(grid, in.plate());
+                const bool stencil = kernels == Kernels::fast && k > 1;
+                EXPECT_EQ(std::holds_alternative<UniformStencil>(system), stencil)
+                    << solver_name(kind) << ", grid " << k << " (" << grid.nx << " x " << grid.ny << ")";
+            }
+}
+
+// The plain loops, the fast kernels on one thread, and the fast kernels with
+// a second thread taking every pass it can (two-thread sizes down to the
+// smallest grid) write the same results, for every solver on one grid and
+// in both cycles.
+TEST(Drivers, EveryExecutionWritesTheSameResults)
+{
+    Execution two{Kernels::fast};
+    two.second_thread = sweep_helper();
+    two.timed_point_sweeps = false;
+    two.two_thread_sizes = {{4, 3}, {4, 3}, {4, 3}, {4, 3}, 1};
+    const struct {
+        const char* solver;
+        const char* grid_count;
+        MultigridCycle cycle;
+    } cases[] = {{"1", "1", MultigridCycle::specified}, {"2", "1", MultigridCycle::specified},
+                 {"3", "1", MultigridCycle::specified}, {"4", "1", MultigridCycle::specified},
+                 {"5", "1", MultigridCycle::specified}, {"2", "3", MultigridCycle::specified},
+                 {"4", "3", MultigridCycle::textbook},  {"5", "3", MultigridCycle::textbook},
+                 {"3", "3", MultigridCycle::textbook}};
+    for (const auto& c : cases) {
+        InputRecords r;
+        r.solver_kind = c.solver;
+        r.grid_count = c.grid_count;
+        r.nx = "26";
+        r.ny = "19";
+        r.max_outer_iterations = "12";
+        const auto results = [&](const Execution& execution) {
+            DriverRun run(r);
+            run.run.options.cycle = c.cycle;
+            run.run.execution = execution;
+            run.solve();
+            return run.results;
+        };
+        const std::string plain = results(plain_execution);
+        const std::string what = std::string("solver ") + c.solver + ", grids " + c.grid_count;
+        EXPECT_EQ(results(Execution{Kernels::fast}), plain) << what;
+        if (two.second_thread != nullptr) {
+            EXPECT_EQ(results(two), plain) << what << ", two threads";
         }
+    }
 }
 
 // The textbook cycle's transfers on grids 1 (4 x 4) and 2 (6 x 6).
@@ -295,8 +339,13 @@ TEST(Transfers, InterpolationIntoTheFieldGivesTheTwoStepBits)
     const struct {
         const char* name;
         Prolongation to_correction, to_field;
-    } kinds[] = {{"injection", prolongate_correction, prolongate_correction_to_field},
-                 {"bilinear", prolongate_correction_bilinear, prolongate_correction_bilinear_to_field}};
+    } kinds[] = {
+        {"injection", prolongate_correction, prolongate_correction_to_field},
+        {"bilinear",
+         [](std::int32_t fnx, std::int32_t fny, std::int32_t cnx, std::int32_t cny, std::span<const double> coarse,
+            std::span<double> fine) { prolongate_correction_bilinear(fnx, fny, cnx, cny, coarse, fine); },
+         [](std::int32_t fnx, std::int32_t fny, std::int32_t cnx, std::int32_t cny, std::span<const double> coarse,
+            std::span<double> t) { prolongate_correction_bilinear_to_field(fnx, fny, cnx, cny, coarse, t); }}};
     const int sizes[][4] = {{6, 6, 4, 4}, {10, 6, 6, 4}, {18, 34, 10, 18}};
     for (const auto& kind : kinds)
         for (const auto& size : sizes)
@@ -344,7 +393,7 @@ TEST(Transfers, BilinearInterpolationGivesThePlainBits)
             if (seed > 2) fine[random() % fine.size()] = -0.0;
             auto fast = fine, plain = fine;
             prolongate_correction_bilinear(size[0], size[1], size[2], size[3], coarse, fast);
-            prolongate_correction_bilinear_plain(size[0], size[1], size[2], size[3], coarse, plain);
+            prolongate_correction_bilinear(size[0], size[1], size[2], size[3], coarse, plain, plain_execution);
             EXPECT_EQ(std::memcmp(fast.data(), plain.data(), fast.size() * sizeof(double)), 0)
                 << size[0] << " x " << size[1] << ", seed " << seed;
         }

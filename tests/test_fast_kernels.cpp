@@ -14,9 +14,10 @@
 #include <variant>
 #include <vector>
 
-#include "base/build_options.hpp"
+#include "base/execution.hpp"
 #include "drivers/drivers.hpp"
 #include "numerics_support.hpp"
+#include "platform/platform.hpp"
 #include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"
@@ -378,13 +379,13 @@ class LargeGrid : public ::testing::TestWithParam<Threads> {
 protected:
     void SetUp() override
     {
-        if (GetParam() != Threads::one && !two_cores_available())
+        if (GetParam() == Threads::one) return;
+        if (available_cores() < 2 || sweep_helper() == nullptr)
             GTEST_SKIP() << "this process may use one core only: the two-thread sweeps run on one";
-        set_parallel_sweeps(GetParam() == Threads::one   ? ParallelSweeps::off
-                            : GetParam() == Threads::two ? ParallelSweeps::always
-                                                         : ParallelSweeps::faster);
+        execution.second_thread = sweep_helper();
+        execution.timed_point_sweeps = GetParam() == Threads::faster;
     }
-    void TearDown() override { set_parallel_sweeps(ParallelSweeps::faster); }
+    Execution execution{Kernels::fast};
 };
 
 // Large enough for the two-thread sweeps; ADI and MSI on long rows too.
@@ -392,9 +393,6 @@ protected:
 // halves: the bits of the same passes on one thread.
 TEST_P(LargeGrid, TransfersGiveTheOneThreadBits)
 {
-    const ParallelSweeps mode = GetParam() == Threads::one   ? ParallelSweeps::off
-                                : GetParam() == Threads::two ? ParallelSweeps::always
-                                                             : ParallelSweeps::faster;
     for (const Field field : {Field::random, Field::with_nan, Field::zeros}) {
         const KernelCase c{1026, 130, false, field};
         const int coarse_nx = 514, coarse_ny = 66;
@@ -406,20 +404,19 @@ TEST_P(LargeGrid, TransfersGiveTheOneThreadBits)
         struct Passes {
             std::vector<double> residual, restricted, restricted_from_t, interpolated, field;
         };
-        const auto run = [&](ParallelSweeps how, const auto& form) {
-            set_parallel_sweeps(how);
+        const auto run = [&](const Execution& how, const auto& form) {
             Passes p{std::vector<double>(s.n(), 7.5), std::vector<double>(coarse_n, 5.0),
                      std::vector<double>(coarse_n, 5.0), t, t};
-            store_residual(form, t, p.residual);
-            restrict_residual_sum(coarse_nx, coarse_ny, c.nx, p.residual, p.restricted);
-            restrict_residual_sum_of(form, t, coarse_nx, coarse_ny, p.restricted_from_t);
-            prolongate_correction_bilinear(c.nx, c.ny, coarse_nx, coarse_ny, coarse, p.interpolated);
-            prolongate_correction_bilinear_to_field(c.nx, c.ny, coarse_nx, coarse_ny, coarse, p.field);
+            store_residual(form, t, p.residual, how);
+            restrict_residual_sum(coarse_nx, coarse_ny, c.nx, p.residual, p.restricted, how);
+            restrict_residual_sum_of(form, t, coarse_nx, coarse_ny, p.restricted_from_t, how);
+            prolongate_correction_bilinear(c.nx, c.ny, coarse_nx, coarse_ny, coarse, p.interpolated, how);
+            prolongate_correction_bilinear_to_field(c.nx, c.ny, coarse_nx, coarse_ny, coarse, p.field, how);
             return p;
         };
         for_each_point_form(s, [&](const auto& form, const char* name) {
-            const Passes one = run(ParallelSweeps::off, form);
-            const Passes many = run(mode, form);
+            const Passes one = run(Execution{Kernels::fast}, form);
+            const Passes many = run(execution, form);
             const std::string what = std::string(name) + ", field " + std::to_string(static_cast<int>(field));
             EXPECT_TRUE(same_bits(many.residual, one.residual)) << "stored residual, " << what;
             EXPECT_TRUE(same_bits(many.restricted, one.restricted)) << "restriction, " << what;
@@ -428,8 +425,8 @@ TEST_P(LargeGrid, TransfersGiveTheOneThreadBits)
             EXPECT_TRUE(same_bits(many.field, one.field)) << "interpolation into t, " << what;
         });
         std::vector<double> plain = t, fast = t;
-        prolongate_correction_bilinear_plain(c.nx, c.ny, coarse_nx, coarse_ny, coarse, plain);
-        prolongate_correction_bilinear(c.nx, c.ny, coarse_nx, coarse_ny, coarse, fast);
+        prolongate_correction_bilinear(c.nx, c.ny, coarse_nx, coarse_ny, coarse, plain, plain_execution);
+        prolongate_correction_bilinear(c.nx, c.ny, coarse_nx, coarse_ny, coarse, fast, execution);
         EXPECT_TRUE(same_bits(fast, plain)) << "interpolation against its plain loop";
     }
 }
@@ -448,27 +445,27 @@ TEST_P(LargeGrid, SweepsGiveThePlainBits)
         const std::string what = std::to_string(c.nx) + "x" + std::to_string(c.ny);
         if (const std::optional<UniformStencil> bare = s.stencil_without_table()) {
             auto fast = start, plain = start;
-            solve_gauss_seidel(*bare, 3, fast);
+            solve_gauss_seidel(*bare, 3, fast, execution);
             solve_gauss_seidel_plain(table, 3, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel without a table " << what;
             fast = start, plain = start;
-            solve_sor(*bare, 2, 1.7, fast);
+            solve_sor(*bare, 2, 1.7, fast, {}, execution);
             solve_sor_plain(table, 2, 1.7, plain);
             EXPECT_TRUE(same_bits(fast, plain)) << "SOR without a table " << what;
         }
         std::visit(
             [&](const auto& form) {
                 auto fast = start, plain = start;
-                solve_gauss_seidel(form, 3, fast);
+                solve_gauss_seidel(form, 3, fast, execution);
                 solve_gauss_seidel_plain(table, 3, plain);
                 EXPECT_TRUE(same_bits(fast, plain)) << "Gauss-Seidel " << what;
                 fast = start, plain = start;
-                solve_sor(form, 2, 1.7, fast);
+                solve_sor(form, 2, 1.7, fast, {}, execution);
                 solve_sor_plain(table, 2, 1.7, plain);
                 EXPECT_TRUE(same_bits(fast, plain)) << "SOR " << what;
                 for (const int inner : {1, 2}) {
                     fast = start, plain = start;
-                    solve_adi(form, inner, fast);
+                    solve_adi(form, inner, fast, execution);
                     solve_adi_plain(table, inner, plain);
                     EXPECT_TRUE(same_bits(fast, plain)) << "ADI " << inner << " " << what;
                 }
@@ -476,7 +473,7 @@ TEST_P(LargeGrid, SweepsGiveThePlainBits)
                 factorize_msi_plain(table, lower, upper);
                 for (const int inner : {1, 3}) {
                     fast = start, plain = start;
-                    solve_msi(form, lower, upper, 1e-9, inner, fast);
+                    solve_msi(form, lower, upper, 1e-9, inner, fast, execution);
                     solve_msi_plain(table, lower, upper, 1e-9, inner, plain);
                     EXPECT_TRUE(same_bits(fast, plain)) << "MSI " << inner << " " << what;
                 }
@@ -499,11 +496,12 @@ TEST_P(LargeGrid, MsiGivesThePlainBits)
         const LinearSystem system = s.linear();
         const std::vector<double> start = make_field(s, c.field, 7);
         std::vector<double> lower(4 * s.n()), upper(3 * s.n());
-        factorize_msi(table, lower, upper);
+        factorize_msi(table, lower, upper, execution);
         for (const double tolerance : {0.9, 1e-9})
             for (const int inner : {1, 2}) {
                 auto fast = start, plain = start;
-                std::visit([&](const auto& form) { solve_msi(form, lower, upper, tolerance, inner, fast); }, system);
+                std::visit([&](const auto& form) { solve_msi(form, lower, upper, tolerance, inner, fast, execution); },
+                           system);
                 solve_msi_plain(table, lower, upper, tolerance, inner, plain);
                 EXPECT_TRUE(same_bits(fast, plain))
                     << "MSI " << inner << " " << c.nx << "x" << c.ny << " tolerance " << tolerance;
@@ -566,12 +564,11 @@ TEST(UniformStencil, HoldsWhatTheTableHas)
     for (const auto& g : grids) {
         const System s = plate_system(g.nx, g.ny, g.bc_kind, g.lx, g.ly);
         const std::string what = std::to_string(g.nx) + "x" + std::to_string(g.ny);
+        // the plain loops read tables only
+        EXPECT_TRUE(std::holds_alternative<CoefficientTable>(
+            build_system(s.grid, s.input.plate(), TableKept::yes, plain_execution)))
+            << what;
         const LinearSystem built = build_system(s.grid, s.input.plate());
-        if (plain_kernels_only) {
-            // a build of the plain loops reads tables only
-            EXPECT_TRUE(std::holds_alternative<CoefficientTable>(built)) << what;
-            continue;
-        }
         ASSERT_TRUE(std::holds_alternative<UniformStencil>(built)) << what;
         const UniformStencil& stencil = std::get<UniformStencil>(built);
         const std::optional<Stencil> scanned = testing::find_uniform_interior(g.nx, g.ny, s.a);

@@ -47,8 +47,8 @@ void run_solver(SolverKind kind, const System& s, std::vector<double>& t, int in
                 double msi_tolerance = 0.0)
 {
     Smoother smoother({kind, inner, msi_tolerance, omega});
-    smoother.prepare(s.table());
-    smoother.smooth(s.linear(), t);
+    const LinearSystem system = smoother.make_system(s.grid, s.input.plate());
+    smoother.smooth(system, t);
 }
 
 struct WorkedExample {

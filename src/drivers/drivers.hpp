@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/execution.hpp"
 #include "grid/grid.hpp"
 #include "grid/linear_system.hpp"
 #include "grid/plate.hpp"
@@ -27,7 +28,7 @@ std::string_view cycle_name(MultigridCycle cycle);
 std::optional<MultigridCycle> cycle_from_name(std::string_view name);
 
 // What the drivers solve: the plate on its grids with the selected solver,
-// and when to stop.
+// and when to stop; and how (the same bits every way).
 struct SolutionProblem {
     Plate plate;
     GridHierarchy grids;
@@ -35,6 +36,7 @@ struct SolutionProblem {
     double tolerance = 0.0;  // of the ratio of residual norms
     std::int32_t max_outer_iterations = 0;
     MultigridCycle cycle = MultigridCycle::specified;
+    Execution execution = {};
 };
 
 // What they leave: the driver scalars, the finest grid as the current grid,
@@ -113,12 +115,14 @@ void solve_multigrid(const SolutionProblem& problem, SolutionControl& control, S
 // hold, t, and one call's work arrays).
 // The textbook cycle keeps no residual of the finest grid.
 double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver,
-                             MultigridCycle cycle = MultigridCycle::specified);
+                             MultigridCycle cycle = MultigridCycle::specified, const Execution& execution = {});
 
 // The transfers of the multigrid cycle. The spans are one grid's arrays
 // (entry P - 1 for volume P). Both restrictions set b of every real coarse
 // volume and zero every other entry; both interpolations add to the fine
 // correction of every real fine volume and leave its ghost entries alone.
+// The execution chooses the plain loops or the fast passes, and whether large
+// grids take a second thread (the same bits every way).
 //
 // The specified cycle's. Injection: b of a real coarse volume (i, j) is the
 // residual of the paired fine volume (2i - 1, 2j - 1).
@@ -135,26 +139,22 @@ void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int3
 // four fine volumes it covers (the coarse coefficients come from the coarse
 // spacing, so the coarse equation needs the summed residual).
 void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx,
-                           std::span<const double> fine_residual, std::span<double> b);
+                           std::span<const double> fine_residual, std::span<double> b, const Execution& execution = {});
 // The same sum from the fine grid's system and unknown u, the residuals
 // computed as store_residual computes them and not stored.
 void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const double> u, std::int32_t coarse_nx,
-                              std::int32_t coarse_ny, std::span<double> b);
+                              std::int32_t coarse_ny, std::span<double> b, const Execution& execution = {});
 void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double> u, std::int32_t coarse_nx,
-                              std::int32_t coarse_ny, std::span<double> b);
+                              std::int32_t coarse_ny, std::span<double> b, const Execution& execution = {});
 void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
-                              std::int32_t coarse_ny, std::span<double> b);
+                              std::int32_t coarse_ny, std::span<double> b, const Execution& execution = {});
 // Bilinear interpolation between the coarse volume centres (weights 9/16,
 // 3/16, 3/16, 1/16). Beyond the real coarse volumes the correction is taken
 // as the mirror image of its real neighbour, which puts zero on the plate's
 // sides; the coarse ghost entries themselves are not read.
 void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                                     std::int32_t coarse_ny, std::span<const double> coarse_correction,
-                                    std::span<double> fine_correction);
-// The plain loop of prolongate_correction_bilinear, kept as its definition.
-void prolongate_correction_bilinear_plain(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
-                                          std::int32_t coarse_ny, std::span<const double> coarse_correction,
-                                          std::span<double> fine_correction);
+                                    std::span<double> fine_correction, const Execution& execution = {});
 
 // The finest grid's step of either interpolation: t + (0 + value) on the
 // real volumes and t + 0 on the ghost ones, the same bits as interpolating
@@ -164,13 +164,16 @@ void prolongate_correction_to_field(std::int32_t fine_nx, std::int32_t fine_ny, 
                                     std::span<double> t);
 void prolongate_correction_bilinear_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                                              std::int32_t coarse_ny, std::span<const double> coarse_correction,
-                                             std::span<double> t);
+                                             std::span<double> t, const Execution& execution = {});
 
 // The residual b - a u of the real volumes (products as, ap, aw, ae, an in
 // this order); ghost entries of `residual` are not written.
-void store_residual(const CoefficientTable& system, std::span<const double> u, std::span<double> residual);
-void store_residual(const UniformStencil& system, std::span<const double> u, std::span<double> residual);
-void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual);
+void store_residual(const CoefficientTable& system, std::span<const double> u, std::span<double> residual,
+                    const Execution& execution = {});
+void store_residual(const UniformStencil& system, std::span<const double> u, std::span<double> residual,
+                    const Execution& execution = {});
+void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual,
+                    const Execution& execution = {});
 // The plain loop of store_residual, kept as its definition.
 void store_residual_plain(const CoefficientTable& system, std::span<const double> u, std::span<double> residual);
 

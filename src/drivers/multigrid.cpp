@@ -10,12 +10,13 @@
 // finest grid the correction goes into t, t is smoothed, and the ratio of
 // residual norms is the convergence test.
 //
-// The two cycles differ in their Transfer only. The specified one injects
-// the paired fine residual and, on the way up, gives an intermediate grid the
-// residual left after its own descent smoothing as right-hand side. The
-// textbook one (--multigrid=classico) sums the four fine residuals a coarse
-// volume covers, interpolates between the coarse volume centres, and keeps
-// each grid's right-hand side from the descent for its ascent.
+// The two cycles differ in their Transfer and in what each Cycle does around
+// it. The specified one injects the paired fine residual and, on the way up,
+// gives an intermediate grid the residual left after its own descent
+// smoothing as right-hand side. The textbook one (--multigrid=classico) sums
+// the four fine residuals a coarse volume covers, computing the finest
+// grid's from t as it sums, interpolates between the coarse volume centres,
+// and keeps each grid's right-hand side from the descent for its ascent.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -33,13 +34,15 @@ namespace {
 // changes (on the coarse grids it is the restricted residual).
 struct Level {
     Level(const SolutionProblem& problem, int k, bool keeps_residual)
-        : smoother(problem.solver),
+        : smoother(problem.solver, problem.execution),
           grid(entered(problem, k)),
           system(smoother.make_system(grid, problem.plate)),
-          residual(keeps_residual ? create_array("residual", static_cast<std::size_t>(grid.volume_count))
-                                  : std::vector<double>()),
-          correction(k < problem.grids.count() ? create_array("correction", static_cast<std::size_t>(grid.volume_count))
-                                               : std::vector<double>())
+          residual(keeps_residual
+                       ? create_array(problem.execution, "residual", static_cast<std::size_t>(grid.volume_count))
+                       : std::vector<double>()),
+          correction(k < problem.grids.count()
+                         ? create_array(problem.execution, "correction", static_cast<std::size_t>(grid.volume_count))
+                         : std::vector<double>())
     {
     }
 
@@ -76,31 +79,19 @@ public:
     virtual ~Transfer() = default;
     // The coarse grid's right-hand side from the fine grid's residual.
     virtual void restrict_residual(const Level& fine, Level& coarse) const = 0;
-    // Whether the finest grid keeps its residual, and the restriction from
-    // it, whose unknown is t.
-    virtual bool keeps_finest_residual() const = 0;
-    virtual void restrict_from_finest(const Level& fine, std::span<const double> t, Level& coarse) const = 0;
     // The coarse correction, interpolated, added to the fine correction.
     virtual void prolongate_correction(const Level& coarse, Level& fine) const = 0;
     // The same interpolation on the finest grid, added to t with the bits of
     // a zeroed correction interpolated into and then added to t.
     virtual void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const = 0;
-    // The right-hand side of an intermediate grid on the way up.
-    virtual void ascent_right_hand_side(Level& level) const = 0;
 };
 
-// Injection, interpolation as the program defines it, and on the way up the
-// residual left after the grid's descent smoothing as its right-hand side.
-class SpecifiedTransfer final : public Transfer {
+// Injection, and interpolation as the program defines it.
+class InjectionTransfer final : public Transfer {
 public:
     void restrict_residual(const Level& fine, Level& coarse) const override
     {
         placatermo::restrict_residual(coarse.grid.nx, coarse.grid.ny, fine.grid.nx, fine.residual, coarse.b());
-    }
-    bool keeps_finest_residual() const override { return true; }
-    void restrict_from_finest(const Level& fine, std::span<const double>, Level& coarse) const override
-    {
-        restrict_residual(fine, coarse);
     }
     void prolongate_correction(const Level& coarse, Level& fine) const override
     {
@@ -111,6 +102,56 @@ public:
     {
         prolongate_correction_to_field(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
                                        t);
+    }
+};
+
+// The four fine residuals summed, bilinear interpolation between the volume
+// centres.
+class SumTransfer final : public Transfer {
+public:
+    explicit SumTransfer(const Execution& execution) : execution_(execution) {}
+    void restrict_residual(const Level& fine, Level& coarse) const override
+    {
+        restrict_residual_sum(coarse.grid.nx, coarse.grid.ny, fine.grid.nx, fine.residual, coarse.b(), execution_);
+    }
+    void prolongate_correction(const Level& coarse, Level& fine) const override
+    {
+        prolongate_correction_bilinear(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
+                                       fine.correction, execution_);
+    }
+    void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const override
+    {
+        prolongate_correction_bilinear_to_field(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny,
+                                                coarse.correction, t, execution_);
+    }
+
+private:
+    Execution execution_;
+};
+
+// What a cycle decides around its transfers.
+class Cycle {
+public:
+    virtual ~Cycle() = default;
+    virtual const Transfer& transfer() const = 0;
+    // Whether the finest grid keeps its residual, and the restriction from
+    // it, whose unknown is t.
+    virtual bool keeps_finest_residual() const = 0;
+    virtual void restrict_from_finest(const Level& fine, std::span<const double> t, Level& coarse) const = 0;
+    // The right-hand side of an intermediate grid on the way up.
+    virtual void ascent_right_hand_side(Level& level) const = 0;
+};
+
+// On the way up, the residual left after the grid's descent smoothing as its
+// right-hand side.
+class SpecifiedCycle final : public Cycle {
+public:
+    SpecifiedCycle() = default;
+    const Transfer& transfer() const override { return transfer_; }
+    bool keeps_finest_residual() const override { return true; }
+    void restrict_from_finest(const Level& fine, std::span<const double>, Level& coarse) const override
+    {
+        transfer_.restrict_residual(fine, coarse);
     }
     void ascent_right_hand_side(Level& level) const override
     {
@@ -127,33 +168,27 @@ public:
         }
         std::fill(b + (ny - 1) * nx, b + ny * nx, 0.0);
     }
+
+private:
+    InjectionTransfer transfer_;
 };
 
-// The four fine residuals summed, bilinear interpolation between the volume
-// centres, and each grid's right-hand side kept from the descent.
-class TextbookTransfer final : public Transfer {
+// The finest residual summed as it is computed, in the pass that reads t;
+// each grid's right-hand side kept from the descent.
+class TextbookCycle final : public Cycle {
 public:
-    void restrict_residual(const Level& fine, Level& coarse) const override
-    {
-        restrict_residual_sum(coarse.grid.nx, coarse.grid.ny, fine.grid.nx, fine.residual, coarse.b());
-    }
-    // the finest residual summed as it is computed, in the pass that reads t
+    explicit TextbookCycle(const Execution& execution) : transfer_(execution), execution_(execution) {}
+    const Transfer& transfer() const override { return transfer_; }
     bool keeps_finest_residual() const override { return false; }
     void restrict_from_finest(const Level& fine, std::span<const double> t, Level& coarse) const override
     {
-        restrict_residual_sum_of(fine.system, t, coarse.grid.nx, coarse.grid.ny, coarse.b());
-    }
-    void prolongate_correction(const Level& coarse, Level& fine) const override
-    {
-        prolongate_correction_bilinear(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny, coarse.correction,
-                                       fine.correction);
-    }
-    void prolongate_to_field(const Level& coarse, const Level& fine, std::span<double> t) const override
-    {
-        prolongate_correction_bilinear_to_field(fine.grid.nx, fine.grid.ny, coarse.grid.nx, coarse.grid.ny,
-                                                coarse.correction, t);
+        restrict_residual_sum_of(fine.system, t, coarse.grid.nx, coarse.grid.ny, coarse.b(), execution_);
     }
     void ascent_right_hand_side(Level&) const override {}
+
+private:
+    SumTransfer transfer_;
+    Execution execution_;
 };
 
 // The L1 norm of the real volumes of a residual array, summed column by
@@ -167,19 +202,19 @@ double real_volume_norm(const CurrentGrid& grid, std::span<const double> residua
     return norm;
 }
 
-std::unique_ptr<Transfer> transfer_of(MultigridCycle cycle)
+std::unique_ptr<Cycle> cycle_of(MultigridCycle cycle, const Execution& execution)
 {
     switch (cycle) {
-    case MultigridCycle::specified: return std::make_unique<SpecifiedTransfer>();
-    case MultigridCycle::textbook: return std::make_unique<TextbookTransfer>();
+    case MultigridCycle::specified: return std::make_unique<SpecifiedCycle>();
+    case MultigridCycle::textbook: return std::make_unique<TextbookCycle>(execution);
     }
-    return std::make_unique<SpecifiedTransfer>();
+    return std::make_unique<SpecifiedCycle>();
 }
 
 class Multigrid {
 public:
     Multigrid(const SolutionProblem& problem, SolutionControl& control, Solution& solution)
-        : problem_(problem), control_(control), solution_(solution), transfer_(transfer_of(problem.cycle))
+        : problem_(problem), control_(control), solution_(solution), cycle_(cycle_of(problem.cycle, problem.execution))
     {
     }
 
@@ -197,7 +232,7 @@ private:
     const SolutionProblem& problem_;
     SolutionControl& control_;
     Solution& solution_;
-    const std::unique_ptr<Transfer> transfer_;
+    const std::unique_ptr<Cycle> cycle_;
     const bool levels_wanted_ = control_.observer.wants_level_norms();
     std::vector<Level> levels_;              // grid k at k - 1
     std::vector<double> coarsest_residual_;  // for the observer only
@@ -209,12 +244,12 @@ void Multigrid::first_visit()
 {
     Level& top = level(finest());
     top.smoother.smooth(top.system, solution_.t);
-    solution_.first_residual_norm = compute_residual_norm(top.system, solution_.t);
+    solution_.first_residual_norm = compute_residual_norm(top.system, solution_.t, problem_.execution);
     solution_.outer_iteration = 1;
     if (levels_wanted_) control_.observer.level_norm(1, finest(), solution_.first_residual_norm);
     control_.history_line(1, 1.0);
     control_.observer.finest_iterate({1, 1.0, problem_.max_outer_iterations <= 1, top.system, solution_.t});
-    if (transfer_->keeps_finest_residual()) store_residual(top.system, solution_.t, top.residual);
+    if (cycle_->keeps_finest_residual()) store_residual(top.system, solution_.t, top.residual, problem_.execution);
 }
 
 // Grid k on the way down: the correction equation whose right-hand side is
@@ -223,22 +258,23 @@ void Multigrid::descend(int k)
 {
     Level& here = level(k);
     if (k + 1 == finest())
-        transfer_->restrict_from_finest(level(k + 1), solution_.t, here);
+        cycle_->restrict_from_finest(level(k + 1), solution_.t, here);
     else
-        transfer_->restrict_residual(level(k + 1), here);
+        cycle_->transfer().restrict_residual(level(k + 1), here);
     std::fill(here.correction.begin(), here.correction.end(), 0.0);
     here.smoother.smooth(here.system, here.correction);
     control_.stop_point();
     // what the smoothing left, for the next coarser grid's right-hand side
     // (and for this grid's own on the way up, in the specified cycle)
-    if (k > 1) store_residual(here.system, here.correction, here.residual);
+    if (k > 1) store_residual(here.system, here.correction, here.residual, problem_.execution);
     if (!levels_wanted_) return;
     // the coarsest grid's, which no step of the cycle reads, only for the
     // observer, in an array of the observer's own
     if (k == 1) {
         if (coarsest_residual_.empty())
-            coarsest_residual_ = create_array("residual", static_cast<std::size_t>(here.grid.volume_count));
-        store_residual(here.system, here.correction, coarsest_residual_);
+            coarsest_residual_ =
+                create_array(problem_.execution, "residual", static_cast<std::size_t>(here.grid.volume_count));
+        store_residual(here.system, here.correction, coarsest_residual_, problem_.execution);
     }
     control_.observer.level_norm(solution_.outer_iteration, k,
                                  real_volume_norm(here.grid, k == 1 ? coarsest_residual_ : here.residual));
@@ -249,8 +285,8 @@ void Multigrid::descend(int k)
 void Multigrid::ascend(int k)
 {
     Level& here = level(k);
-    transfer_->prolongate_correction(level(k - 1), here);
-    transfer_->ascent_right_hand_side(here);
+    cycle_->transfer().prolongate_correction(level(k - 1), here);
+    cycle_->ascent_right_hand_side(here);
     here.smoother.smooth(here.system, here.correction);
     control_.stop_point();
 }
@@ -261,9 +297,9 @@ bool Multigrid::visit_finest()
 {
     Level& top = level(finest());
     std::vector<double>& t = solution_.t;
-    transfer_->prolongate_to_field(level(finest() - 1), top, t);
+    cycle_->transfer().prolongate_to_field(level(finest() - 1), top, t);
     top.smoother.smooth(top.system, t);
-    solution_.residual_norm = compute_residual_norm(top.system, t);
+    solution_.residual_norm = compute_residual_norm(top.system, t, problem_.execution);
     if (levels_wanted_) control_.observer.level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
     control_.history_line(solution_.outer_iteration, ratio);
@@ -275,7 +311,7 @@ bool Multigrid::visit_finest()
         solution_.elapsed_seconds = control_.elapsed_clock();
         return true;
     }
-    if (transfer_->keeps_finest_residual()) store_residual(top.system, t, top.residual);
+    if (cycle_->keeps_finest_residual()) store_residual(top.system, t, top.residual, problem_.execution);
     return false;
 }
 
@@ -283,11 +319,12 @@ void Multigrid::run()
 {
     solution_.elapsed_seconds = control_.elapsed_clock();
     const int count = problem_.grids.count();
-    solution_.t = create_array("t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
+    solution_.t =
+        create_array(problem_.execution, "t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
     levels_.reserve(static_cast<std::size_t>(count));
     // the coarsest grid's residual is read by no step of the cycle
     for (int k = 1; k <= count; ++k)
-        levels_.emplace_back(problem_, k, k > 1 && (k < count || transfer_->keeps_finest_residual()));
+        levels_.emplace_back(problem_, k, k > 1 && (k < count || cycle_->keeps_finest_residual()));
     solution_.grid = level(count).grid;
 
     first_visit();
@@ -309,7 +346,8 @@ void solve_multigrid(const SolutionProblem& problem, SolutionControl& control, S
     cycle.run();
 }
 
-double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver, MultigridCycle cycle)
+double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver, MultigridCycle cycle,
+                             const Execution& execution)
 {
     // Per volume of a grid: b, the table unless the grid's system is a
     // stencil without one, and the smoother's kept tables; with several grids
@@ -320,7 +358,7 @@ double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver, Mult
     double doubles = 0.0;
     for (int k = 1; k <= count; ++k) {
         const bool table =
-            Smoother::table_kept(solver) == TableKept::yes || !stencil_fits(grids.nx_of(k), grids.ny_of(k));
+            Smoother::table_kept(solver) == TableKept::yes || !stencil_fits(grids.nx_of(k), grids.ny_of(k), execution);
         double per_volume = 1.0 + (table ? 5.0 : 0.0) + Smoother::kept_doubles_per_volume(solver);
         if (count > 1 && k < count) per_volume += 2.0;
         if (count > 1 && k == count && cycle == MultigridCycle::specified) per_volume += 1.0;

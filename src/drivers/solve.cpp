@@ -3,7 +3,6 @@
 #include <string>
 
 #include "drivers/drivers.hpp"
-#include "solvers/solvers.hpp"
 
 namespace placatermo {
 
@@ -21,7 +20,6 @@ std::optional<MultigridCycle> cycle_from_name(std::string_view name)
 
 void solve(const SolutionProblem& problem, SolutionControl& control, Solution& solution)
 {
-    prepare_parallel_sweeps();
     if (problem.grids.count() == 1)
         solve_single_grid(problem, control, solution);
     else

@@ -4,10 +4,9 @@
 #include <algorithm>
 #include <variant>
 
-#include "base/build_options.hpp"
+#include "base/execution.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/linear_system.hpp"
-#include "solvers/sweep_helper.hpp"
 
 namespace placatermo {
 
@@ -15,15 +14,14 @@ namespace {
 
 // Runs rows(first, last) over rows first ... last - 1 of a pass whose rows
 // are independent of each other: on large grids in two halves, the upper one
-// on the sweeps' helper thread, since a pass that streams through memory
+// on the execution's second thread, since a pass that streams through memory
 // gains the second core's bandwidth. Each entry gets the same bits either way.
 template <typename Rows>
-void by_rows(std::int64_t nx, std::int64_t first, std::int64_t last, Rows rows)
+void by_rows(const Execution& execution, std::int64_t nx, std::int64_t first, std::int64_t last, Rows rows)
 {
-    SweepHelper& helper = SweepHelper::instance();
-    if (plain_kernels_only || !helper.use_for(two_thread_size::streaming, nx, last - first)) return rows(first, last);
+    if (!execution.two_threads_for(execution.two_thread_sizes.streaming, nx, last - first)) return rows(first, last);
     const std::int64_t middle = first + (last - first) / 2;
-    HelperJob upper([&] { rows(middle, last); });
+    HelperJob upper(*execution.second_thread, [&] { rows(middle, last); });
     rows(first, middle);
     upper.join();
 }
@@ -47,13 +45,15 @@ void store_residual_plain(const CoefficientTable& system, std::span<const double
     }
 }
 
-void store_residual(const CoefficientTable& system, std::span<const double> u, std::span<double> residual)
+void store_residual(const CoefficientTable& system, std::span<const double> u, std::span<double> residual,
+                    const Execution&)
 {
     store_residual_plain(system, u, residual);
 }
 
 // With the stencil in registers, only u and b are read.
-void store_residual(const UniformStencil& system, std::span<const double> u, std::span<double> residual)
+void store_residual(const UniformStencil& system, std::span<const double> u, std::span<double> residual,
+                    const Execution& execution)
 {
     const Stencil& c = system.interior;
     const std::int64_t nx = system.nx;
@@ -62,7 +62,7 @@ void store_residual(const UniformStencil& system, std::span<const double> u, std
     const double* b = system.b.data();
     double* r = residual.data();
     with_rhs_inside(system.rhs_inside, [&](auto rhs) {
-        by_rows(nx, 1, ny - 1, [&](std::int64_t first, std::int64_t last) {
+        by_rows(execution, nx, 1, ny - 1, [&](std::int64_t first, std::int64_t last) {
             for (std::int64_t j = first; j < last; ++j)
                 for (std::int64_t q = j * nx + 1; q < (j + 1) * nx - 1; ++q)
                     r[q] = volume_residual<decltype(rhs)::value>(c, b, t, q, nx);
@@ -70,9 +70,10 @@ void store_residual(const UniformStencil& system, std::span<const double> u, std
     });
 }
 
-void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual)
+void store_residual(const LinearSystem& system, std::span<const double> u, std::span<double> residual,
+                    const Execution& execution)
 {
-    std::visit([&](const auto& form) { store_residual(form, u, residual); }, system);
+    std::visit([&](const auto& form) { store_residual(form, u, residual, execution); }, system);
 }
 
 void restrict_residual(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
@@ -152,12 +153,12 @@ namespace {
 // The textbook restriction of the residual b - a u of the fine volumes, each
 // computed as store_residual computes it; residual(q) gives it for entry q.
 template <typename Residual>
-void restrict_sum_of(std::int64_t nx, std::int64_t ny, std::int64_t fine_nx, std::span<double> b_values,
-                     Residual residual)
+void restrict_sum_of(const Execution& execution, std::int64_t nx, std::int64_t ny, std::int64_t fine_nx,
+                     std::span<double> b_values, Residual residual)
 {
     std::fill(b_values.begin(), b_values.end(), 0.0);
     double* b = b_values.data();
-    by_rows(fine_nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
+    by_rows(execution, fine_nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
         for (std::int64_t j = first; j < last; ++j) {
             for (std::int64_t i = 2; i <= nx - 1; ++i) {
                 const std::int64_t sw = volume_number(2 * i - 2, 2 * j - 2, fine_nx) - 1;
@@ -171,33 +172,34 @@ void restrict_sum_of(std::int64_t nx, std::int64_t ny, std::int64_t fine_nx, std
 }  // namespace
 
 void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const double> u, std::int32_t coarse_nx,
-                              std::int32_t coarse_ny, std::span<double> b)
+                              std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
     const std::int64_t nx = fine.nx;
     const std::int64_t n = fine.volume_count;
     const double* a = fine.a.data();
     const double* fb = fine.b.data();
     const double* t = u.data();
-    restrict_sum_of(coarse_nx, coarse_ny, nx, b, [&](std::int64_t q) { return volume_residual(a, n, fb, t, q, nx); });
+    restrict_sum_of(execution, coarse_nx, coarse_ny, nx, b,
+                    [&](std::int64_t q) { return volume_residual(a, n, fb, t, q, nx); });
 }
 
 void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double> u, std::int32_t coarse_nx,
-                              std::int32_t coarse_ny, std::span<double> b)
+                              std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
     const Stencil c = fine.interior;
     const std::int64_t nx = fine.nx;
     const double* fb = fine.b.data();
     const double* t = u.data();
     with_rhs_inside(fine.rhs_inside, [&](auto rhs) {
-        restrict_sum_of(coarse_nx, coarse_ny, nx, b,
+        restrict_sum_of(execution, coarse_nx, coarse_ny, nx, b,
                         [&](std::int64_t q) { return volume_residual<decltype(rhs)::value>(c, fb, t, q, nx); });
     });
 }
 
 void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
-                              std::int32_t coarse_ny, std::span<double> b)
+                              std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
-    std::visit([&](const auto& form) { restrict_residual_sum_of(form, u, coarse_nx, coarse_ny, b); }, fine);
+    std::visit([&](const auto& form) { restrict_residual_sum_of(form, u, coarse_nx, coarse_ny, b, execution); }, fine);
 }
 
 void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,
@@ -214,7 +216,8 @@ void prolongate_correction_to_field(std::int32_t fine_nx, std::int32_t fine_ny, 
 }
 
 void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::int32_t fine_nx_,
-                           std::span<const double> fine_residual, std::span<double> b_values)
+                           std::span<const double> fine_residual, std::span<double> b_values,
+                           const Execution& execution)
 {
     const std::int64_t nx = coarse_nx;
     const std::int64_t ny = coarse_ny;
@@ -222,7 +225,7 @@ void restrict_residual_sum(std::int32_t coarse_nx, std::int32_t coarse_ny, std::
     std::fill(b_values.begin(), b_values.end(), 0.0);
     const From1<double> b(b_values);
     const From1<const double> fine(fine_residual);
-    by_rows(fine_nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
+    by_rows(execution, fine_nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
         for (std::int64_t j = first; j < last; ++j) {
             for (std::int64_t i = 2; i <= nx - 1; ++i) {
                 // the four fine volumes that coarse volume (i, j) covers
@@ -240,8 +243,9 @@ namespace {
 // corrections are results of arithmetic, never signalling NaNs, so 1 x c is
 // c); the others, and every volume of the plain loop, take `at`.
 template <bool Fast, typename Add>
-void prolongate_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx_, std::int32_t coarse_ny_,
-                         std::span<const double> coarse_correction, std::span<double> fine_correction, Add add)
+void prolongate_bilinear(const Execution& execution, std::int32_t fine_nx, std::int32_t fine_ny,
+                         std::int32_t coarse_nx_, std::int32_t coarse_ny_, std::span<const double> coarse_correction,
+                         std::span<double> fine_correction, Add add)
 {
     const std::int64_t nx = fine_nx;
     const std::int64_t ny = fine_ny;
@@ -303,35 +307,41 @@ void prolongate_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_
         for (std::int64_t j = 2; j <= ny - 1; ++j) fine_row(j);
         return;
     }
-    by_rows(nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
+    by_rows(execution, nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
         for (std::int64_t j = first; j < last; ++j) fine_row(j);
     });
 }
 
-}  // namespace
-
-void prolongate_correction_bilinear_plain(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
-                                          std::int32_t coarse_ny, std::span<const double> coarse_correction,
-                                          std::span<double> fine_correction)
+// The plain loop on the plain execution, the fast one otherwise: a branch
+// here, not per volume.
+template <typename Add>
+void prolongate_bilinear_as(const Execution& execution, std::int32_t fine_nx, std::int32_t fine_ny,
+                            std::int32_t coarse_nx, std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                            std::span<double> fine_correction, Add add)
 {
-    prolongate_bilinear<false>(fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
-                               AddToCorrection());
+    if (execution.plain())
+        prolongate_bilinear<false>(execution, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction,
+                                   fine_correction, add);
+    else
+        prolongate_bilinear<true>(execution, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
+                                  add);
 }
+
+}  // namespace
 
 void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                                     std::int32_t coarse_ny, std::span<const double> coarse_correction,
-                                    std::span<double> fine_correction)
+                                    std::span<double> fine_correction, const Execution& execution)
 {
-    prolongate_bilinear<!plain_kernels_only>(fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
-                                             AddToCorrection());
+    prolongate_bilinear_as(execution, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
+                           AddToCorrection());
 }
 
 void prolongate_correction_bilinear_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                                              std::int32_t coarse_ny, std::span<const double> coarse_correction,
-                                             std::span<double> t)
+                                             std::span<double> t, const Execution& execution)
 {
-    prolongate_bilinear<!plain_kernels_only>(fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, t,
-                                             AddToField());
+    prolongate_bilinear_as(execution, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, t, AddToField());
     add_zero_to_ghosts(fine_nx, fine_ny, t);
 }
 

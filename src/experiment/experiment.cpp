@@ -3,6 +3,8 @@
 #include <chrono>
 #include <utility>
 
+#include "solvers/solvers.hpp"
+
 namespace placatermo {
 
 namespace {
@@ -108,6 +110,8 @@ void complete(Outcome& outcome, const ExperimentOptions& options)
 
 }  // namespace
 
+SecondThread* second_thread() { return sweep_helper(); }
+
 Outcome run_experiment(const InputParameters& input, const ExperimentOptions& options, SolutionObserver* observer)
 {
     Outcome outcome;
@@ -116,6 +120,7 @@ Outcome run_experiment(const InputParameters& input, const ExperimentOptions& op
     outcome.cycle = options.cycle.value_or(MultigridCycle::specified);
     SolutionProblem problem = input.solution_problem();
     problem.cycle = outcome.cycle;
+    problem.execution = options.execution;
     outcome.plate = problem.plate;
 
     KeepingObserver keeper(options, outcome, observer, problem.plate, problem.grids);

@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/execution.hpp"
 #include "drivers/drivers.hpp"
 #include "input/input.hpp"
 #include "input/values.hpp"
@@ -32,6 +33,9 @@ struct ExperimentOptions {
     // The multigrid cycle, with more than one grid: the specified one when
     // unset. When set, the results file says in a line which one ran.
     std::optional<MultigridCycle> cycle;
+    // The kernels, the second thread and the pages (base/execution.hpp): fast
+    // kernels on one thread unless the front end chooses.
+    Execution execution;
     // Kept besides the field and the scalars:
     bool keep_history = true;       // the ratio of every outer iteration
     bool keep_level_norms = false;  // each grid's residual norm per cycle (multigrid)
@@ -90,6 +94,11 @@ struct Outcome {
     std::vector<LevelNorms> level_norms;                 // options.keep_level_norms, coarsest first
     std::optional<IterationFrames> frames;               // options.keep_frames, when there was an iteration
 };
+
+// The library's second thread for the passes that split in two, started at
+// its first use: a front end that may use two cores puts it in its
+// execution.
+SecondThread* second_thread();
 
 // Solves the plate of `input` (parse_input_data or check_input_values made
 // it). `observer`, when given, is told every history line, the finest

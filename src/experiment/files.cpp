@@ -83,11 +83,11 @@ void write_history_line(ByteSink& file, std::int32_t iteration, double ratio)
     file.write(history, {iteration, ratio});
 }
 
-void write_field_listing(ByteSink& file, const Outcome& outcome)
+void write_field_listing(ByteSink& file, const Outcome& outcome, const Execution& execution)
 {
     static const Layout heading("(/, /, TR30, 'TEMPERATURAS')");
     file.write(heading, {});
-    write_temperature_field(file, outcome.t, outcome.grid.nx, outcome.grid.ny);
+    write_temperature_field(file, outcome.t, outcome.grid.nx, outcome.grid.ny, execution);
 }
 
 void write_profile(ByteSink& results, ByteSink& data, const Outcome& outcome, char axis)
@@ -107,12 +107,12 @@ void write_processing_time(ByteSink& file, const Outcome& outcome)
     file.write(processing_time, {outcome.seconds});
 }
 
-void write_results_file(ByteSink& file, const Outcome& outcome, const RunStamps& stamps)
+void write_results_file(ByteSink& file, const Outcome& outcome, const RunStamps& stamps, const Execution& execution)
 {
     write_results_head(file, outcome.input, outcome.cycle_asked, stamps);
     for (std::size_t n = 0; n < outcome.history.size(); ++n)
         write_history_line(file, static_cast<std::int32_t>(n + 1), outcome.history[n]);
-    write_field_listing(file, outcome);
+    write_field_listing(file, outcome, execution);
     NoSink data;
     write_profile(file, data, outcome, 'x');
     write_profile(file, data, outcome, 'y');

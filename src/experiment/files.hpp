@@ -37,15 +37,17 @@ std::string run_title(const InputParameters& input, const RunStamps& stamps);
 std::string pictures_title(const InputParameters& input, const RunStamps& stamps);
 
 // The results file, whole (the history kept), or in its parts in order.
-void write_results_file(ByteSink& file, const Outcome& outcome, const RunStamps& stamps);
+void write_results_file(ByteSink& file, const Outcome& outcome, const RunStamps& stamps,
+                        const Execution& execution = {});
 // the date line, the parameter echo, the cycle line when a cycle was asked
 // for, and the heading of the history table
 void write_results_head(ByteSink& file, const InputParameters& input, std::optional<MultigridCycle> cycle_asked,
                         const RunStamps& stamps);
 // one outer iteration (TR2, I8, E15.6)
 void write_history_line(ByteSink& file, std::int32_t iteration, double ratio);
-// "TEMPERATURAS" and the field with its boundary values
-void write_field_listing(ByteSink& file, const Outcome& outcome);
+// "TEMPERATURAS" and the field with its boundary values (large fields
+// formatted on the execution's two threads, when it has two)
+void write_field_listing(ByteSink& file, const Outcome& outcome, const Execution& execution = {});
 // the profile (axis 'x' or 'y') into the results file and its data file
 void write_profile(ByteSink& results, ByteSink& data, const Outcome& outcome, char axis);
 // the mean temperature and the north heat rate against the analytical ones

@@ -4,63 +4,62 @@
 #include <array>
 #include <cmath>
 
-#include "base/build_options.hpp"
-
 namespace placatermo {
 
-SystemArrays::SystemArrays(std::int32_t nx_, std::int32_t ny_, TableKept table)
+SystemArrays::SystemArrays(std::int32_t nx_, std::int32_t ny_, TableKept table, const Execution& execution)
     : nx(nx_),
       ny(ny_),
       volume_count(nx_ * ny_),
-      a(table == TableKept::yes ? UninitializedArray("a", 5 * static_cast<std::size_t>(volume_count))
+      a(table == TableKept::yes ? UninitializedArray(execution, "a", 5 * static_cast<std::size_t>(volume_count))
                                 : UninitializedArray()),
-      b("b", static_cast<std::size_t>(volume_count))
+      b(execution, "b", static_cast<std::size_t>(volume_count))
 {
 }
 
-UniformStencil::UniformStencil(std::int32_t nx_, std::int32_t ny_, const Stencil& interior_, TableKept table)
-    : SystemArrays(nx_, ny_, table), interior(interior_)
+UniformStencil::UniformStencil(std::int32_t nx_, std::int32_t ny_, const Stencil& interior_, TableKept table,
+                               const Execution& execution)
+    : SystemArrays(nx_, ny_, table, execution), interior(interior_)
 {
 }
 
-std::optional<Stencil> shared_interior(const CurrentGrid& grid)
+std::optional<Stencil> shared_interior(const CurrentGrid& grid, const Execution& execution)
 {
-    if (!stencil_fits(grid.nx, grid.ny)) return std::nullopt;
+    if (!stencil_fits(grid.nx, grid.ny, execution)) return std::nullopt;
     const std::array<double, 5> value = interior_coefficients(grid);
     if (std::any_of(value.begin(), value.end(), [](double v) { return std::isnan(v); })) return std::nullopt;
     return Stencil{value[0], value[1], value[2], value[3], value[4]};
 }
 
-LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table)
+LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table, const Execution& execution)
 {
-    if (const std::optional<Stencil> interior = shared_interior(grid)) {
-        UniformStencil system(grid.nx, grid.ny, *interior, table);
+    if (const std::optional<Stencil> interior = shared_interior(grid, execution)) {
+        UniformStencil system(grid.nx, grid.ny, *interior, table, execution);
         build_boundary_coefficients(grid, plate, system.a, system.b);
         system.rhs_inside = RhsInside::zero;  // the real volumes' b, set to +0.0 above
         return system;
     }
-    return build_table(grid, plate);
+    return build_table(grid, plate, execution);
 }
 
-CoefficientTable build_table(const CurrentGrid& grid, const Plate& plate)
+CoefficientTable build_table(const CurrentGrid& grid, const Plate& plate, const Execution& execution)
 {
-    CoefficientTable table(grid.nx, grid.ny);
+    CoefficientTable table(grid.nx, grid.ny, TableKept::yes, execution);
     build_coefficients(grid, plate, table.a, table.b);
     return table;
 }
 
-LinearSystem with_shared_interior(CoefficientTable&& table, const CurrentGrid& grid)
+LinearSystem with_shared_interior(CoefficientTable&& table, const CurrentGrid& grid, const Execution& execution)
 {
-    const std::optional<Stencil> interior = shared_interior(grid);
+    const std::optional<Stencil> interior = shared_interior(grid, execution);
     if (!interior) return std::move(table);
     UniformStencil system(0, 0, *interior);
     static_cast<SystemArrays&>(system) = std::move(table);
     return system;
 }
 
-double compute_residual_norm(const LinearSystem& system, std::span<const double> t)
+double compute_residual_norm(const LinearSystem& system, std::span<const double> t, const Execution& execution)
 {
-    return std::visit([&](const auto& s) { return compute_residual_norm(s, t); }, system);
+    return std::visit([&](const auto& s) { return compute_residual_norm(s, t, execution); }, system);
 }
 
 }  // namespace placatermo

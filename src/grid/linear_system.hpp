@@ -15,7 +15,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "base/build_options.hpp"
+#include "base/execution.hpp"
 #include "grid/arrays.hpp"
 #include "grid/grid.hpp"
 
@@ -34,7 +34,7 @@ enum class TableKept { yes, no };
 // What both forms hold: the sizes, the table `a` (5 volume_count values,
 // column by column, or none) and the right-hand side `b`, created but not set.
 struct SystemArrays {
-    SystemArrays(std::int32_t nx, std::int32_t ny, TableKept table = TableKept::yes);
+    SystemArrays(std::int32_t nx, std::int32_t ny, TableKept table = TableKept::yes, const Execution& execution = {});
     std::int32_t nx, ny, volume_count;
     UninitializedArray a, b;
 };
@@ -56,7 +56,8 @@ enum class RhsInside { stored, zero };
 // The grid has at least two real columns and one real row (nx >= 4, ny >= 3),
 // which every fast kernel needs.
 struct UniformStencil : SystemArrays {
-    UniformStencil(std::int32_t nx, std::int32_t ny, const Stencil& interior, TableKept table = TableKept::yes);
+    UniformStencil(std::int32_t nx, std::int32_t ny, const Stencil& interior, TableKept table = TableKept::yes,
+                   const Execution& execution = {});
     Stencil interior;
     RhsInside rhs_inside = RhsInside::stored;
 };
@@ -83,25 +84,29 @@ decltype(auto) with_rhs_inside(RhsInside r, F&& f)
 // One grid's system in the form its kernels read.
 using LinearSystem = std::variant<UniformStencil, CoefficientTable>;
 
-// Whether a grid of nx x ny volumes is large enough for a UniformStencil in
-// this build (not in a build of the plain loops).
-constexpr bool stencil_fits(std::int32_t nx, std::int32_t ny) { return !plain_kernels_only && nx >= 4 && ny >= 3; }
+// Whether a grid of nx x ny volumes is large enough for a UniformStencil with
+// these kernels (the plain loops read tables only).
+inline bool stencil_fits(std::int32_t nx, std::int32_t ny, const Execution& execution = {})
+{
+    return !execution.plain() && nx >= 4 && ny >= 3;
+}
 
 // The stencil of the current grid's real volumes when its system can be a
-// UniformStencil: not in a build of the plain loops (which read tables), not
-// on grids below a stencil's size, not when a coefficient is a NaN.
-std::optional<Stencil> shared_interior(const CurrentGrid& grid);
+// UniformStencil: not for the plain loops (which read tables), not on grids
+// below a stencil's size, not when a coefficient is a NaN.
+std::optional<Stencil> shared_interior(const CurrentGrid& grid, const Execution& execution = {});
 
 // The plate's system for the current grid: a stencil with the ghost rows of
 // b (and of `a` when the table is kept) when shared_interior() gives one,
 // else the whole table.
-LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table = TableKept::yes);
+LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table = TableKept::yes,
+                          const Execution& execution = {});
 // The whole table of the current grid, for what reads every entry (the MSI
 // factorisation) ...
-CoefficientTable build_table(const CurrentGrid& grid, const Plate& plate);
+CoefficientTable build_table(const CurrentGrid& grid, const Plate& plate, const Execution& execution = {});
 // ... and afterwards the form the kernels read: the same arrays as a stencil
 // when shared_interior() gives one, else the table.
-LinearSystem with_shared_interior(CoefficientTable&& table, const CurrentGrid& grid);
+LinearSystem with_shared_interior(CoefficientTable&& table, const CurrentGrid& grid, const Execution& execution = {});
 
 // The sizes and arrays of either form.
 inline const SystemArrays& arrays_of(const LinearSystem& system)
@@ -115,9 +120,10 @@ inline SystemArrays& arrays_of(LinearSystem& system)
 
 // L1 norm of the residual a t - b over the real volumes, summed column by
 // column.
-double compute_residual_norm(const CoefficientTable& system, std::span<const double> t);
-double compute_residual_norm(const UniformStencil& system, std::span<const double> t);
-double compute_residual_norm(const LinearSystem& system, std::span<const double> t);
+double compute_residual_norm(const CoefficientTable& system, std::span<const double> t,
+                             const Execution& execution = {});
+double compute_residual_norm(const UniformStencil& system, std::span<const double> t, const Execution& execution = {});
+double compute_residual_norm(const LinearSystem& system, std::span<const double> t, const Execution& execution = {});
 // The plain loop of compute_residual_norm, kept as its definition.
 double compute_residual_norm_plain(const CoefficientTable& system, std::span<const double> t);
 

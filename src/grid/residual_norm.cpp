@@ -4,7 +4,6 @@
 #include <cmath>
 #include <vector>
 
-#include "base/build_options.hpp"
 #include "grid/linear_system.hpp"
 
 namespace placatermo {
@@ -40,8 +39,7 @@ void row_residuals(const Stencil& u, const double* as, const double* aw, const d
         const std::int64_t k = k0 + m;
         double r;
         if constexpr (Uniform) {
-            r = u.as * t[k - nx] + u.ap * t[k] + u.aw * t[k - 1] + u.ae * t[k + 1] + u.an * t[k + nx] -
-                rhs_at<R>(b, k);
+            r = u.as * t[k - nx] + u.ap * t[k] + u.aw * t[k - 1] + u.ae * t[k + 1] + u.an * t[k + nx] - rhs_at<R>(b, k);
         } else {
             r = as[k] * t[k - nx] + ap[k] * t[k] + aw[k] * t[k - 1] + ae[k] * t[k + 1] + an[k] * t[k + nx] - b[k];
         }
@@ -105,13 +103,13 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
 
 }  // namespace
 
-double compute_residual_norm(const CoefficientTable& system, std::span<const double> t)
+double compute_residual_norm(const CoefficientTable& system, std::span<const double> t, const Execution& execution)
 {
-    if constexpr (plain_kernels_only) return compute_residual_norm_plain(system, t);
+    if (execution.plain()) return compute_residual_norm_plain(system, t);
     return residual_norm<false>(system, Stencil(), t);
 }
 
-double compute_residual_norm(const UniformStencil& system, std::span<const double> t)
+double compute_residual_norm(const UniformStencil& system, std::span<const double> t, const Execution&)
 {
     return with_rhs_inside(system.rhs_inside, [&](auto rhs) {
         return residual_norm<true, decltype(rhs)::value>(system, system.interior, t);

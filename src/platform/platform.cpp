@@ -1,14 +1,17 @@
 #include "platform/platform.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef __GLIBC__
@@ -28,6 +31,8 @@
 
 #include <sys/ioctl.h>
 #ifdef __linux__
+#include <sched.h>
+
 #include <sys/mman.h>
 #endif
 #include <sys/wait.h>
@@ -406,6 +411,46 @@ void keep_released_memory()
 #ifdef __GLIBC__
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
+#endif
+}
+
+unsigned available_cores()
+{
+#if defined(__linux__)
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return static_cast<unsigned>(CPU_COUNT(&cpus));
+#endif
+    return std::thread::hardware_concurrency();
+}
+
+namespace {
+constexpr std::size_t large_page = std::size_t{2} << 20;
+}
+
+void advise_large_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes)
+{
+#if defined(__linux__)
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (first + large_page - 1) & ~std::uintptr_t{large_page - 1};
+    const std::uintptr_t end = (first + bytes) & ~std::uintptr_t{large_page - 1};
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+std::size_t lay_heap_on_large_pages([[maybe_unused]] double bytes)
+{
+#if defined(__GLIBC__) && defined(__linux__)
+    constexpr double least = 16.0 * 1024 * 1024;
+    constexpr double most = 1536.0 * 1024 * 1024;  // below keep_released_memory's trim threshold, which keeps it
+    if (!(bytes >= least)) return 0;
+    const auto size = static_cast<std::size_t>(std::min(bytes, most));
+    void* block = std::malloc(size);
+    if (block == nullptr) return 0;  // the arrays will say it, with their names
+    advise_large_pages(block, size);
+    std::free(block);
+    return size;
+#else
+    return 0;
 #endif
 }
 

@@ -3,6 +3,7 @@
 // a steady clock and the window title. Tests substitute their own Platform.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -110,6 +111,23 @@ void give_children_a_character_set();
 // system would have to be faulted in every time. The peak stays that of the
 // largest set of arrays alive at once.
 void keep_released_memory();
+
+// The cores this process may run on: its CPU affinity where the system has
+// one (taskset -c 0 gives one), else the machine's count.
+unsigned available_cores();
+
+// Asks the system for 2 MiB pages under the whole such pages within the
+// `bytes` from `data`, before their first touch (Linux; nothing elsewhere):
+// one fault for 512 small pages.
+void advise_large_pages(void* data, std::size_t bytes);
+
+// Lays the heap that the next `bytes` of requests come from on 2 MiB pages,
+// on Linux, after keep_released_memory: one block of that size is taken
+// from the system at once, asked for large pages and released, untouched, to
+// the heap. Arrays created from it then fault in 2 MiB at a time, from end
+// to end. Nothing is done below 16 MiB, and no more than 1.5 GiB is laid.
+// Gives the bytes laid (0 where nothing was).
+std::size_t lay_heap_on_large_pages(double bytes);
 
 // The elapsed-time clock: the first reading remembers the time and gives 0.0,
 // later readings the seconds since then.

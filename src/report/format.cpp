@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "base/build_options.hpp"
+#include "base/execution.hpp"
 #include "base/text.hpp"
 
 namespace placatermo {
@@ -205,7 +205,7 @@ std::size_t integer_significand(char*, double, int, int&) { return 0; }
 
 void format_real(char* field, int width, int digits, double value)
 {
-    if constexpr (plain_kernels_only) return format_real_printf(field, width, digits, value);
+    if constexpr (default_kernels == Kernels::plain) return format_real_printf(field, width, digits, value);
     format_real_with(field, width, digits, value, [](char* buf, std::size_t size, double v, int d, int& exponent) {
         if (const std::size_t length = integer_significand(buf, v, d, exponent); length != 0) return length;
         // to_chars gives the correctly rounded "-d.ddde-05": the e right

@@ -4,9 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "base/build_options.hpp"
+#include "base/execution.hpp"
 #include "results/results.hpp"
-#include "solvers/sweep_helper.hpp"
 
 namespace placatermo {
 
@@ -64,16 +63,19 @@ void field_parts(std::string& out, std::span<const double> t_values, std::int64_
 
 }  // namespace
 
-void write_temperature_field(ByteSink& file, std::span<const double> t_values, std::int32_t nx_, std::int32_t ny_)
+void write_temperature_field(ByteSink& file, std::span<const double> t_values, std::int32_t nx_, std::int32_t ny_,
+                             const Execution& execution)
 {
     const std::int64_t nx = nx_;
     const std::int64_t ny = ny_;
     // Blocks of parts (some 16 thousand values, 250 kB of text, each),
-    // written in order; in large fields two threads format two blocks side
-    // by side.
+    // written in order; in large fields the execution's second thread
+    // formats every other block.
     const std::int64_t parts = (nx + 7) / 8;
     const std::int64_t block = std::max<std::int64_t>(1, (1 << 14) / (8 * ny));
-    const bool two_threads = !plain_kernels_only && nx * ny >= (1 << 18) && SweepHelper::instance().available();
+    SecondThread* second = execution.plain() || nx * ny < execution.two_thread_sizes.field_listing_values
+                               ? nullptr
+                               : execution.second_thread;
     // the two blocks' texts, kept from block to block so that their memory
     // is not asked for again
     std::string text[2];
@@ -86,12 +88,12 @@ void write_temperature_field(ByteSink& file, std::span<const double> t_values, s
         const std::int64_t last = std::min(parts, middle + block);
         // the helper thread formats the second block while this one formats
         // and writes the first
-        std::optional<HelperJob> second;
-        if (two_threads && middle < last) second.emplace([&] { lines(text[1], middle, last); });
+        std::optional<HelperJob> job;
+        if (second != nullptr && middle < last) job.emplace(*second, [&] { lines(text[1], middle, last); });
         lines(text[0], first, middle);
         file.write(text[0]);
-        if (second)
-            second->join();
+        if (job)
+            job->join();
         else
             lines(text[1], middle, last);
         file.write(text[1]);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/execution.hpp"
 #include "grid/grid.hpp"
 #include "grid/plate.hpp"
 #include "report/byte_sink.hpp"
@@ -21,8 +22,10 @@ namespace placatermo {
 void fill_boundary_values(const Plate& plate, const CurrentGrid& grid, std::span<double> t);
 
 // Lists all entries of t, ghost entries included, in parts of at most eight
-// columns, south row first.
-void write_temperature_field(ByteSink& file, std::span<const double> t, std::int32_t nx, std::int32_t ny);
+// columns, south row first (the execution's second thread formats every
+// other block of large fields).
+void write_temperature_field(ByteSink& file, std::span<const double> t, std::int32_t nx, std::int32_t ny,
+                             const Execution& execution = {});
 
 // Mean temperature and heat transfer rate through the north boundary,
 // numerical beside analytical, into the results file; returns the numerical

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/execution.hpp"
 #include "base/text.hpp"
 #include "experiment/experiment.hpp"
 #include "experiment/files.hpp"
@@ -57,6 +58,7 @@ struct RunContext {
     Platform& platform;
     std::filesystem::path folder;
     RunOptions options;
+    Execution execution = {default_kernels};  // one thread and ordinary pages unless the front end chooses
     InputParameters input;
     Outcome outcome;  // what the solution computed
     RunState state;

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "base/errors.hpp"
-#include "grid/arrays.hpp"
 #include "platform/stop_signals.hpp"
 #include "results/picture_check.hpp"
 #include "results/record.hpp"
 #include "results/results.hpp"
+#include "run/execution.hpp"
 #include "run/progress.hpp"
 #include "run/run_files.hpp"
 
@@ -323,6 +323,7 @@ void solve_plate(RunContext& run)
     options.cycle = run.options.cycle;
     options.keep_history = run.options.pictures || run.options.record;
     options.keep_level_norms = run.options.pictures;
+    options.execution = run.execution;
     // the frames only when they can be drawn: without the plotting program the
     // run says so once at its end
     options.keep_frames =
@@ -364,7 +365,7 @@ int write_profile_files(RunContext& run, char axis)
 
 void write_results(RunContext& run)
 {
-    write_field_listing(*run.results, run.outcome);
+    write_field_listing(*run.results, run.outcome, run.execution);
     run.state.command_status = write_profile_files(run, 'x');
     run.state.command_status = write_profile_files(run, 'y');
     write_comparison(*run.results, run.outcome);
@@ -593,8 +594,8 @@ void run_program(RunContext& run)
     const double frame_bytes = run.options.animation ? IterationFrames::memory_bytes(run.input.grids.nx_of(finest),
                                                                                      run.input.grids.ny_of(finest))
                                                      : 0.0;
-    lay_heap_on_huge_pages(
-        check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes));
+    lay_heap_for_run(run.execution,
+                     check_memory(run.input, physical_memory_bytes(), run.file(input_file_name), cycle, frame_bytes));
     stop_if_requested(run, "antes de começar a gravar; nenhum arquivo de resultados foi gravado");
     write_keeping_earlier_files(run, files);
     warn_if_diverged(run);

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "base/build_options.hpp"
 #include "grid/arrays.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"
@@ -85,8 +84,8 @@ void y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
-    std::vector<double> tdma_p = create_array("tdma_p", n);
-    std::vector<double> tdma_q = create_array("tdma_q", n);
+    std::vector<double> tdma_p = create_array(plain_execution, "tdma_p", n);
+    std::vector<double> tdma_q = create_array(plain_execution, "tdma_q", n);
     const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         x_half_step(system.nx, system.ny, system.volume_count, c, system.b.data(), t, tdma_p.data(), tdma_q.data());
@@ -332,43 +331,41 @@ void y_back(std::int64_t nx, std::int64_t n, double* t, const double* p, const d
 // Large grids on two threads: the rows (x) or the columns (y) split in two
 // halves, one for the helper thread. A back substitution waits until both
 // halves of the recurrence are done: it overwrites the t they read.
-bool use_two_threads(std::int64_t nx, std::int64_t ny)
-{
-    return SweepHelper::instance().use_for(two_thread_size::adi, nx, ny);
-}
-
 template <typename First, typename Second>
-void on_two_threads(const First& first, const Second& second)
+void on_two_threads(SecondThread& helper, const First& first, const Second& second)
 {
-    SweepHelper& helper = SweepHelper::instance();
     helper.start(second);
     first();
     helper.wait();
 }
 
 void fast_x_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q, const Stencil* u)
+                      double* p, double* q, const Stencil* u, SecondThread* helper)
 {
     XHalfStep x(nx, ny, n, c, b, t, p, q, u);
     const std::int64_t middle = (ny + 2) / 2;
-    if (use_two_threads(nx, ny) && x.may_start_early(middle)) {
-        on_two_threads([&] { x.forward(1, middle, false); }, [&] { x.forward(middle, ny + 1, true); });
+    if (helper != nullptr && x.may_start_early(middle)) {
+        on_two_threads(
+            *helper, [&] { x.forward(1, middle, false); }, [&] { x.forward(middle, ny + 1, true); });
         if (!x.row_holds(middle)) x.redo_from(middle);
-        on_two_threads([&] { x.back(1, middle); }, [&] { x.back(middle, ny + 1); });
+        on_two_threads(
+            *helper, [&] { x.back(1, middle); }, [&] { x.back(middle, ny + 1); });
     } else {
         x.forward(1, ny + 1, false);
         x.back(1, ny + 1);
     }
 }
 
-void fast_y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& c, const double* b, double* t,
-                      double* p, double* q, const Stencil* u)
+void fast_y_half_step(std::int64_t nx, std::int64_t n, const Table& c, const double* b, double* t, double* p, double* q,
+                      const Stencil* u, SecondThread* helper)
 {
-    if (use_two_threads(nx, ny)) {
+    if (helper != nullptr) {
         const std::int64_t half = nx / 2;
-        on_two_threads([&] { y_forward(nx, n, c, b, t, p, q, 0, half, u); },
-                       [&] { y_forward(nx, n, c, b, t, p, q, half, nx, u); });
-        on_two_threads([&] { y_back(nx, n, t, p, q, 0, half); }, [&] { y_back(nx, n, t, p, q, half, nx); });
+        on_two_threads(
+            *helper, [&] { y_forward(nx, n, c, b, t, p, q, 0, half, u); },
+            [&] { y_forward(nx, n, c, b, t, p, q, half, nx, u); });
+        on_two_threads(
+            *helper, [&] { y_back(nx, n, t, p, q, 0, half); }, [&] { y_back(nx, n, t, p, q, half, nx); });
     } else {
         y_forward(nx, n, c, b, t, p, q, 0, nx, u);
         y_back(nx, n, t, p, q, 0, nx);
@@ -380,33 +377,38 @@ void fast_y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Ta
 namespace {
 
 // With a stencil, the real volumes' coefficients are its values, else the
-// table's entries.
-void adi(const SystemArrays& system, const Stencil* u, std::int32_t max_inner_iterations, std::span<double> t)
+// table's entries. Large grids take the execution's second thread.
+void adi(const SystemArrays& system, const Stencil* u, std::int32_t max_inner_iterations, std::span<double> t,
+         const Execution& execution)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
-    UninitializedArray tdma_p("tdma_p", static_cast<std::size_t>(n));
-    UninitializedArray tdma_q("tdma_q", static_cast<std::size_t>(n));
+    UninitializedArray tdma_p(execution, "tdma_p", static_cast<std::size_t>(n));
+    UninitializedArray tdma_q(execution, "tdma_q", static_cast<std::size_t>(n));
     const Table c(system.a, n);
     const double* b = system.b.data();
+    SecondThread* helper =
+        execution.two_threads_for(execution.two_thread_sizes.adi, nx, ny) ? execution.second_thread : nullptr;
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), u);
-        fast_y_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), u);
+        fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), u, helper);
+        fast_y_half_step(nx, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), u, helper);
     }
 }
 
 }  // namespace
 
-void solve_adi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_adi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+               const Execution& execution)
 {
-    if (plain_kernels_only || system.nx < 2 || system.ny < 2) return solve_adi_plain(system, max_inner_iterations, t);
-    adi(system, nullptr, max_inner_iterations, t);
+    if (execution.plain() || system.nx < 2 || system.ny < 2) return solve_adi_plain(system, max_inner_iterations, t);
+    adi(system, nullptr, max_inner_iterations, t, execution);
 }
 
-void solve_adi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_adi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
+               const Execution& execution)
 {
-    adi(system, &system.interior, max_inner_iterations, t);
+    adi(system, &system.interior, max_inner_iterations, t, execution);
 }
 
 }  // namespace placatermo

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "base/build_options.hpp"
 #include "grid/arrays.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"
@@ -249,12 +248,13 @@ private:
 
 }  // namespace
 
-void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper)
+void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper,
+                   const Execution& execution)
 {
     constexpr std::int64_t rows = 4;
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    if (plain_kernels_only || nx < 2 * rows + 2 || ny < 3) return factorize_msi_plain(system, msi_lower, msi_upper);
+    if (execution.plain() || nx < 2 * rows + 2 || ny < 3) return factorize_msi_plain(system, msi_lower, msi_upper);
     factorize_rows(system, msi_lower, msi_upper, 1, 1);
     FastFactorization f(system, msi_lower, msi_upper);
     std::int64_t j = 2;
@@ -269,9 +269,9 @@ void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi
     const std::int64_t nx = system.nx;
     const std::int64_t n = system.volume_count;
     const auto size = static_cast<std::size_t>(n);
-    std::vector<double> residual_values = create_array("msi_residual", size);
-    std::vector<double> forward_values = create_array("msi_forward", size);
-    std::vector<double> correction_values = create_array("msi_correction", size);
+    std::vector<double> residual_values = create_array(plain_execution, "msi_residual", size);
+    std::vector<double> forward_values = create_array(plain_execution, "msi_forward", size);
+    std::vector<double> correction_values = create_array(plain_execution, "msi_correction", size);
     const Table c(system.a, n);
     const ConstLower l(msi_lower, n);
     const ConstUpper u(msi_upper, n);
@@ -329,7 +329,7 @@ bool is_negative_zero(double x) { return std::bit_cast<std::uint64_t>(x) == std:
 class FastMsi {
 public:
     FastMsi(const SystemArrays& system, const Stencil* interior, std::span<const double> lower,
-            std::span<const double> upper, double* x, double* t)
+            std::span<const double> upper, double* x, double* t, const Execution& execution)
         : nx_(system.nx),
           ny_(system.ny),
           n_(system.volume_count),
@@ -339,7 +339,8 @@ public:
           x_(x),
           t_(t),
           save_(static_cast<std::size_t>(msi_rows * nx_)),
-          two_threads_(!plain_kernels_only && SweepHelper::instance().use_for(two_thread_size::msi, nx_, ny_))
+          helper_(execution.two_threads_for(execution.two_thread_sizes.msi, nx_, ny_) ? execution.second_thread
+                                                                                      : nullptr)
     {
         for (int m = 0; m < 5; ++m) a_[m] = system.a.data() + m * n_;
         lp_ = lower.data(), lw_ = lp_ + n_, lse_ = lw_ + n_, ls_ = lse_ + n_;
@@ -350,7 +351,7 @@ public:
     // sum of the squares of r in index order.
     double forward()
     {
-        if (two_threads_) return forward_on_two_threads();
+        if (helper_ != nullptr) return forward_on_two_threads(*helper_);
         double* x = x_;
         double sum = 0.0;
         residual_row(0, x);
@@ -384,10 +385,9 @@ public:
         }
         // on two threads the helper adds each row's delta to t once the row
         // is final, following the substitution down
-        SweepHelper& helper = SweepHelper::instance();
-        if (two_threads_) {
+        if (helper_ != nullptr) {
             final_from_row_.store(ny_ - 1, std::memory_order_release);
-            helper.start([this] { add_final_rows_to_t(); });
+            helper_->start([this] { add_final_rows_to_t(); });
         } else {
             add_to_t(ny_ - 1, ny_);
         }
@@ -399,13 +399,13 @@ public:
             } else {
                 backward_row(j);
             }
-            if (two_threads_)
+            if (helper_ != nullptr)
                 final_from_row_.store(bottom, std::memory_order_release);
             else
                 add_to_t(bottom, j + 1);
             j = bottom - 1;
         }
-        if (two_threads_) helper.wait();
+        if (helper_ != nullptr) helper_->wait();
     }
 
 private:
@@ -425,9 +425,8 @@ private:
     // place in x and sums their squares in index order, a block of rows ahead
     // of the substitution (t does not change meanwhile), which solves each
     // group of rows once its residual is there.
-    double forward_on_two_threads()
+    double forward_on_two_threads(SecondThread& helper)
     {
-        SweepHelper& helper = SweepHelper::instance();
         ready_rows_.store(0, std::memory_order_relaxed);
         double sum = 0.0;
         helper.start([this, &sum] { sum = residual_rows_ahead(); });
@@ -692,7 +691,7 @@ private:
     double* x_;
     double* t_;
     std::vector<double> save_;
-    bool two_threads_;
+    SecondThread* helper_;  // the second thread of the large grids, or none
     alignas(64) std::atomic<std::int64_t> ready_rows_{0};
     alignas(64) std::atomic<std::int64_t> final_from_row_{0};
 };
@@ -705,11 +704,11 @@ namespace {
 // table's entries. Needs nx >= 4 and ny >= 3.
 void msi(const SystemArrays& system, const Stencil* interior, std::span<const double> msi_lower,
          std::span<const double> msi_upper, double msi_tolerance, std::int32_t max_inner_iterations,
-         std::span<double> t)
+         std::span<double> t, const Execution& execution)
 {
     // every entry is written before it is read
-    UninitializedArray work("msi_residual", static_cast<std::size_t>(system.volume_count));
-    FastMsi msi(system, interior, msi_lower, msi_upper, work.data(), t.data());
+    UninitializedArray work(execution, "msi_residual", static_cast<std::size_t>(system.volume_count));
+    FastMsi msi(system, interior, msi_lower, msi_upper, work.data(), t.data(), execution);
     const double threshold = std::sqrt(msi.forward()) * msi_tolerance;
     std::int32_t count = 0;
     for (;;) {
@@ -726,17 +725,17 @@ void msi(const SystemArrays& system, const Stencil* interior, std::span<const do
 }  // namespace
 
 void solve_msi(const CoefficientTable& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t)
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t, const Execution& execution)
 {
-    if (plain_kernels_only || system.nx < 4 || system.ny < 3)
+    if (execution.plain() || system.nx < 4 || system.ny < 3)
         return solve_msi_plain(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
-    msi(system, nullptr, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
+    msi(system, nullptr, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t, execution);
 }
 
 void solve_msi(const UniformStencil& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t)
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t, const Execution& execution)
 {
-    msi(system, &system.interior, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
+    msi(system, &system.interior, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t, execution);
 }
 
 }  // namespace placatermo

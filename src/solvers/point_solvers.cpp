@@ -16,7 +16,6 @@
 #include <atomic>
 #include <thread>
 
-#include "base/build_options.hpp"
 #include "grid/arrays.hpp"
 #include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
@@ -58,7 +57,7 @@ void point_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
-    std::vector<double> t_old = create_array("t_old", n);
+    std::vector<double> t_old = create_array(plain_execution, "t_old", n);
     const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         std::copy(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n), t_old.begin());
@@ -80,7 +79,7 @@ void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iter
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const auto n = static_cast<std::size_t>(system.volume_count);
-    std::vector<double> t_old_values = create_array("t_old", n);
+    std::vector<double> t_old_values = create_array(plain_execution, "t_old", n);
     const Table c(system.a, system.volume_count);
     const From1<double> t(t_values);
     const From1<const double> t_old(t_old_values.data());
@@ -114,13 +113,12 @@ inline SideCoefficients on_side(const GhostCoefficients&, const std::array<doubl
 
 // Rows in flight in the wavefront.
 constexpr std::int64_t wavefront_rows = 8;
-static_assert(two_thread_size::point_sweep.ny == 2 + 4 * wavefront_rows);
+static_assert(TwoThreadSizes{}.point_sweep.ny == 2 + 4 * wavefront_rows);
 
 // A real volume, all four neighbours from v: the table's coefficients, or the
 // uniform ones held in registers (u, an InteriorPoint).
 template <bool Uniform, typename P, typename C>
-inline double interior_value(const P& u, const C& c, const double* b, const double* v, std::int64_t q,
-                             std::int64_t nx)
+inline double interior_value(const P& u, const C& c, const double* b, const double* v, std::int64_t q, std::int64_t nx)
 {
     const std::int64_t k = q + 1;
     if constexpr (Uniform)
@@ -291,7 +289,7 @@ struct GroupSync {
 
 template <bool Uniform, typename P, typename C>
 void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b,
-                              double* t, const P& u, GroupProgress& progress)
+                              double* t, const P& u, GroupProgress& progress, SecondThread& helper)
 {
     sweep_first_rows(nx, c, b, t);
     progress.reset();
@@ -307,7 +305,6 @@ void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, 
             sweep_group<Uniform>(nx, ny, 2 + g * wavefront_rows, c, b, t, u, sync);
         }
     };
-    SweepHelper& helper = SweepHelper::instance();
     helper.start([&] { run_groups(1); });
     run_groups(0);
     helper.wait();
@@ -316,22 +313,22 @@ void parallel_wavefront_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, 
 
 template <bool Uniform, typename P, typename C>
 void gauss_seidel_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const C& c, From1<const double> b, double* t,
-                        const P& u, GroupProgress* progress)
+                        const P& u, GroupProgress* progress, const Execution& execution)
 {
-    run_sweep(progress != nullptr, nx, ny, [&](bool two) {
+    run_sweep(execution, progress != nullptr, nx, ny, [&](bool two) {
         if (two)
-            parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress);
+            parallel_wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u, *progress, *execution.second_thread);
         else
             wavefront_sweep<Uniform>(nx, ny, n, c, b, t, u);
     });
 }
 
 // Progress counters for the two-thread sweep of this grid, or none.
-GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny)
+GroupProgress* sweep_progress(std::int64_t nx, std::int64_t ny, const Execution& execution)
 {
-    if (!SweepHelper::instance().use_for(two_thread_size::point_sweep, nx, ny)) return nullptr;
+    if (!execution.two_threads_for(execution.two_thread_sizes.point_sweep, nx, ny)) return nullptr;
     const auto groups = static_cast<std::size_t>((ny - 2 + wavefront_rows - 1) / wavefront_rows);
-    return &SweepHelper::instance().progress(groups);
+    return &group_progress(groups);
 }
 
 // One Jacobi sweep from src into dst, row by row (the order does not matter
@@ -369,22 +366,23 @@ auto coefficients_of(const SystemArrays& system)
 // The kernels on either form: with Uniform, the real volumes' coefficients
 // are u, else the table's entries. Need nx >= 4 and ny >= 3.
 template <bool Uniform, typename P>
-void gauss_seidel(const SystemArrays& system, const P& u, std::int32_t max_inner_iterations, std::span<double> t)
+void gauss_seidel(const SystemArrays& system, const P& u, std::int32_t max_inner_iterations, std::span<double> t,
+                  const Execution& execution)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const auto c = coefficients_of<Uniform>(system);
-    const auto progress = sweep_progress(nx, ny);
+    const auto progress = sweep_progress(nx, ny, execution);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
-        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
+        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress, execution);
 }
 
 // The work array of one call: `work` when it is large enough, else one
 // created for the call.
 class WorkArray {
 public:
-    WorkArray(std::span<double> work, std::size_t n)
-        : own_(work.size() >= n ? UninitializedArray() : UninitializedArray("t_old", n)),
+    WorkArray(const Execution& execution, std::span<double> work, std::size_t n)
+        : own_(work.size() >= n ? UninitializedArray() : UninitializedArray(execution, "t_old", n)),
           data_(work.size() >= n ? work.data() : own_.data()),
           size_(n)
     {
@@ -401,12 +399,12 @@ private:
 
 template <bool Uniform, typename P>
 void jacobi(const SystemArrays& system, const P& u, std::int32_t max_inner_iterations, std::span<double> t,
-            std::span<double> work)
+            std::span<double> work, const Execution& execution)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const std::int64_t n = system.volume_count;
-    WorkArray t_old(work, static_cast<std::size_t>(n));
+    WorkArray t_old(execution, work, static_cast<std::size_t>(n));
     const auto c = coefficients_of<Uniform>(system);
     // Alternate between t and the work array instead of copying t every time.
     double* current = t.data();
@@ -420,17 +418,17 @@ void jacobi(const SystemArrays& system, const P& u, std::int32_t max_inner_itera
 
 template <bool Uniform, typename P>
 void sor(const SystemArrays& system, const P& u, std::int32_t max_inner_iterations, double sor_relaxation,
-         std::span<double> t, std::span<double> work)
+         std::span<double> t, std::span<double> work, const Execution& execution)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const auto n = static_cast<std::size_t>(system.volume_count);
-    WorkArray t_old(work, n);
+    WorkArray t_old(execution, work, n);
     const auto c = coefficients_of<Uniform>(system);
     if (max_inner_iterations >= 1) std::copy(t.begin(), t.end(), t_old.begin());
-    const auto progress = sweep_progress(nx, ny);
+    const auto progress = sweep_progress(nx, ny, execution);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress);
+        gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress, execution);
         // Relaxation of the whole field; it also leaves the next iteration's
         // copy of the field in t_old.
         double* tq = t.data();
@@ -443,58 +441,58 @@ void sor(const SystemArrays& system, const P& u, std::int32_t max_inner_iteratio
     }
 }
 
-// Tables too small for the wavefront, and builds made to measure the plain
-// loops, take the plain loops.
-bool use_plain_loops(const CoefficientTable& system) { return plain_kernels_only || system.nx < 4 || system.ny < 3; }
+// Tables too small for the wavefront, and the plain execution, take the
+// plain loops.
+bool use_plain_loops(const CoefficientTable& system, const Execution& execution)
+{
+    return execution.plain() || system.nx < 4 || system.ny < 3;
+}
 
 // What the kernels on a table get for the uniform coefficients they do not read.
 constexpr InteriorPoint<detail::DivideByAp> table_only{};
 
 }  // namespace
 
-void set_parallel_sweeps(ParallelSweeps mode) { SweepHelper::instance().set_mode(mode); }
-
-void prepare_parallel_sweeps()
+void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                        const Execution& execution)
 {
-    if constexpr (!plain_kernels_only) SweepHelper::instance();
+    if (use_plain_loops(system, execution)) return solve_gauss_seidel_plain(system, max_inner_iterations, t);
+    gauss_seidel<false>(system, table_only, max_inner_iterations, t, execution);
 }
 
-void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
+                        const Execution& execution)
 {
-    if (use_plain_loops(system)) return solve_gauss_seidel_plain(system, max_inner_iterations, t);
-    gauss_seidel<false>(system, table_only, max_inner_iterations, t);
-}
-
-void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t)
-{
-    with_interior_point(system, [&](const auto& u) { gauss_seidel<true>(system, u, max_inner_iterations, t); });
+    with_interior_point(system,
+                        [&](const auto& u) { gauss_seidel<true>(system, u, max_inner_iterations, t, execution); });
 }
 
 void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
-                  std::span<double> work)
+                  std::span<double> work, const Execution& execution)
 {
-    if (use_plain_loops(system)) return solve_jacobi_plain(system, max_inner_iterations, t);
-    jacobi<false>(system, table_only, max_inner_iterations, t, work);
+    if (use_plain_loops(system, execution)) return solve_jacobi_plain(system, max_inner_iterations, t);
+    jacobi<false>(system, table_only, max_inner_iterations, t, work, execution);
 }
 
 void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
-                  std::span<double> work)
+                  std::span<double> work, const Execution& execution)
 {
-    with_interior_point(system, [&](const auto& u) { jacobi<true>(system, u, max_inner_iterations, t, work); });
+    with_interior_point(system,
+                        [&](const auto& u) { jacobi<true>(system, u, max_inner_iterations, t, work, execution); });
 }
 
 void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t, std::span<double> work)
+               std::span<double> t, std::span<double> work, const Execution& execution)
 {
-    if (use_plain_loops(system)) return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t);
-    sor<false>(system, table_only, max_inner_iterations, sor_relaxation, t, work);
+    if (use_plain_loops(system, execution)) return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t);
+    sor<false>(system, table_only, max_inner_iterations, sor_relaxation, t, work, execution);
 }
 
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t, std::span<double> work)
+               std::span<double> t, std::span<double> work, const Execution& execution)
 {
-    with_interior_point(system,
-                        [&](const auto& u) { sor<true>(system, u, max_inner_iterations, sor_relaxation, t, work); });
+    with_interior_point(
+        system, [&](const auto& u) { sor<true>(system, u, max_inner_iterations, sor_relaxation, t, work, execution); });
 }
 
 }  // namespace placatermo

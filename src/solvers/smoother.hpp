@@ -1,37 +1,24 @@
 // The selected solver as the smoother of one grid's system.
 #pragma once
 
-#include <cstdint>
 #include <span>
+#include <variant>
 
-#include "grid/arrays.hpp"
+#include "base/execution.hpp"
 #include "grid/linear_system.hpp"
-#include "solvers/solver_kind.hpp"
+#include "solvers/solver_types.hpp"
 
 namespace placatermo {
 
-// The solver's parameters from the input.
-struct SolverSettings {
-    SolverKind kind = SolverKind::none;
-    std::int32_t max_inner_iterations = 0;
-    double msi_tolerance = 0.0;
-    double sor_relaxation = 0.0;
-};
-
 // Owns what the selected solver keeps between its calls on one grid's
-// system: the MSI factor tables, the Jacobi and SOR copy of the field.
+// system (solvers/solver_types.hpp).
 class Smoother {
 public:
-    explicit Smoother(const SolverSettings& settings) : settings_(settings) {}
+    Smoother(const SolverSettings& settings, const Execution& execution = {});
 
     // The current grid's system in the form the solver's kernels read, with
-    // the smoother ready for it. The MSI solver factorises the whole table
-    // once (the system of a grid is the same on every visit) and then reads
-    // it as the other solvers do.
+    // the smoother ready for it.
     LinearSystem make_system(const CurrentGrid& grid, const Plate& plate);
-    // Gets ready for a table: the MSI solver creates its tables at the
-    // table's size (msi_lower, then msi_upper) and factorises it.
-    void prepare(const CoefficientTable& table);
 
     // One call of the selected solver on the system it was made ready for,
     // with u as the unknown.
@@ -51,9 +38,9 @@ public:
     static int work_doubles_per_volume(SolverKind kind);
 
 private:
+    using Solver = std::variant<NoSolver, JacobiSolver, GaussSeidelSolver, SorSolver, AdiSolver, MsiSolver>;
     SolverSettings settings_;
-    UninitializedArray msi_lower_, msi_upper_;
-    UninitializedArray work_;
+    Solver solver_;
 };
 
 }  // namespace placatermo

@@ -23,65 +23,65 @@
 #include <cstdint>
 #include <span>
 
+#include "base/execution.hpp"
 #include "grid/linear_system.hpp"
 
 namespace placatermo {
 
 // Every kernel takes the form of the system it reads (grid/linear_system.hpp):
 // on a UniformStencil the real volumes' coefficients are the stencil's and
-// only the ghost rows of the table are read.
+// only the ghost rows of the table are read. The execution chooses the plain
+// loops (tables only) or the fast kernels, and whether large grids are swept
+// on two threads (the same bits as on one): Gauss-Seidel and SOR on
+// whichever of one and two threads has been faster on that grid (see
+// ThreadChoice) unless it says always two, ADI and MSI on two.
 
 // Point iterations; the point sweep visits k = 1, the rest of row 1, rows 2 ...
 // ny - 1 column by column, row ny without its last volume, and volume_count.
 // Jacobi and SOR keep the field before a sweep in `work` when it holds
 // volume_count values, else in an array created for the call.
 void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
-                  std::span<double> work = {});
+                  std::span<double> work = {}, const Execution& execution = {});
 void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
-                  std::span<double> work = {});
-void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
-void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t);
+                  std::span<double> work = {}, const Execution& execution = {});
+void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                        const Execution& execution = {});
+void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
+                        const Execution& execution = {});
 // A whole Gauss-Seidel sweep, then the relaxation of the whole field against
 // the field before the sweep.
 void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t, std::span<double> work = {});
+               std::span<double> t, std::span<double> work = {}, const Execution& execution = {});
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
-               std::span<double> t, std::span<double> work = {});
+               std::span<double> t, std::span<double> work = {}, const Execution& execution = {});
 
-// How the point sweeps of large grids use a second core.
-enum class ParallelSweeps {
-    off,     // one thread
-    faster,  // one or two threads, whichever has been faster on that grid
-    always,  // two threads
-};
-
-// Large grids may be swept on two threads when the machine has two cores
-// (same bits as on one): Gauss-Seidel and SOR by default on whichever of one
-// and two threads has been faster on that grid (see ThreadChoice), ADI and
-// MSI on two.
-void set_parallel_sweeps(ParallelSweeps mode);
-
-// Starts the helper thread of the two-thread sweeps if it is not running,
-// before a solution's large arrays are created (the heap policy in
-// grid/arrays.hpp).
-void prepare_parallel_sweeps();
+// The helper thread of the two-thread sweeps, started at the first call and
+// kept for the program's life; none when it cannot be started (the system's
+// limit on threads or on memory reached), and the program then stays on one
+// thread, with the same bits.
+SecondThread* sweep_helper();
 
 // Alternating-direction line iteration: an x half-step along the rows, then a
 // y half-step along the columns, each line solved by the Thomas algorithm.
-void solve_adi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
-void solve_adi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t);
+void solve_adi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+               const Execution& execution = {});
+void solve_adi(const UniformStencil& system, std::int32_t max_inner_iterations, std::span<double> t,
+               const Execution& execution = {});
 
 // Modified strongly implicit procedure: the incomplete factorisation L U of a
 // into msi_lower (columns lp, lw, lse, ls) and msi_upper (ue, unw, un), stored
 // like a (it reads every entry of the table) ...
-void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper);
+void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper,
+                   const Execution& execution = {});
 // ... and the residual correction with it, until the Euclidean residual norm
 // is no longer above msi_tolerance times its value at entry, or after
 // max_inner_iterations corrections.
 void solve_msi(const CoefficientTable& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t,
+               const Execution& execution = {});
 void solve_msi(const UniformStencil& system, std::span<const double> msi_lower, std::span<const double> msi_upper,
-               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t);
+               double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t,
+               const Execution& execution = {});
 
 // msi_alpha of volume k: 0.5 for a real volume, 0 for a ghost volume.
 double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny);

@@ -1,32 +1,52 @@
 #include "solvers/sweep_helper.hpp"
 
 #include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <system_error>
 
-#if defined(__linux__)
-#include <sched.h>
-#endif
+#include "solvers/solvers.hpp"
 
 namespace placatermo {
 
-SweepHelper& SweepHelper::instance()
+namespace {
+
+// One helper thread that lives as long as the program and runs one job at a
+// time for the sweeps. Starting a thread per sweep costs more than the sweep
+// gains on mid-sized grids.
+class SweepHelper final : public SecondThread {
+public:
+    SweepHelper();
+    ~SweepHelper();
+    bool running() const { return thread_.joinable(); }
+
+    void start(std::function<void()> job) override;
+    void wait() override;
+
+private:
+    void loop();
+
+    std::mutex mutex_;
+    std::condition_variable wake_, idle_;
+    std::function<void()> job_;
+    bool busy_ = false, stop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+SecondThread* sweep_helper()
 {
     static SweepHelper helper;
-    return helper;
-}
-
-bool two_cores_available()
-{
-#if defined(__linux__)
-    cpu_set_t cpus;
-    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return CPU_COUNT(&cpus) >= 2;
-#endif
-    return std::thread::hardware_concurrency() >= 2;
+    return helper.running() ? &helper : nullptr;
 }
 
 // A helper thread that cannot be started (the system's limit on threads or
 // on memory reached) leaves the program on one thread, with the same bits.
-SweepHelper::SweepHelper() : two_cores_(two_cores_available())
+SweepHelper::SweepHelper()
 {
     try {
         thread_ = std::thread([this] { loop(); });
@@ -45,12 +65,19 @@ SweepHelper::~SweepHelper()
     thread_.join();
 }
 
-GroupProgress& SweepHelper::progress(std::size_t groups)
+ThreadChoice& thread_choice(std::int64_t nx, std::int64_t ny)
 {
-    if (!progress_ || progress_->capacity() < groups)
-        progress_ = std::make_unique<GroupProgress>(std::max<std::size_t>(groups, 1024));
-    progress_->use(groups);
-    return *progress_;
+    static std::map<std::pair<std::int64_t, std::int64_t>, ThreadChoice> choices;
+    return choices[{nx, ny}];
+}
+
+GroupProgress& group_progress(std::size_t groups)
+{
+    static std::unique_ptr<GroupProgress> progress;
+    if (!progress || progress->capacity() < groups)
+        progress = std::make_unique<GroupProgress>(std::max<std::size_t>(groups, 1024));
+    progress->use(groups);
+    return *progress;
 }
 
 void SweepHelper::start(std::function<void()> job)

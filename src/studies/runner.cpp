@@ -14,8 +14,8 @@
 #include "base/text.hpp"
 #include "platform/output_file.hpp"
 #include "run/context.hpp"
+#include "run/execution.hpp"
 #include "run/program.hpp"
-#include "solvers/solvers.hpp"
 #include "studies/study_parts.hpp"
 
 namespace placatermo {
@@ -213,8 +213,8 @@ int prepare_study(const OpenStudy& study)
 // on standard error; what each run left is read right after it.
 class StudyRunner {
 public:
-    StudyRunner(const OpenStudy& study, SystemPlatform& platform, std::vector<std::size_t> todo)
-        : study_(study), runs_(study.design.runs), platform_(platform), todo_(std::move(todo))
+    StudyRunner(const OpenStudy& study, SystemPlatform& platform, std::vector<std::size_t> todo, Execution execution)
+        : study_(study), runs_(study.design.runs), platform_(platform), todo_(std::move(todo)), execution_(execution)
     {
         rows_read.resize(runs_.size());
     }
@@ -257,6 +257,7 @@ private:
     const std::vector<StudyRun>& runs_;
     SystemPlatform& platform_;
     const std::vector<std::size_t> todo_;
+    const Execution execution_;
     std::mutex lock_;
     std::size_t next_ = 0, done_ = 0;
     const Clock::time_point start_ = Clock::now();
@@ -293,6 +294,7 @@ std::string StudyRunner::run_one(const StudyRun& study_run, FolderPlatform& fold
         write_run_folder(study_, study_run);
         RunContext run(folder_platform);
         run.folder = study_run.folder;
+        run.execution = execution_;
         run.options.batch = true;
         run.options.record = true;
         // a missing plotting program is said once, for the whole study
@@ -377,12 +379,12 @@ std::unique_ptr<StudyRunner> run_the_runs(const OpenStudy& study, SystemPlatform
             todo.push_back(n);
     if (study.options.resume) std::fprintf(stderr, "estudo: %zu de %zu execuções a rodar\n", todo.size(), runs.size());
     // The runs share the cores: the solvers stay on one thread each.
-    set_parallel_sweeps(ParallelSweeps::off);
+    const Execution execution = start_execution(ExecutionThreads::one);
     const unsigned tasks = study.options.tasks;
     const unsigned workers =
         std::max(1u, std::min<unsigned>(tasks != 0 ? tasks : std::max(1u, std::thread::hardware_concurrency()),
                                         static_cast<unsigned>(std::max<std::size_t>(1, todo.size()))));
-    auto runner = std::make_unique<StudyRunner>(study, platform, std::move(todo));
+    auto runner = std::make_unique<StudyRunner>(study, platform, std::move(todo), execution);
     runner->run(workers);
     write_job_files_after_runs(study);
     return runner;
