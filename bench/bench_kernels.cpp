@@ -287,7 +287,7 @@ void BM_MultigridCycle(benchmark::State& state)
     const auto run_once = [&](int outer) {
         const InputParameters input = parse_input_data(input_text(coarsest, 6, 2, outer));
         SolutionObserver nobody;
-        SolutionControl control{nobody, [] { return 0.0; }};
+        SolutionControl control(nobody, [] { return 0.0; });
         Solution solution;
         const auto start = std::chrono::steady_clock::now();
         SolutionProblem problem = input.solution_problem();

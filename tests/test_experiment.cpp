@@ -123,35 +123,54 @@ TEST(Experiment, ValuesAreCheckedAndNamed)
     }
 }
 
-// A stop asked for from another thread ends a long solution; the observer
-// has seen every history line of it.
+// A stop asked for from another thread ends a solution inside one long call
+// of each solver, fast or plain, before its first history line; and one
+// between outer iterations after the lines it has told.
 TEST(Experiment, StopsWhenAnotherThreadAsks)
 {
-    InputValues values = default_input_values();
-    values.grid_count = 1;
-    values.nx = values.ny = 402;
-    values.tolerance = 1e-300;
-    values.max_outer_iterations = 1000000;
     struct Lines final : SolutionObserver {
         void history_line(std::int32_t iteration, double) override { last = iteration; }
         std::int32_t last = 0;
-    } lines;
-    StopFlag stop;
-    ExperimentOptions options;
-    options.stop_requested = stop.query();
-    std::thread asker([&stop] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        stop.request();
-    });
-    std::optional<SolutionStopped> stopped;
-    try {
-        run_experiment(check_input_values(values), options, &lines);
-    } catch (const SolutionStopped& s) {
-        stopped = s;
-    }
-    asker.join();
-    ASSERT_TRUE(stopped);
-    EXPECT_EQ(stopped->iteration, lines.last);
+    };
+    const auto stopped_at = [](InputValues values, Kernels kernels, Lines& lines) {
+        StopFlag stop;
+        ExperimentOptions options;
+        options.execution.kernels = kernels;
+        options.stop_requested = stop.query();
+        std::thread asker([&stop] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            stop.request();
+        });
+        std::optional<std::int32_t> at;
+        try {
+            run_experiment(check_input_values(values), options, &lines);
+        } catch (const SolutionStopped& s) {
+            at = s.iteration;
+        }
+        asker.join();
+        return at;
+    };
+    InputValues values = default_input_values();
+    values.grid_count = 1;
+    values.nx = values.ny = 302;
+    values.msi_tolerance = 0.0;
+    values.max_outer_iterations = 1;
+    values.max_inner_iterations = 2000000000;
+    for (const Kernels kernels : {Kernels::fast, Kernels::plain})
+        for (std::int32_t solver = 1; solver <= 5; ++solver) {
+            values.solver_kind = solver;
+            Lines lines;
+            EXPECT_EQ(stopped_at(values, kernels, lines), std::optional<std::int32_t>(0))
+                << "solver " << solver << (kernels == Kernels::plain ? ", laços simples" : "");
+        }
+    values.max_outer_iterations = 2000000000;
+    values.max_inner_iterations = 1;
+    values.tolerance = 1e-300;
+    Lines lines;
+    const auto at = stopped_at(values, Kernels::fast, lines);
+    ASSERT_TRUE(at);
+    EXPECT_GT(*at, 0);
+    EXPECT_EQ(*at, lines.last);
 }
 
 }  // namespace

@@ -69,6 +69,17 @@ private:
     bool joined_ = false;
 };
 
+// Asked between the sweeps of a solver's call: a stop asked for ends the
+// call there, by an exception (every sweep is whole; no second thread is at
+// work between sweeps).
+class StopPoint {
+public:
+    virtual void check() const = 0;
+
+protected:
+    ~StopPoint() = default;
+};
+
 // The smallest grid (ghost volumes included) that a pass runs on two
 // threads: below it, the waiting costs more than the second core gains.
 struct TwoThreadSize {
@@ -106,8 +117,14 @@ struct Execution {
     // Asks for large pages under the whole such pages of a fresh block before
     // its first touch; none: ordinary pages.
     void (*advise_large_pages)(void* data, std::size_t bytes) = nullptr;
+    // Where the solution may be stopped between sweeps; none: it is not.
+    const StopPoint* stop = nullptr;
 
     bool plain() const { return kernels == Kernels::plain; }
+    void stop_point() const
+    {
+        if (stop != nullptr) stop->check();
+    }
     // Whether a fast pass over an nx x ny grid takes the second thread.
     bool two_threads_for(TwoThreadSize least, std::int64_t nx, std::int64_t ny) const
     {

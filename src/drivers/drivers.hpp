@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/execution.hpp"
@@ -86,22 +87,33 @@ struct SolutionStopped {
 };
 
 // How a driver is run: who is told, the clock of the processing time (first
-// reading 0, then seconds since) and the stop, asked between steps of the
-// work a few milliseconds apart; true ends the solution with SolutionStopped.
-struct SolutionControl {
+// reading 0, then seconds since) and the stop, asked after every sweep of
+// the solvers and every history line; true ends the solution with
+// SolutionStopped.
+class SolutionControl final : public StopPoint {
+public:
+    SolutionControl(SolutionObserver& observer, std::function<double()> elapsed_clock,
+                    std::function<bool()> stop_requested = nullptr)
+        : observer(observer), elapsed_clock(std::move(elapsed_clock)), stop_requested_(std::move(stop_requested))
+    {
+    }
+
     SolutionObserver& observer;
     std::function<double()> elapsed_clock;
-    std::function<bool()> stop_requested = [] { return false; };
     std::int32_t last_told = 0;  // the last history line's iteration
     double last_ratio = 0.0;     // and its ratio
 
     // Tells a history line and keeps its ratio.
     void history_line(std::int32_t iteration, double ratio);
     // Ends the solution when a stop has been asked for.
-    void stop_point() const
+    void check() const override
     {
-        if (stop_requested()) throw SolutionStopped{last_told};
+        if (stop_requested_ && stop_requested_()) throw SolutionStopped{last_told};
     }
+    bool stops() const { return static_cast<bool>(stop_requested_); }
+
+private:
+    std::function<bool()> stop_requested_;
 };
 
 // One grid when the hierarchy has one, the multigrid cycle otherwise.

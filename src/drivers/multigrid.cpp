@@ -263,7 +263,6 @@ void Multigrid::descend(int k)
         cycle_->transfer().restrict_residual(level(k + 1), here);
     std::fill(here.correction.begin(), here.correction.end(), 0.0);
     here.smoother.smooth(here.system, here.correction);
-    control_.stop_point();
     // what the smoothing left, for the next coarser grid's right-hand side
     // (and for this grid's own on the way up, in the specified cycle)
     if (k > 1) store_residual(here.system, here.correction, here.residual, problem_.execution);
@@ -288,7 +287,6 @@ void Multigrid::ascend(int k)
     cycle_->transfer().prolongate_correction(level(k - 1), here);
     cycle_->ascent_right_hand_side(here);
     here.smoother.smooth(here.system, here.correction);
-    control_.stop_point();
 }
 
 // The finest-grid visit of a cycle: the interpolated correction added to t,

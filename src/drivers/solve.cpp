@@ -20,10 +20,13 @@ std::optional<MultigridCycle> cycle_from_name(std::string_view name)
 
 void solve(const SolutionProblem& problem, SolutionControl& control, Solution& solution)
 {
+    // the solvers ask for a stop between their sweeps
+    SolutionProblem stoppable = problem;
+    if (control.stops()) stoppable.execution.stop = &control;
     if (problem.grids.count() == 1)
-        solve_single_grid(problem, control, solution);
+        solve_single_grid(stoppable, control, solution);
     else
-        solve_multigrid(problem, control, solution);
+        solve_multigrid(stoppable, control, solution);
 }
 
 void SolutionControl::history_line(std::int32_t iteration, double ratio)
@@ -31,7 +34,7 @@ void SolutionControl::history_line(std::int32_t iteration, double ratio)
     last_told = iteration;
     last_ratio = ratio;
     observer.history_line(iteration, ratio);
-    stop_point();
+    check();
 }
 
 }  // namespace placatermo

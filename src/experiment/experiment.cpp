@@ -124,8 +124,7 @@ Outcome run_experiment(const InputParameters& input, const ExperimentOptions& op
     outcome.plate = problem.plate;
 
     KeepingObserver keeper(options, outcome, observer, problem.plate, problem.grids);
-    SolutionControl control{keeper, elapsed_clock(options.clock)};
-    if (options.stop_requested) control.stop_requested = options.stop_requested;
+    SolutionControl control(keeper, elapsed_clock(options.clock), options.stop_requested);
     Solution solution;
     solve(problem, control, solution);
 

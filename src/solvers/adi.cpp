@@ -81,7 +81,8 @@ void y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 
 }  // namespace
 
-void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                     const Execution& stop)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
     std::vector<double> tdma_p = create_array(plain_execution, "tdma_p", n);
@@ -90,6 +91,7 @@ void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iter
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         x_half_step(system.nx, system.ny, system.volume_count, c, system.b.data(), t, tdma_p.data(), tdma_q.data());
         y_half_step(system.nx, system.ny, system.volume_count, c, system.b.data(), t, tdma_p.data(), tdma_q.data());
+        stop.stop_point();
     }
 }
 
@@ -393,6 +395,7 @@ void adi(const SystemArrays& system, const Stencil* u, std::int32_t max_inner_it
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         fast_x_half_step(nx, ny, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), u, helper);
         fast_y_half_step(nx, n, c, b, t.data(), tdma_p.data(), tdma_q.data(), u, helper);
+        execution.stop_point();
     }
 }
 
@@ -401,7 +404,8 @@ void adi(const SystemArrays& system, const Stencil* u, std::int32_t max_inner_it
 void solve_adi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
                const Execution& execution)
 {
-    if (execution.plain() || system.nx < 2 || system.ny < 2) return solve_adi_plain(system, max_inner_iterations, t);
+    if (execution.plain() || system.nx < 2 || system.ny < 2)
+        return solve_adi_plain(system, max_inner_iterations, t, execution);
     adi(system, nullptr, max_inner_iterations, t, execution);
 }
 

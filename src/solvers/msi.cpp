@@ -264,7 +264,7 @@ void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, 
 
 void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi_lower,
                      std::span<const double> msi_upper, double msi_tolerance, std::int32_t max_inner_iterations,
-                     std::span<double> t_values)
+                     std::span<double> t_values, const Execution& stop)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t n = system.volume_count;
@@ -300,6 +300,7 @@ void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi
             delta(k) = d;
             t(k) = t(k) + d;
         }
+        stop.stop_point();
         const double norm = residual(nx, n, c, b, t_values.data(), r);
         if (count == max_inner_iterations) break;
         if (!(norm > threshold)) break;
@@ -714,6 +715,7 @@ void msi(const SystemArrays& system, const Stencil* interior, std::span<const do
     for (;;) {
         ++count;
         msi.backward();
+        execution.stop_point();
         // after the last correction the residual is not looked at
         if (count == max_inner_iterations) break;
         // the next correction's forward substitution gives the norm of the
@@ -728,7 +730,7 @@ void solve_msi(const CoefficientTable& system, std::span<const double> msi_lower
                double msi_tolerance, std::int32_t max_inner_iterations, std::span<double> t, const Execution& execution)
 {
     if (execution.plain() || system.nx < 4 || system.ny < 3)
-        return solve_msi_plain(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t);
+        return solve_msi_plain(system, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t, execution);
     msi(system, nullptr, msi_lower, msi_upper, msi_tolerance, max_inner_iterations, t, execution);
 }
 

@@ -54,7 +54,8 @@ void point_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 
 }  // namespace
 
-void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                        const Execution& stop)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
     std::vector<double> t_old = create_array(plain_execution, "t_old", n);
@@ -63,18 +64,22 @@ void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_i
         std::copy(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n), t_old.begin());
         point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t_old.data()),
                     t);
+        stop.stop_point();
     }
 }
 
-void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t)
+void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                              const Execution& stop)
 {
     const Table c(system.a, system.volume_count);
-    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
+    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t.data()), t);
+        stop.stop_point();
+    }
 }
 
 void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-                     std::span<double> t_values)
+                     std::span<double> t_values, const Execution& stop)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
@@ -92,6 +97,7 @@ void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iter
                 t(k) = t_old(k) + sor_relaxation * (t(k) - t_old(k));
             }
         }
+        stop.stop_point();
     }
 }
 
@@ -373,8 +379,10 @@ void gauss_seidel(const SystemArrays& system, const P& u, std::int32_t max_inner
     const std::int64_t ny = system.ny;
     const auto c = coefficients_of<Uniform>(system);
     const auto progress = sweep_progress(nx, ny, execution);
-    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration)
+    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         gauss_seidel_sweep<Uniform>(nx, ny, system.volume_count, c, system.b.data(), t.data(), u, progress, execution);
+        execution.stop_point();
+    }
 }
 
 // The work array of one call: `work` when it is large enough, else one
@@ -412,6 +420,8 @@ void jacobi(const SystemArrays& system, const P& u, std::int32_t max_inner_itera
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         jacobi_sweep<Uniform>(nx, ny, n, c, system.b.data(), current, next, u);
         std::swap(current, next);
+        // a stopped solution's field is not used: it may be either array
+        execution.stop_point();
     }
     if (current != t.data()) std::copy(t_old.begin(), t_old.end(), t.begin());
 }
@@ -438,6 +448,7 @@ void sor(const SystemArrays& system, const P& u, std::int32_t max_inner_iteratio
             tq[q] = relaxed;
             old[q] = relaxed;
         }
+        execution.stop_point();
     }
 }
 
@@ -456,7 +467,7 @@ constexpr InteriorPoint<detail::DivideByAp> table_only{};
 void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
                         const Execution& execution)
 {
-    if (use_plain_loops(system, execution)) return solve_gauss_seidel_plain(system, max_inner_iterations, t);
+    if (use_plain_loops(system, execution)) return solve_gauss_seidel_plain(system, max_inner_iterations, t, execution);
     gauss_seidel<false>(system, table_only, max_inner_iterations, t, execution);
 }
 
@@ -470,7 +481,7 @@ void solve_gauss_seidel(const UniformStencil& system, std::int32_t max_inner_ite
 void solve_jacobi(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
                   std::span<double> work, const Execution& execution)
 {
-    if (use_plain_loops(system, execution)) return solve_jacobi_plain(system, max_inner_iterations, t);
+    if (use_plain_loops(system, execution)) return solve_jacobi_plain(system, max_inner_iterations, t, execution);
     jacobi<false>(system, table_only, max_inner_iterations, t, work, execution);
 }
 
@@ -484,7 +495,8 @@ void solve_jacobi(const UniformStencil& system, std::int32_t max_inner_iteration
 void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t, std::span<double> work, const Execution& execution)
 {
-    if (use_plain_loops(system, execution)) return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t);
+    if (use_plain_loops(system, execution))
+        return solve_sor_plain(system, max_inner_iterations, sor_relaxation, t, execution);
     sor<false>(system, table_only, max_inner_iterations, sor_relaxation, t, work, execution);
 }
 

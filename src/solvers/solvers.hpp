@@ -88,15 +88,18 @@ double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny);
 
 // The plain loops, in the stated visiting order: the definition that the
 // faster kernels above must reproduce bit for bit. Each lives in its fast
-// twin's file.
-void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
-void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
+// twin's file. `stop`: where a stop is asked for between sweeps.
+void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                        const Execution& stop = plain_execution);
+void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                              const Execution& stop = plain_execution);
 void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-                     std::span<double> t);
-void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t);
+                     std::span<double> t, const Execution& stop = plain_execution);
+void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
+                     const Execution& stop = plain_execution);
 void factorize_msi_plain(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper);
 void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi_lower,
                      std::span<const double> msi_upper, double msi_tolerance, std::int32_t max_inner_iterations,
-                     std::span<double> t);
+                     std::span<double> t, const Execution& stop = plain_execution);
 
 }  // namespace placatermo
