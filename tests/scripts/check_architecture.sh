@@ -26,6 +26,13 @@ rules() {
   found="$(grep -rnE '#include <(filesystem|fstream|csignal|unistd.h|fcntl.h|sys/[a-z]+.h|windows.h)>|std::fopen|std::system\(' \
              "${core[@]}" --exclude=errors.cpp || true)"
   [ -z "$found" ] || broken "o núcleo usa arquivos, processos ou sinais:"$'\n'"$found"
+  # How a solution runs is one value chosen by the front end (the
+  # execution): the speed machinery stays in the solvers.
+  found="$(grep -rnE 'plain_kernels_only|SweepHelper' . | grep -vE '^./(solvers/|base/execution.hpp)' || true)"
+  [ -z "$found" ] || broken "a maquinaria de velocidade fora dos solvers:"$'\n'"$found"
+  # One dispatch from the solver's kind to its type, and its name.
+  found="$(grep -rn 'case SolverKind::' . | grep -vE '^./solvers/(solver_types.hpp|solver_kind.cpp):' || true)"
+  [ -z "$found" ] || broken "escolha pelo tipo de solver fora do despacho:"$'\n'"$found"
   # The record's fields are declared once: each JSON key of the record is
   # spelled in the one file that lists them.
   local key
