@@ -281,7 +281,9 @@ TEST(Drivers, EveryExecutionWritesTheSameResults)
         const std::string plain = results(plain_execution);
         const std::string what = std::string("solver ") + c.solver + ", grids " + c.grid_count;
         EXPECT_EQ(results(Execution{Kernels::fast}), plain) << what;
-        if (two.second_thread != nullptr) EXPECT_EQ(results(two), plain) << what << ", two threads";
+        if (two.second_thread != nullptr) {
+            EXPECT_EQ(results(two), plain) << what << ", two threads";
+        }
     }
 }
 
