@@ -6,68 +6,25 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <functional>
-#include <utility>
 
 namespace placatermo {
 
-// The fast kernels, or the plain loops in the stated visiting order (and
-// printf formatting) that they are measured and tested against.
+// The fast kernels, or the plain loops in the stated visiting order that
+// they are measured and tested against.
 enum class Kernels { fast, plain };
 
 // What the program's front ends choose: the plain loops in a build made to
 // measure against them (PLACATERMO_PLAIN_KERNELS), else the fast kernels.
+// The number formatting of report/ takes printf there too, by this value:
+// it gives the same bytes either way and is not passed an execution.
 #ifdef PLACATERMO_PLAIN_KERNELS
 inline constexpr Kernels default_kernels = Kernels::plain;
 #else
 inline constexpr Kernels default_kernels = Kernels::fast;
 #endif
 
-// A thread beside the calling one that runs one job at a time.
-class SecondThread {
-public:
-    // Runs `job` on the thread; wait() returns once it has finished.
-    virtual void start(std::function<void()> job) = 0;
-    virtual void wait() = 0;
-
-protected:
-    ~SecondThread() = default;
-};
-
-// A job on a second thread for the span of a scope: started at once, and
-// waited for by join() or, however the scope is left, by the destructor. An
-// exception the job throws comes out of join().
-class HelperJob {
-public:
-    HelperJob(SecondThread& thread, std::function<void()> job) : thread_(thread)
-    {
-        thread_.start([this, job = std::move(job)] {
-            try {
-                job();
-            } catch (...) {
-                failed_ = std::current_exception();
-            }
-        });
-    }
-    HelperJob(const HelperJob&) = delete;
-    HelperJob& operator=(const HelperJob&) = delete;
-    ~HelperJob()
-    {
-        if (!joined_) thread_.wait();
-    }
-    void join()
-    {
-        joined_ = true;
-        thread_.wait();
-        if (failed_) std::rethrow_exception(std::exchange(failed_, nullptr));
-    }
-
-private:
-    SecondThread& thread_;
-    std::exception_ptr failed_;
-    bool joined_ = false;
-};
+// A thread beside the calling one (base/second_thread.hpp).
+class SecondThread;
 
 // Asked between the sweeps of a solver's call: a stop asked for ends the
 // call there, by an exception (every sweep is whole; no second thread is at

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "base/execution.hpp"
+#include "base/second_thread.hpp"
 #include "drivers/drivers.hpp"
 #include "grid/linear_system.hpp"
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/execution.hpp"
+#include "base/second_thread.hpp"
 #include "results/results.hpp"
 
 namespace placatermo {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/execution.hpp"
+#include "base/second_thread.hpp"
 
 namespace placatermo {
 
