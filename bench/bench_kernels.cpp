@@ -133,7 +133,7 @@ void BM_GaussSeidel(benchmark::State& state)
         if (Fast)
             solve_gauss_seidel(p.system, 1, p.t, execution);
         else
-            solve_gauss_seidel_plain(p.table, 1, p.t);
+            solve_gauss_seidel_plain(p.table, 1, p.t, execution);
         benchmark::ClobberMemory();
     }
     per_unknown(state, p.n(), Fast ? 24.0 : 64.0);
@@ -148,7 +148,7 @@ void BM_Jacobi(benchmark::State& state)
         if (Fast)
             solve_jacobi(p.system, 5, p.t, {}, execution);
         else
-            solve_jacobi_plain(p.table, 5, p.t);
+            solve_jacobi_plain(p.table, 5, p.t, execution);
         benchmark::ClobberMemory();
     }
     per_unknown(state, 5 * p.n(), Fast ? 24.0 : 80.0);
@@ -162,7 +162,7 @@ void BM_Sor(benchmark::State& state)
         if (Fast)
             solve_sor(p.system, 5, 1.5, p.t, {}, execution);
         else
-            solve_sor_plain(p.table, 5, 1.5, p.t);
+            solve_sor_plain(p.table, 5, 1.5, p.t, execution);
         benchmark::ClobberMemory();
     }
     per_unknown(state, 5 * p.n(), Fast ? 56.0 : 104.0);
@@ -176,7 +176,7 @@ void BM_Adi(benchmark::State& state)
         if (Fast)
             solve_adi(p.system, 1, p.t, execution);
         else
-            solve_adi_plain(p.table, 1, p.t);
+            solve_adi_plain(p.table, 1, p.t, execution);
         benchmark::ClobberMemory();
     }
     // the plain half-steps read the five coefficient columns in both; the
@@ -197,7 +197,7 @@ void BM_MsiCorrection(benchmark::State& state)
         if (Fast)
             solve_msi(p.system, p.lower, p.upper, 1e-30, 1, p.t, execution);
         else
-            solve_msi_plain(p.table, p.lower, p.upper, 1e-30, 1, p.t);
+            solve_msi_plain(p.table, p.lower, p.upper, 1e-30, 1, p.t, execution);
         benchmark::ClobberMemory();
     }
     // the forward substitution computing the residual as it goes (b and t

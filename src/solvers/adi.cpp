@@ -82,16 +82,16 @@ void y_half_step(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 }  // namespace
 
 void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
-                     const Execution& stop)
+                     const Execution& execution)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
-    std::vector<double> tdma_p = create_array(plain_execution, "tdma_p", n);
-    std::vector<double> tdma_q = create_array(plain_execution, "tdma_q", n);
+    std::vector<double> tdma_p = create_array(execution, "tdma_p", n);
+    std::vector<double> tdma_q = create_array(execution, "tdma_q", n);
     const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         x_half_step(system.nx, system.ny, system.volume_count, c, system.b.data(), t, tdma_p.data(), tdma_q.data());
         y_half_step(system.nx, system.ny, system.volume_count, c, system.b.data(), t, tdma_p.data(), tdma_q.data());
-        stop.stop_point();
+        execution.stop_point();
     }
 }
 

@@ -246,15 +246,17 @@ private:
     double *lp_, *lw_, *lse_, *ls_, *ue_, *unw_, *un_;
 };
 
-}  // namespace
-
-void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper,
-                   const Execution& execution)
+// The fast factorisation, a function of its own: the execution, which only
+// chooses it, would otherwise take a register from its loops.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+void factorize_fast(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper)
 {
     constexpr std::int64_t rows = 4;
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    if (execution.plain() || nx < 2 * rows + 2 || ny < 3) return factorize_msi_plain(system, msi_lower, msi_upper);
+    if (nx < 2 * rows + 2 || ny < 3) return factorize_msi_plain(system, msi_lower, msi_upper);
     factorize_rows(system, msi_lower, msi_upper, 1, 1);
     FastFactorization f(system, msi_lower, msi_upper);
     std::int64_t j = 2;
@@ -262,16 +264,25 @@ void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, 
     factorize_rows(system, msi_lower, msi_upper, j, ny);
 }
 
+}  // namespace
+
+void factorize_msi(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper,
+                   const Execution& execution)
+{
+    if (execution.plain()) return factorize_msi_plain(system, msi_lower, msi_upper);
+    factorize_fast(system, msi_lower, msi_upper);
+}
+
 void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi_lower,
                      std::span<const double> msi_upper, double msi_tolerance, std::int32_t max_inner_iterations,
-                     std::span<double> t_values, const Execution& stop)
+                     std::span<double> t_values, const Execution& execution)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t n = system.volume_count;
     const auto size = static_cast<std::size_t>(n);
-    std::vector<double> residual_values = create_array(plain_execution, "msi_residual", size);
-    std::vector<double> forward_values = create_array(plain_execution, "msi_forward", size);
-    std::vector<double> correction_values = create_array(plain_execution, "msi_correction", size);
+    std::vector<double> residual_values = create_array(execution, "msi_residual", size);
+    std::vector<double> forward_values = create_array(execution, "msi_forward", size);
+    std::vector<double> correction_values = create_array(execution, "msi_correction", size);
     const Table c(system.a, n);
     const ConstLower l(msi_lower, n);
     const ConstUpper u(msi_upper, n);
@@ -300,7 +311,7 @@ void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi
             delta(k) = d;
             t(k) = t(k) + d;
         }
-        stop.stop_point();
+        execution.stop_point();
         const double norm = residual(nx, n, c, b, t_values.data(), r);
         if (count == max_inner_iterations) break;
         if (!(norm > threshold)) break;

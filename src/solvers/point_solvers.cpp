@@ -55,36 +55,36 @@ void point_sweep(std::int64_t nx, std::int64_t ny, std::int64_t n, const Table& 
 }  // namespace
 
 void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
-                        const Execution& stop)
+                        const Execution& execution)
 {
     const auto n = static_cast<std::size_t>(system.volume_count);
-    std::vector<double> t_old = create_array(plain_execution, "t_old", n);
+    std::vector<double> t_old = create_array(execution, "t_old", n);
     const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         std::copy(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n), t_old.begin());
         point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t_old.data()),
                     t);
-        stop.stop_point();
+        execution.stop_point();
     }
 }
 
 void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
-                              const Execution& stop)
+                              const Execution& execution)
 {
     const Table c(system.a, system.volume_count);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         point_sweep(system.nx, system.ny, system.volume_count, c, system.b.data(), From1<const double>(t.data()), t);
-        stop.stop_point();
+        execution.stop_point();
     }
 }
 
 void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-                     std::span<double> t_values, const Execution& stop)
+                     std::span<double> t_values, const Execution& execution)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const auto n = static_cast<std::size_t>(system.volume_count);
-    std::vector<double> t_old_values = create_array(plain_execution, "t_old", n);
+    std::vector<double> t_old_values = create_array(execution, "t_old", n);
     const Table c(system.a, system.volume_count);
     const From1<double> t(t_values);
     const From1<const double> t_old(t_old_values.data());
@@ -97,7 +97,7 @@ void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iter
                 t(k) = t_old(k) + sor_relaxation * (t(k) - t_old(k));
             }
         }
-        stop.stop_point();
+        execution.stop_point();
     }
 }
 

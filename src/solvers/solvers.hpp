@@ -88,18 +88,19 @@ double msi_alpha(std::int64_t k, std::int64_t nx, std::int64_t ny);
 
 // The plain loops, in the stated visiting order: the definition that the
 // faster kernels above must reproduce bit for bit. Each lives in its fast
-// twin's file. `stop`: where a stop is asked for between sweeps.
+// twin's file. Of the execution they take only how arrays are made and where
+// a stop is asked for between sweeps.
 void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
-                        const Execution& stop = plain_execution);
+                        const Execution& execution = plain_execution);
 void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
-                              const Execution& stop = plain_execution);
+                              const Execution& execution = plain_execution);
 void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
-                     std::span<double> t, const Execution& stop = plain_execution);
+                     std::span<double> t, const Execution& execution = plain_execution);
 void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
-                     const Execution& stop = plain_execution);
+                     const Execution& execution = plain_execution);
 void factorize_msi_plain(const CoefficientTable& system, std::span<double> msi_lower, std::span<double> msi_upper);
 void solve_msi_plain(const CoefficientTable& system, std::span<const double> msi_lower,
                      std::span<const double> msi_upper, double msi_tolerance, std::int32_t max_inner_iterations,
-                     std::span<double> t, const Execution& stop = plain_execution);
+                     std::span<double> t, const Execution& execution = plain_execution);
 
 }  // namespace placatermo
