@@ -117,9 +117,8 @@ Outcome run_experiment(const InputParameters& input, const ExperimentOptions& op
     Outcome outcome;
     outcome.input = input;
     outcome.cycle_asked = options.cycle;
-    outcome.cycle = options.cycle.value_or(MultigridCycle::specified);
     SolutionProblem problem = input.solution_problem();
-    problem.cycle = outcome.cycle;
+    problem.cycle = outcome.cycle();
     problem.execution = options.execution;
     outcome.plate = problem.plate;
 

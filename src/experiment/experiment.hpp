@@ -72,7 +72,7 @@ private:
 struct Outcome {
     InputParameters input;
     std::optional<MultigridCycle> cycle_asked;  // the options' cycle, as given
-    MultigridCycle cycle = MultigridCycle::specified;
+    MultigridCycle cycle() const { return cycle_asked.value_or(MultigridCycle::specified); }
     Plate plate;
     // The finest grid. Its field: nx x ny values, row by row from the south
     // (entry (j - 1) nx + i - 1 for volume (i, j)), the ghost entries holding

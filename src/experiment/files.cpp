@@ -158,7 +158,7 @@ RunRecord run_record(const Outcome& outcome, std::string_view input_bytes)
     r.sor_relaxation = in.sor_relaxation;
     r.bc_kind = in.bc_kind;
     r.solver = std::string(solver_name(in.solver()));
-    if (in.grid_count > 1) r.cycle = std::string(cycle_name(outcome.cycle));
+    if (in.grid_count > 1) r.cycle = std::string(cycle_name(outcome.cycle()));
     for (std::int32_t k = 1; k <= in.grid_count; ++k) {
         r.grid_nx.push_back(in.grids.nx_of(k));
         r.grid_ny.push_back(in.grids.ny_of(k));

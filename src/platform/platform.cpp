@@ -454,17 +454,6 @@ std::size_t lay_heap_on_large_pages([[maybe_unused]] double bytes)
 #endif
 }
 
-double ElapsedClock::read()
-{
-    const double now = platform_.clock_seconds();
-    if (!started_) {
-        started_ = true;
-        start_ = now;
-        return 0.0;
-    }
-    return now - start_;
-}
-
 double physical_memory_bytes()
 {
 #ifdef _WIN32

@@ -129,19 +129,6 @@ void advise_large_pages(void* data, std::size_t bytes);
 // Gives the bytes laid (0 where nothing was).
 std::size_t lay_heap_on_large_pages(double bytes);
 
-// The elapsed-time clock: the first reading remembers the time and gives 0.0,
-// later readings the seconds since then.
-class ElapsedClock {
-public:
-    explicit ElapsedClock(Platform& platform) : platform_(platform) {}
-    double read();
-
-private:
-    Platform& platform_;
-    bool started_ = false;
-    double start_ = 0.0;
-};
-
 // Installed total memory in bytes (0 when unknown).
 double physical_memory_bytes();
 

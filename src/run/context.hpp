@@ -46,7 +46,7 @@ struct RunState {
 };
 
 struct RunContext {
-    explicit RunContext(Platform& p) : platform(p), clock(p) {}
+    explicit RunContext(Platform& p) : platform(p) {}
 
     // The run's file `name`: in the working folder, or in `folder` when set
     // (the runs of a study).
@@ -62,7 +62,6 @@ struct RunContext {
     InputParameters input;
     Outcome outcome;  // what the solution computed
     RunState state;
-    ElapsedClock clock;
     std::unique_ptr<OutputFile> results;   // the main results file, while open
     std::unique_ptr<FileLock> input_lock;  // held from the start of the run to its end
     // Asked after every history line; true ends the run there (set by an

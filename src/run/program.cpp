@@ -422,7 +422,7 @@ void draw_pictures(RunContext& run)
     const std::string title = pictures_title(run.input, run.state.stamps);
     std::string script = pictures_script(outcome.plate, outcome.grid, outcome.t, outcome.history, run.input.tolerance,
                                          outcome.error, title);
-    if (!outcome.level_norms.empty()) script += levels_script(outcome.level_norms, cycle_name(outcome.cycle), title);
+    if (!outcome.level_norms.empty()) script += levels_script(outcome.level_norms, cycle_name(outcome.cycle()), title);
     // the script goes into a folder of its own in the temporary folder, removed
     // afterwards: only the pictures stay in the working folder
     const TemporaryFolder folder;
