@@ -93,7 +93,12 @@ TEST(StudyArguments, RefusedWithTheReason)
         {{"e"}, "falta ao menos um --variar"},
         {{"e", "--variar", "3=a,b"}, "--variar 3=a,b: o registro vem antes de '=' e é um número de 4 a 15"},
         {{"e", "--variar", "16=x"}, "--variar 16=x: o registro vem antes de '=' e é um número de 4 a 15"},
-        {{"e", "--variar", "x=1"}, "--variar x=1: o registro vem antes de '=' e é um número de 4 a 15"},
+        {{"e", "--variar", "x=1"},
+         "--variar x=1: o registro vem antes de '=' e é um número de 4 a 15 ou um nome (lx, ly, malhas, nx, ny, "
+         "tolerancia, iteracoes_externas_max, solver, tolerancia_msi, iteracoes_internas_max, relaxacao_sor, cc)"},
+        {{"e", "--variar", "titulo=a"}, "--variar titulo=a: o registro vem antes de '=' e é um número de 4 a 15 ou um "
+                                        "nome (lx, ly, malhas, nx, ny, tolerancia, iteracoes_externas_max, solver, "
+                                        "tolerancia_msi, iteracoes_internas_max, relaxacao_sor, cc)"},
         {{"e", "--variar", "7="}, "--variar 7=: faltam os valores depois de '='"},
         {{"e", "--variar", "7=6", "--variar", "7=8"}, "o registro 7 é variado duas vezes"},
         {{"e", "--multigrid=outro"}, "--multigrid=outro: os ciclos são especificado e classico"},

@@ -63,6 +63,7 @@ struct RecordField {
     const char* column = nullptr;
     RecordColumn shown = RecordColumn::none;
     bool later = false;
+    int input_record = 0;  // the input record (1 ... 16) a field of "entrada" holds
 };
 
 // The grids of the record as it lists them: one object (nx, ny) a grid.
@@ -85,20 +86,20 @@ void for_each_record_field(Record& r, Visit&& visit)
     visit(RecordField{json_program_key}, r.program_version);
     visit(RecordField{"entrada_fnv1a64"}, r.input_hash);
     constexpr const char* input = "entrada";
-    visit(RecordField{"nome_experimento", input}, r.experiment_name);
-    visit(RecordField{"arquivo_discretizacao", input}, r.discretization_file_name);
-    visit(RecordField{"arquivo_iterativos", input}, r.iterations_file_name);
-    visit(RecordField{"lx", input}, r.lx);
-    visit(RecordField{"ly", input}, r.ly);
-    visit(RecordField{"malhas", input, "malhas", always}, r.grid_count);
-    visit(RecordField{"tolerancia", input}, r.tolerance);
-    visit(RecordField{"iteracoes_externas_max", input}, r.max_outer_iterations);
-    visit(RecordField{"solver", input}, r.solver_kind);
-    visit(RecordField{"tolerancia_msi", input}, r.msi_tolerance);
-    visit(RecordField{"iteracoes_internas_max", input}, r.max_inner_iterations);
-    visit(RecordField{"relaxacao_sor", input}, r.sor_relaxation);
-    visit(RecordField{"cc", input}, r.bc_kind);
-    visit(RecordField{"titulo", input}, r.title);
+    visit(RecordField{.key = "nome_experimento", .within = input, .input_record = 1}, r.experiment_name);
+    visit(RecordField{.key = "arquivo_discretizacao", .within = input, .input_record = 2}, r.discretization_file_name);
+    visit(RecordField{.key = "arquivo_iterativos", .within = input, .input_record = 3}, r.iterations_file_name);
+    visit(RecordField{.key = "lx", .within = input, .input_record = 4}, r.lx);
+    visit(RecordField{.key = "ly", .within = input, .input_record = 5}, r.ly);
+    visit(RecordField{.key = "malhas", .within = input, .column = "malhas", .shown = always, .input_record = 6}, r.grid_count);
+    visit(RecordField{.key = "tolerancia", .within = input, .input_record = 9}, r.tolerance);
+    visit(RecordField{.key = "iteracoes_externas_max", .within = input, .input_record = 10}, r.max_outer_iterations);
+    visit(RecordField{.key = "solver", .within = input, .input_record = 11}, r.solver_kind);
+    visit(RecordField{.key = "tolerancia_msi", .within = input, .input_record = 12}, r.msi_tolerance);
+    visit(RecordField{.key = "iteracoes_internas_max", .within = input, .input_record = 13}, r.max_inner_iterations);
+    visit(RecordField{.key = "relaxacao_sor", .within = input, .input_record = 14}, r.sor_relaxation);
+    visit(RecordField{.key = "cc", .within = input, .input_record = 15}, r.bc_kind);
+    visit(RecordField{.key = "titulo", .within = input, .input_record = 16}, r.title);
     visit(RecordField{"solver", nullptr, "solver", always}, r.solver);
     visit(RecordField{"ciclo", nullptr, "ciclo", always}, r.cycle);
     visit(RecordField{"malhas"}, RecordGrids<std::remove_reference_t<decltype((r.grid_nx))>>{r.grid_nx, r.grid_ny});

@@ -7,6 +7,7 @@
 
 #include "base/command_options.hpp"
 #include "base/errors.hpp"
+#include "experiment/settings.hpp"
 #include "studies/study_parts.hpp"
 
 namespace placatermo {
@@ -67,17 +68,26 @@ bool take_variation(StudyCommandLine& line, std::string_view given)
 {
     const std::string text(given);
     const auto equals = text.find('=');
+    const std::string_view name = std::string_view(text).substr(0, equals);
+    const bool numeric = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
     int record = 0;
-    if (equals != std::string::npos && equals > 0 && equals <= 2 &&
-        std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(equals),
-                    [](char c) { return c >= '0' && c <= '9'; }))
-        record = std::stoi(text.substr(0, equals));
-    if (record < 4 || record > 15)
-        refuse("--variar " + shown(text) + ": o registro vem antes de '=' e é um número de 4 a 15");
+    if (equals != std::string::npos && (!numeric || name.size() <= 2))
+        record = input_record_named(name).value_or(0);
+    if (record < 4 || record > 15) {
+        std::string names;
+        for (const auto& [number, name] : input_record_names())
+            if (number >= 4 && number <= 15) names += (names.empty() ? "" : ", ") + std::string(name);
+        refuse("--variar " + shown(text) + ": o registro vem antes de '=' e é um número de 4 a 15" +
+               (numeric ? "" : " ou um nome (" + names + ")"));
+    }
     if (equals + 1 >= text.size()) refuse("--variar " + text + ": faltam os valores depois de '='");
     for (const auto& variation : line.options.variations)
         if (variation.record == record) refuse("o registro " + std::to_string(record) + " é variado duas vezes");
     StudyVariation variation{record, split_values(std::string_view(text).substr(equals + 1))};
+    check_values("--variar " + text, variation.values);
+    // the names of the solvers and boundary conditions are taken as their
+    // numbers: the folders, the design and the table know only numbers
+    for (auto& value : variation.values) value = input_value_text(record, value);
     check_values("--variar " + text, variation.values);
     line.options.variations.push_back(std::move(variation));
     return true;
