@@ -16,11 +16,15 @@ int main(int argc, char** argv)
     placatermo::SystemPlatform platform;
     placatermo::ProgramCommandLine line;
     for (int i = 1; i < argc && !line.study && !line.help && !line.version; ++i) {
-        if (!placatermo::take_option(placatermo::program_options(), argc, argv, i, line)) {
-            std::fprintf(stderr, "placatermo: argumento desconhecido: %s\n%s%s", argv[i],
-                         placatermo::program_usage_text().c_str(), placatermo::editor_and_plotter_help.data());
+        try {
+            if (placatermo::take_option(placatermo::program_options(), argc, argv, i, line)) continue;
+        } catch (const placatermo::FatalError& error) {
+            std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
             return 2;
         }
+        std::fprintf(stderr, "placatermo: argumento desconhecido: %s\n%s%s", argv[i],
+                     placatermo::program_usage_text().c_str(), placatermo::editor_and_plotter_help.data());
+        return 2;
     }
     if (line.help) {
         std::fputs(placatermo::program_usage_text().c_str(), stdout);
@@ -64,6 +68,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr,
                      "placatermo: erro: execução interrompida no fim; os arquivos da execução estão completos\n");
         return 1;
+    } catch (const placatermo::CommandLineError& error) {
+        placatermo::claim_the_end();
+        std::fprintf(stderr, "placatermo: erro: %s\n", error.what());
+        return 2;
     } catch (const placatermo::FatalError& error) {
         placatermo::claim_the_end();
         std::fprintf(stderr, "placatermo: erro: %s\n", error.what());

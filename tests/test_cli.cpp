@@ -17,6 +17,8 @@
 #include <thread>
 
 #include "base/command_options.hpp"
+#include "base/text.hpp"
+#include "input/input.hpp"
 #include "cli_support.hpp"
 #include "results/animation.hpp"
 #include "run/command_line.hpp"
@@ -126,7 +128,8 @@ TEST(Cli, HelpAndUnknownArguments)
     const Outcome help = run_program("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.substr(0, help.out.find('\n') + 1),
-              "Uso: placatermo [--batch] [--graficos] [--animacao] [--vtk] [--json] [--multigrid=CICLO] | --help | "
+              "Uso: placatermo [--batch] [--graficos] [--animacao] [--vtk] [--json] [--multigrid=CICLO] [--definir R=V] | "
+              "--help | "
               "--version\n");
     EXPECT_FALSE(std::filesystem::exists("placatermo.ent"));
     for (const char* wrong : {"--multigrid=outro", "--multigrid"}) {
@@ -844,6 +847,121 @@ TEST(Interrupt, KeepsEveryHistoryLine)
         numbers += std::to_string(std::stoi(results.substr(p, 10))) + ",";
     }
     EXPECT_EQ(numbers, expected_numbers);
+}
+
+
+// The names of the folder's entries, sorted.
+std::set<std::string> folder_entries(const std::filesystem::path& folder = ".")
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// The default input with line `line` (from 1) in place of its own.
+std::string default_input_with(const std::map<int, std::string>& lines)
+{
+    const std::string file = default_input_file();
+    std::string out;
+    int line = 1;
+    for (std::size_t start = 0; start < file.size(); ++line) {
+        const std::size_t end = file.find("\r\n", start) + 2;
+        out += lines.contains(line) ? to_cp1252(lines.at(line)) + "\r\n" : file.substr(start, end - start);
+        start = end;
+    }
+    return out;
+}
+
+// --definir writes each value in its place (the comment keeps its column,
+// every other byte stays), then the run computes with it; records and values
+// by number or by name, the last of a record holding.
+TEST(Definir, WritesTheValuesInPlaceThenRuns)
+{
+    TempDir dir;
+    Outcome o = run_program("--batch --definir 11=3 --definir 7=9 --definir nx=34");
+    ASSERT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_EQ(read_file("placatermo.ent"),
+              default_input_with({{7, "34                = número de volumes na direção X da malha 1"},
+                                  {11, "3                 = solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI"}}));
+    EXPECT_NE(read_file("placa.res").find("SOR"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists("placatermo.anterior"));
+
+    o = run_program("--batch --definir solver=Gauss-Seidel --definir cc=senoidal --definir \"titulo=Placa de 'Laplace', senoidal\" --definir tolerancia=1.0e-10");
+    ASSERT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_EQ(read_file("placatermo.ent"),
+              default_input_with({{7, "34                = número de volumes na direção X da malha 1"},
+                                  {9, "1.0e-10           = tolerância do problema"},
+                                  {15, "2                 = 1:c.c.linear; 2:c.c.senoidal"},
+                                  {16, "'Placa de ''Laplace'', senoidal' = título"}}));
+    EXPECT_FALSE(std::filesystem::exists("placatermo.anterior"));
+}
+
+// A record or a value that the command line or the reader refuses: exit 2,
+// the reader's message naming the line and the parameter, nothing written;
+// in a fresh folder, not even the default input.
+TEST(Definir, RefusesWrongRecordsAndValuesBeforeWritingAnything)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"--definir 17=1", "--definir 17=1: o registro vem antes de '=': um número de 1 a 16 ou um nome (nome_experimento"},
+        {"--definir sover=sor", "--definir sover=sor: o registro vem antes de '='"},
+        {"--definir 11=", "--definir 11=: falta o valor depois de '='"},
+        {"--definir 14=1,5", "o valor é um só, sem vírgula (o separador decimal é o ponto)"},
+        {"--definir solver=sorr", "--definir solver=sorr: \"sorr\" não é um número nem um dos nomes (jacobi, gauss-seidel, sor, adi, msi)"},
+        {"--definir solver=3.5", "linha 11, parâmetro \"solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI\": \"3.5\" não é um número inteiro; nenhum arquivo foi gravado"},
+        {"--definir malhas=0", "linha 6, parâmetro \"número de malhas\""},
+        {"--definir cc=1 --definir lx=abc", "linha 4, parâmetro"},
+    };
+    for (const bool fresh : {false, true}) {
+        TempDir dir;
+        if (!fresh) {
+            ASSERT_EQ(run_program("--batch").exit_code, 0);
+        }
+        const auto before = folder_entries();
+        const std::string input = fresh ? "" : read_file("placatermo.ent");
+        for (const auto& [arguments, message] : cases) {
+            const Outcome o = run_program(std::string("--batch ") + arguments);
+            EXPECT_EQ(o.exit_code, 2) << arguments;
+            EXPECT_NE(o.err.find(message), std::string::npos) << arguments << "\n" << o.err;
+            EXPECT_EQ(folder_entries(), before) << arguments;
+            if (!fresh) {
+                EXPECT_EQ(read_file("placatermo.ent"), input) << arguments;
+            }
+        }
+    }
+}
+
+// The input as it was before --definir is kept aside with the earlier run's
+// files until the new run has written all of its own.
+TEST(Definir, KeepsTheEarlierInputWithTheEarlierFiles)
+{
+    TempDir dir;
+    ASSERT_EQ(run_program("--batch").exit_code, 0);
+    const std::string input = read_file("placatermo.ent"), results = read_file("placa.res");
+    std::filesystem::remove("placa.dis");
+    std::filesystem::create_directory("placa.dis");  // the summary cannot be written
+    const Outcome o = run_program("--batch --definir solver=sor");
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_NE(o.err.find("placatermo.anterior"), std::string::npos) << o.err;
+    EXPECT_EQ(read_file("placatermo.anterior/placatermo.ent"), input);
+    EXPECT_EQ(read_file("placatermo.anterior/placa.res"), results);
+    EXPECT_NE(read_file("placatermo.ent"), input);
+}
+
+// Records and values by name in a study are its numbers: the folders, the
+// design and the table know only numbers.
+TEST(Definir, StudyTakesNamesAsNumbers)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    ASSERT_EQ(run_program("estudo e --variar solver=sor,MSI --variar cc=senoidal --preparar").exit_code, 0);
+    const auto design = read_file("e/estudo.json");
+    ASSERT_EQ(run_program("estudo f --variar 11=3,5 --variar 15=2 --preparar").exit_code, 0);
+    EXPECT_EQ(read_file("e/001/placatermo.ent"), read_file("f/001/placatermo.ent"));
+    EXPECT_EQ(read_file("e/002/placatermo.ent"), read_file("f/002/placatermo.ent"));
+    EXPECT_NE(read_file("e/002/placatermo.ent").find("\r\n5   = label\r\n1.0e-3"), std::string::npos);
+    const Outcome o = run_program("estudo g --variar titulo=x,y");
+    EXPECT_EQ(o.exit_code, 2);
+    EXPECT_NE(o.err.find("um número de 4 a 15 ou um nome (lx, ly, malhas, nx, ny,"), std::string::npos) << o.err;
 }
 
 }  // namespace

@@ -14,6 +14,13 @@ public:
     explicit FatalError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// What the command line asked for cannot be done: nothing was written, and
+// the program exits with 2, as for an unknown argument.
+class CommandLineError : public FatalError {
+public:
+    using FatalError::FatalError;
+};
+
 // Portuguese text for a system error number (errno): what happened and, where
 // the user can do something about it, what to check.
 std::string system_error_text(int error_number);

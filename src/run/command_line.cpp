@@ -4,6 +4,7 @@
 #include <array>
 
 #include "experiment/experiment.hpp"
+#include "experiment/settings.hpp"
 
 namespace placatermo {
 
@@ -13,7 +14,13 @@ using Option = CommandOption<ProgramCommandLine>;
 using enum OptionValue;
 using enum OptionPlace;
 
-constexpr std::array<Option, 9> options = {{
+bool take_setting(ProgramCommandLine& line, std::string_view text)
+{
+    line.options.settings.push_back(input_setting(text, "--definir " + std::string(text)));
+    return true;
+}
+
+constexpr std::array<Option, 10> options = {{
     {"--batch", none, optional, "--batch", "--batch",
      "não abre o editor de texto no início nem no fim (para séries de execuções)",
      [](ProgramCommandLine& line, std::string_view) { return line.options.batch = true; }},
@@ -42,6 +49,13 @@ constexpr std::array<Option, 9> options = {{
          line.options.cycle = cycle_from_name(cycle);
          return line.options.cycle.has_value();
      }},
+    {"--definir", next, optional, "--definir R=V", "--definir R=V",
+     "escreve o valor V no registro R do placatermo.ent antes de rodar (só o valor\n"
+     "daquela linha muda); R é o número (1 a 16) ou o nome do registro (solver, cc,\n"
+     "malhas, nx, ny, tolerancia, relaxacao_sor, titulo...), e o solver e a condição\n"
+     "de contorno vão também por nome: --definir solver=sor --definir cc=senoidal;\n"
+     "pode se repetir; um registro ou valor errado é recusado sem gravar nada",
+     take_setting},
     {"estudo", none, command, "estudo PASTA --variar R=V1,V2,... [opções do estudo]", "estudo",
      "roda uma série de execuções que variam registros da entrada (em paralelo,\n"
      "ou num cluster Slurm) e monta a tabela PASTA/estudo.csv; as opções do estudo\n"

@@ -28,6 +28,9 @@ struct RunOptions {
     // --multigrid=...: the cycle, recorded in the results file when asked
     // for; the specified cycle otherwise
     std::optional<MultigridCycle> cycle;
+    // --definir R=V: values written into the input before the run, in the
+    // order given (the last of a record holds)
+    std::vector<std::pair<int, std::string>> settings;
 };
 
 // The stamps and what the run's commands did.
@@ -43,6 +46,10 @@ struct RunState {
         std::string why;
     };
     std::vector<FailedPicture> failed_pictures;
+    // With --definir: the input's bytes before the values were written in
+    // (kept aside with the earlier run's files), and the new bytes while
+    // they wait for the earlier files to be set aside (in batch runs).
+    std::optional<std::string> earlier_input, defined_input;
 };
 
 struct RunContext {

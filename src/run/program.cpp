@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/errors.hpp"
+#include "experiment/settings.hpp"
 #include "platform/stop_signals.hpp"
 #include "results/picture_check.hpp"
 #include "results/record.hpp"
@@ -266,16 +267,65 @@ int run_editor(RunContext& run, std::string_view file_name)
 
 }  // namespace
 
+namespace {
+
+void write_input(const std::string& name, std::string_view bytes)
+{
+    OutputFile file(name);
+    file.write(bytes);
+    file.close();
+}
+
+// --definir: the values written into the input's bytes, checked by the
+// reader before anything is written; a refusal leaves the folder as it was
+// (an input that the lock's open call made goes again).
+std::string define_input_values(RunContext& run, const std::string& bytes, bool made)
+{
+    const std::string name = run.file(input_file_name);
+    const auto refuse = [&](const std::string& why) {
+        if (made) {
+            run.input_lock.reset();
+            std::error_code error;
+            if (std::filesystem::is_regular_file(std::filesystem::symlink_status(name, error)) &&
+                std::filesystem::file_size(name, error) == 0 && !error)
+                std::filesystem::remove(name, error);
+        }
+        throw CommandLineError(why + "; nenhum arquivo foi gravado");
+    };
+    std::error_code error;
+    if (!made && !std::filesystem::is_regular_file(std::filesystem::symlink_status(name, error)))
+        refuse("--definir: o arquivo de entrada \"" + cp1252_to_utf8(name) +
+               "\" não é um arquivo comum (uma ligação simbólica?), e --definir não grava através dele");
+    try {
+        return input_with_settings(bytes, name, run.options.settings);
+    } catch (const FatalError& reader) {
+        refuse(reader.what());
+    }
+    return {};
+}
+
+}  // namespace
+
 void read_input_data(RunContext& run)
 {
     const std::string name = run.file(input_file_name);
     std::string bytes;
     // the lock's open call creates a missing input empty
-    if ((run.input_lock && run.input_lock->created()) || !read_whole_file(name, bytes)) {
-        OutputFile file(name);
-        file.write(default_input_file());
-        file.close();
+    const bool made = (run.input_lock && run.input_lock->created()) || !read_whole_file(name, bytes);
+    if (made) bytes = default_input_file();
+    if (!run.options.settings.empty()) {
+        std::string defined = define_input_values(run, bytes, made);
+        if (!made) run.state.earlier_input = std::move(bytes);
+        bytes = std::move(defined);
+        // a batch run writes them once the earlier run's files are aside;
+        // the editor shows them
+        if (run.options.batch && !made) {
+            run.state.defined_input = bytes;
+            run.input = parse_input_data(bytes, name);
+            return;
+        }
     }
+    if (made || !run.options.settings.empty()) write_input(name, bytes);
     if (!run.options.batch) run.state.command_status = run_editor(run, input_file_name);
     follow_input_file(run);
     if (!read_whole_file(name, bytes)) {
@@ -537,9 +587,30 @@ void write_run_files(RunContext& run)
     stop_if_requested(run, writing);
 }
 
+namespace {
+
+// The input with the values of --definir, written in place (the lock stays
+// on it); one cut short is put back as it was.
+void write_defined_input(const RunContext& run, const std::string& name)
+{
+    try {
+        write_input(name, *run.state.defined_input);
+    } catch (const FatalError&) {
+        try {
+            write_input(name, *run.state.earlier_input);
+        } catch (const FatalError&) {
+        }
+        throw;
+    }
+}
+
+}  // namespace
+
 void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files)
 {
-    const EarlierFiles earlier = set_aside_earlier_files(files);
+    const EarlierFiles earlier =
+        set_aside_earlier_files(files, run.state.earlier_input ? &*run.state.earlier_input : nullptr);
+
     std::string where;
     for (const auto& folder : earlier.folders())
         where += (where.empty() ? "\"" : ", \"") + cp1252_to_utf8(folder) + "\"";
@@ -547,6 +618,7 @@ void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& fi
     try {
         std::optional<StopNote> said_at_a_stop;
         if (!earlier.empty()) said_at_a_stop.emplace(note);
+        if (run.state.defined_input) write_defined_input(run, files.front().name);
         write_run_files(run);
     } catch (const FatalError& error) {
         if (earlier.empty()) throw;

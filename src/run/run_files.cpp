@@ -120,11 +120,16 @@ bool move_file(const fs::path& from, const fs::path& to, std::error_code& error)
 // cannot keep the earlier files stops with the folder as it found it.
 class SetAside {
 public:
-    bool set_aside(const fs::path& file, const fs::path& copy, bool copied, std::error_code& error)
+    // `bytes`: the copy is written with them (the input as it was before
+    // the command line changed it), not taken from the file.
+    bool set_aside(const fs::path& file, const fs::path& copy, bool copied, std::error_code& error,
+                   const std::string* bytes = nullptr)
     {
         if (fs::create_directory(copy.parent_path(), error)) made_.push_back(copy.parent_path());
         if (error) return false;
-        if (copied)
+        if (bytes != nullptr)
+            write_copy(copy, *bytes, error);
+        else if (copied)
             fs::copy_file(file, copy, error);
         else
             move_file(file, copy, error);
@@ -149,6 +154,14 @@ public:
     }
 
 private:
+    static void write_copy(const fs::path& copy, const std::string& bytes, std::error_code& error)
+    {
+        try {
+            write_file_atomically(copy.string(), bytes);
+        } catch (const FatalError&) {
+            error = std::make_error_code(std::errc::io_error);
+        }
+    }
     struct Entry {
         fs::path file, copy;
         bool copied;
@@ -243,11 +256,14 @@ void follow_input_file(RunContext& run)
     lock_run_folder(run);
 }
 
-EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files)
+EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files, const std::string* earlier_input)
 {
+    // the input is the user's: kept aside only as it was before the command
+    // line wrote into it
+    const std::size_t first = earlier_input != nullptr ? 0 : 1;
     // every folder and every place a copy goes is looked at before anything
     // moves
-    for (std::size_t n = 1; n < files.size(); ++n) {
+    for (std::size_t n = first; n < files.size(); ++n) {
         const fs::path copy = earlier_copy(resolve_links(files[n].name));
         check_own(copy.parent_path(), "a pasta em que a execução guarda os arquivos da execução anterior",
                   [](fs::file_status status) { return fs::is_directory(status); });
@@ -256,7 +272,7 @@ EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files)
     }
     EarlierFiles kept;
     SetAside done;
-    for (std::size_t n = 1; n < files.size(); ++n) {
+    for (std::size_t n = first; n < files.size(); ++n) {
         const fs::path name = files[n].name;
         const fs::path file = resolve_links(name);
         const bool through_a_link = file != name;
@@ -264,8 +280,9 @@ EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files)
         const fs::path copy = earlier_copy(file);
         bool moved = false;
         if (!fs::exists(fs::symlink_status(copy, error))) {
-            if (!fs::is_regular_file(file, error)) continue;
-            if (!done.set_aside(file, copy, files[n].read_by_the_run, error)) {
+            const std::string* bytes = n == 0 ? earlier_input : nullptr;
+            if (bytes == nullptr && !fs::is_regular_file(file, error)) continue;
+            if (!done.set_aside(file, copy, files[n].read_by_the_run, error, bytes)) {
                 done.undo();
                 fail_set_aside(file, error);
             }

@@ -72,7 +72,7 @@ public:
     void discard(const std::vector<std::string>& still_needed) const;
 
 private:
-    friend EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files);
+    friend EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files, const std::string* earlier_input);
     struct Copy {
         std::string run_file;  // the run file's name, as in RunFile
         std::filesystem::path path;
@@ -93,7 +93,8 @@ private:
 // link leads to are another folder's, and this run never removes them. A
 // keep-aside folder or a copy there that is not the program's own (a link,
 // a file) is refused before anything moves, and a file that cannot be set
-// aside ends the run with the folder as it was.
-EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files);
+// aside ends the run with the folder as it was. With `earlier_input`, the
+// input (the first file) is kept aside too, as those bytes.
+EarlierFiles set_aside_earlier_files(const std::vector<RunFile>& files, const std::string* earlier_input = nullptr);
 
 }  // namespace placatermo

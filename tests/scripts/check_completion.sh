@@ -73,7 +73,7 @@ while IFS='|' read -r line expected; do
     failures=$((failures + 1))
   fi
 done <<'TABLE'
-placatermo |--animacao --batch --graficos --help --json --multigrid=classico --multigrid=especificado --version --vtk estudo
+placatermo |--animacao --batch --definir --graficos --help --json --multigrid=classico --multigrid=especificado --version --vtk estudo
 placatermo est|estudo
 placatermo --g|--graficos
 placatermo --multigrid=c|classico
@@ -84,8 +84,13 @@ placatermo estudo |ordem/ outra/
 placatermo estudo or|ordem/
 placatermo estudo ordem |--coletar --continuar --help --multigrid=classico --multigrid=especificado --multigrid=especificado,classico --preparar --tarefas --variar
 placatermo estudo ordem --p|--preparar
-placatermo estudo ordem --variar |10= 11= 12= 13= 14= 15= 4= 5= 6= 7= 8= 9=
+placatermo estudo ordem --variar |10= 11= 12= 13= 14= 15= 4= 5= 6= 7= 8= 9= cc= iteracoes_externas_max= iteracoes_internas_max= lx= ly= malhas= nx= ny= relaxacao_sor= solver= tolerancia= tolerancia_msi=
 placatermo estudo ordem --variar 1|10= 11= 12= 13= 14= 15=
+placatermo estudo ordem --variar so|solver=
+placatermo --batch --definir 1|10= 11= 12= 13= 14= 15= 16= 1=
+placatermo --batch --definir t|titulo= tolerancia= tolerancia_msi=
+placatermo --definir solver=g|gauss-seidel
+placatermo --definir 15=|linear senoidal
 placatermo estudo ordem --variar 6=|
 placatermo estudo ordem --variar 6=1,2 --multigrid=especificado,|especificado,classico
 placatermo estudo ordem --tarefas |
