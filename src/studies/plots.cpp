@@ -184,7 +184,7 @@ std::string terminal_and_key(const std::vector<std::string>& titles)
     const std::size_t rows = (titles.size() + columns - 1) / columns;
     return "set terminal pngcairo noenhanced size " + std::to_string(width) + "," +
            std::to_string(plot_height + static_cast<int>(rows) * row_height) +
-           "\nset key outside below center horizontal Left reverse maxcols " + std::to_string(columns) + "\n";
+           "\nset key outside below center horizontal Left reverse height 1 maxcols " + std::to_string(columns) + "\n";
 }
 
 // The errors of erro_h.png, in the columns 2, 3 and 4 of its data.
