@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +106,75 @@ TEST(Progress, TimeLeftOnceTheRatioFallsSteadily)
     for (const auto& line : shown(rising, 1e-6, 1000)) EXPECT_EQ(line.find("falta"), std::string::npos) << line;
     // without a tolerance, only the last outer iteration bounds it
     EXPECT_EQ(shown(falling, 0.0, 50).at(3), "iteração 40: razão 1.00E-04 (tolerância 0.00E+00), 4 s, faltam ~1 s");
+}
+
+// The time left a shown line says, in seconds: nothing without one.
+std::optional<double> said_left(const std::string& line)
+{
+    if (line.find(", falta <1 s") != std::string::npos) return 0.0;
+    const auto at = line.find(", faltam ~");
+    if (at == std::string::npos) return std::nullopt;
+    const std::string rest = line.substr(at + 10);
+    int a = 0, b = 0;
+    if (std::sscanf(rest.c_str(), "%d h %d min", &a, &b) == 2) return 3600.0 * a + 60.0 * b;
+    if (std::sscanf(rest.c_str(), "%d min %d s", &a, &b) == 2) return 60.0 * a + b;
+    if (std::sscanf(rest.c_str(), "%d s", &a) == 1) return a;
+    return std::nullopt;
+}
+
+// Histories with a line every 0.05 s to a tolerance of 1e-10, the logarithm
+// of the ratio a function of time: the time left each line said against
+// the real one. A steady fall is told right as soon as the window has it; a
+// fall that slows down (fast for 2 s, then slow) is never promised at the
+// first pace once the slower one shows (the two halves of the window
+// disagree first, and the estimate waits); ratios with noise of half a
+// decade neither make the estimate go up and down nor leave it wrong.
+TEST(Progress, TimeLeftFromTheWindowsRateOfFall)
+{
+    const auto noise = [](int k) {  // a fixed sequence in [-1, 1]
+        return std::sin(12.9898 * k) * 43758.5453 - std::floor(std::sin(12.9898 * k) * 43758.5453) - 0.5;
+    };
+    const struct {
+        const char* name;
+        std::function<double(double, int)> log10_ratio;  // of the time and line
+        double end;                                      // when the tolerance is reached
+        double trusted_from;                             // from when every estimate must hold
+        double within;                                   // how far from the real time left, in part of it
+        int rises;                                       // how often the estimate may go up by more than its rounding
+    } table[] = {
+        {"steady", [](double t, int) { return -t; }, 10.0, 1.0, 0.1, 0},
+        {"slows down", [](double t, int) { return t < 2.0 ? -2.0 * t : -4.0 - 0.2 * (t - 2.0); }, 32.0, 2.5, 0.2, 1},
+        {"noisy", [&](double t, int k) { return -0.5 * t + noise(k); }, 20.0, 1.0, 0.35, 1},
+    };
+    for (const auto& c : table) {
+        std::vector<Step> steps;
+        for (int k = 1; 0.05 * k < c.end; ++k)
+            steps.push_back({0.05 * k, k, std::pow(10.0, c.log10_ratio(0.05 * k, k))});
+        const auto lines = shown(steps, 1e-10, 1000000);
+        std::optional<double> first, previous;
+        int rises = 0;
+        for (std::size_t n = 0; n + 1 < lines.size(); ++n) {
+            const auto left = said_left(lines[n]);
+            int iteration = 0;
+            ASSERT_EQ(std::sscanf(lines[n].c_str(), "iteração %d", &iteration), 1);
+            const double t = 0.05 * iteration, real = c.end - t;
+            if (!left) continue;
+            if (!first) first = t;
+            if (t >= c.trusted_from) {
+                EXPECT_NEAR(*left, real, c.within * real + 1.0) << c.name << " at " << t << " s";
+            }
+            rises += previous && *left > *previous + 1.0;
+            previous = left;
+        }
+        EXPECT_LE(rises, c.rises) << c.name;
+        ASSERT_TRUE(first) << c.name;
+        EXPECT_LE(*first, 0.3 * c.end) << c.name;
+    }
+    // a ratio that stalls (a tolerance out of reach) gives no estimate but the
+    // last outer iteration's; a ratio that does not fall, none
+    std::vector<Step> flat;
+    for (int k = 1; k <= 100; ++k) flat.push_back({0.05 * k, k, 1e-3 * (1.0 + 0.01 * (k % 3))});
+    for (const auto& line : shown(flat, 1e-10, 1000000)) EXPECT_FALSE(said_left(line)) << line;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -17,8 +18,10 @@
 #include "base/errors.hpp"
 #include "cli_support.hpp"
 #include "platform/study_lock.hpp"
+#include "results/picture_check.hpp"
 #include "results/record.hpp"
 #include "studies/study.hpp"
+#include "studies/study_parts.hpp"
 
 namespace placatermo {
 namespace {
@@ -976,6 +979,130 @@ TEST(Study, PicturesThatAreNotWholeKeepTheEarlierOnes)
         "aviso: os gráficos do estudo não foram desenhados: o programa de gráficos (gnuplot) não";
     EXPECT_TRUE(said(without.err, warning)) << without.err;
     EXPECT_EQ(without.err.find(warning), without.err.rfind(warning));
+}
+
+// The pictures' keys name what varies, by name; a variation of one value is
+// fixed and left out; the grid by its finest size, left out against h.
+TEST(Study, PlotKeysNameWhatVaries)
+{
+    const auto variation = [](int record, std::vector<std::string> values) {
+        return StudyVariation{record, std::move(values)};
+    };
+    const std::vector<StudyVariation> solvers = {variation(6, {"1"}),
+                                                 variation(7, {"34"}),
+                                                 variation(8, {"34"}),
+                                                 variation(9, {"1e-8"}),
+                                                 variation(10, {"20000"}),
+                                                 variation(14, {"1.2"}),
+                                                 variation(11, {"1", "2", "3", "4", "5"}),
+                                                 variation(13, {"1", "5"})};
+    const std::vector<StudyVariation> grids = {variation(6, {"1", "2"}), variation(7, {"10", "18"}),
+                                               variation(15, {"1", "2"}), variation(0, {"especificado", "classico"})};
+    const std::vector<StudyVariation> others = {variation(4, {"1.0", "2.0"}), variation(9, {"1e-6", "1e-8"}),
+                                                variation(10, {"500", "900"}), variation(12, {"1e-3", "1e-4"}),
+                                                variation(14, {"1.5", "1.9"})};
+    const struct {
+        const std::vector<StudyVariation>* variations;
+        std::vector<std::string> values;
+        bool without_grid;
+        std::string label;
+    } table[] = {
+        {&solvers, {"1", "34", "34", "1e-8", "20000", "1.2", "2", "5"}, false, "Gauss-Seidel, 5 it. internas"},
+        {&solvers, {"1", "34", "34", "1e-8", "20000", "1.2", "4", "1"}, false, "ADI, 1 it. interna"},
+        {&grids, {"2", "18", "2", "classico"}, false, "malha 34 × 34, 2 malhas, c.c. senoidal, ciclo clássico"},
+        {&grids, {"1", "10", "1", "especificado"}, true, "c.c. linear, ciclo especificado"},
+        {&others,
+         {"2.0", "1e-8", "900", "1e-4", "1.9"},
+         false,
+         "Lx = 2.0, tol. 1e-8, máx. 900 it., tol. MSI 1e-4, ω = 1.9"},
+        {&solvers, {"1", "34", "34", "1e-8", "20000", "1.2", "'x", "1"}, false, "solver `x, 1 it. interna"},
+    };
+    for (const auto& c : table) {
+        StudyRow row;
+        row.run.values = c.values;
+        row.nx = row.ny = 34;
+        EXPECT_EQ(study_parts::study_plot_label(*c.variations, row, c.without_grid), c.label) << c.label;
+    }
+    StudyRow fixed;
+    fixed.run.values = {"34"};
+    EXPECT_EQ(study_parts::study_plot_label({variation(7, {"34"})}, fixed, false), "");
+}
+
+// The script of the pictures: drawn where it is run, twenty curves in twenty
+// colours with a key below the plot, x tics that do not run together on a
+// long history, the observed orders in two decimals, the times on
+// logarithmic scales without lines between the points.
+TEST(Study, PlotScriptOfAStudy)
+{
+    StudyOptions options;
+    options.folder = "e";
+    options.variations = {StudyVariation{7, {"10", "18"}}, StudyVariation{13, {}}};
+    std::vector<StudyRow> rows;
+    for (int n = 1; n <= 20; ++n) {
+        StudyRow row;
+        row.run = {n, "e/" + std::to_string(n), {n % 2 ? "10" : "18", std::to_string((n + 1) / 2)}};
+        options.variations[1].values.push_back(std::to_string(n));
+        row.nx = row.ny = n % 2 ? 10 : 18;
+        row.h = 1.0 / (row.nx - 2);
+        row.unknowns = (row.nx - 2) * (row.ny - 2);
+        row.record.history.assign(20000, 0.5);
+        row.record.seconds = 0.01 * n;
+        row.record.error_max = 1.0 / n;
+        if (n % 2 == 0) row.order_max = 1.68996;
+        rows.push_back(row);
+    }
+    const auto plots = study_parts::study_plot_script(options, rows);
+    EXPECT_EQ(plots.pictures, (std::vector<std::string>{"residuos.png", "erro_h.png", "tempo.png"}));
+    const std::string& script = plots.script;
+    const auto picture = [&script](const std::string& name) {
+        const auto at = script.find("set output '" + name + "'");
+        return at == std::string::npos ? std::string() : script.substr(at, script.find("set output", at + 1) - at);
+    };
+    std::set<std::string> colours;
+    const std::string history = picture("residuos.png");
+    for (std::size_t at = 0; (at = history.find(" lc rgb '", at)) != std::string::npos; ++at)
+        colours.insert(history.substr(at, 17));
+    EXPECT_EQ(colours.size(), 20u);
+    for (const char* part :
+         {"set output 'residuos.png'", "set output 'erro_h.png'", "set output 'tempo.png'", "set xtics 5000\n",
+          "set key outside below", " 1.69\n", "with points", "title 'malha 18 × 18, 10 it. internas'",
+          "lw 2 title '10 it. internas'", "title 'erro máx.'"})
+        EXPECT_NE(script.find(part), std::string::npos) << part;
+    for (const char* part : {"1.68996", "R7", "R13", "e/"}) EXPECT_EQ(script.find(part), std::string::npos) << part;
+    EXPECT_EQ(picture("tempo.png").find("lines"), std::string::npos);
+    // nothing to draw, no script
+    for (auto& row : rows) row.record.history.clear(), row.status = "sem resultados";
+    EXPECT_TRUE(study_parts::study_plot_script(options, rows).script.empty());
+}
+
+// The script stays beside the pictures, for `gnuplot estudo.gnu` there to
+// draw them again; --coletar writes it again, never through a link, and
+// without the plotting program too.
+TEST(Study, PlotScriptIsKeptBesideThePictures)
+{
+    TempDir dir;
+    write_file("placatermo.ent", InputRecords{}.text("\r\n"));
+    const std::string plotter = (std::filesystem::current_path() / "plotter").string();
+    std::filesystem::create_directory(plotter);
+    testing::write_study_plotter(plotter, "cp '" + plotter + "/whole.png' \"$f\"; cp \"$1\" '" + plotter + "/kept'");
+    const auto o = run_program("estudo e --variar 7=6,10 --tarefas 2", "PATH='" + plotter + ":/usr/bin:/bin'");
+    ASSERT_EQ(o.exit_code, 0) << o.err;
+    EXPECT_EQ(read_file("e/estudo.gnu"), read_file(plotter + "/kept"));
+    EXPECT_FALSE(std::filesystem::exists("e/.estudo.graficos"));
+    write_file("fora.gnu", "de fora");
+    std::filesystem::remove("e/estudo.gnu");
+    std::filesystem::create_symlink("../fora.gnu", "e/estudo.gnu");
+    const auto without = run_program("estudo e --coletar", "PATH='" + plotter + "/vazia'");
+    EXPECT_EQ(without.exit_code, 0) << without.err;
+    EXPECT_EQ(read_file("fora.gnu"), "de fora");
+    EXPECT_FALSE(std::filesystem::is_symlink("e/estudo.gnu"));
+    EXPECT_EQ(read_file("e/estudo.gnu"), read_file(plotter + "/kept"));
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "sem gnuplot";
+    for (const char* picture : {"residuos.png", "erro_h.png", "tempo.png"})
+        std::filesystem::remove(std::string("e/") + picture);
+    ASSERT_EQ(std::system("cd e && gnuplot estudo.gnu 2>/dev/null"), 0);
+    for (const char* picture : {"residuos.png", "erro_h.png", "tempo.png"})
+        EXPECT_TRUE(png_is_whole(read_file(std::string("e/") + picture))) << picture;
 }
 
 }  // namespace

@@ -189,7 +189,8 @@ std::string help_text()
     return "\n"
            "Roda o arquivo placatermo.ent do diretório atual (a entrada base) com alguns valores\n"
            "variados, cada execução numa pasta PASTA/001, PASTA/002, ..., e monta a tabela\n"
-           "PASTA/estudo.csv (e estudo.md) com os resultados de todas.\n"
+           "PASTA/estudo.csv (e estudo.md) com os resultados de todas, e os gráficos com o\n"
+           "script que os desenha (PASTA/estudo.gnu: `gnuplot estudo.gnu` na pasta os refaz).\n"
            "\n" +
            option_list(std::span<const Option>(study_options), 20) +
            "\n"

@@ -59,6 +59,8 @@ std::vector<std::string_view> study_option_names();
 inline constexpr std::string_view study_design_file = "estudo.json";
 inline constexpr std::string_view study_lock_file = ".estudo.trava";
 inline constexpr std::string_view study_pictures_folder = ".estudo.graficos";
+// The script of the study's pictures, kept beside them to be drawn again.
+inline constexpr std::string_view study_script_file = "estudo.gnu";
 
 // One run of a study: its number (from 1), folder and varied values.
 struct StudyRun {
@@ -143,7 +145,8 @@ struct StudyTableOutcome {
 
 // estudo.csv, estudo.md and the plots in the study folder. The plots are
 // drawn in a folder of their own inside it (study_pictures_folder) and only
-// whole ones replace the earlier ones.
+// whole ones replace the earlier ones; their script (study_script_file) is
+// kept beside them.
 StudyTableOutcome write_study_table(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
 
 // The whole command; returns the exit status (0 when every run completed and

@@ -69,8 +69,22 @@ void write_job_files(const StudyOptions& options, const std::vector<StudyRun>& r
 std::string all_digits(double value);
 // A real in six significant digits: the Markdown table and the plots' labels.
 std::string six_digits(double value);
-// Draws the study's plots from the rows in the study folder; whether every
-// plot it meant to draw is whole there (false after saying which is not).
+// The name of a run's curve in the pictures' keys: the values that vary
+// (a variation of one value is fixed), by name ("Gauss-Seidel, malha 34 × 34,
+// 5 it. internas"), the grid's left out with `without_grid`; "" when none.
+std::string study_plot_label(const std::vector<StudyVariation>& variations, const StudyRow& row, bool without_grid);
+// An observed order as erro_h.png shows it: "1.69".
+std::string study_order_label(double order);
+// The gnuplot script of the study's pictures, with their data, and the
+// pictures it draws (none: no script).
+struct StudyPlotScript {
+    std::string script;
+    std::vector<std::string> pictures;
+};
+StudyPlotScript study_plot_script(const StudyOptions& options, const std::vector<StudyRow>& rows);
+// Draws the study's plots from the rows in the study folder, and keeps their
+// script there (study_script_file); whether every plot it meant to draw, and
+// the script, are whole there (false after saying which is not).
 bool draw_study_plots(const StudyOptions& options, const std::vector<StudyRow>& rows, Platform& platform);
 
 }  // namespace placatermo::study_parts
