@@ -22,6 +22,14 @@ rm -f "$log"
 echo "O programa está em build/placatermo; para chamá-lo como placatermo de qualquer pasta, instale-o"
 echo "(README, \"Instalar\"): cmake --install build --prefix ~/.local"
 mkdir -p experimento
-cd experimento
-../build/placatermo --batch "$@"
-echo "Resultados em experimento/: $(ls | tr '\n' ' ')"
+# what this run wrote, told apart from what earlier runs left in the folder
+# (from listings before and after); a failed run lists nothing: the program
+# has said what went wrong, and run.sh ends with its status
+listing="$(mktemp -d "${TMPDIR:-/tmp}/placatermo-run-XXXXXX")"
+trap 'rm -rf "$listing"' EXIT
+scripts/run-files.sh listar experimento >"$listing/antes"
+status=0
+(cd experimento && ../build/placatermo --batch "$@") || status=$?
+[ "$status" -eq 0 ] || exit "$status"
+scripts/run-files.sh listar experimento >"$listing/depois"
+scripts/run-files.sh comparar experimento "$listing/antes" "$listing/depois"

@@ -2,7 +2,7 @@
 # The two multigrid cycles side by side: cycles to a ratio of 1e-6 for each
 # solver on finest grids of 66 to 1026 volumes a side (all grids down to
 # 4 x 4), then a whole run of 1024 x 1024 real volumes to 1e-8 against PETSc
-# solving the same discrete system. Prints Markdown tables for the README.
+# solving the same discrete system. Prints Markdown tables for docs/multigrid.md.
 #   bench/multigrid.sh [SIZES]     (default: "66 130 258 514 1026")
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Seconds per cycle per million finest unknowns, for the README: both cycles
+"""Seconds per cycle per million finest unknowns, for docs/desempenho.md: both cycles
 with Gauss-Seidel (2 inner), a fixed number of cycles (the tolerance is out
 of reach), grids from 4 x 4 up to n real volumes a side. The time is the
 processing time the results file states (the cycles, not the files), the

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark: the kernels (Google Benchmark) and whole runs of the
 # cases in bench/cases, with the fast build and with a build of the plain
-# loops and printf formatting, and prints the tables of the Performance
-# section of the README.
+# loops and printf formatting, and prints the tables of docs/desempenho.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh libbenchmark-dev nlohmann-json3-dev python3 time

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Draws the pictures of the README (docs/*.png) from the default experiment:
+# Draws the pictures that the README and the pages in docs/ show (docs/*.png)
+# from the default experiment:
 #   scripts/make-docs-pictures.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +14,7 @@ mkdir -p docs
 for picture in Tx.png Ty.png historico.png campo.png erro.png; do
   cp "$work/$picture" docs/"$picture"
 done
-# the worked example of the README's "Estudos": order of accuracy, sinusoidal
+# the worked example of docs/estudos.md: order of accuracy, sinusoidal
 # plate, grids 8² to 256² (1 to 6 grids from 10 x 10)
 mkdir -p "$work/estudo"
 printf "placa.res\r\nplaca.dis\r\nplaca.ite\r\n1.0\r\n1.0\r\n1\r\n10\r\n10\r\n1e-10\r\n1000\r\n2\r\n1.0e-3\r\n5\r\n1.5\r\n2\r\n'Placa senoidal'\r\n" \
@@ -22,7 +23,7 @@ printf "placa.res\r\nplaca.dis\r\nplaca.ite\r\n1.0\r\n1.0\r\n1\r\n10\r\n10\r\n1e
 cp "$work/estudo/ordem/erro_h.png" docs/estudo-erro-h.png
 cp "$work/estudo/ordem/residuos.png" docs/estudo-residuos.png
 cp "$work/estudo/ordem/estudo.md" docs/estudo-exemplo.md
-# "Ver a iteração": one plate of 64 x 64 real volumes, by Gauss-Seidel on one grid and
+# docs/arquivos.md, "Ver a iteração": one plate of 64 x 64 real volumes, by Gauss-Seidel on one grid and
 # by the multigrid from 10 x 10 (4 grids); a still of each animation, and the
 # levels' residuals of both cycles
 iteration_input() { # grids, volumes of grid 1, tolerance, maximum of outer iterations

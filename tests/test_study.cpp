@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -674,11 +675,19 @@ std::vector<std::vector<std::string>> markdown_rows(const std::vector<std::strin
     return rows;
 }
 
-// Each study example of the README (a one-line command followed by a table),
-// run as printed in an empty folder, gives the table's digits.
+// Each study example of the README and of the pages in docs/ (a one-line
+// command followed by a table), run as printed in an empty folder, gives the
+// table's digits.
 TEST(Readme, StudyExamplesRunAsPrinted)
 {
-    const auto lines = split_lines(read_file(PLACATERMO_SOURCE_DIR "/README.md"));
+    std::vector<std::string> pages{PLACATERMO_SOURCE_DIR "/README.md"};
+    for (const auto& entry : std::filesystem::directory_iterator(PLACATERMO_SOURCE_DIR "/docs"))
+        if (entry.path().extension() == ".md") pages.push_back(entry.path().string());
+    std::vector<std::string> lines;
+    for (const auto& page : pages) {
+        for (auto& line : split_lines(read_file(page))) lines.push_back(std::move(line));
+        lines.emplace_back();  // a table ends with its page
+    }
     int examples = 0;
     for (std::size_t n = 0; n + 4 < lines.size(); ++n) {
         if (lines[n] != "```sh" || lines[n + 1].rfind("placatermo estudo ", 0) != 0 || lines[n + 2] != "```" ||
