@@ -710,7 +710,7 @@ TEST(Readme, StudyExamplesRunAsPrinted)
                     << command << ": linha " << r << ", coluna " << expected[0][c];
         }
     }
-    EXPECT_EQ(examples, 2);
+    EXPECT_EQ(examples, 3);
 }
 
 // The error norms of the record and of the table are those of the field:
