@@ -1,6 +1,9 @@
 #include "experiment/experiment.hpp"
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
 #include <utility>
 
 #include "solvers/solvers.hpp"
@@ -134,6 +137,28 @@ Outcome run_experiment(const InputParameters& input, const ExperimentOptions& op
     outcome.seconds = solution.elapsed_seconds;
     complete(outcome, options);
     return outcome;
+}
+
+}  // namespace placatermo
+
+namespace placatermo {
+
+std::optional<std::string> divergence_warning(const Outcome& outcome)
+{
+    const double ratio = outcome.last_ratio;
+    if (outcome.iterations < 1 || (ratio <= 1.0e10)) return std::nullopt;
+    // a mistake in the input, already named, explains it
+    if (!outcome.input.warnings.empty()) return std::nullopt;
+    char text[32];
+    if (std::isnan(ratio))
+        std::snprintf(text, sizeof text, "NaN");
+    else
+        std::snprintf(text, sizeof text, "%.6E", ratio);
+    std::string advice = "os resultados não têm sentido";
+    if (outcome.input.solver() == SolverKind::sor) advice += "; experimente um coeficiente de relaxação do SOR menor";
+    return "aviso: arquivo \"" + std::string(outcome.input.experiment_name.trimmed()) +
+           "\": a iteração divergiu (norma L1 / norma it.=1 = " + text + " na iteração externa " +
+           std::to_string(outcome.iterations) + "): " + advice;
 }
 
 }  // namespace placatermo

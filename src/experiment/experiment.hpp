@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/execution.hpp"
@@ -95,6 +96,11 @@ struct Outcome {
     std::vector<LevelNorms> level_norms;                 // options.keep_level_norms, coarsest first
     std::optional<IterationFrames> frames;               // options.keep_frames, when there was an iteration
 };
+
+// The warning of a run whose iteration diverged (its last ratio not a
+// number or above 1e10), none for any other; none too when the input has
+// warnings of its own, which explain it.
+std::optional<std::string> divergence_warning(const Outcome& outcome);
 
 // The library's second thread for the passes that split in two, started at
 // its first use: a front end that may use two cores puts it in its

@@ -150,7 +150,7 @@ std::string input_with_settings(std::string_view bytes, std::string_view file_na
             text.append(text.size() < width ? width - text.size() : 1, ' ');
             read.record_span[static_cast<std::size_t>(record)].second = width;
         }
-        const auto same = std::find_if(texts.begin(), texts.end(), [&](const auto& t) { return t.first == record; });
+        const auto same = std::find_if(texts.begin(), texts.end(), [r = record](const auto& t) { return t.first == r; });
         if (same != texts.end())
             same->second = text;
         else

@@ -1,6 +1,9 @@
 #include "input/values.hpp"
 
 #include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -27,8 +30,18 @@ std::string quoted(std::string_view text)
 std::string real_text(double value)
 {
     char text[64];
+#if defined(__cpp_lib_to_chars)
     const auto [end, error] = std::to_chars(text, text + sizeof text, value);
     return error == std::errc() ? std::string(text, end) : std::string("?");
+#else
+    // without the reals' to_chars: the fewest digits that read back the same
+    if (!std::isfinite(value)) return "?";
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (std::strtod(text, nullptr) == value) break;
+    }
+    return text;
+#endif
 }
 
 // A text that the file could not hold on its line: its message as the

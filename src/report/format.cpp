@@ -1,6 +1,5 @@
 #include "report/format.hpp"
 
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -130,7 +129,7 @@ void format_real_with(char* field, int width, int digits, double value, Split sp
 // by the remainder of the shift. Taken for d <= 17 where m 10^p has no more
 // than 128 bits (about 1e-13 <= |v| < 10^(d+1), the fields and norms of the
 // reports); 0 where it is not taken.
-std::size_t integer_significand(char* buf, double v, int d, int& exponent)
+[[maybe_unused]] std::size_t integer_significand(char* buf, double v, int d, int& exponent)
 {
     __extension__ typedef unsigned __int128 Wide;
     static constexpr std::uint64_t power_of_ten[20] = {1ull,
@@ -153,7 +152,8 @@ std::size_t integer_significand(char* buf, double v, int d, int& exponent)
                                                        100000000000000000ull,
                                                        1000000000000000000ull,
                                                        10000000000000000000ull};
-    const auto bits = std::bit_cast<std::uint64_t>(v);
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
     const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
     // normal numbers below 2^52 only: a whole significand times 2^-shift
     if (biased == 0 || d < 0 || d > 17 || biased >= 1075) return 0;
@@ -198,13 +198,18 @@ std::size_t integer_significand(char* buf, double v, int d, int& exponent)
     return 0;
 }
 #else
-std::size_t integer_significand(char*, double, int, int&) { return 0; }
+[[maybe_unused]] std::size_t integer_significand(char*, double, int, int&) { return 0; }
 #endif
 
 }  // namespace
 
 void format_real(char* field, int width, int digits, double value)
 {
+#if !defined(__cpp_lib_to_chars)
+    // a standard library without the reals' to_chars (the browser's): the C
+    // library's, as exact
+    format_real_printf(field, width, digits, value);
+#else
     if constexpr (default_kernels == Kernels::plain) return format_real_printf(field, width, digits, value);
     format_real_with(field, width, digits, value, [](char* buf, std::size_t size, double v, int d, int& exponent) {
         if (const std::size_t length = integer_significand(buf, v, d, exponent); length != 0) return length;
@@ -219,6 +224,7 @@ void format_real(char* field, int width, int digits, double value)
         exponent = e[1] == '-' ? -magnitude : magnitude;
         return static_cast<std::size_t>(e - buf);
     });
+#endif
 }
 
 void format_real_line(std::string& out, std::span<const double> values, int width, int digits)

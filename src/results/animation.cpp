@@ -1,10 +1,10 @@
 #include "results/animation.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdio>
 
+#include "base/bits.hpp"
 #include "base/text.hpp"
 
 namespace placatermo {
@@ -17,7 +17,7 @@ constexpr double residual_decades = 14.0;
 
 void append_float(std::string& out, float value)
 {
-    const auto bits = std::bit_cast<std::uint32_t>(value);
+    const auto bits = bits_as<std::uint32_t>(value);
     for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((bits >> shift) & 0xFFu);
 }
 

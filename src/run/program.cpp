@@ -533,20 +533,7 @@ void draw_animation(RunContext& run)
 
 void warn_if_diverged(RunContext& run)
 {
-    const double ratio = run.outcome.last_ratio;
-    if (run.outcome.iterations < 1 || (ratio <= 1.0e10)) return;
-    // a mistake in the input, already named, explains it
-    if (!run.input.warnings.empty()) return;
-    char text[32];
-    if (std::isnan(ratio))
-        std::snprintf(text, sizeof text, "NaN");
-    else
-        std::snprintf(text, sizeof text, "%.6E", ratio);
-    std::string advice = "os resultados não têm sentido";
-    if (run.input.solver() == SolverKind::sor) advice += "; experimente um coeficiente de relaxação do SOR menor";
-    run.platform.warn("aviso: arquivo \"" + std::string(run.input.experiment_name.trimmed()) +
-                      "\": a iteração divergiu (norma L1 / norma it.=1 = " + text + " na iteração externa " +
-                      std::to_string(run.outcome.iterations) + "): " + advice);
+    if (const auto warning = divergence_warning(run.outcome)) run.platform.warn(*warning);
 }
 
 void show_results(RunContext& run)

@@ -1,9 +1,9 @@
 // ADI: line solves along the rows, then along the columns.
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
+#include "base/bits.hpp"
 #include "grid/arrays.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"
@@ -159,7 +159,7 @@ public:
     {
         const std::int64_t m = (j - 1) * nx_;
         const Five c = coefficients(m);
-        return c.aw == 0.0 && c.ap != 0.0 && std::bit_cast<std::uint64_t>(rhs(m, c)) != negative_zero;
+        return c.aw == 0.0 && c.ap != 0.0 && bits_as<std::uint64_t>(rhs(m, c)) != negative_zero;
     }
 
     // Whether row j came out as in the natural order: row j - 1 ended finite.

@@ -2,11 +2,11 @@
 // correction with it.
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "base/bits.hpp"
 #include "grid/arrays.hpp"
 #include "solvers/solvers.hpp"
 #include "solvers/sweep_helper.hpp"
@@ -323,7 +323,7 @@ namespace {
 // Rows in flight in the substitution wavefronts.
 constexpr std::int64_t msi_rows = 4;
 
-bool is_negative_zero(double x) { return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(-0.0); }
+bool is_negative_zero(double x) { return bits_as<std::uint64_t>(x) == bits_as<std::uint64_t>(-0.0); }
 
 // The fast correction keeps one array x: the forward values, turned in place
 // into the corrections. The forward substitution computes the residual of t
