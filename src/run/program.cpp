@@ -276,6 +276,22 @@ void write_input(const std::string& name, std::string_view bytes)
     file.close();
 }
 
+// The input with the values of --definir, written in place (the lock stays
+// on it); one cut short (a full disk) is put back as it was, with or without
+// the editor to follow.
+void write_defined_input(const std::string& name, std::string_view bytes, std::string_view earlier)
+{
+    try {
+        write_input(name, bytes);
+    } catch (const FatalError&) {
+        try {
+            write_input(name, earlier);
+        } catch (const FatalError&) {
+        }
+        throw;
+    }
+}
+
 // --definir: the values written into the input's bytes, checked by the
 // reader before anything is written; a refusal leaves the folder as it was
 // (an input that the lock's open call made goes again).
@@ -325,7 +341,10 @@ void read_input_data(RunContext& run)
             return;
         }
     }
-    if (made || !run.options.settings.empty()) write_input(name, bytes);
+    if (run.state.earlier_input)
+        write_defined_input(name, bytes, *run.state.earlier_input);
+    else if (made)
+        write_input(name, bytes);
     if (!run.options.batch) run.state.command_status = run_editor(run, input_file_name);
     follow_input_file(run);
     if (!read_whole_file(name, bytes)) {
@@ -587,25 +606,6 @@ void write_run_files(RunContext& run)
     stop_if_requested(run, writing);
 }
 
-namespace {
-
-// The input with the values of --definir, written in place (the lock stays
-// on it); one cut short is put back as it was.
-void write_defined_input(const RunContext& run, const std::string& name)
-{
-    try {
-        write_input(name, *run.state.defined_input);
-    } catch (const FatalError&) {
-        try {
-            write_input(name, *run.state.earlier_input);
-        } catch (const FatalError&) {
-        }
-        throw;
-    }
-}
-
-}  // namespace
-
 void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files)
 {
     const EarlierFiles earlier =
@@ -618,7 +618,8 @@ void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& fi
     try {
         std::optional<StopNote> said_at_a_stop;
         if (!earlier.empty()) said_at_a_stop.emplace(note);
-        if (run.state.defined_input) write_defined_input(run, files.front().name);
+        if (run.state.defined_input)
+            write_defined_input(files.front().name, *run.state.defined_input, *run.state.earlier_input);
         write_run_files(run);
     } catch (const FatalError& error) {
         if (earlier.empty()) throw;
