@@ -910,6 +910,9 @@ TEST(Definir, RefusesWrongRecordsAndValuesBeforeWritingAnything)
         {"--definir solver=3.5", "linha 11, parâmetro \"solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI\": \"3.5\" não é um número inteiro; nenhum arquivo foi gravado"},
         {"--definir malhas=0", "linha 6, parâmetro \"número de malhas\""},
         {"--definir cc=1 --definir lx=abc", "linha 4, parâmetro"},
+        {"--definir nx=6é", "linha 7, parâmetro \"número de volumes na direção X da malha 1\": \"6é\" não é um número inteiro"},
+        {"--definir 'titulo=Placa 😀'", "--definir titulo=Placa 😀: o valor tem um caractere que o arquivo de entrada (Windows-1252) não representa"},
+        {"--definir 'nome_experimento=a\xe7.res'", "o valor tem um caractere que o arquivo de entrada (Windows-1252) não representa"},
     };
     for (const bool fresh : {false, true}) {
         TempDir dir;
@@ -945,6 +948,22 @@ TEST(Definir, KeepsTheEarlierInputWithTheEarlierFiles)
     EXPECT_EQ(read_file("placatermo.anterior/placatermo.ent"), input);
     EXPECT_EQ(read_file("placatermo.anterior/placa.res"), results);
     EXPECT_NE(read_file("placatermo.ent"), input);
+}
+
+// An input whose new bytes are cut short (a full disk) is put back as it
+// was, with the editor to follow or not.
+TEST(Definir, PutsBackAnInputCutShort)
+{
+    for (const std::string mode : {"", "--batch "}) {
+        TempDir dir;
+        ASSERT_EQ(run_program().exit_code, 0);
+        const std::string input = read_file("placatermo.ent");
+        const Outcome o = run_program(mode + "--definir titulo=" + std::string(5000, 'y'),
+                                      "EDITOR=true sh -c 'trap \"\" XFSZ; ulimit -f 4; exec \"$0\" \"$@\"'");
+        EXPECT_EQ(o.exit_code, 1) << mode;
+        EXPECT_NE(o.err.find("erro ao gravar o arquivo \"placatermo.ent\""), std::string::npos) << mode << o.err;
+        EXPECT_EQ(read_file("placatermo.ent"), input) << mode;
+    }
 }
 
 // Records and values by name in a study are its numbers: the folders, the
