@@ -950,6 +950,28 @@ TEST(Definir, KeepsTheEarlierInputWithTheEarlierFiles)
     EXPECT_NE(read_file("placatermo.ent"), input);
 }
 
+// An input that cannot be written fails the run before the earlier files
+// are set aside: the folder stays as it was.
+TEST(Definir, AReadOnlyInputMovesNothing)
+{
+    TempDir dir;
+    ASSERT_EQ(run_program().exit_code, 0);
+    const auto before = folder_entries();
+    namespace fs = std::filesystem;
+    fs::permissions("placatermo.ent", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    // root writes over the permissions: the input is mounted read-only instead
+    const bool root = geteuid() == 0;
+    if (root && std::system("mount --bind placatermo.ent placatermo.ent 2>/dev/null") != 0)
+        GTEST_SKIP() << "não foi possível montar o arquivo de entrada somente para leitura";
+    const bool read_only = !root || std::system("mount -o remount,bind,ro placatermo.ent 2>/dev/null") == 0;
+    const Outcome o = read_only ? run_program("--batch --definir solver=adi") : Outcome{};
+    if (root) std::system("umount placatermo.ent");
+    if (!read_only) GTEST_SKIP() << "não foi possível montar o arquivo de entrada somente para leitura";
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_NE(o.err.find("não foi possível gravar o arquivo \"placatermo.ent\""), std::string::npos) << o.err;
+    EXPECT_EQ(folder_entries(), before);
+}
+
 // An input whose new bytes are cut short (a full disk) is put back as it
 // was, with the editor to follow or not.
 TEST(Definir, PutsBackAnInputCutShort)

@@ -1,6 +1,7 @@
 #include "run/program.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -606,8 +607,29 @@ void write_run_files(RunContext& run)
     stop_if_requested(run, writing);
 }
 
+namespace {
+
+// An input that --definir cannot write (read-only) fails the run before the
+// earlier files are set aside, not after.
+void check_input_writable(const std::string& name)
+{
+    errno = 0;
+    std::FILE* file = std::fopen(name.c_str(), "r+b");
+    if (file == nullptr) {
+        try {
+            fail_file("não foi possível gravar", name, errno);
+        } catch (const FatalError& error) {
+            throw FatalError(std::string(error.what()) + "; nenhum arquivo foi gravado");
+        }
+    }
+    std::fclose(file);
+}
+
+}  // namespace
+
 void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files)
 {
+    if (run.state.defined_input) check_input_writable(files.front().name);
     const EarlierFiles earlier =
         set_aside_earlier_files(files, run.state.earlier_input ? &*run.state.earlier_input : nullptr);
 
