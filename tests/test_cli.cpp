@@ -1000,9 +1000,14 @@ TEST(Definir, StudyTakesNamesAsNumbers)
     EXPECT_EQ(read_file("e/001/placatermo.ent"), read_file("f/001/placatermo.ent"));
     EXPECT_EQ(read_file("e/002/placatermo.ent"), read_file("f/002/placatermo.ent"));
     EXPECT_NE(read_file("e/002/placatermo.ent").find("\r\n5   = label\r\n1.0e-3"), std::string::npos);
-    const Outcome o = run_program("estudo g --variar titulo=x,y");
+    Outcome o = run_program("estudo g --variar titulo=x,y");
     EXPECT_EQ(o.exit_code, 2);
     EXPECT_NE(o.err.find("um número de 4 a 15 ou um nome (lx, ly, malhas, nx, ny,"), std::string::npos) << o.err;
+    o = run_program("estudo g --variar solver=sor,sorr --preparar");
+    EXPECT_EQ(o.exit_code, 2);
+    EXPECT_NE(o.err.find("--variar solver=sor,sorr: \"sorr\" não é um número nem um dos nomes (jacobi,"), std::string::npos)
+        << o.err;
+    EXPECT_FALSE(std::filesystem::exists("g"));
 }
 
 }  // namespace
