@@ -910,6 +910,9 @@ TEST(Definir, RefusesWrongRecordsAndValuesBeforeWritingAnything)
         {"--definir solver=3.5", "linha 11, parâmetro \"solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI\": \"3.5\" não é um número inteiro; nenhum arquivo foi gravado"},
         {"--definir malhas=0", "linha 6, parâmetro \"número de malhas\""},
         {"--definir cc=1 --definir lx=abc", "linha 4, parâmetro"},
+        {"--definir nx=6é", "linha 7, parâmetro \"número de volumes na direção X da malha 1\": \"6é\" não é um número inteiro"},
+        {"--definir 'titulo=Placa 😀'", "--definir titulo=Placa 😀: o valor tem um caractere que o arquivo de entrada (Windows-1252) não representa"},
+        {"--definir 'nome_experimento=a\xe7.res'", "o valor tem um caractere que o arquivo de entrada (Windows-1252) não representa"},
     };
     for (const bool fresh : {false, true}) {
         TempDir dir;
@@ -947,6 +950,44 @@ TEST(Definir, KeepsTheEarlierInputWithTheEarlierFiles)
     EXPECT_NE(read_file("placatermo.ent"), input);
 }
 
+// An input that cannot be written fails the run before the earlier files
+// are set aside: the folder stays as it was.
+TEST(Definir, AReadOnlyInputMovesNothing)
+{
+    TempDir dir;
+    ASSERT_EQ(run_program().exit_code, 0);
+    const auto before = folder_entries();
+    namespace fs = std::filesystem;
+    fs::permissions("placatermo.ent", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    // root writes over the permissions: the input is mounted read-only instead
+    const bool root = geteuid() == 0;
+    if (root && std::system("mount --bind placatermo.ent placatermo.ent 2>/dev/null") != 0)
+        GTEST_SKIP() << "não foi possível montar o arquivo de entrada somente para leitura";
+    const bool read_only = !root || std::system("mount -o remount,bind,ro placatermo.ent 2>/dev/null") == 0;
+    const Outcome o = read_only ? run_program("--batch --definir solver=adi") : Outcome{};
+    if (root) std::system("umount placatermo.ent");
+    if (!read_only) GTEST_SKIP() << "não foi possível montar o arquivo de entrada somente para leitura";
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_NE(o.err.find("não foi possível gravar o arquivo \"placatermo.ent\""), std::string::npos) << o.err;
+    EXPECT_EQ(folder_entries(), before);
+}
+
+// An input whose new bytes are cut short (a full disk) is put back as it
+// was, with the editor to follow or not.
+TEST(Definir, PutsBackAnInputCutShort)
+{
+    for (const std::string mode : {"", "--batch "}) {
+        TempDir dir;
+        ASSERT_EQ(run_program().exit_code, 0);
+        const std::string input = read_file("placatermo.ent");
+        const Outcome o = run_program(mode + "--definir titulo=" + std::string(5000, 'y'),
+                                      "EDITOR=true sh -c 'trap \"\" XFSZ; ulimit -f 4; exec \"$0\" \"$@\"'");
+        EXPECT_EQ(o.exit_code, 1) << mode;
+        EXPECT_NE(o.err.find("erro ao gravar o arquivo \"placatermo.ent\""), std::string::npos) << mode << o.err;
+        EXPECT_EQ(read_file("placatermo.ent"), input) << mode;
+    }
+}
+
 // Records and values by name in a study are its numbers: the folders, the
 // design and the table know only numbers.
 TEST(Definir, StudyTakesNamesAsNumbers)
@@ -959,9 +1000,14 @@ TEST(Definir, StudyTakesNamesAsNumbers)
     EXPECT_EQ(read_file("e/001/placatermo.ent"), read_file("f/001/placatermo.ent"));
     EXPECT_EQ(read_file("e/002/placatermo.ent"), read_file("f/002/placatermo.ent"));
     EXPECT_NE(read_file("e/002/placatermo.ent").find("\r\n5   = label\r\n1.0e-3"), std::string::npos);
-    const Outcome o = run_program("estudo g --variar titulo=x,y");
+    Outcome o = run_program("estudo g --variar titulo=x,y");
     EXPECT_EQ(o.exit_code, 2);
     EXPECT_NE(o.err.find("um número de 4 a 15 ou um nome (lx, ly, malhas, nx, ny,"), std::string::npos) << o.err;
+    o = run_program("estudo g --variar solver=sor,sorr --preparar");
+    EXPECT_EQ(o.exit_code, 2);
+    EXPECT_NE(o.err.find("--variar solver=sor,sorr: \"sorr\" não é um número nem um dos nomes (jacobi,"), std::string::npos)
+        << o.err;
+    EXPECT_FALSE(std::filesystem::exists("g"));
 }
 
 }  // namespace

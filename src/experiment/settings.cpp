@@ -92,7 +92,8 @@ std::string input_value_text(int record, std::string_view value)
 {
     for (const auto& [name, number] : input_value_names(record))
         if (same_ignoring_case(name, value)) return std::to_string(number);
-    if (!is_text_record(record)) return std::string(value);
+    // the file's bytes, so that the reader's message shows what was given
+    if (!is_text_record(record)) return to_cp1252(value);
     std::string quoted = "'";
     for (const char c : to_cp1252(value)) {
         quoted += c;
@@ -118,6 +119,10 @@ std::pair<int, std::string> input_setting(std::string_view text, std::string_vie
                                  (c == ',' ? "vírgula (o separador decimal é o ponto)"
                                            : c == ' ' ? "brancos" : c == '/' ? "barra" : "aspas"));
     }
+    // one that would come out as '?' in the file: the run would go on with
+    // another title or file name than the one given
+    if (cp1252_to_utf8(to_cp1252(value)) != value)
+        refuse(argument, "o valor tem um caractere que o arquivo de entrada (Windows-1252) não representa");
     // a word where a number or a name goes: the names it could have meant
     if (const auto names = input_value_names(*record); !names.empty() && input_value_text(*record, value) == value &&
                                                        value.find_first_of("0123456789") == std::string_view::npos) {

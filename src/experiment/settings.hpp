@@ -32,7 +32,8 @@ std::string input_value_text(int record, std::string_view value);
 
 // "R=V", taken apart: the record and the value as given. A FatalError, its
 // message starting with `argument`, when R names no record or V is empty,
-// holds a control character, or (outside the texts) a blank or a quote mark.
+// holds a control character or one that Windows-1252 lacks, or (outside the
+// texts) a blank or a quote mark.
 std::pair<int, std::string> input_setting(std::string_view text, std::string_view argument);
 
 // The input file's bytes with the settings written in (the last of a record

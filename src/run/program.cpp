@@ -1,6 +1,7 @@
 #include "run/program.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -276,6 +277,22 @@ void write_input(const std::string& name, std::string_view bytes)
     file.close();
 }
 
+// The input with the values of --definir, written in place (the lock stays
+// on it); one cut short (a full disk) is put back as it was, with or without
+// the editor to follow.
+void write_defined_input(const std::string& name, std::string_view bytes, std::string_view earlier)
+{
+    try {
+        write_input(name, bytes);
+    } catch (const FatalError&) {
+        try {
+            write_input(name, earlier);
+        } catch (const FatalError&) {
+        }
+        throw;
+    }
+}
+
 // --definir: the values written into the input's bytes, checked by the
 // reader before anything is written; a refusal leaves the folder as it was
 // (an input that the lock's open call made goes again).
@@ -325,7 +342,10 @@ void read_input_data(RunContext& run)
             return;
         }
     }
-    if (made || !run.options.settings.empty()) write_input(name, bytes);
+    if (run.state.earlier_input)
+        write_defined_input(name, bytes, *run.state.earlier_input);
+    else if (made)
+        write_input(name, bytes);
     if (!run.options.batch) run.state.command_status = run_editor(run, input_file_name);
     follow_input_file(run);
     if (!read_whole_file(name, bytes)) {
@@ -576,25 +596,27 @@ void write_run_files(RunContext& run)
 
 namespace {
 
-// The input with the values of --definir, written in place (the lock stays
-// on it); one cut short is put back as it was.
-void write_defined_input(const RunContext& run, const std::string& name)
+// An input that --definir cannot write (read-only) fails the run before the
+// earlier files are set aside, not after.
+void check_input_writable(const std::string& name)
 {
-    try {
-        write_input(name, *run.state.defined_input);
-    } catch (const FatalError&) {
+    errno = 0;
+    std::FILE* file = std::fopen(name.c_str(), "r+b");
+    if (file == nullptr) {
         try {
-            write_input(name, *run.state.earlier_input);
-        } catch (const FatalError&) {
+            fail_file("não foi possível gravar", name, errno);
+        } catch (const FatalError& error) {
+            throw FatalError(std::string(error.what()) + "; nenhum arquivo foi gravado");
         }
-        throw;
     }
+    std::fclose(file);
 }
 
 }  // namespace
 
 void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& files)
 {
+    if (run.state.defined_input) check_input_writable(files.front().name);
     const EarlierFiles earlier =
         set_aside_earlier_files(files, run.state.earlier_input ? &*run.state.earlier_input : nullptr);
 
@@ -605,7 +627,8 @@ void write_keeping_earlier_files(RunContext& run, const std::vector<RunFile>& fi
     try {
         std::optional<StopNote> said_at_a_stop;
         if (!earlier.empty()) said_at_a_stop.emplace(note);
-        if (run.state.defined_input) write_defined_input(run, files.front().name);
+        if (run.state.defined_input)
+            write_defined_input(files.front().name, *run.state.defined_input, *run.state.earlier_input);
         write_run_files(run);
     } catch (const FatalError& error) {
         if (earlier.empty()) throw;

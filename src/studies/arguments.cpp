@@ -85,6 +85,15 @@ bool take_variation(StudyCommandLine& line, std::string_view given)
         if (variation.record == record) refuse("o registro " + std::to_string(record) + " é variado duas vezes");
     StudyVariation variation{record, split_values(std::string_view(text).substr(equals + 1))};
     check_values("--variar " + text, variation.values);
+    // a misspelt name is refused here, as by --definir, not in every run of
+    // the study that has it
+    for (const auto& value : variation.values) {
+        try {
+            input_setting(std::to_string(record) + "=" + value, "--variar " + text);
+        } catch (const FatalError& error) {
+            refuse(error.what());
+        }
+    }
     // the names of the solvers and boundary conditions are taken as their
     // numbers: the folders, the design and the table know only numbers
     for (auto& value : variation.values) value = input_value_text(record, value);
