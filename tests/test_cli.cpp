@@ -906,6 +906,8 @@ TEST(Definir, RefusesWrongRecordsAndValuesBeforeWritingAnything)
         {"--definir sover=sor", "--definir sover=sor: o registro vem antes de '='"},
         {"--definir 11=", "--definir 11=: falta o valor depois de '='"},
         {"--definir 14=1,5", "o valor é um só, sem vírgula (o separador decimal é o ponto)"},
+        {"--definir nome_experimento=../fora.res", "o nome do arquivo é só um nome, sem pasta"},
+        {"--definir '2=sub\\placa.dis'", "o nome do arquivo é só um nome, sem pasta"},
         {"--definir solver=sorr", "--definir solver=sorr: \"sorr\" não é um número nem um dos nomes (jacobi, gauss-seidel, sor, adi, msi)"},
         {"--definir solver=3.5", "linha 11, parâmetro \"solver: 1=Jacobi; 2=Gauss-Seidel; 3=SOR; 4=ADI; 5=MSI\": \"3.5\" não é um número inteiro; nenhum arquivo foi gravado"},
         {"--definir malhas=0", "linha 6, parâmetro \"número de malhas\""},

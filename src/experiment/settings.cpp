@@ -110,7 +110,11 @@ std::pair<int, std::string> input_setting(std::string_view text, std::string_vie
     if (!record)
         refuse(argument, "o registro vem antes de '=': um número de 1 a 16 ou um nome (" + listed_names() + ")");
     const std::string_view value = text.substr(equals + 1);
-    if (value.empty()) refuse(argument, "falta o valor depois de '='");
+    // an empty title is a title; any other value is missing
+    if (value.empty() && *record != 16) refuse(argument, "falta o valor depois de '='");
+    // the files a run writes stay in its folder
+    if ((*record == 1 || *record == 2) && value.find_first_of("/\\") != std::string_view::npos)
+        refuse(argument, "o nome do arquivo é só um nome, sem pasta (o arquivo fica na pasta da execução)");
     for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) refuse(argument, "o valor tem um caractere de controle");

@@ -53,7 +53,7 @@ constexpr std::array<Option, 10> options = {{
      "escreve o valor V no registro R do placatermo.ent antes de rodar (só o valor\n"
      "daquela linha muda); R é o número (1 a 16) ou o nome do registro (solver, cc,\n"
      "malhas, nx, ny, tolerancia, relaxacao_sor, titulo...), e o solver e a condição\n"
-     "de contorno vão também por nome: --definir solver=sor --definir cc=senoidal;\n"
+     "de contorno vão também por nome: --definir solver=msi --definir cc=senoidal;\n"
      "pode se repetir; um registro ou valor errado é recusado sem gravar nada",
      take_setting},
     {"estudo", none, command, "estudo PASTA --variar R=V1,V2,... [opções do estudo]", "estudo",
