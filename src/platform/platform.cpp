@@ -512,6 +512,25 @@ void set_console_to_utf8()
 #endif
 }
 
+std::string argument_as_utf8(std::string_view argument)
+{
+#ifdef _WIN32
+    if (argument.empty()) return {};
+    const int size = static_cast<int>(argument.size());
+    const int wide_length = MultiByteToWideChar(CP_ACP, 0, argument.data(), size, nullptr, 0);
+    if (wide_length <= 0) return std::string(argument);
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, argument.data(), size, wide.data(), wide_length);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return std::string(argument);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+#else
+    return std::string(argument);
+#endif
+}
+
 #ifdef _WIN32
 const std::string_view editor_and_plotter_help =
     "O editor é o notepad e o programa de gráficos o wgnuplot, procurados na pasta atual e no\n"

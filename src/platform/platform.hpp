@@ -146,6 +146,10 @@ std::string fit_to_columns(std::string_view text, int columns);
 // elsewhere).
 void set_console_to_utf8();
 
+// A command-line argument as UTF-8: Windows hands the program its arguments
+// in the system's code page; elsewhere they are taken as they come.
+std::string argument_as_utf8(std::string_view argument);
+
 // The last line of the program's help: which editor and plotting program
 // this platform's runs call.
 extern const std::string_view editor_and_plotter_help;

@@ -5,6 +5,7 @@
 
 #include "experiment/experiment.hpp"
 #include "experiment/settings.hpp"
+#include "platform/platform.hpp"
 
 namespace placatermo {
 
@@ -16,7 +17,8 @@ using enum OptionPlace;
 
 bool take_setting(ProgramCommandLine& line, std::string_view text)
 {
-    line.options.settings.push_back(input_setting(text, "--definir " + std::string(text)));
+    const std::string given = argument_as_utf8(text);
+    line.options.settings.push_back(input_setting(given, "--definir " + given));
     return true;
 }
 
