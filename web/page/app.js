@@ -33,6 +33,12 @@
     if (absoluto !== 0 && (absoluto < 1e-3 || absoluto >= 1e7)) return valor.toExponential(5).replace('.', ',');
     return formato.format(valor);
   }
+  // a number for a scale's label: four digits at most
+  function curto(valor) {
+    const absoluto = Math.abs(valor);
+    if (absoluto !== 0 && (absoluto < 1e-2 || absoluto >= 1e5)) return valor.toExponential(2).replace('.', ',');
+    return new Intl.NumberFormat('pt-BR', { maximumSignificantDigits: 4 }).format(valor);
+  }
   const decimal = (valor) => String(valor).replace('.', ',');
 
   function definirValor(id, valor, texto) {
@@ -504,12 +510,12 @@
     contexto.textBaseline = 'top';
     for (const f of [0, 0.5, 1]) {
       const x = esquerda + f * w;
-      contexto.fillText(numero(xs[0] + f * lx), x, topo + h + 4);
+      contexto.fillText(curto(xs[0] + f * lx), x, topo + h + 4);
     }
     contexto.fillText('x (m)', esquerda + w / 2, topo + h + 20);
     contexto.textAlign = 'right';
     contexto.textBaseline = 'middle';
-    for (const f of [0, 0.5, 1]) contexto.fillText(numero(ys[0] + f * ly), esquerda - 4, topo + h - f * h);
+    for (const f of [0, 0.5, 1]) contexto.fillText(curto(ys[0] + f * ly), esquerda - 4, topo + h - f * h);
     contexto.save();
     contexto.translate(12, topo + h / 2);
     contexto.rotate(-Math.PI / 2);
@@ -526,7 +532,7 @@
     contexto.strokeRect(bx - 0.5, topo - 0.5, bw + 1, h + 1);
     contexto.fillStyle = '#1d1d1f';
     contexto.textAlign = 'left';
-    for (const f of [0, 0.5, 1]) contexto.fillText(numero(menor + f * (maior - menor)), bx + bw + 4, topo + h - f * h);
+    for (const f of [0, 0.5, 1]) contexto.fillText(curto(menor + f * (maior - menor)), bx + bw + 4, topo + h - f * h);
     if (unidade) { contexto.textBaseline = 'top'; contexto.fillText(unidade, bx, topo + h + 20); }
   }
 
@@ -553,8 +559,27 @@
   addEventListener('resize', () => {
     for (const [id, g] of Object.entries(graficos)) g.setSize({ width: larguraDe($(id)), height: g.height });
   });
-  const positivo = (v) => (Number.isFinite(v) && v > 0 ? v : null);
-  const eixoLog = (rotuloY) => [{ label: 'iteração externa' }, { label: rotuloY, size: 70, values: (u, ticks) => ticks.map((t) => (t == null ? '' : t.toExponential(0))) }];
+  // Axes in Portuguese (a decimal comma). A log chart draws log10 of its
+  // values on a linear scale, marked with powers of ten (at most about eight,
+  // whatever the range: a diverging run spans 150 decades, beyond the steps
+  // uPlot's own log scale offers).
+  const INCREMENTOS = [];
+  for (let e = -30; e <= 300; ++e) for (const m of [1, 2, 5]) INCREMENTOS.push(m * 10 ** e);
+  const valoresLineares = (u, ticks) => ticks.map((t) => (t == null ? '' : curto(t)));
+  function expoentes(u, eixo, menor, maior) {
+    const de = Math.ceil(menor), ate = Math.floor(maior);
+    const passo = [1, 2, 3, 5, 10, 20, 25, 50, 100].find((p) => (ate - de) / p <= 8) || 100;
+    const marcas = [];
+    for (let e = Math.ceil(de / passo) * passo; e <= ate; e += passo) marcas.push(e);
+    return marcas;
+  }
+  const escalaLog = { range: (u, menor, maior) => (menor == null || !Number.isFinite(menor)
+    ? [-6, 0] : [Math.floor(menor), Math.max(Math.ceil(maior), Math.floor(menor) + 1)]) };
+  const logOuNulo = (v) => (Number.isFinite(v) && v > 0 ? Math.log10(v) : null);
+  const valorLog = (u, v) => (v == null ? '—' : (10 ** v).toExponential(3));
+  const eixoX = (rotulo) => ({ label: rotulo, values: valoresLineares, incrs: INCREMENTOS });
+  const eixoLogY = (rotulo) => ({ label: rotulo, size: 64, splits: expoentes, values: (u, ticks) => ticks.map((t) => (t == null ? '' : '1e' + t)) });
+  const eixoLog = (rotuloY) => [eixoX('iteração externa'), eixoLogY(rotuloY)];
 
   // Series that share one x: the union of their x values, gaps as null.
   function alinhar(series) {
@@ -586,8 +611,8 @@
   }
 
   function seriesDoHistorico() {
-    const series = execucoes.map((e) => ({ nome: rotulo(e), cor: e.cor, x: e.iteracoes, y: e.razoes.map(positivo) }));
-    if (atual) series.push({ nome: 'a que roda', cor: '#111', x: atual.iteracoes, y: atual.razoes.map(positivo), viva: true });
+    const series = execucoes.map((e) => ({ nome: rotulo(e), cor: e.cor, x: e.iteracoes, y: e.razoes.map(logOuNulo) }));
+    if (atual) series.push({ nome: 'a que roda', cor: '#111', x: atual.iteracoes, y: atual.razoes.map(logOuNulo), viva: true });
     return series;
   }
 
@@ -596,11 +621,11 @@
     const series = seriesDoHistorico();
     formaHistorico = series.map((s) => s.nome).join('|');
     const opcoes = {
-      scales: { x: { time: false }, y: { distr: 3 } },
+      scales: { x: { time: false }, y: escalaLog },
       axes: eixoLog('razão das normas'),
       series: [{ label: 'iteração' }].concat(series.map((s) => ({
         label: s.nome, stroke: s.cor, width: s.viva ? 2 : 1.5, spanGaps: true, dash: s.viva ? [6, 3] : undefined,
-        value: (u, v) => (v === null ? '—' : v.toExponential(3)),
+        value: valorLog,
       }))),
       legend: { live: false },
     };
@@ -647,7 +672,8 @@
       grafico('perfil-' + eixo, {
         height: 240,
         scales: { x: { time: false } },
-        axes: [{ label: eixo + ' (m)' }, { label: 'T', size: 60 }],
+        axes: [eixoX(eixo + ' (m)'), { label: 'T', size: 64, values: valoresLineares, incrs: INCREMENTOS }],
+        legend: { live: false },
         series: [{ label: eixo }, {
           label: `numérica (${outro} = ${numero(atraves[k])})`, stroke: '#c2410c', width: 0, paths: () => null,
           points: { show: true, size: 7, fill: '#c2410c' },
@@ -664,13 +690,14 @@
     const mostrar = execucao.resultado.malhas > 1 && niveis.length > 0;
     $('niveis-caixa').hidden = !mostrar;
     if (!mostrar) return;
-    const series = niveis.map((n) => ({ x: n.iteracoes, y: n.normas.map(positivo) }));
+    const series = niveis.map((n) => ({ x: n.iteracoes, y: n.normas.map(logOuNulo) }));
     grafico('grafico-niveis', {
-      scales: { x: { time: false }, y: { distr: 3 } },
-      axes: [{ label: 'ciclo' }, { label: 'norma do resíduo', size: 70, values: (u, ticks) => ticks.map((t) => (t == null ? '' : t.toExponential(0))) }],
+      scales: { x: { time: false }, y: escalaLog },
+      axes: [eixoX('ciclo'), eixoLogY('norma do resíduo')],
+      legend: { live: false },
       series: [{ label: 'ciclo' }].concat(niveis.map((n, k) => ({
         label: `malha ${k + 1} (${n.nx} × ${n.ny})`, stroke: cor(VIRIDIS, niveis.length > 1 ? k / (niveis.length - 1) : 0).map((c) => c | 0).reduce((s, c, i) => s + (i ? ',' : '') + c, 'rgb(') + ')',
-        width: 1.5, spanGaps: true, value: (u, v) => (v === null ? '—' : v.toExponential(3)),
+        width: 1.5, spanGaps: true, value: valorLog,
       }))),
     }, alinhar(series));
   }
