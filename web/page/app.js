@@ -10,6 +10,7 @@
   const SOLVERS = { 1: 'Jacobi', 2: 'Gauss-Seidel', 3: 'SOR', 4: 'ADI', 5: 'MSI' };
   const MAXIMO_EXECUCOES = 4;
   const CORES = ['#0b57a4', '#c2410c', '#15803d', '#7e22ce', '#b91c1c'];
+  const CORES_NIVEIS = ['#6b21a8', '#0e7490', '#15803d', '#a16207', '#c2410c', '#b91c1c', '#be185d', '#1d4ed8', '#374151', '#4d7c0f'];
   const ATRASO_CONFERIR_MS = 250;
 
   const $ = (id) => document.getElementById(id);
@@ -23,6 +24,7 @@
   let proximoId = 1;
   let fila = [];
   let atual = null;            // the run in the worker: {caso, iteracoes, razoes, resolver}
+  let interrompida = null;     // the history of the run last stopped, drawn until the next
   let urlsArquivos = [];
 
   // ---- numbers in Portuguese ----------------------------------------------
@@ -52,8 +54,13 @@
     document.body.dataset.estado = nome;
     if (texto !== undefined) $('situacao').textContent = texto;
     const rodando = nome === 'rodando';
+    // the keyboard's place moves to the button that can be pressed now,
+    // instead of being lost with the one that is disabled
+    const foco = document.activeElement;
     botaoParar.disabled = !rodando;
     botaoResolver.disabled = rodando || nome === 'carregando';
+    if (foco === botaoResolver && rodando) botaoParar.focus();
+    else if (foco === botaoParar && !rodando) botaoResolver.focus();
   }
 
   // ---- workers ---------------------------------------------------------------
@@ -228,6 +235,7 @@
     ++ultimaConferencia;
     estado('rodando', 'Conferindo os valores…');
     const marca = {};
+    interrompida = null;
     atual = { caso, iteracoes: [], razoes: [], marca, resolver: null };
     await conferidorPronto;
     const conferencia = await conferir(caso.valores);
@@ -292,6 +300,7 @@
   function parar(dizer = true) {
     if (!atual) return;
     executor.terminate();
+    interrompida = dizer ? { iteracoes: atual.iteracoes, razoes: atual.razoes } : null;
     atual = null;
     fila = [];
     novoExecutor();
@@ -437,7 +446,9 @@
       link.dataset.arquivo = nome;
       link.textContent = nome;
       const item = document.createElement('li');
-      item.append(link, ` (${execucao.arquivos[nome].byteLength} bytes)`);
+      const tamanho = document.createElement('span');
+      tamanho.textContent = ` ${execucao.arquivos[nome].byteLength.toLocaleString('pt-BR')} bytes`;
+      item.append(link, tamanho);
       return item;
     }));
     desenharCartoes();
@@ -475,13 +486,15 @@
 
   // A field (row by row from the south) on a canvas, with axes and a colour bar.
   function desenharMapa(canvas, valores, colunas, linhas, xs, ys, divergente, unidade) {
-    const contexto = canvas.getContext('2d');
-    const largura = canvas.width, altura = canvas.height;
-    contexto.clearRect(0, 0, largura, altura);
+    // the plate keeps its proportions; the canvas is as tall as they need
+    const largura = canvas.width, alturaMaxima = 440;
     const esquerda = 46, baixo = 38, topo = 10, direita = 92;
     const lx = xs[xs.length - 1] - xs[0], ly = ys[ys.length - 1] - ys[0];
-    const escala = Math.min((largura - esquerda - direita) / lx, (altura - topo - baixo) / ly);
+    const escala = Math.min((largura - esquerda - direita) / lx, (alturaMaxima - topo - baixo) / ly);
     const w = Math.max(1, Math.round(lx * escala)), h = Math.max(1, Math.round(ly * escala));
+    canvas.height = topo + h + baixo;
+    const contexto = canvas.getContext('2d');
+    contexto.clearRect(0, 0, largura, canvas.height);
     let menor = Infinity, maior = -Infinity;
     for (const v of valores) if (Number.isFinite(v)) { if (v < menor) menor = v; if (v > maior) maior = v; }
     if (!Number.isFinite(menor)) { menor = 0; maior = 1; }
@@ -495,7 +508,9 @@
       const j = cj[h - 1 - py];
       for (let px = 0; px < w; ++px) {
         const v = valores[j * colunas + ci[px]];
-        const [r, g, b] = Number.isFinite(v) ? cor(paleta, (v - menor) / (maior - menor)) : [128, 128, 128];
+        // log10 of a residual that is exactly zero is −∞: the bottom of the scale
+        const [r, g, b] = Number.isFinite(v) ? cor(paleta, (v - menor) / (maior - menor))
+          : v === -Infinity ? cor(paleta, 0) : [128, 128, 128];
         const o = 4 * (py * w + px);
         imagem.data[o] = r; imagem.data[o + 1] = g; imagem.data[o + 2] = b; imagem.data[o + 3] = 255;
       }
@@ -612,6 +627,7 @@
 
   function seriesDoHistorico() {
     const series = execucoes.map((e) => ({ nome: rotulo(e), cor: e.cor, x: e.iteracoes, y: e.razoes.map(logOuNulo) }));
+    if (interrompida && !atual) series.push({ nome: 'a que parou', cor: '#6b7280', x: interrompida.iteracoes, y: interrompida.razoes.map(logOuNulo), viva: true });
     if (atual) series.push({ nome: 'a que roda', cor: '#111', x: atual.iteracoes, y: atual.razoes.map(logOuNulo), viva: true });
     return series;
   }
@@ -696,7 +712,7 @@
       axes: [eixoX('ciclo'), eixoLogY('norma do resíduo')],
       legend: { live: false },
       series: [{ label: 'ciclo' }].concat(niveis.map((n, k) => ({
-        label: `malha ${k + 1} (${n.nx} × ${n.ny})`, stroke: cor(VIRIDIS, niveis.length > 1 ? k / (niveis.length - 1) : 0).map((c) => c | 0).reduce((s, c, i) => s + (i ? ',' : '') + c, 'rgb(') + ')',
+        label: `malha ${k + 1} (${n.nx} × ${n.ny})`, stroke: CORES_NIVEIS[k % CORES_NIVEIS.length],
         width: 1.5, spanGaps: true, value: valorLog,
       }))),
     }, alinhar(series));
@@ -724,7 +740,7 @@
     desenharMapa($('quadro-erro'), quadro.erro, colunas, linhas, xs, ys, true, 'T − Ta');
     desenharMapa($('quadro-residuo'), quadro.residuo, colunas, linhas, xs, ys, false, 'log₁₀|r|');
     const info = r.quadros[k];
-    $('quadro-texto').textContent = `iteração ${info.iteracao}, razão ${info.razao === null ? '—' : Number(info.razao).toExponential(3)}, maior erro ${numero(info.maior_erro)}`;
+    $('quadro-texto').textContent = `iteração ${info.iteracao}, razão ${info.razao === null ? '—' : numero(info.razao)}, maior erro ${numero(info.maior_erro)}`;
   }
 
   // ---- prepared cases --------------------------------------------------------------------
@@ -744,7 +760,7 @@
       { solver: '3', relaxacao_sor: '1.4' },
       { solver: '3', relaxacao_sor: '1.5' },
     ] },
-    { nome: 'Os cinco solvers, uma malha', casos: ['1', '2', '3', '4'].map((solver) => ({ solver, malhas: '1', nx: '18', ny: '18', iteracoes_externas_max: '20000', relaxacao_sor: '1.7', iteracoes_internas_max: '1' })) },
+    { nome: 'Quatro solvers numa malha', casos: ['1', '2', '3', '4'].map((solver) => ({ solver, malhas: '1', nx: '18', ny: '18', iteracoes_externas_max: '20000', relaxacao_sor: '1.7', iteracoes_internas_max: '1' })) },
     { nome: 'Quadros: a suavização do erro', casos: [
       Object.assign({}, SENOIDAL, { malhas: '1', nx: '34', ny: '34', iteracoes_externas_max: '60', iteracoes_internas_max: '1', quadros: '1' }),
     ] },
