@@ -127,6 +127,7 @@
     for (const nome of NOMES) {
       const controle = form.elements[nome];
       const texto = valores[nome] !== undefined ? valores[nome] : padrao[nome];
+      if (controle.tagName === 'SELECT') for (const opcao of [...controle.options]) if (opcao.dataset.extra) opcao.remove();
       if (controle.tagName === 'SELECT' && ![...controle.options].some((o) => o.value === texto)) {
         // a value the select does not offer (a link may carry one): kept, so that the check names it
         const opcao = new Option(texto + ' (fora da lista)', texto);
