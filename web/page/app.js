@@ -369,6 +369,13 @@
     return partes.join(', ');
   }
 
+  // everything that applies to one run, for the heading of its results
+  function descricao(execucao) {
+    const partes = ASPECTOS.slice(0, 6).map((aspecto) => aspecto(execucao)).filter(Boolean);
+    partes[partes.length - 2] += ' volumes na malha mais fina';
+    return partes.join(', ');
+  }
+
   function desenharCartoes() {
     const caixa = $('execucoes');
     caixa.replaceChildren(...execucoes.map((execucao) => {
@@ -423,7 +430,7 @@
     mostrada = execucao;
     const r = execucao.resultado;
     $('resultado').hidden = false;
-    $('resultado-rotulo').textContent = rotulo(execucao) + ` — ${r.nx} × ${r.ny} volumes na malha mais fina`;
+    $('resultado-rotulo').textContent = descricao(execucao);
     definirValor('iteracoes', r.iteracoes, String(r.iteracoes));
     definirValor('tmedia-numerica', r.tmedia.numerica);
     definirValor('tmedia-analitica', r.tmedia.analitica);
@@ -595,7 +602,10 @@
   const valorLog = (u, v) => (v == null ? '—' : (10 ** v).toExponential(3));
   const eixoX = (rotulo) => ({ label: rotulo, values: valoresLineares, incrs: INCREMENTOS });
   const eixoLogY = (rotulo) => ({ label: rotulo, size: 64, splits: expoentes, values: (u, ticks) => ticks.map((t) => (t == null ? '' : '1e' + t)) });
-  const eixoLog = (rotuloY) => [eixoX('iteração externa'), eixoLogY(rotuloY)];
+  // iterations and cycles are whole numbers: no marks between them
+  const INTEIROS = INCREMENTOS.filter((passo) => passo >= 1);
+  const eixoInteiro = (rotulo) => ({ label: rotulo, values: valoresLineares, incrs: INTEIROS });
+  const eixoLog = (rotuloY) => [eixoInteiro('iteração externa'), eixoLogY(rotuloY)];
 
   // Series that share one x: the union of their x values, gaps as null.
   function alinhar(series) {
@@ -710,7 +720,7 @@
     const series = niveis.map((n) => ({ x: n.iteracoes, y: n.normas.map(logOuNulo) }));
     grafico('grafico-niveis', {
       scales: { x: { time: false }, y: escalaLog },
-      axes: [eixoX('ciclo'), eixoLogY('norma do resíduo')],
+      axes: [eixoInteiro('ciclo'), eixoLogY('norma do resíduo')],
       legend: { live: false },
       series: [{ label: 'ciclo' }].concat(niveis.map((n, k) => ({
         label: `malha ${k + 1} (${n.nx} × ${n.ny})`, stroke: CORES_NIVEIS[k % CORES_NIVEIS.length],
