@@ -771,7 +771,7 @@
       { solver: '3', relaxacao_sor: '1.4' },
       { solver: '3', relaxacao_sor: '1.5' },
     ] },
-    { nome: 'Quatro solvers numa malha', casos: ['1', '2', '3', '4'].map((solver) => ({ solver, malhas: '1', nx: '18', ny: '18', iteracoes_externas_max: '20000', relaxacao_sor: '1.7', iteracoes_internas_max: '1' })) },
+    { nome: 'Quatro solvers numa malha', casos: ['1', '2', '3', '4'].map((solver) => ({ solver, malhas: '1', nx: '18', ny: '18', iteracoes_externas_max: '20000', relaxacao_sor: '1.2', iteracoes_internas_max: '1' })) },
     { nome: 'Quadros: a suavização do erro', casos: [
       Object.assign({}, SENOIDAL, { malhas: '1', nx: '34', ny: '34', iteracoes_externas_max: '60', iteracoes_internas_max: '1', quadros: '1' }),
     ] },
