@@ -270,6 +270,9 @@
     const resultado = resposta.resultado;
     if (typeof resultado.erro === 'string') {
       fila = [];
+      // a module that trapped (memory that could not grow) is not used again
+      executor.terminate();
+      novoExecutor();
       // the program's refusal of a grid too large for the memory goes beside the grid's values
       if (/de memória/.test(resultado.erro)) $('erro-memoria').textContent = resultado.erro;
       estado('erro', resultado.erro);
@@ -283,7 +286,7 @@
     guardar(execucao);
     mostrar(execucao);
     const aviso = resultado.convergiu ? '' : ' Não convergiu: veja os avisos.';
-    estado('concluida', `Concluída: ${resultado.iteracoes} iterações em ${numero(resultado.tempo_s)} s.${aviso}`);
+    estado('concluida', `Concluída: ${resultado.iteracoes} ${resultado.iteracoes === 1 ? "iteração" : "iterações"} em ${numero(resultado.tempo_s)} s.${aviso}`);
     if (fila.length) proximo();
   }
 
