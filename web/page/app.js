@@ -286,7 +286,7 @@
     guardar(execucao);
     mostrar(execucao);
     const aviso = resultado.convergiu ? '' : ' Não convergiu: veja os avisos.';
-    estado('concluida', `Concluída: ${resultado.iteracoes} ${resultado.iteracoes === 1 ? "iteração" : "iterações"} em ${numero(resultado.tempo_s)} s.${aviso}`);
+    estado('concluida', `Concluída: ${resultado.iteracoes} ${resultado.iteracoes === 1 ? 'iteração' : 'iterações'} em ${numero(resultado.tempo_s)} s.${aviso}`);
     if (fila.length) proximo();
   }
 
