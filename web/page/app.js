@@ -506,8 +506,7 @@
     canvas.height = topo + h + baixo;
     const contexto = canvas.getContext('2d');
     contexto.clearRect(0, 0, largura, canvas.height);
-    let menor = Infinity, maior = -Infinity;
-    for (const v of valores) if (Number.isFinite(v)) { if (v < menor) menor = v; if (v > maior) maior = v; }
+    let [menor, maior] = faixa(valores);
     if (!Number.isFinite(menor)) { menor = 0; maior = 1; }
     if (divergente) { const m = Math.max(Math.abs(menor), Math.abs(maior)) || 1; menor = -m; maior = m; }
     if (maior === menor) { maior = menor + 1; }
@@ -568,6 +567,15 @@
     const erro = new Float64Array(m.t.length);
     for (let k = 0; k < erro.length; ++k) erro[k] = m.t[k] - m.analitica[k];
     desenharMapa($('mapa-erro'), erro, r.nx, r.ny, m.x, m.y, true, 'T − Ta');
+    const [menor, maior] = faixa(m.t);
+    $('mapa-campo').setAttribute('aria-label', `Mapa de cores da temperatura, de ${numero(menor)} a ${numero(maior)}`);
+    $('mapa-erro').setAttribute('aria-label', `Mapa de cores do erro; o maior em módulo, ${numero(r.erro.max)}`);
+  }
+  // the smallest and largest finite values
+  function faixa(valores) {
+    let menor = Infinity, maior = -Infinity;
+    for (const v of valores) if (Number.isFinite(v)) { if (v < menor) menor = v; if (v > maior) maior = v; }
+    return Number.isFinite(menor) ? [menor, maior] : [NaN, NaN];
   }
 
   // ---- charts ------------------------------------------------------------------------
@@ -732,14 +740,34 @@
     }, alinhar(series));
   }
 
+  // "Animar" steps through the frames ten times a second, as the program's animation
+  let animacao = 0;
+  function pararAnimacao() {
+    clearInterval(animacao);
+    animacao = 0;
+    $('animar').textContent = 'Animar';
+  }
+
   function prepararQuadros(execucao) {
+    pararAnimacao();
     const quadros = execucao.matrizes.quadros;
     $('quadros-caixa').hidden = quadros.length === 0;
     if (quadros.length === 0) return;
     const controle = $('quadro');
     controle.max = String(quadros.length - 1);
     controle.value = '0';
-    controle.oninput = () => desenharQuadro(execucao, Number(controle.value));
+    controle.oninput = () => { pararAnimacao(); desenharQuadro(execucao, Number(controle.value)); };
+    $('animar').onclick = () => {
+      if (animacao) return pararAnimacao();
+      $('animar').textContent = 'Pausar';
+      if (Number(controle.value) >= quadros.length - 1) controle.value = '0';
+      animacao = setInterval(() => {
+        const proximo = Number(controle.value) + 1;
+        if (proximo >= quadros.length) return pararAnimacao();
+        controle.value = String(proximo);
+        desenharQuadro(execucao, proximo);
+      }, 100);
+    };
     desenharQuadro(execucao, 0);
   }
 
