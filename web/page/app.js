@@ -689,16 +689,12 @@
     const r = execucao.resultado, m = execucao.matrizes;
     const lx = Number(execucao.caso.valores.lx), ly = Number(execucao.caso.valores.ly);
     const cc = execucao.caso.valores.cc === '1' ? 1 : 2;
-    const maisPerto = (posicoes, alvo) => {
-      let melhor = 1;
-      for (let k = 1; k < posicoes.length - 1; ++k) if (Math.abs(posicoes[k] - alvo) < Math.abs(posicoes[melhor] - alvo)) melhor = k;
-      return melhor;
-    };
     for (const eixo of ['x', 'y']) {
       const ao = eixo === 'x' ? m.x : m.y;               // along the profile
       const atraves = eixo === 'x' ? m.y : m.x;          // across it
       const meio = (eixo === 'x' ? ly : lx) / 2;
-      const k = maisPerto(atraves, meio);
+      // the program's row (column): ny / 2 + 1 counted from 1, as Tx.dat and Ty.dat hold it
+      const k = Math.floor(atraves.length / 2);
       const numericos = Array.from(ao, (_, i) => (eixo === 'x' ? m.t[k * r.nx + i] : m.t[i * r.nx + k]));
       const comprimento = eixo === 'x' ? lx : ly;
       const finos = Array.from({ length: 201 }, (_, i) => (i / 200) * comprimento);
