@@ -511,7 +511,12 @@ TEST(Study, KilledThenContinued)
     InputRecords r;
     r.max_inner_iterations = "1";
     write_file("placatermo.ent", r.text("\r\n"));
+    // the killed study draws nothing: a plotting program it started would
+    // live on and could write a picture while the resumed study draws it
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    setenv("PATH", "/nenhuma-pasta", 1);
     const pid_t child = testing::start_program({"estudo", "k", "--variar", "7=5,34,66,130", "--tarefas", "1"});
+    setenv("PATH", path.c_str(), 1);
     for (int wait = 0; wait < 400 && !std::filesystem::exists("k/001/placa.json"); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     kill(child, SIGKILL);
