@@ -39,6 +39,9 @@ purpose() {
     imagemagick) echo "o ImageMagick, que tira quadros da animação para as figuras do README" ;;
     clang) echo "o clang, que compila os alvos de fuzzing" ;;
     libclang-rt-14-dev) echo "o libFuzzer do clang" ;;
+    emscripten) echo "o Emscripten, que compila o programa para WebAssembly, para a página" ;;
+    nodejs) echo "o Node.js, que serve a página neste computador" ;;
+    npm) echo "o npm, que instala o gráfico da página (uPlot) e o navegador dos testes" ;;
     *) echo "pedido por $(basename "${0}")" ;;
   esac
 }
