@@ -10,8 +10,9 @@ if [ $# -ne 1 ] || [ ! -x "$1/placatermo" ]; then
 fi
 native="$(cd "$1" && pwd)/placatermo"
 cd "$(dirname "$0")/../.."
+# the page's build copies the chart from web/node_modules
+[ -d web/node_modules ] || (cd web && npm ci --no-audit --no-fund >/dev/null)
 cmake --preset web >/dev/null
 cmake --build --preset web -j"$(nproc)" >/dev/null
-[ -d web/node_modules ] || (cd web && npm ci --no-audit --no-fund >/dev/null)
 # Debian's Emscripten module under node: NODE_PATH as the preset sets it
 PLACATERMO_NATIVO="$native" NODE_PATH=/usr/share/nodejs node --test tests/web/
