@@ -24,7 +24,7 @@ const casos = [
   ['ciclo clássico, Gauss-Seidel, 9 malhas até 1026²',
     'malhas=9&nx=6&ny=6&tolerancia=1e-30&iteracoes_externas_max=10', 'classico'],
   ['MSI, uma malha de 514² volumes reais',
-    'solver=5&malhas=1&nx=516&ny=516&tolerancia=1e-30&iteracoes_externas_max=150', null],
+    'solver=5&malhas=1&nx=516&ny=516&tolerancia=1e-30&iteracoes_externas_max=100', null],
 ];
 
 function rodarNativo(entrada, ciclo) {
