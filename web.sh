@@ -5,7 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 port="${1:-8000}"
-scripts/ensure-packages.sh emscripten nodejs npm nlohmann-json3-dev
+scripts/ensure-packages.sh emscripten nodejs nlohmann-json3-dev
+# some builds of nodejs carry npm themselves (and conflict with Debian's)
+command -v npm >/dev/null 2>&1 || scripts/ensure-packages.sh npm
 log="$(mktemp "${TMPDIR:-/tmp}/placatermo-web-XXXXXX.log")"
 # the npm and compiler output is shown only when something fails
 if ! (cd web && npm ci --no-audit --no-fund) >"$log" 2>&1; then

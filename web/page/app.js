@@ -10,6 +10,7 @@
   const SOLVERS = { 1: 'Jacobi', 2: 'Gauss-Seidel', 3: 'SOR', 4: 'ADI', 5: 'MSI' };
   const MAXIMO_EXECUCOES = 4;
   const CORES = ['#0b57a4', '#c2410c', '#15803d', '#7e22ce', '#b91c1c'];
+  const CORES_NIVEIS = ['#6b21a8', '#0e7490', '#15803d', '#a16207', '#c2410c', '#b91c1c', '#be185d', '#1d4ed8', '#374151', '#4d7c0f'];
   const ATRASO_CONFERIR_MS = 250;
 
   const $ = (id) => document.getElementById(id);
@@ -23,6 +24,7 @@
   let proximoId = 1;
   let fila = [];
   let atual = null;            // the run in the worker: {caso, iteracoes, razoes, resolver}
+  let interrompida = null;     // the history of the run last stopped, drawn until the next
   let urlsArquivos = [];
 
   // ---- numbers in Portuguese ----------------------------------------------
@@ -52,8 +54,13 @@
     document.body.dataset.estado = nome;
     if (texto !== undefined) $('situacao').textContent = texto;
     const rodando = nome === 'rodando';
+    // the keyboard's place moves to the button that can be pressed now,
+    // instead of being lost with the one that is disabled
+    const foco = document.activeElement;
     botaoParar.disabled = !rodando;
     botaoResolver.disabled = rodando || nome === 'carregando';
+    if (foco === botaoResolver && rodando) botaoParar.focus();
+    else if (foco === botaoParar && !rodando) botaoResolver.focus();
   }
 
   // ---- workers ---------------------------------------------------------------
@@ -120,6 +127,7 @@
     for (const nome of NOMES) {
       const controle = form.elements[nome];
       const texto = valores[nome] !== undefined ? valores[nome] : padrao[nome];
+      if (controle.tagName === 'SELECT') for (const opcao of [...controle.options]) if (opcao.dataset.extra) opcao.remove();
       if (controle.tagName === 'SELECT' && ![...controle.options].some((o) => o.value === texto)) {
         // a value the select does not offer (a link may carry one): kept, so that the check names it
         const opcao = new Option(texto + ' (fora da lista)', texto);
@@ -228,6 +236,7 @@
     ++ultimaConferencia;
     estado('rodando', 'Conferindo os valores…');
     const marca = {};
+    interrompida = null;
     atual = { caso, iteracoes: [], razoes: [], marca, resolver: null };
     await conferidorPronto;
     const conferencia = await conferir(caso.valores);
@@ -261,6 +270,9 @@
     const resultado = resposta.resultado;
     if (typeof resultado.erro === 'string') {
       fila = [];
+      // a module that trapped (memory that could not grow) is not used again
+      executor.terminate();
+      novoExecutor();
       // the program's refusal of a grid too large for the memory goes beside the grid's values
       if (/de memória/.test(resultado.erro)) $('erro-memoria').textContent = resultado.erro;
       estado('erro', resultado.erro);
@@ -274,7 +286,7 @@
     guardar(execucao);
     mostrar(execucao);
     const aviso = resultado.convergiu ? '' : ' Não convergiu: veja os avisos.';
-    estado('concluida', `Concluída: ${resultado.iteracoes} iterações em ${numero(resultado.tempo_s)} s.${aviso}`);
+    estado('concluida', `Concluída: ${resultado.iteracoes} ${resultado.iteracoes === 1 ? 'iteração' : 'iterações'} em ${numero(resultado.tempo_s)} s.${aviso}`);
     if (fila.length) proximo();
   }
 
@@ -292,6 +304,7 @@
   function parar(dizer = true) {
     if (!atual) return;
     executor.terminate();
+    interrompida = dizer ? { iteracoes: atual.iteracoes, razoes: atual.razoes } : null;
     atual = null;
     fila = [];
     novoExecutor();
@@ -359,6 +372,13 @@
     return partes.join(', ');
   }
 
+  // everything that applies to one run, for the heading of its results
+  function descricao(execucao) {
+    const partes = ASPECTOS.slice(0, 6).map((aspecto) => aspecto(execucao)).filter(Boolean);
+    partes[partes.length - 2] += ' volumes na malha mais fina';
+    return partes.join(', ');
+  }
+
   function desenharCartoes() {
     const caixa = $('execucoes');
     caixa.replaceChildren(...execucoes.map((execucao) => {
@@ -413,7 +433,7 @@
     mostrada = execucao;
     const r = execucao.resultado;
     $('resultado').hidden = false;
-    $('resultado-rotulo').textContent = rotulo(execucao) + ` — ${r.nx} × ${r.ny} volumes na malha mais fina`;
+    $('resultado-rotulo').textContent = descricao(execucao);
     definirValor('iteracoes', r.iteracoes, String(r.iteracoes));
     definirValor('tmedia-numerica', r.tmedia.numerica);
     definirValor('tmedia-analitica', r.tmedia.analitica);
@@ -437,7 +457,9 @@
       link.dataset.arquivo = nome;
       link.textContent = nome;
       const item = document.createElement('li');
-      item.append(link, ` (${execucao.arquivos[nome].byteLength} bytes)`);
+      const tamanho = document.createElement('span');
+      tamanho.textContent = ` ${execucao.arquivos[nome].byteLength.toLocaleString('pt-BR')} bytes`;
+      item.append(link, tamanho);
       return item;
     }));
     desenharCartoes();
@@ -475,15 +497,16 @@
 
   // A field (row by row from the south) on a canvas, with axes and a colour bar.
   function desenharMapa(canvas, valores, colunas, linhas, xs, ys, divergente, unidade) {
-    const contexto = canvas.getContext('2d');
-    const largura = canvas.width, altura = canvas.height;
-    contexto.clearRect(0, 0, largura, altura);
+    // the plate keeps its proportions; the canvas is as tall as they need
+    const largura = canvas.width, alturaMaxima = 440;
     const esquerda = 46, baixo = 38, topo = 10, direita = 92;
     const lx = xs[xs.length - 1] - xs[0], ly = ys[ys.length - 1] - ys[0];
-    const escala = Math.min((largura - esquerda - direita) / lx, (altura - topo - baixo) / ly);
+    const escala = Math.min((largura - esquerda - direita) / lx, (alturaMaxima - topo - baixo) / ly);
     const w = Math.max(1, Math.round(lx * escala)), h = Math.max(1, Math.round(ly * escala));
-    let menor = Infinity, maior = -Infinity;
-    for (const v of valores) if (Number.isFinite(v)) { if (v < menor) menor = v; if (v > maior) maior = v; }
+    canvas.height = topo + h + baixo;
+    const contexto = canvas.getContext('2d');
+    contexto.clearRect(0, 0, largura, canvas.height);
+    let [menor, maior] = faixa(valores);
     if (!Number.isFinite(menor)) { menor = 0; maior = 1; }
     if (divergente) { const m = Math.max(Math.abs(menor), Math.abs(maior)) || 1; menor = -m; maior = m; }
     if (maior === menor) { maior = menor + 1; }
@@ -495,7 +518,9 @@
       const j = cj[h - 1 - py];
       for (let px = 0; px < w; ++px) {
         const v = valores[j * colunas + ci[px]];
-        const [r, g, b] = Number.isFinite(v) ? cor(paleta, (v - menor) / (maior - menor)) : [128, 128, 128];
+        // log10 of a residual that is exactly zero is −∞: the bottom of the scale
+        const [r, g, b] = Number.isFinite(v) ? cor(paleta, (v - menor) / (maior - menor))
+          : v === -Infinity ? cor(paleta, 0) : [128, 128, 128];
         const o = 4 * (py * w + px);
         imagem.data[o] = r; imagem.data[o + 1] = g; imagem.data[o + 2] = b; imagem.data[o + 3] = 255;
       }
@@ -542,6 +567,15 @@
     const erro = new Float64Array(m.t.length);
     for (let k = 0; k < erro.length; ++k) erro[k] = m.t[k] - m.analitica[k];
     desenharMapa($('mapa-erro'), erro, r.nx, r.ny, m.x, m.y, true, 'T − Ta');
+    const [menor, maior] = faixa(m.t);
+    $('mapa-campo').setAttribute('aria-label', `Mapa de cores da temperatura, de ${numero(menor)} a ${numero(maior)}`);
+    $('mapa-erro').setAttribute('aria-label', `Mapa de cores do erro; o maior em módulo, ${numero(r.erro.max)}`);
+  }
+  // the smallest and largest finite values
+  function faixa(valores) {
+    let menor = Infinity, maior = -Infinity;
+    for (const v of valores) if (Number.isFinite(v)) { if (v < menor) menor = v; if (v > maior) maior = v; }
+    return Number.isFinite(menor) ? [menor, maior] : [NaN, NaN];
   }
 
   // ---- charts ------------------------------------------------------------------------
@@ -579,7 +613,10 @@
   const valorLog = (u, v) => (v == null ? '—' : (10 ** v).toExponential(3));
   const eixoX = (rotulo) => ({ label: rotulo, values: valoresLineares, incrs: INCREMENTOS });
   const eixoLogY = (rotulo) => ({ label: rotulo, size: 64, splits: expoentes, values: (u, ticks) => ticks.map((t) => (t == null ? '' : '1e' + t)) });
-  const eixoLog = (rotuloY) => [eixoX('iteração externa'), eixoLogY(rotuloY)];
+  // iterations and cycles are whole numbers: no marks between them
+  const INTEIROS = INCREMENTOS.filter((passo) => passo >= 1);
+  const eixoInteiro = (rotulo) => ({ label: rotulo, values: valoresLineares, incrs: INTEIROS });
+  const eixoLog = (rotuloY) => [eixoInteiro('iteração externa'), eixoLogY(rotuloY)];
 
   // Series that share one x: the union of their x values, gaps as null.
   function alinhar(series) {
@@ -612,6 +649,7 @@
 
   function seriesDoHistorico() {
     const series = execucoes.map((e) => ({ nome: rotulo(e), cor: e.cor, x: e.iteracoes, y: e.razoes.map(logOuNulo) }));
+    if (interrompida && !atual) series.push({ nome: 'a que parou', cor: '#6b7280', x: interrompida.iteracoes, y: interrompida.razoes.map(logOuNulo), viva: true });
     if (atual) series.push({ nome: 'a que roda', cor: '#111', x: atual.iteracoes, y: atual.razoes.map(logOuNulo), viva: true });
     return series;
   }
@@ -651,16 +689,12 @@
     const r = execucao.resultado, m = execucao.matrizes;
     const lx = Number(execucao.caso.valores.lx), ly = Number(execucao.caso.valores.ly);
     const cc = execucao.caso.valores.cc === '1' ? 1 : 2;
-    const maisPerto = (posicoes, alvo) => {
-      let melhor = 1;
-      for (let k = 1; k < posicoes.length - 1; ++k) if (Math.abs(posicoes[k] - alvo) < Math.abs(posicoes[melhor] - alvo)) melhor = k;
-      return melhor;
-    };
     for (const eixo of ['x', 'y']) {
       const ao = eixo === 'x' ? m.x : m.y;               // along the profile
       const atraves = eixo === 'x' ? m.y : m.x;          // across it
       const meio = (eixo === 'x' ? ly : lx) / 2;
-      const k = maisPerto(atraves, meio);
+      // the program's row (column): ny / 2 + 1 counted from 1, as Tx.dat and Ty.dat hold it
+      const k = Math.floor(atraves.length / 2);
       const numericos = Array.from(ao, (_, i) => (eixo === 'x' ? m.t[k * r.nx + i] : m.t[i * r.nx + k]));
       const comprimento = eixo === 'x' ? lx : ly;
       const finos = Array.from({ length: 201 }, (_, i) => (i / 200) * comprimento);
@@ -693,23 +727,43 @@
     const series = niveis.map((n) => ({ x: n.iteracoes, y: n.normas.map(logOuNulo) }));
     grafico('grafico-niveis', {
       scales: { x: { time: false }, y: escalaLog },
-      axes: [eixoX('ciclo'), eixoLogY('norma do resíduo')],
+      axes: [eixoInteiro('ciclo'), eixoLogY('norma do resíduo')],
       legend: { live: false },
       series: [{ label: 'ciclo' }].concat(niveis.map((n, k) => ({
-        label: `malha ${k + 1} (${n.nx} × ${n.ny})`, stroke: cor(VIRIDIS, niveis.length > 1 ? k / (niveis.length - 1) : 0).map((c) => c | 0).reduce((s, c, i) => s + (i ? ',' : '') + c, 'rgb(') + ')',
+        label: `malha ${k + 1} (${n.nx} × ${n.ny})`, stroke: CORES_NIVEIS[k % CORES_NIVEIS.length],
         width: 1.5, spanGaps: true, value: valorLog,
       }))),
     }, alinhar(series));
   }
 
+  // "Animar" steps through the frames ten times a second, as the program's animation
+  let animacao = 0;
+  function pararAnimacao() {
+    clearInterval(animacao);
+    animacao = 0;
+    $('animar').textContent = 'Animar';
+  }
+
   function prepararQuadros(execucao) {
+    pararAnimacao();
     const quadros = execucao.matrizes.quadros;
     $('quadros-caixa').hidden = quadros.length === 0;
     if (quadros.length === 0) return;
     const controle = $('quadro');
     controle.max = String(quadros.length - 1);
     controle.value = '0';
-    controle.oninput = () => desenharQuadro(execucao, Number(controle.value));
+    controle.oninput = () => { pararAnimacao(); desenharQuadro(execucao, Number(controle.value)); };
+    $('animar').onclick = () => {
+      if (animacao) return pararAnimacao();
+      $('animar').textContent = 'Pausar';
+      if (Number(controle.value) >= quadros.length - 1) controle.value = '0';
+      animacao = setInterval(() => {
+        const proximo = Number(controle.value) + 1;
+        if (proximo >= quadros.length) return pararAnimacao();
+        controle.value = String(proximo);
+        desenharQuadro(execucao, proximo);
+      }, 100);
+    };
     desenharQuadro(execucao, 0);
   }
 
@@ -724,7 +778,7 @@
     desenharMapa($('quadro-erro'), quadro.erro, colunas, linhas, xs, ys, true, 'T − Ta');
     desenharMapa($('quadro-residuo'), quadro.residuo, colunas, linhas, xs, ys, false, 'log₁₀|r|');
     const info = r.quadros[k];
-    $('quadro-texto').textContent = `iteração ${info.iteracao}, razão ${info.razao === null ? '—' : Number(info.razao).toExponential(3)}, maior erro ${numero(info.maior_erro)}`;
+    $('quadro-texto').textContent = `iteração ${info.iteracao}, razão ${info.razao === null ? '—' : numero(info.razao)}, maior erro ${numero(info.maior_erro)}`;
   }
 
   // ---- prepared cases --------------------------------------------------------------------
@@ -744,7 +798,7 @@
       { solver: '3', relaxacao_sor: '1.4' },
       { solver: '3', relaxacao_sor: '1.5' },
     ] },
-    { nome: 'Os cinco solvers, uma malha', casos: ['1', '2', '3', '4'].map((solver) => ({ solver, malhas: '1', nx: '18', ny: '18', iteracoes_externas_max: '20000', relaxacao_sor: '1.7', iteracoes_internas_max: '1' })) },
+    { nome: 'Quatro solvers numa malha', casos: ['1', '2', '3', '4'].map((solver) => ({ solver, malhas: '1', nx: '18', ny: '18', iteracoes_externas_max: '20000', relaxacao_sor: '1.2', iteracoes_internas_max: '1' })) },
     { nome: 'Quadros: a suavização do erro', casos: [
       Object.assign({}, SENOIDAL, { malhas: '1', nx: '34', ny: '34', iteracoes_externas_max: '60', iteracoes_internas_max: '1', quadros: '1' }),
     ] },
