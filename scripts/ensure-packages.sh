@@ -39,6 +39,10 @@ purpose() {
     imagemagick) echo "o ImageMagick, que tira quadros da animação para as figuras do README" ;;
     clang) echo "o clang, que compila os alvos de fuzzing" ;;
     libclang-rt-14-dev) echo "o libFuzzer do clang" ;;
+    emscripten) echo "o Emscripten, que compila a biblioteca para WebAssembly (a página no navegador)" ;;
+    chromium-headless-shell) echo "o Chromium sem janela, em que os testes abrem a página" ;;
+    nodejs) echo "o Node.js, que roda os testes da página e serve os arquivos dela" ;;
+    npm) echo "o npm, que instala os pacotes fixados da página (o gráfico e o controle do navegador)" ;;
     emscripten) echo "o Emscripten, que compila o programa para WebAssembly, para a página" ;;
     nodejs) echo "o Node.js, que serve a página neste computador" ;;
     npm) echo "o npm, que instala o gráfico da página (uPlot) e o navegador dos testes" ;;

@@ -35,13 +35,21 @@ void row_residuals(const Stencil& u, const double* as, const double* aw, const d
                    const double* an, const double* b, const double* t, std::int64_t k0, std::int64_t count,
                    std::int64_t nx, double* out)
 {
+    // the row and its neighbours through pointers to their first volume, not
+    // indices from t: where the addressing is not folded into the loads
+    // (WebAssembly) the index sums cost more than the residual
+    const double* south = t + k0 - nx;
+    const double* here = t + k0;
+    const double* north = t + k0 + nx;
     for (std::int64_t m = 0; m < count; ++m) {
-        const std::int64_t k = k0 + m;
         double r;
         if constexpr (Uniform) {
-            r = u.as * t[k - nx] + u.ap * t[k] + u.aw * t[k - 1] + u.ae * t[k + 1] + u.an * t[k + nx] - rhs_at<R>(b, k);
+            r = u.as * south[m] + u.ap * here[m] + u.aw * here[m - 1] + u.ae * here[m + 1] + u.an * north[m] -
+                rhs_at<R>(b + k0, m);
         } else {
-            r = as[k] * t[k - nx] + ap[k] * t[k] + aw[k] * t[k - 1] + ae[k] * t[k + 1] + an[k] * t[k + nx] - b[k];
+            const std::int64_t k = k0 + m;
+            r = as[k] * south[m] + ap[k] * here[m] + aw[k] * here[m - 1] + ae[k] * here[m + 1] + an[k] * north[m] -
+                b[k];
         }
         out[m] = std::fabs(r);
     }
@@ -86,11 +94,15 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
         const std::int64_t i0 = 2 + s * strip;
         const std::int64_t width = std::min(strip, nx - i0);
         std::int64_t column = 0, row = 0;
+        const double* next = previous;  // previous[row * strip + column]
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             row_of_strip(i0, width, j, current + (j - 2) * strip);
             for (std::int64_t step = 0; step < strip; ++step) {
-                norm = norm + previous[row * strip + column];
-                if (++row == rows) row = 0, ++column;
+                norm = norm + *next;
+                if (++row == rows)
+                    row = 0, next = previous + ++column;
+                else
+                    next += strip;
             }
         }
     }

@@ -151,17 +151,23 @@ inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, 
 // The steps in which all rows of a full group of uniform rows are inside the
 // plate. Each row's west value and the south value from the row below are
 // the values just computed, so they are passed on in registers instead of
-// being read back from memory.
+// being read back from memory. Each row is reached through pointers to its
+// own start rather than through indices into t and b: where the addressing
+// is not folded into the loads (WebAssembly), the index sums cost as much
+// as the update itself.
 template <typename P, typename Sync>
 inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, std::int64_t s_end, const double* b,
                        double* t, const P u, Sync& sync)
 {
     constexpr std::int64_t rows = wavefront_rows;
-    std::int64_t q0[rows];
+    double* row_t[rows];  // element s: the volume row r updates at step s
+    const double* row_b[rows];
     double last[rows];
     for (std::int64_t r = 0; r < rows; ++r) {
-        q0[r] = volume_number(2 - r, j0 + r, nx) - 1;
-        last[r] = t[q0[r] + s_begin - 1];
+        const std::int64_t q0 = volume_number(2 - r, j0 + r, nx) - 1;
+        row_t[r] = t + q0;
+        row_b[r] = b + q0;
+        last[r] = row_t[r][s_begin - 1];
     }
     for (std::int64_t s = s_begin; s <= s_end; ++s) {
         sync.before(s);
@@ -170,10 +176,10 @@ inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, s
 #pragma GCC unroll 16
 #endif
         for (std::int64_t r = rows - 1; r >= 0; --r) {
-            const std::int64_t q = q0[r] + s;
-            const double south = r == 0 ? t[q - nx] : last[r - 1];
-            const double value = u.value(u.rhs(b, q), south, last[r], t[q + 1], t[q + nx]);
-            t[q] = value;
+            double* const at = row_t[r] + s;
+            const double south = r == 0 ? at[-nx] : last[r - 1];
+            const double value = u.value(u.rhs(row_b[r], s), south, last[r], at[1], at[nx]);
+            *at = value;
             last[r] = value;
         }
         sync.after(s);
