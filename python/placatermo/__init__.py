@@ -219,9 +219,7 @@ def estudo(pasta, variar, multigrid=None, tarefas=None):
     ``multigrid``: uma lista de ciclos (``["especificado", "classico"]``);
     ``tarefas``: quantas execuções ao mesmo tempo.
     """
-    argumentos = [_os.fsdecode(pasta)]
-    if argumentos[0].startswith("-"):
-        argumentos.insert(0, "--")
+    argumentos = []
     for nome, lista in variar.items():
         registro = _placatermo.registro(str(nome))
         argumentos += ["--variar", f"{registro}=" + ",".join(_texto(nome, v) for v in lista)]
@@ -229,6 +227,8 @@ def estudo(pasta, variar, multigrid=None, tarefas=None):
         argumentos.append("--multigrid=" + ",".join(multigrid))
     if tarefas is not None:
         argumentos += ["--tarefas", str(int(tarefas))]
+    # the folder last, after "--": a name that begins with '-' is a folder too
+    argumentos += ["--", _os.fsdecode(pasta)]
     _placatermo.estudo(argumentos)
     with open(_os.path.join(pasta, "estudo.csv"), newline="", encoding="utf-8") as arquivo:
         linhas = [{k: _numero(v) for k, v in linha.items()} for linha in _csv.DictReader(arquivo)]
