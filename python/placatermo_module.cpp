@@ -9,6 +9,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -126,12 +127,13 @@ struct Solution {
 };
 
 // A read-only array over a vector of the outcome, which it keeps alive.
-py::array_t<double> array_over(const std::shared_ptr<Solution>& solution, const std::vector<double>& values,
-                               std::vector<py::ssize_t> shape)
+template <class T>
+py::array_t<T> array_over(const std::shared_ptr<Solution>& solution, const std::vector<T>& values,
+                          std::vector<py::ssize_t> shape)
 {
     auto* keep = new std::shared_ptr<Solution>(solution);
     py::capsule owner(keep, [](void* p) { delete static_cast<std::shared_ptr<Solution>*>(p); });
-    py::array_t<double> array(shape, values.data(), owner);
+    py::array_t<T> array(shape, values.data(), owner);
     py::detail::array_proxy(array.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
     return array;
 }
@@ -250,6 +252,21 @@ py::dict solve_input(const py::bytes& bytes, std::optional<std::string> cycle_na
     for (const auto& warning : input.warnings) warnings.append(warning);
     if (const auto diverged = divergence_warning(o)) warnings.append(*diverged);
     result["avisos"] = warnings;
+    py::list frame_list;
+    if (o.frames) {
+        const auto rows = static_cast<py::ssize_t>(o.frames->rows());
+        const auto columns = static_cast<py::ssize_t>(o.frames->columns());
+        for (const AnimationFrame& frame : o.frames->frames()) {
+            py::dict one;
+            one["iteracao"] = frame.iteration;
+            one["razao"] = frame.ratio;
+            one["maior_erro"] = frame.largest_error;
+            one["erro"] = array_over(solution, frame.error, {rows, columns});
+            one["log_residuo"] = array_over(solution, frame.log_residual, {rows, columns});
+            frame_list.append(one);
+        }
+    }
+    result["quadros"] = frame_list;
     result["_solucao"] = py::capsule(new std::shared_ptr<Solution>(solution),
                                      [](void* p) { delete static_cast<std::shared_ptr<Solution>*>(p); });
     return result;
@@ -293,7 +310,10 @@ std::vector<std::string> write_files(const py::capsule& kept, const std::string&
     return names;
 }
 
-bool study_stop_requested() { return false; }
+// Asked from any thread of a study: the package sets it when Ctrl-C reaches
+// the Python thread that waits for the study.
+std::atomic<bool> study_stop{false};
+bool study_stop_requested() { return study_stop.load(std::memory_order_relaxed); }
 
 // A study as `placatermo estudo` runs it, from its arguments after the
 // folder; the exit status.
@@ -313,6 +333,7 @@ int run_study_arguments(const std::vector<std::string>& arguments)
     SystemPlatform platform;
     std::string message;
     int status = 0;
+    study_stop = false;
     {
         py::gil_scoped_release released;
         try {
@@ -350,5 +371,6 @@ PYBIND11_MODULE(_placatermo, module)
     module.def("resolver", &solve_input, py::arg("entrada"), py::arg("ciclo"), py::arg("ao_iterar"), py::arg("quadros"));
     module.def("gravar", &write_files);
     module.def("estudo", &run_study_arguments);
+    module.def("parar_estudo", [] { study_stop = true; });
     module.attr("versao") = PLACATERMO_VERSION;
 }

@@ -14,6 +14,7 @@ Os nomes dos valores de entrada são as chaves do registro JSON das execuções
 
 import csv as _csv
 import os as _os
+import threading as _threading
 from types import SimpleNamespace as _Valores
 
 from . import _placatermo
@@ -148,7 +149,9 @@ class Resultado:
     ``y``: as posições das colunas e das linhas; ``historico``: a razão de
     cada iteração externa. Os arrays são só de leitura (sem cópia dos valores
     calculados). ``tmedia`` e ``q_norte`` têm ``numerica`` e ``analitica``;
-    ``erro`` tem ``l1``, ``l2`` e ``max``.
+    ``erro`` tem ``l1``, ``l2`` e ``max``. Com ``resolver(..., quadros=True)``,
+    ``quadros`` tem os quadros da animação do programa (``iteracao``, ``razao``,
+    ``maior_erro`` e os mapas ``erro`` e ``log_residuo``, float32); senão é vazio.
     """
 
     def __init__(self, dados, entrada):
@@ -168,6 +171,7 @@ class Resultado:
         self.fator_convergencia = dados["fator_convergencia"]
         self.tempo_s = dados["tempo_s"]
         self.avisos = dados["avisos"]
+        self.quadros = [_Valores(**quadro) for quadro in dados["quadros"]]
 
     def gravar(self, pasta="."):
         """Grava na pasta (criada se falta) os arquivos do programa: a entrada,
@@ -190,7 +194,8 @@ def resolver(entrada=None, multigrid=None, ao_iterar=None, quadros=False):
     cada linha do histórico; se devolve ``False`` a solução para e levanta
     ``Parada``. Durante a solução o GIL fica livre; Ctrl-C a interrompe em
     menos de um décimo de segundo (``KeyboardInterrupt``). Nenhum arquivo é
-    gravado (veja ``Resultado.gravar``).
+    gravado (veja ``Resultado.gravar``). ``quadros``: guarda os quadros da
+    iteração que ``--animacao`` desenha (``Resultado.quadros``).
     """
     if entrada is None:
         entrada = Entrada()
@@ -217,7 +222,9 @@ def estudo(pasta, variar, multigrid=None, tarefas=None):
 
     ``variar``: ``{"nx": [18, 34], "solver": ["gauss-seidel", "sor"]}``;
     ``multigrid``: uma lista de ciclos (``["especificado", "classico"]``);
-    ``tarefas``: quantas execuções ao mesmo tempo.
+    ``tarefas``: quantas execuções ao mesmo tempo. Ctrl-C para as execuções e
+    grava a tabela das que terminaram, como no programa, e levanta
+    ``KeyboardInterrupt``.
     """
     argumentos = []
     for nome, lista in variar.items():
@@ -229,7 +236,31 @@ def estudo(pasta, variar, multigrid=None, tarefas=None):
         argumentos += ["--tarefas", str(int(tarefas))]
     # the folder last, after "--": a name that begins with '-' is a folder too
     argumentos += ["--", _os.fsdecode(pasta)]
-    _placatermo.estudo(argumentos)
+    # the study on a thread of its own, so that Ctrl-C reaches this one: the
+    # study then stops its runs and writes its table, as the program's does
+    desfecho = {}
+    # the end told by an event: a join interrupted by Ctrl-C may take the
+    # thread for ended when it is not
+    terminou = _threading.Event()
+
+    def rodar():
+        try:
+            desfecho["estado"] = _placatermo.estudo(argumentos)
+        except BaseException as erro:  # passa a quem chamou
+            desfecho["erro"] = erro
+        finally:
+            terminou.set()
+
+    _threading.Thread(target=rodar, name="placatermo-estudo", daemon=True).start()
+    try:
+        while not terminou.wait(0.05):
+            pass
+    except KeyboardInterrupt:
+        _placatermo.parar_estudo()
+        terminou.wait()
+        raise
+    if "erro" in desfecho:
+        raise desfecho["erro"]
     with open(_os.path.join(pasta, "estudo.csv"), newline="", encoding="utf-8") as arquivo:
         linhas = [{k: _numero(v) for k, v in linha.items()} for linha in _csv.DictReader(arquivo)]
     try:

@@ -72,8 +72,9 @@ def test_fields_equal_the_programs_vtk_to_the_bit(tmp_path, settings, cycle):
 
 
 def test_the_record_holds_the_outcomes_values(tmp_path):
-    result = placatermo.resolver(placatermo.Entrada(solver="gauss-seidel", nx=18, ny=18, malhas=1))
+    result = placatermo.resolver(placatermo.Entrada(solver="gauss-seidel", nx=18, ny=18, malhas=1), quadros=True)
     result.gravar(tmp_path)
+    assert result.quadros[-1].erro.ndim == 2 and result.quadros[-1].iteracao <= result.iteracoes
     record = json.loads(next(p for p in tmp_path.iterdir() if p.suffix == ".json").read_text())
     assert result.convergiu and result.iteracoes > 5
     for key in ("iteracoes", "convergiu", "fator_convergencia", "tempo_s"):
@@ -143,6 +144,17 @@ def test_an_interrupt_stops_the_solution_within_a_tenth_of_a_second():
     took = time.monotonic() - asked[0]
     print(f"interrompida em {took * 1000:.1f} ms")
     assert took < 1.0
+
+
+def test_an_interrupt_stops_a_study_which_writes_its_table(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    threading.Timer(0.5, _thread.interrupt_main).start()
+    started = time.monotonic()
+    with pytest.raises(KeyboardInterrupt):
+        placatermo.estudo(tmp_path / "longo", variar={"nx": [514], "iteracoes_externas_max": [100000, 100001],
+                                                      "tolerancia": ["1e-300"]}, tarefas=1)
+    print(f"estudo interrompido em {time.monotonic() - started:.2f} s")
+    assert (tmp_path / "longo" / "estudo.csv").exists()
 
 
 def test_a_studys_rows_are_its_table(tmp_path, monkeypatch):
