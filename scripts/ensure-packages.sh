@@ -36,6 +36,14 @@ purpose() {
     g++-mingw-w64-x86-64-posix) echo "o compilador cruzado, que faz o programa do Windows" ;;
     wine | wine64) echo "o wine, que roda o programa do Windows" ;;
     python3) echo "o Python, que compara as execuções do Windows" ;;
+    pybind11-dev) echo "o pybind11, com que o módulo Python é compilado" ;;
+    python3-dev) echo "os cabeçalhos do Python, para o módulo Python" ;;
+    python3-numpy) echo "o NumPy, que recebe os campos do módulo Python" ;;
+    python3-pytest) echo "o pytest, que roda os testes do módulo Python" ;;
+    python3-matplotlib) echo "o matplotlib, que desenha os gráficos do caderno de exemplo" ;;
+    python3-ipykernel) echo "o núcleo do Jupyter, que executa o caderno de exemplo" ;;
+    jupyter-nbconvert) echo "o nbconvert, que executa o caderno de exemplo na integração contínua" ;;
+    python3-pandas) echo "o pandas, em que o módulo Python dá a tabela de um estudo" ;;
     imagemagick) echo "o ImageMagick, que tira quadros da animação para as figuras do README" ;;
     clang) echo "o clang, que compila os alvos de fuzzing" ;;
     libclang-rt-14-dev) echo "o libFuzzer do clang" ;;
