@@ -256,7 +256,8 @@
     iniciarGraficoAoVivo();
     const agora = new Date();
     const opcoes = {
-      ciclo: Number(caso.valores.malhas) > 1 ? caso.opcoes.ciclo : null,
+      // the specified cycle is the program's own without --multigrid: its files say no cycle line
+      ciclo: Number(caso.valores.malhas) > 1 && caso.opcoes.ciclo === 'classico' ? 'classico' : null,
       quadros: caso.opcoes.quadros,
       agora: [agora.getFullYear(), agora.getMonth() + 1, agora.getDate(), agora.getHours(), agora.getMinutes(), agora.getSeconds()],
     };
