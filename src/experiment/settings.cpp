@@ -82,9 +82,11 @@ std::vector<std::pair<std::string_view, int>> input_value_names(int record)
     }();
     static const std::vector<std::pair<std::string, int>> boundaries = {
         {std::string(boundary_name(BoundaryKind::linear)), 1}, {std::string(boundary_name(BoundaryKind::sinusoidal)), 2}};
+    // the names point into the lists above, which live as long as the program
     std::vector<std::pair<std::string_view, int>> names;
-    for (const auto& [name, number] : record == 11 ? solvers : record == 15 ? boundaries : decltype(solvers){})
-        names.emplace_back(name, number);
+    const auto* list = record == 11 ? &solvers : record == 15 ? &boundaries : nullptr;
+    if (list != nullptr)
+        for (const auto& [name, number] : *list) names.emplace_back(name, number);
     return names;
 }
 
