@@ -25,7 +25,6 @@
 #include "platform/files.hpp"
 #include "platform/output_file.hpp"
 #include "platform/platform.hpp"
-#include "results/record.hpp"
 #include "run/execution.hpp"
 #include "studies/study.hpp"
 
@@ -277,32 +276,17 @@ py::dict solve_input(const py::bytes& bytes, std::optional<std::string> cycle_na
 std::vector<std::string> write_files(const py::capsule& kept, const std::string& folder_utf8)
 {
     const Solution& solution = **static_cast<std::shared_ptr<Solution>*>(kept.get_pointer());
-    const Outcome& outcome = solution.outcome;
-    const InputParameters& in = outcome.input;
     const std::filesystem::path folder = std::filesystem::u8path(folder_utf8);
-    const std::string results(in.experiment_name.trimmed());
-    const std::string summary(in.discretization_file_name.trimmed());
-    std::string vtk = vtk_file_name(results, summary);
-    if (vtk == results || vtk == summary) vtk = results + ".vtk";
     std::vector<std::string> names;
     py::gil_scoped_release released;
     try {
         std::error_code error;
         std::filesystem::create_directories(folder, error);
-        const auto write = [&](const std::string& name, auto&& fill) {
-            TextSink sink;
-            fill(sink);
-            write_file_atomically((folder / name).string(), sink.take());
-            names.push_back(cp1252_to_utf8(name));
-        };
-        write(std::string(input_file_name), [&](TextSink& s) { s.write(solution.input_bytes); });
-        write(results, [&](TextSink& s) { write_results_file(s, outcome, solution.stamps, module_execution()); });
-        write(summary, [&](TextSink& s) { write_summary_file(s, outcome, solution.stamps); });
-        write("Tx.dat", [&](TextSink& s) { write_profile_data(s, outcome, 'x'); });
-        write("Ty.dat", [&](TextSink& s) { write_profile_data(s, outcome, 'y'); });
-        write(record_file_name(results, summary),
-              [&](TextSink& s) { s.write(run_record_json(run_record(outcome, solution.input_bytes))); });
-        write(vtk, [&](TextSink& s) { write_vtk_file(s, outcome, solution.stamps); });
+        for (const auto& file :
+             run_files_in_memory(solution.outcome, solution.input_bytes, solution.stamps, module_execution())) {
+            write_file_atomically((folder / file.name).string(), file.bytes);
+            names.push_back(cp1252_to_utf8(file.name));
+        }
     } catch (const FatalError& error) {
         py::gil_scoped_acquire gil;
         throw std::runtime_error(error.what());

@@ -27,7 +27,6 @@
 #include "experiment/experiment.hpp"
 #include "experiment/files.hpp"
 #include "experiment/settings.hpp"
-#include "results/record.hpp"
 
 using nlohmann::json;
 using namespace placatermo;
@@ -181,25 +180,11 @@ EMSCRIPTEN_KEEPALIVE const char* placatermo_resolver(const char* values_json, co
         const auto at = options_given.value("agora", std::vector<int>{});
         if (at.size() == 6) now = {at[0], at[1], at[2], at[3], at[4], at[5]};
         const RunStamps stamps = run_stamps(now, input);
-        const std::string results_name(input.experiment_name.trimmed());
-        const std::string summary_name(input.discretization_file_name.trimmed());
         std::vector<std::string> files;
-        const auto keep_file = [&](const std::string& name, auto&& write) {
-            TextSink sink;
-            write(sink);
-            kept[name] = sink.take();
-            files.push_back(name);
-        };
-        keep_file(std::string(input_file_name), [&](TextSink& s) { s.write(input_bytes); });
-        keep_file(results_name, [&](TextSink& s) { write_results_file(s, outcome, stamps); });
-        keep_file(summary_name, [&](TextSink& s) { write_summary_file(s, outcome, stamps); });
-        keep_file("Tx.dat", [&](TextSink& s) { write_profile_data(s, outcome, 'x'); });
-        keep_file("Ty.dat", [&](TextSink& s) { write_profile_data(s, outcome, 'y'); });
-        keep_file(record_file_name(results_name, summary_name),
-                  [&](TextSink& s) { s.write(run_record_json(run_record(outcome, input_bytes))); });
-        std::string vtk = vtk_file_name(results_name, summary_name);
-        if (vtk == results_name || vtk == summary_name) vtk = results_name + ".vtk";
-        keep_file(vtk, [&](TextSink& s) { write_vtk_file(s, outcome, stamps); });
+        for (auto& file : run_files_in_memory(outcome, input_bytes, stamps)) {
+            files.push_back(file.name);
+            kept[file.name] = std::move(file.bytes);
+        }
 
         keep_array("t", outcome.t);
         keep_array("analitica", outcome.analytical);

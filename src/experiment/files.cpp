@@ -179,3 +179,31 @@ RunRecord run_record(const Outcome& outcome, std::string_view input_bytes)
 }
 
 }  // namespace placatermo
+
+namespace placatermo {
+
+std::vector<RunFileBytes> run_files_in_memory(const Outcome& outcome, std::string_view input_bytes,
+                                              const RunStamps& stamps, const Execution& execution)
+{
+    const InputParameters& in = outcome.input;
+    const std::string results(in.experiment_name.trimmed());
+    const std::string summary(in.discretization_file_name.trimmed());
+    std::string vtk = vtk_file_name(results, summary);
+    if (vtk == results || vtk == summary) vtk = results + ".vtk";
+    std::vector<RunFileBytes> files;
+    const auto add = [&](std::string name, auto&& fill) {
+        TextSink sink;
+        fill(sink);
+        files.push_back({std::move(name), sink.take()});
+    };
+    add(std::string(input_file_name), [&](TextSink& s) { s.write(input_bytes); });
+    add(results, [&](TextSink& s) { write_results_file(s, outcome, stamps, execution); });
+    add(summary, [&](TextSink& s) { write_summary_file(s, outcome, stamps); });
+    add("Tx.dat", [&](TextSink& s) { write_profile_data(s, outcome, 'x'); });
+    add("Ty.dat", [&](TextSink& s) { write_profile_data(s, outcome, 'y'); });
+    add(record_file_name(results, summary), [&](TextSink& s) { s.write(run_record_json(run_record(outcome, input_bytes))); });
+    add(vtk, [&](TextSink& s) { write_vtk_file(s, outcome, stamps); });
+    return files;
+}
+
+}  // namespace placatermo

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/local_time.hpp"
 #include "base/text.hpp"
@@ -63,5 +64,18 @@ void write_vtk_file(ByteSink& file, const Outcome& outcome, const RunStamps& sta
 // The run's record; `input_bytes` are the input file's (input_file_bytes for
 // values), whose hash it carries.
 RunRecord run_record(const Outcome& outcome, std::string_view input_bytes);
+
+// A file of a run, held in memory: its name (Windows-1252, as the input
+// gives it) and its bytes.
+struct RunFileBytes {
+    std::string name, bytes;
+};
+
+// The files a front end without the program's folder hands out, in the
+// order the program writes them: the input, the results, the summary,
+// Tx.dat, Ty.dat, the record and the VTK file (".vtk" added to the results'
+// name when the VTK file's own name would be the results' or the summary's).
+std::vector<RunFileBytes> run_files_in_memory(const Outcome& outcome, std::string_view input_bytes,
+                                              const RunStamps& stamps, const Execution& execution = {});
 
 }  // namespace placatermo
