@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <random>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "base/execution.hpp"
+#include "base/second_thread.hpp"
 #include "drivers/drivers.hpp"
 #include "numerics_support.hpp"
 #include "platform/platform.hpp"
@@ -131,6 +133,10 @@ TEST_P(FastKernel, PointSolversGiveThePlainBits)
                 solve_jacobi_plain(table, inner, plain);
                 EXPECT_TRUE(same_bits(fast, plain)) << "Jacobi on the " << name << ", " << inner << " inner";
                 fast = start, plain = start;
+                solve_gauss_seidel_red_black(form, inner, fast);
+                solve_gauss_seidel_red_black_plain(table, inner, plain);
+                EXPECT_TRUE(same_bits(fast, plain)) << "red-black Gauss-Seidel on the " << name << ", " << inner;
+                fast = start, plain = start;
                 solve_sor(form, inner, 1.37, fast);
                 solve_sor_plain(table, inner, 1.37, plain);
                 EXPECT_TRUE(same_bits(fast, plain)) << "SOR on the " << name << ", " << inner << " inner";
@@ -242,6 +248,55 @@ TEST(FastKernels, RestrictionFromTheFieldGivesTheStoredResidualsBits)
                         << name << ", " << nx << " x " << ny << ", field " << static_cast<int>(field);
                 });
             }
+}
+
+// Red-black Gauss-Seidel's rows in any number of bands, the odd ones run
+// before, beside or after the even ones, and the fused restriction's norm on
+// one thread and on two: the bits of one way.
+TEST(FastKernels, RedBlackBandsAndNormsGiveTheSameBitsAnyWay)
+{
+    struct RunsAtOnce final : SecondThread {
+        void start(std::function<void()> job) override { job(); }
+        void wait() override {}
+    } at_once;
+    Execution small_two{Kernels::fast};
+    small_two.second_thread = sweep_helper();
+    small_two.two_thread_sizes.streaming = {4, 3};
+    for (const KernelCase& c : {KernelCase{37, 29, false, Field::random, true}, KernelCase{66, 19, false, Field::with_nan},
+                                KernelCase{130, 130, false, Field::zeros, true}, KernelCase{34, 18, false, Field::random},
+                                KernelCase{4, 3, false, Field::random}}) {
+        const System s = make_system(c, 5);
+        const std::vector<double> start = make_field(s, c.field, 5);
+        std::vector<double> plain = start;
+        solve_gauss_seidel_red_black_plain(s.table(), 3, plain);
+        for (const auto& stencil : {s.stencil_without_table(), s.stencil_with_zero_rhs()}) {
+            if (!stencil) continue;
+            for (SecondThread* thread : {static_cast<SecondThread*>(nullptr), static_cast<SecondThread*>(&at_once),
+                                         sweep_helper()})
+                for (int bands = 1; bands <= 5; ++bands) {
+                    Execution how{Kernels::fast};
+                    how.second_thread = thread;
+                    std::vector<double> fast = start;
+                    solve_gauss_seidel_red_black_in_bands(*stencil, 3, fast, bands, how);
+                    EXPECT_TRUE(same_bits(fast, plain)) << c.nx << " x " << c.ny << ", " << bands << " bands";
+                }
+        }
+        // the norm beside the restriction, from the same residuals, on grids
+        // of a hierarchy (an even number of real volumes each way)
+        if (c.nx < 6 || c.nx % 2 != 0 || c.ny % 2 != 0) continue;
+        const LinearSystem system = s.table();
+        const int coarse_nx = c.nx / 2 + 1, coarse_ny = c.ny / 2 + 1;
+        std::vector<double> expected(static_cast<std::size_t>(coarse_nx * coarse_ny), 5.0);
+        restrict_residual_sum_of(system, plain, coarse_nx, coarse_ny, expected);
+        const double column_order = compute_residual_norm_plain(s.table(), plain);
+        std::vector<double> b(expected.size(), 5.0), b_two(expected.size(), 5.0);
+        const double norm = restrict_residual_sum_and_norm_of(system, plain, coarse_nx, coarse_ny, b);
+        EXPECT_TRUE(same_bits(b, expected));
+        EXPECT_NEAR(norm, column_order, 1e-13 * column_order) << c.nx << " x " << c.ny;
+        const double norm_two = restrict_residual_sum_and_norm_of(system, plain, coarse_nx, coarse_ny, b_two, small_two);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(norm_two), std::bit_cast<std::uint64_t>(norm));
+        EXPECT_TRUE(same_bits(b_two, expected));
+    }
 }
 
 std::vector<KernelCase> kernel_cases()

@@ -160,6 +160,11 @@ void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution = {});
 void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution = {});
+// The same, and the L1 norm of those residuals: each fine row's summed from
+// west to east over its even and its odd columns apart, the two sums added,
+// then the rows' sums from south to north (fixed blocks, whatever the threads).
+double restrict_residual_sum_and_norm_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
+                                         std::int32_t coarse_ny, std::span<double> b, const Execution& execution = {});
 // Bilinear interpolation between the coarse volume centres (weights 9/16,
 // 3/16, 3/16, 1/16). Beyond the real coarse volumes the correction is taken
 // as the mirror image of its real neighbour, which puts zero on the plate's

@@ -33,8 +33,8 @@ namespace {
 // coefficients are the same on every visit, and only the right-hand side b
 // changes (on the coarse grids it is the restricted residual).
 struct Level {
-    Level(const SolutionProblem& problem, int k, bool keeps_residual)
-        : smoother(problem.solver, problem.execution),
+    Level(const SolutionProblem& problem, int k, bool keeps_residual, SweepOrder order)
+        : smoother(settings(problem.solver, order), problem.execution),
           grid(entered(problem, k)),
           system(smoother.make_system(grid, problem.plate)),
           residual(keeps_residual
@@ -44,6 +44,12 @@ struct Level {
                          ? create_array(problem.execution, "correction", static_cast<std::size_t>(grid.volume_count))
                          : std::vector<double>())
     {
+    }
+
+    static SolverSettings settings(SolverSettings solver, SweepOrder order)
+    {
+        solver.gauss_seidel_order = order;
+        return solver;
     }
 
     static CurrentGrid entered(const SolutionProblem& problem, int k)
@@ -134,10 +140,15 @@ class Cycle {
 public:
     virtual ~Cycle() = default;
     virtual const Transfer& transfer() const = 0;
+    // The order of Gauss-Seidel's sweeps.
+    virtual SweepOrder gauss_seidel_order() const = 0;
     // Whether the finest grid keeps its residual, and the restriction from
     // it, whose unknown is t.
     virtual bool keeps_finest_residual() const = 0;
     virtual void restrict_from_finest(const Level& fine, std::span<const double> t, Level& coarse) const = 0;
+    // The norm of the finest grid's residual after its smoothing, the
+    // convergence test's.
+    virtual double finest_norm(const Level& fine, std::span<const double> t, Level& coarse) const = 0;
     // The right-hand side of an intermediate grid on the way up.
     virtual void ascent_right_hand_side(Level& level) const = 0;
 };
@@ -146,12 +157,17 @@ public:
 // right-hand side.
 class SpecifiedCycle final : public Cycle {
 public:
-    SpecifiedCycle() = default;
+    explicit SpecifiedCycle(const Execution& execution) : execution_(execution) {}
     const Transfer& transfer() const override { return transfer_; }
+    SweepOrder gauss_seidel_order() const override { return SweepOrder::natural; }
     bool keeps_finest_residual() const override { return true; }
     void restrict_from_finest(const Level& fine, std::span<const double>, Level& coarse) const override
     {
         transfer_.restrict_residual(fine, coarse);
+    }
+    double finest_norm(const Level& fine, std::span<const double> t, Level&) const override
+    {
+        return compute_residual_norm(fine.system, t, execution_);
     }
     void ascent_right_hand_side(Level& level) const override
     {
@@ -171,18 +187,24 @@ public:
 
 private:
     InjectionTransfer transfer_;
+    Execution execution_;
 };
 
-// The finest residual summed as it is computed, in the pass that reads t;
-// each grid's right-hand side kept from the descent.
+// Gauss-Seidel in red-black order; the finest residual summed as it is
+// computed, in the one pass over t that also gives its norm; each grid's
+// right-hand side kept from the descent.
 class TextbookCycle final : public Cycle {
 public:
     explicit TextbookCycle(const Execution& execution) : transfer_(execution), execution_(execution) {}
     const Transfer& transfer() const override { return transfer_; }
+    SweepOrder gauss_seidel_order() const override { return SweepOrder::red_black; }
     bool keeps_finest_residual() const override { return false; }
-    void restrict_from_finest(const Level& fine, std::span<const double> t, Level& coarse) const override
+    // restricted already, with the norm of the visit before
+    void restrict_from_finest(const Level&, std::span<const double>, Level&) const override {}
+    double finest_norm(const Level& fine, std::span<const double> t, Level& coarse) const override
     {
-        restrict_residual_sum_of(fine.system, t, coarse.grid.nx, coarse.grid.ny, coarse.b(), execution_);
+        return restrict_residual_sum_and_norm_of(fine.system, t, coarse.grid.nx, coarse.grid.ny, coarse.b(),
+                                                 execution_);
     }
     void ascent_right_hand_side(Level&) const override {}
 
@@ -205,10 +227,10 @@ double real_volume_norm(const CurrentGrid& grid, std::span<const double> residua
 std::unique_ptr<Cycle> cycle_of(MultigridCycle cycle, const Execution& execution)
 {
     switch (cycle) {
-    case MultigridCycle::specified: return std::make_unique<SpecifiedCycle>();
+    case MultigridCycle::specified: return std::make_unique<SpecifiedCycle>(execution);
     case MultigridCycle::textbook: return std::make_unique<TextbookCycle>(execution);
     }
-    return std::make_unique<SpecifiedCycle>();
+    return std::make_unique<SpecifiedCycle>(execution);
 }
 
 class Multigrid {
@@ -244,7 +266,7 @@ void Multigrid::first_visit()
 {
     Level& top = level(finest());
     top.smoother.smooth(top.system, solution_.t);
-    solution_.first_residual_norm = compute_residual_norm(top.system, solution_.t, problem_.execution);
+    solution_.first_residual_norm = cycle_->finest_norm(top, solution_.t, level(finest() - 1));
     solution_.outer_iteration = 1;
     if (levels_wanted_) control_.observer.level_norm(1, finest(), solution_.first_residual_norm);
     control_.history_line(1, 1.0);
@@ -297,7 +319,7 @@ bool Multigrid::visit_finest()
     std::vector<double>& t = solution_.t;
     cycle_->transfer().prolongate_to_field(level(finest() - 1), top, t);
     top.smoother.smooth(top.system, t);
-    solution_.residual_norm = compute_residual_norm(top.system, t, problem_.execution);
+    solution_.residual_norm = cycle_->finest_norm(top, t, level(finest() - 1));
     if (levels_wanted_) control_.observer.level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
     control_.history_line(solution_.outer_iteration, ratio);
@@ -322,7 +344,8 @@ void Multigrid::run()
     levels_.reserve(static_cast<std::size_t>(count));
     // the coarsest grid's residual is read by no step of the cycle
     for (int k = 1; k <= count; ++k)
-        levels_.emplace_back(problem_, k, k > 1 && (k < count || cycle_->keeps_finest_residual()));
+        levels_.emplace_back(problem_, k, k > 1 && (k < count || cycle_->keeps_finest_residual()),
+                             cycle_->gauss_seidel_order());
     solution_.grid = level(count).grid;
 
     first_visit();

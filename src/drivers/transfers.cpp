@@ -2,6 +2,8 @@
 // on a grid, its injection into the next coarser grid, and the bilinear
 // interpolation of a coarse correction onto the next finer grid.
 #include <algorithm>
+#include <cmath>
+#include <vector>
 #include <variant>
 
 #include "base/execution.hpp"
@@ -153,20 +155,58 @@ namespace {
 
 // The textbook restriction of the residual b - a u of the fine volumes, each
 // computed as store_residual computes it; residual(q) gives it for entry q.
+// With row_norms, also the sum of |residual| of each fine row j into
+// row_norms[j], over its even and odd columns apart (four chains of additions
+// in flight), the two then added.
 template <typename Residual>
 void restrict_sum_of(const Execution& execution, std::int64_t nx, std::int64_t ny, std::int64_t fine_nx,
-                     std::span<double> b_values, Residual residual)
+                     std::span<double> b_values, Residual residual, double* row_norms = nullptr)
 {
     std::fill(b_values.begin(), b_values.end(), 0.0);
     double* b = b_values.data();
     by_rows(execution, fine_nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
         for (std::int64_t j = first; j < last; ++j) {
+            double south_even = 0.0, south_odd = 0.0, north_even = 0.0, north_odd = 0.0;
             for (std::int64_t i = 2; i <= nx - 1; ++i) {
                 const std::int64_t sw = volume_number(2 * i - 2, 2 * j - 2, fine_nx) - 1;
-                b[volume_number(i, j, nx) - 1] =
-                    ((residual(sw) + residual(sw + 1)) + residual(sw + fine_nx)) + residual(sw + fine_nx + 1);
+                const double r_sw = residual(sw);
+                const double r_se = residual(sw + 1);
+                const double r_nw = residual(sw + fine_nx);
+                const double r_ne = residual(sw + fine_nx + 1);
+                b[volume_number(i, j, nx) - 1] = ((r_sw + r_se) + r_nw) + r_ne;
+                if (row_norms == nullptr) continue;
+                south_even = south_even + std::fabs(r_sw);
+                south_odd = south_odd + std::fabs(r_se);
+                north_even = north_even + std::fabs(r_nw);
+                north_odd = north_odd + std::fabs(r_ne);
             }
+            if (row_norms == nullptr) continue;
+            row_norms[2 * j - 2] = south_even + south_odd;
+            row_norms[2 * j - 1] = north_even + north_odd;
         }
+    });
+}
+
+// restrict_sum_of with a residual(q) made for each form of the fine system.
+template <typename F>
+void with_residual_of(const CoefficientTable& fine, std::span<const double> u, F f)
+{
+    const std::int64_t nx = fine.nx;
+    const std::int64_t n = fine.volume_count;
+    const double* a = fine.a.data();
+    const double* fb = fine.b.data();
+    const double* t = u.data();
+    f([&](std::int64_t q) { return volume_residual(a, n, fb, t, q, nx); });
+}
+template <typename F>
+void with_residual_of(const UniformStencil& fine, std::span<const double> u, F f)
+{
+    const Stencil c = fine.interior;
+    const std::int64_t nx = fine.nx;
+    const double* fb = fine.b.data();
+    const double* t = u.data();
+    with_rhs_inside(fine.rhs_inside, [&](auto rhs) {
+        f([&](std::int64_t q) { return volume_residual<decltype(rhs)::value>(c, fb, t, q, nx); });
     });
 }
 
@@ -175,32 +215,36 @@ void restrict_sum_of(const Execution& execution, std::int64_t nx, std::int64_t n
 void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const double> u, std::int32_t coarse_nx,
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
-    const std::int64_t nx = fine.nx;
-    const std::int64_t n = fine.volume_count;
-    const double* a = fine.a.data();
-    const double* fb = fine.b.data();
-    const double* t = u.data();
-    restrict_sum_of(execution, coarse_nx, coarse_ny, nx, b,
-                    [&](std::int64_t q) { return volume_residual(a, n, fb, t, q, nx); });
+    with_residual_of(fine, u, [&](auto residual) { restrict_sum_of(execution, coarse_nx, coarse_ny, fine.nx, b, residual); });
 }
 
 void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double> u, std::int32_t coarse_nx,
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
-    const Stencil c = fine.interior;
-    const std::int64_t nx = fine.nx;
-    const double* fb = fine.b.data();
-    const double* t = u.data();
-    with_rhs_inside(fine.rhs_inside, [&](auto rhs) {
-        restrict_sum_of(execution, coarse_nx, coarse_ny, nx, b,
-                        [&](std::int64_t q) { return volume_residual<decltype(rhs)::value>(c, fb, t, q, nx); });
-    });
+    with_residual_of(fine, u, [&](auto residual) { restrict_sum_of(execution, coarse_nx, coarse_ny, fine.nx, b, residual); });
 }
 
 void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
     std::visit([&](const auto& form) { restrict_residual_sum_of(form, u, coarse_nx, coarse_ny, b, execution); }, fine);
+}
+
+double restrict_residual_sum_and_norm_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
+                                         std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
+{
+    const SystemArrays& arrays = arrays_of(fine);
+    std::vector<double> row_norms(static_cast<std::size_t>(arrays.ny), 0.0);
+    std::visit(
+        [&](const auto& form) {
+            with_residual_of(form, u, [&](auto residual) {
+                restrict_sum_of(execution, coarse_nx, coarse_ny, arrays.nx, b, residual, row_norms.data());
+            });
+        },
+        fine);
+    double norm = 0.0;
+    for (std::int64_t j = 2; j <= arrays.ny - 1; ++j) norm = norm + row_norms[static_cast<std::size_t>(j)];
+    return norm;
 }
 
 void prolongate_correction(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx, std::int32_t,

@@ -26,7 +26,9 @@ namespace placatermo {
 namespace {
 
 using Table = Coefficients<const double>;
+using detail::interior_value;
 using detail::InteriorPoint;
+using detail::on_side;
 using detail::point_value;
 using detail::with_interior_point;
 
@@ -105,34 +107,9 @@ void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iter
 
 namespace {
 
-// What a kernel reads for the ghost volumes of one side: the table, or for
-// a system without one the side's constant coefficients.
-template <typename C>
-const C& on_side(const C& c, const std::array<double, 5>&)
-{
-    return c;
-}
-inline SideCoefficients on_side(const GhostCoefficients&, const std::array<double, 5>& side)
-{
-    return SideCoefficients(side);
-}
-
 // Rows in flight in the wavefront.
 constexpr std::int64_t wavefront_rows = 8;
 static_assert(TwoThreadSizes{}.point_sweep.ny == 2 + 4 * wavefront_rows);
-
-// A real volume, all four neighbours from v: the table's coefficients, or the
-// uniform ones held in registers (u, an InteriorPoint).
-template <bool Uniform, typename P, typename C>
-inline double interior_value(const P& u, const C& c, const double* b, const double* v, std::int64_t q, std::int64_t nx)
-{
-    const std::int64_t k = q + 1;
-    if constexpr (Uniform)
-        return u.value(u.rhs(b, q), v[q - nx], v[q - 1], v[q + 1], v[q + nx]);
-    else
-        return (b[q] - (((c.as(k) * v[q - nx] + c.aw(k) * v[q - 1]) + c.ae(k) * v[q + 1]) + c.an(k) * v[q + nx])) /
-               c.ap(k);
-}
 
 // One wavefront step s of a group of rows from row j0: row r (0 ... rows - 1)
 // updates its real volume in column 2 + s - r, where there is one.

@@ -3,6 +3,7 @@
 // present (south, west, east, north) added left to right.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -31,6 +32,31 @@ inline double point_value(const C& c, From1<const double> b, From1<const double>
         if constexpr (N) s = s + c.an(k) * v(k + nx);
     }
     return (b(k) - s) / c.ap(k);
+}
+
+// What a kernel reads for the ghost volumes of one side: the table, or for
+// a system without one the side's constant coefficients.
+template <typename C>
+const C& on_side(const C& c, const std::array<double, 5>&)
+{
+    return c;
+}
+inline SideCoefficients on_side(const GhostCoefficients&, const std::array<double, 5>& side)
+{
+    return SideCoefficients(side);
+}
+
+// A real volume, all four neighbours from v: the table's coefficients, or the
+// uniform ones held in registers (u, an InteriorPoint).
+template <bool Uniform, typename P, typename C>
+inline double interior_value(const P& u, const C& c, const double* b, const double* v, std::int64_t q, std::int64_t nx)
+{
+    const std::int64_t k = q + 1;
+    if constexpr (Uniform)
+        return u.value(u.rhs(b, q), v[q - nx], v[q - 1], v[q + 1], v[q + nx]);
+    else
+        return (b[q] - (((c.as(k) * v[q - nx] + c.aw(k) * v[q - 1]) + c.ae(k) * v[q + 1]) + c.an(k) * v[q + nx])) /
+               c.ap(k);
 }
 
 // The last operation of an update, (b - s) / ap, on the real volumes of a

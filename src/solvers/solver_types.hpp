@@ -17,11 +17,16 @@
 namespace placatermo {
 
 // The solver's parameters from the input.
+// The order of a Gauss-Seidel sweep: the point sweep's, or red-black (the
+// textbook multigrid cycle's).
+enum class SweepOrder { natural, red_black };
+
 struct SolverSettings {
     SolverKind kind = SolverKind::none;
     std::int32_t max_inner_iterations = 0;
     double msi_tolerance = 0.0;
     double sor_relaxation = 0.0;
+    SweepOrder gauss_seidel_order = SweepOrder::natural;  // chosen by the cycle, not the input
 };
 
 // Each type has:
@@ -87,7 +92,7 @@ public:
     static constexpr int kept_doubles_per_volume = 0;
     static constexpr int work_doubles_per_volume = 0;
     GaussSeidelSolver(const SolverSettings& settings, const Execution& execution)
-        : iterations_(settings.max_inner_iterations), execution_(execution)
+        : iterations_(settings.max_inner_iterations), order_(settings.gauss_seidel_order), execution_(execution)
     {
     }
     LinearSystem make_system(const CurrentGrid& grid, const Plate& plate)
@@ -97,11 +102,15 @@ public:
     template <typename Form>
     void smooth(const Form& form, std::span<double> u)
     {
-        solve_gauss_seidel(form, iterations_, u, execution_);
+        if (order_ == SweepOrder::red_black)
+            solve_gauss_seidel_red_black(form, iterations_, u, execution_);
+        else
+            solve_gauss_seidel(form, iterations_, u, execution_);
     }
 
 private:
     std::int32_t iterations_;
+    SweepOrder order_;
     Execution execution_;
 };
 

@@ -55,6 +55,21 @@ void solve_sor(const CoefficientTable& system, std::int32_t max_inner_iterations
 void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, double sor_relaxation,
                std::span<double> t, std::span<double> work = {}, const Execution& execution = {});
 
+// Gauss-Seidel in red-black order, the textbook multigrid cycle's smoother:
+// each sweep updates the unknowns whose column and row numbers add up to an
+// even number (red), then the others (black), each by the point update from
+// its neighbours on the grid (no term crosses a row end). No two unknowns of a colour are
+// neighbours, so the order within a colour does not matter: large grids are
+// swept in two bands of rows on two threads, with the same bits.
+void solve_gauss_seidel_red_black(const CoefficientTable& system, std::int32_t max_inner_iterations,
+                                  std::span<double> t, const Execution& execution = {});
+void solve_gauss_seidel_red_black(const UniformStencil& system, std::int32_t max_inner_iterations,
+                                  std::span<double> t, const Execution& execution = {});
+// The same in any number of bands, the odd ones on the execution's second
+// thread when it has one: the bits do not depend on the bands.
+void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::int32_t max_inner_iterations,
+                                           std::span<double> t, int bands, const Execution& execution);
+
 // The helper thread of the two-thread sweeps, started at the first call and
 // kept for the program's life; none when it cannot be started (the system's
 // limit on threads or on memory reached), and the program then stays on one
@@ -94,6 +109,8 @@ void solve_jacobi_plain(const CoefficientTable& system, std::int32_t max_inner_i
                         const Execution& execution = plain_execution);
 void solve_gauss_seidel_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,
                               const Execution& execution = plain_execution);
+void solve_gauss_seidel_red_black_plain(const CoefficientTable& system, std::int32_t max_inner_iterations,
+                                        std::span<double> t, const Execution& execution = plain_execution);
 void solve_sor_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, double sor_relaxation,
                      std::span<double> t, const Execution& execution = plain_execution);
 void solve_adi_plain(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,

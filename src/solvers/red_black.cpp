@@ -1,0 +1,202 @@
+// Gauss-Seidel in red-black order, the textbook multigrid cycle's smoother.
+// A sweep updates every red unknown (column and row numbers of even sum),
+// then every black one, each by the point update from its neighbours' values
+// at that moment. No two unknowns of one colour are neighbours, so within a
+// colour the updates do not depend on each other: the rows split into bands
+// that threads sweep side by side, and the field has the same bits for any
+// number of bands and any order in which they run.
+//
+// The fast kernel sweeps each band once per sweep: the red row j, then the
+// black row j - 1, which by then has new red neighbours on both sides; the
+// red first and last rows of every band are done before any band starts, so
+// that no band reads a row its neighbour band writes in the meantime.
+#include <algorithm>
+#include <vector>
+
+#include "base/second_thread.hpp"
+#include "grid/arrays.hpp"
+#include "solvers/point_update.hpp"
+#include "solvers/solvers.hpp"
+
+namespace placatermo {
+
+namespace {
+
+using detail::interior_value;
+using detail::on_side;
+using detail::point_value;
+using Table = Coefficients<const double>;
+
+enum class Colour { red = 0, black = 1 };
+
+// The update of unknown k in column i of row j from its neighbours on the
+// grid: none beyond the sides, so that no term crosses a row end (the point
+// sweep's order gives the ghost columns one, with a zero coefficient in the
+// plate's tables; here it would join two unknowns of one colour).
+template <typename C>
+double update_at(const C& c, From1<const double> b, From1<const double> v, std::int64_t k, std::int64_t nx,
+                 std::int64_t i, std::int64_t j, std::int64_t ny)
+{
+    if (j == 1) {
+        if (i == 1) return point_value<false, false, true, true>(c, b, v, k, nx);
+        if (i == nx) return point_value<false, true, false, true>(c, b, v, k, nx);
+        return point_value<false, true, true, true>(c, b, v, k, nx);
+    }
+    if (j == ny) {
+        if (i == 1) return point_value<true, false, true, false>(c, b, v, k, nx);
+        if (i == nx) return point_value<true, true, false, false>(c, b, v, k, nx);
+        return point_value<true, true, true, false>(c, b, v, k, nx);
+    }
+    if (i == 1) return point_value<true, false, true, true>(c, b, v, k, nx);
+    if (i == nx) return point_value<true, true, false, true>(c, b, v, k, nx);
+    return point_value<true, true, true, true>(c, b, v, k, nx);
+}
+
+// The first column of row j of this colour.
+std::int64_t first_column(std::int64_t j, Colour colour)
+{
+    return (1 + j) % 2 == static_cast<std::int64_t>(colour) ? 1 : 2;
+}
+
+// Row j's unknowns of one colour, updated in place: the ghost ones with the
+// side's coefficients, the real ones with the table's or the stencil's (u).
+template <bool Uniform, typename P, typename C>
+void sweep_row(std::int64_t nx, std::int64_t ny, std::int64_t j, Colour colour, const C& c, From1<const double> b,
+               double* t_data, const P& u)
+{
+    const From1<double> t(t_data);
+    const From1<const double> v(t_data);
+    const std::int64_t i0 = first_column(j, colour);
+    const std::int64_t row = (j - 1) * nx;
+    const auto west = on_side(c, ghost::west);
+    const auto east = on_side(c, ghost::east);
+    if (j == 1 || j == ny) {
+        const auto side = on_side(c, j == 1 ? ghost::south : ghost::north);
+        for (std::int64_t i = i0; i <= nx; i += 2) {
+            const std::int64_t k = row + i;
+            t(k) = i == 1    ? update_at(west, b, v, k, nx, i, j, ny)
+                   : i == nx ? update_at(east, b, v, k, nx, i, j, ny)
+                             : update_at(side, b, v, k, nx, i, j, ny);
+        }
+        return;
+    }
+    if (i0 == 1) t(row + 1) = point_value<true, false, true, true>(west, b, v, row + 1, nx);
+    const double* bq = &b(1);
+    // entries from 0: column i is entry row + i - 1
+    const std::int64_t last = row + nx - 2;  // column nx - 1
+    for (std::int64_t q = row + (i0 == 1 ? 2 : 1); q <= last; q += 2)
+        t_data[q] = interior_value<Uniform>(u, c, bq, t_data, q, nx);
+    if ((nx - i0) % 2 == 0) t(row + nx) = point_value<true, true, false, true>(east, b, v, row + nx, nx);
+}
+
+struct Band {
+    std::int64_t first, last;  // rows
+};
+
+std::vector<Band> bands_of(std::int64_t ny, int count)
+{
+    count = static_cast<int>(std::clamp<std::int64_t>(count, 1, ny));
+    std::vector<Band> bands;
+    for (int m = 0; m < count; ++m)
+        bands.push_back({1 + m * ny / count, (m + 1) * ny / count});
+    return bands;
+}
+
+// One sweep in the bands, the odd ones on the second thread when there is one.
+template <typename Row>
+void sweep_bands(const std::vector<Band>& bands, SecondThread* thread, Row row)
+{
+    for (const Band& band : bands) {
+        row(band.first, Colour::red);
+        if (band.last > band.first) row(band.last, Colour::red);
+    }
+    const auto band_sweep = [&](const Band& band) {
+        for (std::int64_t j = band.first + 1; j < band.last; ++j) {
+            row(j, Colour::red);
+            row(j - 1, Colour::black);
+        }
+        for (std::int64_t j = std::max(band.first, band.last - 1); j <= band.last; ++j) row(j, Colour::black);
+    };
+    const auto some = [&](std::size_t parity) {
+        for (std::size_t m = parity; m < bands.size(); m += 2) band_sweep(bands[m]);
+    };
+    if (thread == nullptr || bands.size() < 2) return some(0), some(1);
+    HelperJob odd(*thread, [&] { some(1); });
+    some(0);
+    odd.join();
+}
+
+template <bool Uniform, typename P, typename C>
+void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t max_inner_iterations,
+               std::span<double> t, int band_count, SecondThread* thread, const Execution& execution)
+{
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const From1<const double> b(system.b);
+    const std::vector<Band> bands = bands_of(ny, band_count);
+    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
+        sweep_bands(bands, thread, [&](std::int64_t j, Colour colour) {
+            sweep_row<Uniform>(nx, ny, j, colour, c, b, t.data(), u);
+        });
+        execution.stop_point();
+    }
+}
+
+constexpr detail::InteriorPoint<detail::DivideByAp> table_only{};
+
+// Two bands on two threads for grids large enough, else one.
+SecondThread* thread_for(const SystemArrays& system, const Execution& execution)
+{
+    return execution.two_threads_for(execution.two_thread_sizes.red_black, system.nx, system.ny)
+               ? execution.second_thread
+               : nullptr;
+}
+
+}  // namespace
+
+void solve_gauss_seidel_red_black_plain(const CoefficientTable& system, std::int32_t max_inner_iterations,
+                                        std::span<double> t_values, const Execution& execution)
+{
+    const std::int64_t nx = system.nx;
+    const std::int64_t ny = system.ny;
+    const Table c(system.a, system.volume_count);
+    const From1<const double> b(system.b);
+    const From1<double> t(t_values);
+    for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
+        for (const Colour colour : {Colour::red, Colour::black})
+            for (std::int64_t j = 1; j <= ny; ++j)
+                for (std::int64_t i = first_column(j, colour); i <= nx; i += 2) {
+                    const std::int64_t k = volume_number(i, j, nx);
+                    t(k) = update_at(c, b, From1<const double>(t_values.data()), k, nx, i, j, ny);
+                }
+        execution.stop_point();
+    }
+}
+
+void solve_gauss_seidel_red_black(const CoefficientTable& system, std::int32_t max_inner_iterations,
+                                  std::span<double> t, const Execution& execution)
+{
+    if (execution.plain() || system.nx < 2 || system.ny < 2)
+        return solve_gauss_seidel_red_black_plain(system, max_inner_iterations, t, execution);
+    SecondThread* thread = thread_for(system, execution);
+    red_black<false>(system, Table(system.a, system.volume_count), table_only, max_inner_iterations, t,
+                     thread != nullptr ? 2 : 1, thread, execution);
+}
+
+void solve_gauss_seidel_red_black(const UniformStencil& system, std::int32_t max_inner_iterations,
+                                  std::span<double> t, const Execution& execution)
+{
+    SecondThread* thread = thread_for(system, execution);
+    solve_gauss_seidel_red_black_in_bands(system, max_inner_iterations, t, thread != nullptr ? 2 : 1, execution);
+}
+
+void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::int32_t max_inner_iterations,
+                                           std::span<double> t, int bands, const Execution& execution)
+{
+    detail::with_interior_point(system, [&](const auto& u) {
+        red_black<true>(system, GhostCoefficients(system.nx, system.volume_count), u, max_inner_iterations, t, bands,
+                        execution.second_thread, execution);
+    });
+}
+
+}  // namespace placatermo
