@@ -125,7 +125,7 @@ void solve_multigrid(const SolutionProblem& problem, SolutionControl& control, S
 // The bytes of the arrays that solving on these grids with this solver
 // holds at most (what each grid's system, smoother, residual and correction
 // hold, t, and one call's work arrays).
-// The textbook cycle keeps no residual of the finest grid.
+// The textbook cycle keeps no residual.
 double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver,
                              MultigridCycle cycle = MultigridCycle::specified, const Execution& execution = {});
 

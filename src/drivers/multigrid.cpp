@@ -69,10 +69,10 @@ struct Level {
     Smoother smoother;
     CurrentGrid grid;
     LinearSystem system;
-    // b - a u of the real volumes after this grid's last smoothing: of t on
-    // the finest grid (none in the textbook cycle, whose restriction computes
-    // it from t), of the correction on the way down elsewhere; none on the
-    // coarsest grid, whose residual no step reads.
+    // b - a u of the real volumes after this grid's last smoothing, in the
+    // specified cycle: of t on the finest grid, of the correction on the way
+    // down elsewhere; none on the coarsest grid, whose residual no step reads.
+    // The textbook cycle's restriction computes the residuals as it sums them.
     std::vector<double> residual;
     // The unknown of the coarse grids' equations; none on the finest grid,
     // where the interpolated correction goes straight into t.
@@ -142,10 +142,11 @@ public:
     virtual const Transfer& transfer() const = 0;
     // The order of Gauss-Seidel's sweeps.
     virtual SweepOrder gauss_seidel_order() const = 0;
-    // Whether the finest grid keeps its residual, and the restriction from
-    // it, whose unknown is t.
-    virtual bool keeps_finest_residual() const = 0;
-    virtual void restrict_from_finest(const Level& fine, std::span<const double> t, Level& coarse) const = 0;
+    // Whether the grids but the coarsest keep their residual.
+    virtual bool keeps_residuals() const = 0;
+    // The coarse grid's right-hand side from the fine grid, whose unknown is
+    // u (t on the finest grid).
+    virtual void restrict_to(const Level& fine, std::span<const double> u, Level& coarse, bool from_finest) const = 0;
     // The norm of the finest grid's residual after its smoothing, the
     // convergence test's.
     virtual double finest_norm(const Level& fine, std::span<const double> t, Level& coarse) const = 0;
@@ -160,8 +161,8 @@ public:
     explicit SpecifiedCycle(const Execution& execution) : execution_(execution) {}
     const Transfer& transfer() const override { return transfer_; }
     SweepOrder gauss_seidel_order() const override { return SweepOrder::natural; }
-    bool keeps_finest_residual() const override { return true; }
-    void restrict_from_finest(const Level& fine, std::span<const double>, Level& coarse) const override
+    bool keeps_residuals() const override { return true; }
+    void restrict_to(const Level& fine, std::span<const double>, Level& coarse, bool) const override
     {
         transfer_.restrict_residual(fine, coarse);
     }
@@ -190,17 +191,20 @@ private:
     Execution execution_;
 };
 
-// Gauss-Seidel in red-black order; the finest residual summed as it is
-// computed, in the one pass over t that also gives its norm; each grid's
-// right-hand side kept from the descent.
+// Gauss-Seidel in red-black order; each residual summed as it is computed,
+// on the finest grid in the one pass over t that also gives its norm; each
+// grid's right-hand side kept from the descent.
 class TextbookCycle final : public Cycle {
 public:
     explicit TextbookCycle(const Execution& execution) : transfer_(execution), execution_(execution) {}
     const Transfer& transfer() const override { return transfer_; }
     SweepOrder gauss_seidel_order() const override { return SweepOrder::red_black; }
-    bool keeps_finest_residual() const override { return false; }
-    // restricted already, with the norm of the visit before
-    void restrict_from_finest(const Level&, std::span<const double>, Level&) const override {}
+    bool keeps_residuals() const override { return false; }
+    void restrict_to(const Level& fine, std::span<const double> u, Level& coarse, bool from_finest) const override
+    {
+        if (from_finest) return;  // restricted already, with the norm of the visit before
+        restrict_residual_sum_of(fine.system, u, coarse.grid.nx, coarse.grid.ny, coarse.b(), execution_);
+    }
     double finest_norm(const Level& fine, std::span<const double> t, Level& coarse) const override
     {
         return restrict_residual_sum_and_norm_of(fine.system, t, coarse.grid.nx, coarse.grid.ny, coarse.b(),
@@ -257,7 +261,7 @@ private:
     const std::unique_ptr<Cycle> cycle_;
     const bool levels_wanted_ = control_.observer.wants_level_norms();
     std::vector<Level> levels_;              // grid k at k - 1
-    std::vector<double> coarsest_residual_;  // for the observer only
+    std::vector<double> observer_residual_;  // for the norms of grids that keep no residual
 };
 
 // Outer iteration 1: the finest grid smoothed from zero; its norm is the
@@ -271,7 +275,7 @@ void Multigrid::first_visit()
     if (levels_wanted_) control_.observer.level_norm(1, finest(), solution_.first_residual_norm);
     control_.history_line(1, 1.0);
     control_.observer.finest_iterate({1, 1.0, problem_.max_outer_iterations <= 1, top.system, solution_.t});
-    if (cycle_->keeps_finest_residual()) store_residual(top.system, solution_.t, top.residual, problem_.execution);
+    if (cycle_->keeps_residuals()) store_residual(top.system, solution_.t, top.residual, problem_.execution);
 }
 
 // Grid k on the way down: the correction equation whose right-hand side is
@@ -279,26 +283,27 @@ void Multigrid::first_visit()
 void Multigrid::descend(int k)
 {
     Level& here = level(k);
-    if (k + 1 == finest())
-        cycle_->restrict_from_finest(level(k + 1), solution_.t, here);
-    else
-        cycle_->transfer().restrict_residual(level(k + 1), here);
+    const Level& above = level(k + 1);
+    const bool from_finest = k + 1 == finest();
+    cycle_->restrict_to(above, from_finest ? std::span<const double>(solution_.t) : above.correction, here,
+                        from_finest);
     std::fill(here.correction.begin(), here.correction.end(), 0.0);
     here.smoother.smooth(here.system, here.correction);
     // what the smoothing left, for the next coarser grid's right-hand side
     // (and for this grid's own on the way up, in the specified cycle)
-    if (k > 1) store_residual(here.system, here.correction, here.residual, problem_.execution);
+    if (!here.residual.empty()) store_residual(here.system, here.correction, here.residual, problem_.execution);
     if (!levels_wanted_) return;
-    // the coarsest grid's, which no step of the cycle reads, only for the
-    // observer, in an array of the observer's own
-    if (k == 1) {
-        if (coarsest_residual_.empty())
-            coarsest_residual_ =
-                create_array(problem_.execution, "residual", static_cast<std::size_t>(here.grid.volume_count));
-        store_residual(here.system, here.correction, coarsest_residual_, problem_.execution);
+    // a grid that keeps no residual (the coarsest; every grid of the
+    // textbook cycle) computes it only for the observer, in an array of the
+    // observer's own
+    std::span<const double> residual = here.residual;
+    if (residual.empty()) {
+        const auto n = static_cast<std::size_t>(here.grid.volume_count);
+        if (observer_residual_.size() < n) observer_residual_ = create_array(problem_.execution, "residual", n);
+        store_residual(here.system, here.correction, observer_residual_, problem_.execution);
+        residual = observer_residual_;
     }
-    control_.observer.level_norm(solution_.outer_iteration, k,
-                                 real_volume_norm(here.grid, k == 1 ? coarsest_residual_ : here.residual));
+    control_.observer.level_norm(solution_.outer_iteration, k, real_volume_norm(here.grid, residual));
 }
 
 // Grid k (neither coarsest nor finest) on the way up: its correction, with
@@ -331,7 +336,7 @@ bool Multigrid::visit_finest()
         solution_.elapsed_seconds = control_.elapsed_clock();
         return true;
     }
-    if (cycle_->keeps_finest_residual()) store_residual(top.system, t, top.residual, problem_.execution);
+    if (cycle_->keeps_residuals()) store_residual(top.system, t, top.residual, problem_.execution);
     return false;
 }
 
@@ -342,10 +347,8 @@ void Multigrid::run()
     solution_.t =
         create_array(problem_.execution, "t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
     levels_.reserve(static_cast<std::size_t>(count));
-    // the coarsest grid's residual is read by no step of the cycle
     for (int k = 1; k <= count; ++k)
-        levels_.emplace_back(problem_, k, k > 1 && (k < count || cycle_->keeps_finest_residual()),
-                             cycle_->gauss_seidel_order());
+        levels_.emplace_back(problem_, k, k > 1 && cycle_->keeps_residuals(), cycle_->gauss_seidel_order());
     solution_.grid = level(count).grid;
 
     first_visit();
@@ -372,8 +375,8 @@ double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver, Mult
 {
     // Per volume of a grid: b, the table unless the grid's system is a
     // stencil without one, and the smoother's kept tables; with several grids
-    // each grid's residual (on the finest grid in the specified cycle only)
-    // and, but on the finest grid, its correction.
+    // each grid's residual (in the specified cycle only) and, but on the
+    // finest grid, its correction.
     // Once: t, and the largest call's work arrays (the finest grid's).
     const int count = grids.count();
     double doubles = 0.0;
@@ -381,8 +384,8 @@ double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver, Mult
         const bool table =
             Smoother::table_kept(solver) == TableKept::yes || !stencil_fits(grids.nx_of(k), grids.ny_of(k), execution);
         double per_volume = 1.0 + (table ? 5.0 : 0.0) + Smoother::kept_doubles_per_volume(solver);
-        if (count > 1 && k < count) per_volume += 2.0;
-        if (count > 1 && k == count && cycle == MultigridCycle::specified) per_volume += 1.0;
+        if (count > 1 && k < count) per_volume += 1.0;  // the correction
+        if (count > 1 && cycle == MultigridCycle::specified) per_volume += 1.0;
         doubles += per_volume * grids.volume_count_of(k);
     }
     const double finest = grids.volume_count_of(count);
