@@ -4,7 +4,7 @@
 # loops and printf formatting, and prints the tables of docs/desempenho.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh libbenchmark-dev nlohmann-json3-dev python3 time
+scripts/ensure-packages.sh libbenchmark-dev libfftw3-dev nlohmann-json3-dev python3 time
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPLACATERMO_BENCH=ON >/dev/null
 cmake --build build -j"$(nproc)" --target placatermo placatermo_bench
 cmake -S . -B build-plain -DCMAKE_BUILD_TYPE=Release -DPLACATERMO_PLAIN_KERNELS=ON -DPLACATERMO_TESTS=OFF >/dev/null

@@ -24,6 +24,7 @@ purpose() {
     libgtest-dev) echo "o GoogleTest, com que os testes são compilados" ;;
     nlohmann-json3-dev) echo "a biblioteca JSON, com que o programa grava e lê os registros das execuções" ;;
     libbenchmark-dev) echo "o Google Benchmark, com que os benchmarks são compilados" ;;
+    libfftw3-dev) echo "o FFTW, o solver rápido de Poisson com que a corrida dos benchmarks compara o programa" ;;
     time) echo "o GNU time, que mede o pico de memória dos benchmarks" ;;
     python3-vtk9) echo "o leitor de VTK, que confere nos testes os arquivos .vtk" ;;
     bash-completion) echo "o completamento do bash, que os testes do completamento carregam" ;;
