@@ -165,6 +165,12 @@ void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> 
 // then the rows' sums from south to north (fixed blocks, whatever the threads).
 double restrict_residual_sum_and_norm_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
                                          std::int32_t coarse_ny, std::span<double> b, const Execution& execution = {});
+// One coarse row (1 ... coarse_ny) of it, the two fine rows' sums into
+// row_norms (indexed by fine row); a ghost row is zeroed. On the calling
+// thread.
+void restrict_residual_sum_row_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
+                                  std::int32_t coarse_ny, std::span<double> b, std::int32_t row,
+                                  std::span<double> row_norms);
 // Bilinear interpolation between the coarse volume centres (weights 9/16,
 // 3/16, 3/16, 1/16). Beyond the real coarse volumes the correction is taken
 // as the mirror image of its real neighbour, which puts zero on the plate's
@@ -172,6 +178,16 @@ double restrict_residual_sum_and_norm_of(const LinearSystem& fine, std::span<con
 void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
                                     std::int32_t coarse_ny, std::span<const double> coarse_correction,
                                     std::span<double> fine_correction, const Execution& execution = {});
+
+// One row (1 ... fine_ny) of the bilinear interpolation into the fine
+// correction, or into t (ghost entries + 0), for passes that fold it into
+// the smoothing: the bits of the whole interpolation, on the calling thread.
+void prolongate_correction_bilinear_row(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                        std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                        std::span<double> fine_correction, std::int32_t row);
+void prolongate_correction_bilinear_to_field_row(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                                 std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                                 std::span<double> t, std::int32_t row);
 
 // The finest grid's step of either interpolation: t + (0 + value) on the
 // real volumes and t + 0 on the ghost ones, the same bits as interpolating

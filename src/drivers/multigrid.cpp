@@ -19,6 +19,7 @@
 // and keeps each grid's right-hand side from the descent for its ascent.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "drivers/drivers.hpp"
@@ -254,6 +255,7 @@ private:
     void descend(int k);
     void ascend(int k);
     bool visit_finest();
+    double smooth_folded(int k, std::span<double> u, std::function<void(std::int64_t)> before);
 
     const SolutionProblem& problem_;
     SolutionControl& control_;
@@ -261,6 +263,11 @@ private:
     const std::unique_ptr<Cycle> cycle_;
     const bool levels_wanted_ = control_.observer.wants_level_norms();
     std::vector<Level> levels_;              // grid k at k - 1
+    // The textbook cycle with a smoother that folds work on rows into its
+    // sweeps: each grid's transfers ride in its smoothing's passes over
+    // memory (the zeroing of the correction and the interpolation in the
+    // first sweep's, the restriction and the norm in the last one's).
+    bool folded_ = false;
     std::vector<double> observer_residual_;  // for the norms of grids that keep no residual
 };
 
@@ -269,8 +276,12 @@ private:
 void Multigrid::first_visit()
 {
     Level& top = level(finest());
-    top.smoother.smooth(top.system, solution_.t);
-    solution_.first_residual_norm = cycle_->finest_norm(top, solution_.t, level(finest() - 1));
+    if (folded_) {
+        solution_.first_residual_norm = smooth_folded(finest(), solution_.t, [](std::int64_t) {});
+    } else {
+        top.smoother.smooth(top.system, solution_.t);
+        solution_.first_residual_norm = cycle_->finest_norm(top, solution_.t, level(finest() - 1));
+    }
     solution_.outer_iteration = 1;
     if (levels_wanted_) control_.observer.level_norm(1, finest(), solution_.first_residual_norm);
     control_.history_line(1, 1.0);
@@ -283,12 +294,20 @@ void Multigrid::first_visit()
 void Multigrid::descend(int k)
 {
     Level& here = level(k);
-    const Level& above = level(k + 1);
-    const bool from_finest = k + 1 == finest();
-    cycle_->restrict_to(above, from_finest ? std::span<const double>(solution_.t) : above.correction, here,
-                        from_finest);
-    std::fill(here.correction.begin(), here.correction.end(), 0.0);
-    here.smoother.smooth(here.system, here.correction);
+    if (folded_) {
+        // the right-hand side restricted already, in the smoothing of grid k + 1
+        const std::int64_t nx = here.grid.nx;
+        double* correction = here.correction.data();
+        smooth_folded(k, here.correction,
+                      [=](std::int64_t j) { std::fill(correction + (j - 1) * nx, correction + j * nx, 0.0); });
+    } else {
+        const Level& above = level(k + 1);
+        const bool from_finest = k + 1 == finest();
+        cycle_->restrict_to(above, from_finest ? std::span<const double>(solution_.t) : above.correction, here,
+                            from_finest);
+        std::fill(here.correction.begin(), here.correction.end(), 0.0);
+        here.smoother.smooth(here.system, here.correction);
+    }
     // what the smoothing left, for the next coarser grid's right-hand side
     // (and for this grid's own on the way up, in the specified cycle)
     if (!here.residual.empty()) store_residual(here.system, here.correction, here.residual, problem_.execution);
@@ -311,7 +330,15 @@ void Multigrid::descend(int k)
 void Multigrid::ascend(int k)
 {
     Level& here = level(k);
-    cycle_->transfer().prolongate_correction(level(k - 1), here);
+    const Level& below = level(k - 1);
+    if (folded_) {
+        smooth_folded(k, here.correction, [&](std::int64_t j) {
+            prolongate_correction_bilinear_row(here.grid.nx, here.grid.ny, below.grid.nx, below.grid.ny,
+                                               below.correction, here.correction, static_cast<std::int32_t>(j));
+        });
+        return;
+    }
+    cycle_->transfer().prolongate_correction(below, here);
     cycle_->ascent_right_hand_side(here);
     here.smoother.smooth(here.system, here.correction);
 }
@@ -322,9 +349,17 @@ bool Multigrid::visit_finest()
 {
     Level& top = level(finest());
     std::vector<double>& t = solution_.t;
-    cycle_->transfer().prolongate_to_field(level(finest() - 1), top, t);
-    top.smoother.smooth(top.system, t);
-    solution_.residual_norm = cycle_->finest_norm(top, t, level(finest() - 1));
+    const Level& below = level(finest() - 1);
+    if (folded_) {
+        solution_.residual_norm = smooth_folded(finest(), t, [&](std::int64_t j) {
+            prolongate_correction_bilinear_to_field_row(top.grid.nx, top.grid.ny, below.grid.nx, below.grid.ny,
+                                                        below.correction, t, static_cast<std::int32_t>(j));
+        });
+    } else {
+        cycle_->transfer().prolongate_to_field(below, top, t);
+        top.smoother.smooth(top.system, t);
+        solution_.residual_norm = cycle_->finest_norm(top, t, level(finest() - 1));
+    }
     if (levels_wanted_) control_.observer.level_norm(solution_.outer_iteration, finest(), solution_.residual_norm);
     const double ratio = solution_.residual_norm / solution_.first_residual_norm;
     control_.history_line(solution_.outer_iteration, ratio);
@@ -340,6 +375,42 @@ bool Multigrid::visit_finest()
     return false;
 }
 
+// Grid k's unknown u smoothed, with before(j) on each row ahead of the first
+// sweep's first read of it, and on grids above the coarsest the restriction
+// of what the smoothing leaves into the right-hand side of grid k - 1, row
+// by row as the rows become final: the bits of the separate passes. Returns
+// the norm of the residual restricted (0 on the coarsest grid).
+double Multigrid::smooth_folded(int k, std::span<double> u, std::function<void(std::int64_t)> before)
+{
+    Level& here = level(k);
+    if (k == 1) {
+        here.smoother.smooth(here.system, u, problem_.execution, RowWork{std::move(before), [](std::int64_t) {}});
+        return 0.0;
+    }
+    Level& below = level(k - 1);
+    const std::span<double> b = below.b();
+    const std::int32_t coarse_nx = below.grid.nx;
+    const std::int32_t coarse_ny = below.grid.ny;
+    const auto ny = static_cast<std::size_t>(here.grid.ny);
+    std::vector<double> row_norms(ny + 1, 0.0);
+    restrict_residual_sum_row_of(here.system, u, coarse_nx, coarse_ny, b, 1, row_norms);
+    restrict_residual_sum_row_of(here.system, u, coarse_nx, coarse_ny, b, coarse_ny, row_norms);
+    // a coarse row covers the fine rows 2c - 2 and 2c - 1, and is restricted
+    // once both are final; each row is marked by one thread
+    std::vector<char> final_rows(ny + 2, 0);
+    const auto after = [&](std::int64_t j) {
+        final_rows[static_cast<std::size_t>(j)] = 1;
+        const std::int64_t partner = j % 2 == 0 ? j + 1 : j - 1;
+        if (final_rows[static_cast<std::size_t>(partner)] == 0) return;
+        restrict_residual_sum_row_of(here.system, u, coarse_nx, coarse_ny, b,
+                                     static_cast<std::int32_t>((std::max(j, partner) + 1) / 2), row_norms);
+    };
+    here.smoother.smooth(here.system, u, problem_.execution, RowWork{std::move(before), after});
+    double norm = 0.0;
+    for (std::size_t j = 2; j + 1 <= ny; ++j) norm = norm + row_norms[j];
+    return norm;
+}
+
 void Multigrid::run()
 {
     solution_.elapsed_seconds = control_.elapsed_clock();
@@ -350,6 +421,7 @@ void Multigrid::run()
     for (int k = 1; k <= count; ++k)
         levels_.emplace_back(problem_, k, k > 1 && cycle_->keeps_residuals(), cycle_->gauss_seidel_order());
     solution_.grid = level(count).grid;
+    folded_ = problem_.cycle == MultigridCycle::textbook && level(count).smoother.folds_row_work();
 
     first_visit();
     bool converged = false;

@@ -158,6 +158,45 @@ namespace {
 // With row_norms, also the sum of |residual| of each fine row j into
 // row_norms[j], over its even and odd columns apart (four chains of additions
 // in flight), the two then added.
+// One real coarse row j of the textbook restriction: b of its real volumes
+// from the residuals b - a u of the four fine volumes each covers, computed
+// as store_residual computes them (residual(q) for entry q). With row_norms,
+// also the sum of |residual| of each of the two fine rows into row_norms[fine
+// row], over its even and odd columns apart (four chains of additions in
+// flight), the two then added.
+template <typename Residual>
+void restrict_row(std::int64_t nx, std::int64_t fine_nx, std::int64_t j, double* b, Residual residual,
+                  double* row_norms)
+{
+    double south_even = 0.0, south_odd = 0.0, north_even = 0.0, north_odd = 0.0;
+    // the two fine rows' residuals first, a stretch at a time, in loops over
+    // neighbouring entries that the compiler makes vector operations of
+    constexpr std::int64_t stretch = 128;  // coarse volumes
+    double south[2 * stretch], north[2 * stretch];
+    for (std::int64_t i0 = 2; i0 <= nx - 1; i0 += stretch) {
+        const std::int64_t count = std::min(stretch, nx - i0);
+        const std::int64_t sw = volume_number(2 * i0 - 2, 2 * j - 2, fine_nx) - 1;
+        for (std::int64_t m = 0; m < 2 * count; ++m) south[m] = residual(sw + m);
+        for (std::int64_t m = 0; m < 2 * count; ++m) north[m] = residual(sw + fine_nx + m);
+        double* b_row = b + volume_number(i0, j, nx) - 1;
+        for (std::int64_t m = 0; m < count; ++m) {
+            const double r_sw = south[2 * m], r_se = south[2 * m + 1];
+            const double r_nw = north[2 * m], r_ne = north[2 * m + 1];
+            b_row[m] = ((r_sw + r_se) + r_nw) + r_ne;
+            if (row_norms == nullptr) continue;
+            south_even = south_even + std::fabs(r_sw);
+            south_odd = south_odd + std::fabs(r_se);
+            north_even = north_even + std::fabs(r_nw);
+            north_odd = north_odd + std::fabs(r_ne);
+        }
+    }
+    if (row_norms == nullptr) return;
+    row_norms[2 * j - 2] = south_even + south_odd;
+    row_norms[2 * j - 1] = north_even + north_odd;
+}
+
+// The textbook restriction of the whole grid: b of the real coarse volumes,
+// zero elsewhere.
 template <typename Residual>
 void restrict_sum_of(const Execution& execution, std::int64_t nx, std::int64_t ny, std::int64_t fine_nx,
                      std::span<double> b_values, Residual residual, double* row_norms = nullptr)
@@ -165,25 +204,7 @@ void restrict_sum_of(const Execution& execution, std::int64_t nx, std::int64_t n
     std::fill(b_values.begin(), b_values.end(), 0.0);
     double* b = b_values.data();
     by_rows(execution, fine_nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
-        for (std::int64_t j = first; j < last; ++j) {
-            double south_even = 0.0, south_odd = 0.0, north_even = 0.0, north_odd = 0.0;
-            for (std::int64_t i = 2; i <= nx - 1; ++i) {
-                const std::int64_t sw = volume_number(2 * i - 2, 2 * j - 2, fine_nx) - 1;
-                const double r_sw = residual(sw);
-                const double r_se = residual(sw + 1);
-                const double r_nw = residual(sw + fine_nx);
-                const double r_ne = residual(sw + fine_nx + 1);
-                b[volume_number(i, j, nx) - 1] = ((r_sw + r_se) + r_nw) + r_ne;
-                if (row_norms == nullptr) continue;
-                south_even = south_even + std::fabs(r_sw);
-                south_odd = south_odd + std::fabs(r_se);
-                north_even = north_even + std::fabs(r_nw);
-                north_odd = north_odd + std::fabs(r_ne);
-            }
-            if (row_norms == nullptr) continue;
-            row_norms[2 * j - 2] = south_even + south_odd;
-            row_norms[2 * j - 1] = north_even + north_odd;
-        }
+        for (std::int64_t j = first; j < last; ++j) restrict_row(nx, fine_nx, j, b, residual, row_norms);
     });
 }
 
@@ -228,6 +249,24 @@ void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> 
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
     std::visit([&](const auto& form) { restrict_residual_sum_of(form, u, coarse_nx, coarse_ny, b, execution); }, fine);
+}
+
+void restrict_residual_sum_row_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
+                                  std::int32_t coarse_ny, std::span<double> b, std::int32_t row,
+                                  std::span<double> row_norms)
+{
+    const std::int64_t nx = coarse_nx;
+    double* b_row = b.data() + (row - 1) * nx;
+    if (row == 1 || row == coarse_ny) return std::fill(b_row, b_row + nx, 0.0);
+    b_row[0] = 0.0;
+    b_row[nx - 1] = 0.0;
+    std::visit(
+        [&](const auto& form) {
+            with_residual_of(form, u, [&](auto residual) {
+                restrict_row(nx, form.nx, row, b.data(), residual, row_norms.data());
+            });
+        },
+        fine);
 }
 
 double restrict_residual_sum_and_norm_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,
@@ -290,7 +329,8 @@ namespace {
 template <bool Fast, typename Add>
 void prolongate_bilinear(const Execution& execution, std::int32_t fine_nx, std::int32_t fine_ny,
                          std::int32_t coarse_nx_, std::int32_t coarse_ny_, std::span<const double> coarse_correction,
-                         std::span<double> fine_correction, Add add)
+                         std::span<double> fine_correction, Add add, std::int64_t first_row = 2,
+                         std::int64_t last_row = -1)
 {
     const std::int64_t nx = fine_nx;
     const std::int64_t ny = fine_ny;
@@ -348,11 +388,13 @@ void prolongate_bilinear(const Execution& execution, std::int32_t fine_nx, std::
             0.5625 * pc[last / 2 + 1] + 0.1875 * pc[last / 2] + 0.1875 * pn[last / 2 + 1] + 0.0625 * pn[last / 2]);
         volume(nx - 1, j, jc, jn);
     };
+    const std::int64_t end = last_row < 0 ? ny - 1 : std::min(last_row, ny - 1);
+    first_row = std::max<std::int64_t>(first_row, 2);
     if (!Fast) {
-        for (std::int64_t j = 2; j <= ny - 1; ++j) fine_row(j);
+        for (std::int64_t j = first_row; j <= end; ++j) fine_row(j);
         return;
     }
-    by_rows(execution, nx, 2, ny, [&](std::int64_t first, std::int64_t last) {
+    by_rows(execution, nx, first_row, end + 1, [&](std::int64_t first, std::int64_t last) {
         for (std::int64_t j = first; j < last; ++j) fine_row(j);
     });
 }
@@ -380,6 +422,30 @@ void prolongate_correction_bilinear(std::int32_t fine_nx, std::int32_t fine_ny, 
 {
     prolongate_bilinear_as(execution, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
                            AddToCorrection());
+}
+
+void prolongate_correction_bilinear_row(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                        std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                        std::span<double> fine_correction, std::int32_t row)
+{
+    prolongate_bilinear<true>(Execution{}, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, fine_correction,
+                              AddToCorrection(), row, row);
+}
+
+void prolongate_correction_bilinear_to_field_row(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,
+                                                 std::int32_t coarse_ny, std::span<const double> coarse_correction,
+                                                 std::span<double> t, std::int32_t row)
+{
+    const std::int64_t nx = fine_nx;
+    double* entries = t.data() + (row - 1) * nx;
+    if (row == 1 || row == fine_ny) {
+        for (std::int64_t i = 0; i < nx; ++i) entries[i] = entries[i] + 0.0;
+        return;
+    }
+    entries[0] = entries[0] + 0.0;
+    entries[nx - 1] = entries[nx - 1] + 0.0;
+    prolongate_bilinear<true>(Execution{}, fine_nx, fine_ny, coarse_nx, coarse_ny, coarse_correction, t, AddToField(),
+                              row, row);
 }
 
 void prolongate_correction_bilinear_to_field(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_t coarse_nx,

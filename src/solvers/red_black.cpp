@@ -11,6 +11,7 @@
 // red first and last rows of every band are done before any band starts, so
 // that no band reads a row its neighbour band writes in the meantime.
 #include <algorithm>
+#include <variant>
 #include <vector>
 
 #include "base/second_thread.hpp"
@@ -93,51 +94,109 @@ struct Band {
     std::int64_t first, last;  // rows
 };
 
+// Rows 1 ... ny in about `count` bands, each but the first from an even row,
+// so that the pairs of rows (2c - 2, 2c - 1) that a coarse row covers stay in
+// one band.
 std::vector<Band> bands_of(std::int64_t ny, int count)
 {
     count = static_cast<int>(std::clamp<std::int64_t>(count, 1, ny));
     std::vector<Band> bands;
-    for (int m = 0; m < count; ++m)
-        bands.push_back({1 + m * ny / count, (m + 1) * ny / count});
+    std::int64_t first = 1;
+    for (int m = 1; m <= count && first <= ny; ++m) {
+        std::int64_t next = m == count ? ny + 1 : 1 + m * ny / count;
+        next = std::min(next + next % 2, ny + 1);
+        if (next <= first) continue;
+        bands.push_back({first, next - 1});
+        first = next;
+    }
     return bands;
 }
 
+// Row work of one sweep: before() on every row ahead of this sweep's first
+// read of it, after() on every real row once it and its neighbours are final
+// (edge rows of a band excepted: the caller does them when all bands are
+// done). Either may be empty.
+struct SweepWork {
+    const RowWork* work = nullptr;
+    bool before = false, after = false;
+    std::vector<char>* prepared = nullptr;  // rows done by before()
+
+    void prepare(std::int64_t j, std::int64_t ny) const
+    {
+        if (!before || j < 1 || j > ny || (*prepared)[static_cast<std::size_t>(j)]) return;
+        (*prepared)[static_cast<std::size_t>(j)] = 1;
+        work->before(j);
+    }
+    void finish(std::int64_t j, const Band& band) const
+    {
+        if (after && j > band.first && j < band.last) work->after(j);
+    }
+};
+
 // One sweep in the bands, the odd ones on the second thread when there is one.
 template <typename Row>
-void sweep_bands(const std::vector<Band>& bands, SecondThread* thread, Row row)
+void sweep_bands(std::int64_t ny, const std::vector<Band>& bands, SecondThread* thread, Row row,
+                 const SweepWork& work)
 {
+    for (const Band& band : bands)
+        for (std::int64_t j : {band.first - 1, band.first, band.first + 1, band.last - 1, band.last, band.last + 1})
+            work.prepare(j, ny);
     for (const Band& band : bands) {
         row(band.first, Colour::red);
         if (band.last > band.first) row(band.last, Colour::red);
     }
+    // red row j, then black row j - 1, whose red neighbours are then new on
+    // both sides; row j - 2 is then final, and so are its neighbours
     const auto band_sweep = [&](const Band& band) {
         for (std::int64_t j = band.first + 1; j < band.last; ++j) {
+            work.prepare(j + 1, ny);
             row(j, Colour::red);
             row(j - 1, Colour::black);
+            work.finish(j - 2, band);
         }
-        for (std::int64_t j = std::max(band.first, band.last - 1); j <= band.last; ++j) row(j, Colour::black);
+        for (std::int64_t j = std::max(band.first, band.last - 1); j <= band.last; ++j) {
+            row(j, Colour::black);
+            work.finish(j - 1, band);
+        }
     };
     const auto some = [&](std::size_t parity) {
         for (std::size_t m = parity; m < bands.size(); m += 2) band_sweep(bands[m]);
     };
-    if (thread == nullptr || bands.size() < 2) return some(0), some(1);
-    HelperJob odd(*thread, [&] { some(1); });
-    some(0);
-    odd.join();
+    if (thread == nullptr || bands.size() < 2) {
+        some(0);
+        some(1);
+    } else {
+        HelperJob odd(*thread, [&] { some(1); });
+        some(0);
+        odd.join();
+    }
+    if (!work.after) return;
+    for (const Band& band : bands)
+        for (std::int64_t j : {band.first, band.last})
+            if (j >= 2 && j <= ny - 1 && (j == band.first || band.last > band.first)) work.work->after(j);
 }
 
 template <bool Uniform, typename P, typename C>
 void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t max_inner_iterations,
-               std::span<double> t, int band_count, SecondThread* thread, const Execution& execution)
+               std::span<double> t, int band_count, SecondThread* thread, const Execution& execution,
+               const RowWork* row_work = nullptr)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const From1<const double> b(system.b);
     const std::vector<Band> bands = bands_of(ny, band_count);
+    std::vector<char> prepared(row_work != nullptr ? static_cast<std::size_t>(ny + 2) : 0, 0);
+    if (row_work != nullptr && max_inner_iterations <= 0) {
+        for (std::int64_t j = 1; j <= ny; ++j) row_work->before(j);
+        for (std::int64_t j = 2; j <= ny - 1; ++j) row_work->after(j);
+        return;
+    }
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
-        sweep_bands(bands, thread, [&](std::int64_t j, Colour colour) {
-            sweep_row<Uniform>(nx, ny, j, colour, c, b, t.data(), u);
-        });
+        const SweepWork work{row_work, row_work != nullptr && iteration == 1,
+                             row_work != nullptr && iteration == max_inner_iterations, &prepared};
+        sweep_bands(
+            ny, bands, thread,
+            [&](std::int64_t j, Colour colour) { sweep_row<Uniform>(nx, ny, j, colour, c, b, t.data(), u); }, work);
         execution.stop_point();
     }
 }
@@ -188,6 +247,29 @@ void solve_gauss_seidel_red_black(const UniformStencil& system, std::int32_t max
 {
     SecondThread* thread = thread_for(system, execution);
     solve_gauss_seidel_red_black_in_bands(system, max_inner_iterations, t, thread != nullptr ? 2 : 1, execution);
+}
+
+void solve_gauss_seidel_red_black(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t,
+                                  const Execution& execution, const RowWork& work)
+{
+    const SystemArrays& arrays = arrays_of(system);
+    if (execution.plain() || arrays.nx < 2 || arrays.ny < 2) {
+        for (std::int64_t j = 1; j <= arrays.ny; ++j) work.before(j);
+        std::visit([&](const auto& form) { solve_gauss_seidel_red_black(form, max_inner_iterations, t, execution); },
+                   system);
+        for (std::int64_t j = 2; j <= arrays.ny - 1; ++j) work.after(j);
+        return;
+    }
+    SecondThread* thread = thread_for(arrays, execution);
+    const int bands = thread != nullptr ? 2 : 1;
+    if (const auto* table = std::get_if<CoefficientTable>(&system))
+        return red_black<false>(*table, Table(table->a, table->volume_count), table_only, max_inner_iterations, t,
+                                bands, thread, execution, &work);
+    const auto& stencil = std::get<UniformStencil>(system);
+    detail::with_interior_point(stencil, [&](const auto& u) {
+        red_black<true>(stencil, GhostCoefficients(stencil.nx, stencil.volume_count), u, max_inner_iterations, t,
+                        bands, thread, execution, &work);
+    });
 }
 
 void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::int32_t max_inner_iterations,

@@ -19,6 +19,22 @@ void Smoother::smooth(const LinearSystem& system, std::span<double> u)
     std::visit([&](auto& solver, const auto& form) { solver.smooth(form, u); }, solver_, system);
 }
 
+bool Smoother::folds_row_work() const
+{
+    return settings_.kind == SolverKind::gauss_seidel && settings_.gauss_seidel_order == SweepOrder::red_black;
+}
+
+void Smoother::smooth(const LinearSystem& system, std::span<double> u, const Execution& execution,
+                      const RowWork& work)
+{
+    if (folds_row_work())
+        return solve_gauss_seidel_red_black(system, settings_.max_inner_iterations, u, execution, work);
+    const std::int64_t ny = arrays_of(system).ny;
+    for (std::int64_t j = 1; j <= ny; ++j) work.before(j);
+    smooth(system, u);
+    for (std::int64_t j = 2; j <= ny - 1; ++j) work.after(j);
+}
+
 TableKept Smoother::table_kept(SolverKind kind)
 {
     return with_solver_type(kind, [](auto type) { return decltype(type)::type::table; });

@@ -24,6 +24,12 @@ public:
     // with u as the unknown.
     void smooth(const LinearSystem& system, std::span<double> u);
 
+    // The same call with work on whole rows (solvers.hpp): folded into the
+    // sweeps' passes where the solver can (folds_row_work()), else done
+    // before and after the call, row by row.
+    void smooth(const LinearSystem& system, std::span<double> u, const Execution& execution, const RowWork& work);
+    bool folds_row_work() const;
+
     const SolverSettings& settings() const { return settings_; }
 
     // Whether a UniformStencil for a smoother of `kind` holds the table's

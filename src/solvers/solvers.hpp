@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "base/execution.hpp"
@@ -65,6 +66,17 @@ void solve_gauss_seidel_red_black(const CoefficientTable& system, std::int32_t m
                                   std::span<double> t, const Execution& execution = {});
 void solve_gauss_seidel_red_black(const UniformStencil& system, std::int32_t max_inner_iterations,
                                   std::span<double> t, const Execution& execution = {});
+// Work on whole rows folded into the sweeps' passes over memory: before(j)
+// once on every row j (1 ... ny), ahead of the first sweep's first read of
+// it; after(j) once on every real row (2 ... ny - 1) after the last sweep,
+// when it and its neighbour rows are final. The calls come from the
+// sweeping threads, each row's from one. With no sweep (max_inner_iterations
+// <= 0), every before() and then every after().
+struct RowWork {
+    std::function<void(std::int64_t)> before, after;
+};
+void solve_gauss_seidel_red_black(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t,
+                                  const Execution& execution, const RowWork& work);
 // The same in any number of bands, the odd ones on the execution's second
 // thread when it has one: the bits do not depend on the bands.
 void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::int32_t max_inner_iterations,
