@@ -197,9 +197,20 @@ private:
 // grid's right-hand side kept from the descent.
 class TextbookCycle final : public Cycle {
 public:
-    explicit TextbookCycle(const Execution& execution) : transfer_(execution), execution_(execution) {}
+    TextbookCycle(const Execution& execution, std::int32_t inner_iterations)
+        : transfer_(execution), execution_(execution), inner_iterations_(inner_iterations)
+    {
+    }
     const Transfer& transfer() const override { return transfer_; }
-    SweepOrder gauss_seidel_order() const override { return SweepOrder::red_black; }
+    // Red-black from two sweeps a visit on. With one, a red-black sweep
+    // leaves too much of the error the coarse grids do not see, and the
+    // cycles grow with the grid (measured, ratio 1e-6 from 4 x 4: 69 cycles
+    // at 66², 180 at 258², against 23 and 24 in the point sweep's order);
+    // with two, 8 cycles against 9 at any size.
+    SweepOrder gauss_seidel_order() const override
+    {
+        return inner_iterations_ >= 2 ? SweepOrder::red_black : SweepOrder::natural;
+    }
     bool keeps_residuals() const override { return false; }
     void restrict_to(const Level& fine, std::span<const double> u, Level& coarse, bool from_finest) const override
     {
@@ -216,6 +227,7 @@ public:
 private:
     SumTransfer transfer_;
     Execution execution_;
+    std::int32_t inner_iterations_;
 };
 
 // The L1 norm of the real volumes of a residual array, summed column by
@@ -229,11 +241,13 @@ double real_volume_norm(const CurrentGrid& grid, std::span<const double> residua
     return norm;
 }
 
-std::unique_ptr<Cycle> cycle_of(MultigridCycle cycle, const Execution& execution)
+std::unique_ptr<Cycle> cycle_of(const SolutionProblem& problem)
 {
-    switch (cycle) {
+    const Execution& execution = problem.execution;
+    switch (problem.cycle) {
     case MultigridCycle::specified: return std::make_unique<SpecifiedCycle>(execution);
-    case MultigridCycle::textbook: return std::make_unique<TextbookCycle>(execution);
+    case MultigridCycle::textbook:
+        return std::make_unique<TextbookCycle>(execution, problem.solver.max_inner_iterations);
     }
     return std::make_unique<SpecifiedCycle>(execution);
 }
@@ -241,7 +255,7 @@ std::unique_ptr<Cycle> cycle_of(MultigridCycle cycle, const Execution& execution
 class Multigrid {
 public:
     Multigrid(const SolutionProblem& problem, SolutionControl& control, Solution& solution)
-        : problem_(problem), control_(control), solution_(solution), cycle_(cycle_of(problem.cycle, problem.execution))
+        : problem_(problem), control_(control), solution_(solution), cycle_(cycle_of(problem))
     {
     }
 
