@@ -77,10 +77,14 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
     const double* c[5] = {};
     if constexpr (!Uniform)
         for (int m = 0; m < 5; ++m) c[m] = a.data() + m * n;
-    // |r| of row j, columns i0 ... i0 + width - 1, into out
+    // |r| of row j, columns i0 ... i0 + width - 1, into out; a whole strip's
+    // width a constant, so that its loop has no remainder to test
     const auto row_of_strip = [&](std::int64_t i0, std::int64_t width, std::int64_t j, double* out) {
         const std::int64_t k0 = volume_number(i0, j, nx) - 1;
-        row_residuals<Uniform, R>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
+        if (width == strip)
+            row_residuals<Uniform, R>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, strip, nx, out);
+        else
+            row_residuals<Uniform, R>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
     };
     const auto strip_buffer = [&](std::int64_t s) { return buffer.data() + (s % 2) * strip * rows; };
     const std::int64_t strips = (nx - 2 + strip - 1) / strip;
@@ -93,16 +97,20 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
         double* current = strip_buffer(s);
         const std::int64_t i0 = 2 + s * strip;
         const std::int64_t width = std::min(strip, nx - i0);
-        std::int64_t column = 0, row = 0;
-        const double* next = previous;  // previous[row * strip + column]
+        std::int64_t column = 0, row = 0;  // of the next addition
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             row_of_strip(i0, width, j, current + (j - 2) * strip);
-            for (std::int64_t step = 0; step < strip; ++step) {
-                norm = norm + *next;
-                if (++row == rows)
-                    row = 0, next = previous + ++column;
-                else
-                    next += strip;
+            const double* next = previous + row * strip + column;
+            if (rows - row > strip) {
+                // all in one column, at fixed distances from `next` (which
+                // WebAssembly, too, adds inside the loads)
+                for (std::int64_t step = 0; step < strip; ++step) norm = norm + next[step * strip];
+                row += strip;
+            } else {
+                for (std::int64_t step = 0; step < strip; ++step) {
+                    norm = norm + previous[row * strip + column];
+                    if (++row == rows) row = 0, ++column;
+                }
             }
         }
     }
