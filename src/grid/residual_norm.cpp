@@ -2,6 +2,8 @@
 // computed in an order that reads the arrays in memory order.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "grid/linear_system.hpp"
@@ -55,6 +57,46 @@ void row_residuals(const Stencil& u, const double* as, const double* aw, const d
     }
 }
 
+// Two doubles operated on together (a GCC and Clang vector): each lane
+// rounds as the scalar operation would.
+using Pair = double __attribute__((vector_size(16)));
+using PairBits = std::uint64_t __attribute__((vector_size(16)));
+inline Pair load_pair(const double* p)
+{
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline Pair pair_of(double x) { return Pair{x, x}; }
+
+// row_residuals of a uniform stencil over Width columns, two at a time,
+// with no test of whether `out` overlaps the field. The compiler's own
+// vectorised loop of row_residuals sits behind such tests; in WebAssembly
+// these pairs written out made a whole Gauss-Seidel run on one grid of 514²
+// 14 % faster, natively the compiler's loop is the faster one.
+#if defined(__EMSCRIPTEN__)
+constexpr bool residual_pairs_written_out = true;
+#else
+constexpr bool residual_pairs_written_out = false;
+#endif
+template <std::int64_t Width, RhsInside R>
+void uniform_row_residuals(const Stencil& u, const double* b, const double* t, std::int64_t k0, std::int64_t nx,
+                           double* out)
+{
+    const double* south = t + k0 - nx;
+    const double* here = t + k0;
+    const double* north = t + k0 + nx;
+    const Pair as = pair_of(u.as), ap = pair_of(u.ap), aw = pair_of(u.aw), ae = pair_of(u.ae), an = pair_of(u.an);
+    const PairBits magnitude = {~(std::uint64_t{1} << 63), ~(std::uint64_t{1} << 63)};
+    for (std::int64_t m = 0; m < Width; m += 2) {
+        const Pair rhs = R == RhsInside::zero ? pair_of(0.0) : load_pair(b + k0 + m);
+        const Pair r = as * load_pair(south + m) + ap * load_pair(here + m) + aw * load_pair(here + m - 1) +
+                       ae * load_pair(here + m + 1) + an * load_pair(north + m) - rhs;
+        const Pair r_abs = reinterpret_cast<Pair>(reinterpret_cast<PairBits>(r) & magnitude);  // fabs: the sign bit off
+        std::memcpy(out + m, &r_abs, sizeof r_abs);
+    }
+}
+
 // The sum runs column by column, in the plain loop's order. The residuals are
 // computed row by row in strips of 16 columns (which reads the arrays in
 // memory order), and a strip is summed while the next one is computed: the sum is a
@@ -77,10 +119,16 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
     const double* c[5] = {};
     if constexpr (!Uniform)
         for (int m = 0; m < 5; ++m) c[m] = a.data() + m * n;
-    // |r| of row j, columns i0 ... i0 + width - 1, into out
+    // |r| of row j, columns i0 ... i0 + width - 1, into out; a whole strip's
+    // width a constant, so that its loop has no remainder to test
     const auto row_of_strip = [&](std::int64_t i0, std::int64_t width, std::int64_t j, double* out) {
         const std::int64_t k0 = volume_number(i0, j, nx) - 1;
-        row_residuals<Uniform, R>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
+        if constexpr (Uniform && residual_pairs_written_out)
+            if (width == strip) return uniform_row_residuals<strip, R>(u, b.data(), t.data(), k0, nx, out);
+        if (width == strip)
+            row_residuals<Uniform, R>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, strip, nx, out);
+        else
+            row_residuals<Uniform, R>(u, c[0], c[1], c[2], c[3], c[4], b.data(), t.data(), k0, width, nx, out);
     };
     const auto strip_buffer = [&](std::int64_t s) { return buffer.data() + (s % 2) * strip * rows; };
     const std::int64_t strips = (nx - 2 + strip - 1) / strip;
@@ -93,16 +141,20 @@ double residual_norm(const SystemArrays& system, const Stencil& u, std::span<con
         double* current = strip_buffer(s);
         const std::int64_t i0 = 2 + s * strip;
         const std::int64_t width = std::min(strip, nx - i0);
-        std::int64_t column = 0, row = 0;
-        const double* next = previous;  // previous[row * strip + column]
+        std::int64_t column = 0, row = 0;  // of the next addition
         for (std::int64_t j = 2; j <= ny - 1; ++j) {
             row_of_strip(i0, width, j, current + (j - 2) * strip);
-            for (std::int64_t step = 0; step < strip; ++step) {
-                norm = norm + *next;
-                if (++row == rows)
-                    row = 0, next = previous + ++column;
-                else
-                    next += strip;
+            const double* next = previous + row * strip + column;
+            if (rows - row > strip) {
+                // all in one column, at fixed distances from `next` (which
+                // WebAssembly, too, adds inside the loads)
+                for (std::int64_t step = 0; step < strip; ++step) norm = norm + next[step * strip];
+                row += strip;
+            } else {
+                for (std::int64_t step = 0; step < strip; ++step) {
+                    norm = norm + previous[row * strip + column];
+                    if (++row == rows) row = 0, ++column;
+                }
             }
         }
     }

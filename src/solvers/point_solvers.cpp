@@ -131,21 +131,23 @@ inline void wavefront_step(std::int64_t nx, std::int64_t j0, std::int64_t rows, 
 // being read back from memory. Each row is reached through pointers to its
 // own start rather than through indices into t and b: where the addressing
 // is not folded into the loads (WebAssembly), the index sums cost as much
-// as the update itself.
+// as the update itself. A row's north neighbour is the next volume of the
+// row above at the same step (that row lags one column), so it is read from
+// that row's pointer, at a fixed distance, and not found by adding nx.
 template <typename P, typename Sync>
 inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, std::int64_t s_end, const double* b,
                        double* t, const P u, Sync& sync)
 {
     constexpr std::int64_t rows = wavefront_rows;
-    double* row_t[rows];  // element s: the volume row r updates at step s
+    double* row_t[rows + 1];  // element s: the volume row r updates at step s (row `rows`: the row above)
     const double* row_b[rows];
     double last[rows];
+    for (std::int64_t r = 0; r <= rows; ++r) row_t[r] = t + volume_number(2 - r, j0 + r, nx) - 1;
     for (std::int64_t r = 0; r < rows; ++r) {
-        const std::int64_t q0 = volume_number(2 - r, j0 + r, nx) - 1;
-        row_t[r] = t + q0;
-        row_b[r] = b + q0;
+        row_b[r] = b + (row_t[r] - t);
         last[r] = row_t[r][s_begin - 1];
     }
+    const double* below = t + volume_number(2, j0 - 1, nx) - 1;  // element s: the south of row 0 at step s
     for (std::int64_t s = s_begin; s <= s_end; ++s) {
         sync.before(s);
         // unrolled, so that `last` stays in registers
@@ -154,8 +156,8 @@ inline void full_steps(std::int64_t nx, std::int64_t j0, std::int64_t s_begin, s
 #endif
         for (std::int64_t r = rows - 1; r >= 0; --r) {
             double* const at = row_t[r] + s;
-            const double south = r == 0 ? at[-nx] : last[r - 1];
-            const double value = u.value(u.rhs(row_b[r], s), south, last[r], at[1], at[nx]);
+            const double south = r == 0 ? below[s] : last[r - 1];
+            const double value = u.value(u.rhs(row_b[r], s), south, last[r], at[1], row_t[r + 1][s + 1]);
             *at = value;
             last[r] = value;
         }
