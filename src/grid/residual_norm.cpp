@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/pairs.hpp"
 #include "grid/linear_system.hpp"
 
 namespace placatermo {
@@ -57,17 +58,6 @@ void row_residuals(const Stencil& u, const double* as, const double* aw, const d
     }
 }
 
-// Two doubles operated on together (a GCC and Clang vector): each lane
-// rounds as the scalar operation would.
-using Pair = double __attribute__((vector_size(16)));
-using PairBits = std::uint64_t __attribute__((vector_size(16)));
-inline Pair load_pair(const double* p)
-{
-    Pair v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline Pair pair_of(double x) { return Pair{x, x}; }
 
 // row_residuals of a uniform stencil over Width columns, two at a time,
 // with no test of whether `out` overlaps the field. The compiler's own
