@@ -3,8 +3,8 @@
 // interpolation of a coarse correction onto the next finer grid.
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <variant>
+#include <vector>
 
 #include "base/execution.hpp"
 #include "base/second_thread.hpp"
@@ -153,11 +153,6 @@ void prolongate_injected(std::int32_t fine_nx, std::int32_t fine_ny, std::int32_
 
 namespace {
 
-// The textbook restriction of the residual b - a u of the fine volumes, each
-// computed as store_residual computes it; residual(q) gives it for entry q.
-// With row_norms, also the sum of |residual| of each fine row j into
-// row_norms[j], over its even and odd columns apart (four chains of additions
-// in flight), the two then added.
 // One real coarse row j of the textbook restriction: b of its real volumes
 // from the residuals b - a u of the four fine volumes each covers, computed
 // as store_residual computes them (residual(q) for entry q). With row_norms,
@@ -236,13 +231,15 @@ void with_residual_of(const UniformStencil& fine, std::span<const double> u, F f
 void restrict_residual_sum_of(const CoefficientTable& fine, std::span<const double> u, std::int32_t coarse_nx,
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
-    with_residual_of(fine, u, [&](auto residual) { restrict_sum_of(execution, coarse_nx, coarse_ny, fine.nx, b, residual); });
+    with_residual_of(fine, u,
+                     [&](auto residual) { restrict_sum_of(execution, coarse_nx, coarse_ny, fine.nx, b, residual); });
 }
 
 void restrict_residual_sum_of(const UniformStencil& fine, std::span<const double> u, std::int32_t coarse_nx,
                               std::int32_t coarse_ny, std::span<double> b, const Execution& execution)
 {
-    with_residual_of(fine, u, [&](auto residual) { restrict_sum_of(execution, coarse_nx, coarse_ny, fine.nx, b, residual); });
+    with_residual_of(fine, u,
+                     [&](auto residual) { restrict_sum_of(execution, coarse_nx, coarse_ny, fine.nx, b, residual); });
 }
 
 void restrict_residual_sum_of(const LinearSystem& fine, std::span<const double> u, std::int32_t coarse_nx,

@@ -30,6 +30,7 @@ using detail::interior_value;
 using detail::InteriorPoint;
 using detail::on_side;
 using detail::point_value;
+using detail::table_only;
 using detail::with_interior_point;
 
 // ---- The plain loops ----
@@ -444,8 +445,6 @@ bool use_plain_loops(const CoefficientTable& system, const Execution& execution)
     return execution.plain() || system.nx < 4 || system.ny < 3;
 }
 
-// What the kernels on a table get for the uniform coefficients they do not read.
-constexpr InteriorPoint<detail::DivideByAp> table_only{};
 
 }  // namespace
 

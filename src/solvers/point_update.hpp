@@ -99,6 +99,10 @@ struct InteriorPoint {
     }
 };
 
+// What the kernels on a table get for the uniform coefficients they do not
+// read.
+inline constexpr InteriorPoint<DivideByAp> table_only{};
+
 // Calls f with the kernels' form of a stencil's real volumes: multiplying
 // where that gives the division's bits, else dividing.
 template <typename F>

@@ -240,11 +240,6 @@ void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t 
     const From1<const double> b(system.b);
     const std::vector<Band> bands = bands_of(ny, band_count);
     std::vector<char> prepared(row_work != nullptr ? static_cast<std::size_t>(ny + 2) : 0, 0);
-    if (row_work != nullptr && max_inner_iterations <= 0) {
-        for (std::int64_t j = 1; j <= ny; ++j) row_work->before(j);
-        for (std::int64_t j = 2; j <= ny - 1; ++j) row_work->after(j);
-        return;
-    }
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         const SweepWork work{row_work, row_work != nullptr && iteration == 1,
                              row_work != nullptr && iteration == max_inner_iterations, &prepared};
@@ -255,7 +250,22 @@ void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t 
     }
 }
 
-constexpr detail::InteriorPoint<detail::DivideByAp> table_only{};
+// The fast kernel on either form: the table's coefficients, or the
+// stencil's in registers.
+void sweeps(const CoefficientTable& table, std::int32_t max_inner_iterations, std::span<double> t, int bands,
+            SecondThread* thread, const Execution& execution, const RowWork* work)
+{
+    red_black<false>(table, Table(table.a, table.volume_count), detail::table_only, max_inner_iterations, t, bands,
+                     thread, execution, work);
+}
+void sweeps(const UniformStencil& stencil, std::int32_t max_inner_iterations, std::span<double> t, int bands,
+            SecondThread* thread, const Execution& execution, const RowWork* work)
+{
+    detail::with_interior_point(stencil, [&](const auto& u) {
+        red_black<true>(stencil, GhostCoefficients(stencil.nx, stencil.volume_count), u, max_inner_iterations, t,
+                        bands, thread, execution, work);
+    });
+}
 
 // Two bands on two threads for grids large enough, else one.
 SecondThread* thread_for(const SystemArrays& system, const Execution& execution)
@@ -263,6 +273,20 @@ SecondThread* thread_for(const SystemArrays& system, const Execution& execution)
     return execution.two_threads_for(execution.two_thread_sizes.red_black, system.nx, system.ny)
                ? execution.second_thread
                : nullptr;
+}
+
+// The fast kernel, or the plain loop where it must be taken.
+bool takes_plain_loop(const SystemArrays& system, const Execution& execution)
+{
+    return execution.plain() || system.nx < 2 || system.ny < 2;
+}
+
+template <typename Form>
+void sweeps_on_their_threads(const Form& form, std::int32_t max_inner_iterations, std::span<double> t,
+                             const Execution& execution, const RowWork* work = nullptr)
+{
+    SecondThread* thread = thread_for(form, execution);
+    sweeps(form, max_inner_iterations, t, thread != nullptr ? 2 : 1, thread, execution, work);
 }
 
 }  // namespace
@@ -289,50 +313,35 @@ void solve_gauss_seidel_red_black_plain(const CoefficientTable& system, std::int
 void solve_gauss_seidel_red_black(const CoefficientTable& system, std::int32_t max_inner_iterations,
                                   std::span<double> t, const Execution& execution)
 {
-    if (execution.plain() || system.nx < 2 || system.ny < 2)
+    if (takes_plain_loop(system, execution))
         return solve_gauss_seidel_red_black_plain(system, max_inner_iterations, t, execution);
-    SecondThread* thread = thread_for(system, execution);
-    red_black<false>(system, Table(system.a, system.volume_count), table_only, max_inner_iterations, t,
-                     thread != nullptr ? 2 : 1, thread, execution);
+    sweeps_on_their_threads(system, max_inner_iterations, t, execution);
 }
 
 void solve_gauss_seidel_red_black(const UniformStencil& system, std::int32_t max_inner_iterations,
                                   std::span<double> t, const Execution& execution)
 {
-    SecondThread* thread = thread_for(system, execution);
-    solve_gauss_seidel_red_black_in_bands(system, max_inner_iterations, t, thread != nullptr ? 2 : 1, execution);
+    sweeps_on_their_threads(system, max_inner_iterations, t, execution);
 }
 
 void solve_gauss_seidel_red_black(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t,
                                   const Execution& execution, const RowWork& work)
 {
-    const SystemArrays& arrays = arrays_of(system);
-    if (execution.plain() || arrays.nx < 2 || arrays.ny < 2) {
-        for (std::int64_t j = 1; j <= arrays.ny; ++j) work.before(j);
-        std::visit([&](const auto& form) { solve_gauss_seidel_red_black(form, max_inner_iterations, t, execution); },
-                   system);
-        for (std::int64_t j = 2; j <= arrays.ny - 1; ++j) work.after(j);
-        return;
-    }
-    SecondThread* thread = thread_for(arrays, execution);
-    const int bands = thread != nullptr ? 2 : 1;
-    if (const auto* table = std::get_if<CoefficientTable>(&system))
-        return red_black<false>(*table, Table(table->a, table->volume_count), table_only, max_inner_iterations, t,
-                                bands, thread, execution, &work);
-    const auto& stencil = std::get<UniformStencil>(system);
-    detail::with_interior_point(stencil, [&](const auto& u) {
-        red_black<true>(stencil, GhostCoefficients(stencil.nx, stencil.volume_count), u, max_inner_iterations, t,
-                        bands, thread, execution, &work);
-    });
+    std::visit(
+        [&](const auto& form) {
+            if (takes_plain_loop(form, execution) || max_inner_iterations <= 0)
+                return work.around(form.ny, [&] {
+                    solve_gauss_seidel_red_black(form, max_inner_iterations, t, execution);
+                });
+            sweeps_on_their_threads(form, max_inner_iterations, t, execution, &work);
+        },
+        system);
 }
 
 void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::int32_t max_inner_iterations,
                                            std::span<double> t, int bands, const Execution& execution)
 {
-    detail::with_interior_point(system, [&](const auto& u) {
-        red_black<true>(system, GhostCoefficients(system.nx, system.volume_count), u, max_inner_iterations, t, bands,
-                        execution.second_thread, execution);
-    });
+    sweeps(system, max_inner_iterations, t, bands, execution.second_thread, execution, nullptr);
 }
 
 }  // namespace placatermo

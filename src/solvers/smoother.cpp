@@ -29,10 +29,7 @@ void Smoother::smooth(const LinearSystem& system, std::span<double> u, const Exe
 {
     if (folds_row_work())
         return solve_gauss_seidel_red_black(system, settings_.max_inner_iterations, u, execution, work);
-    const std::int64_t ny = arrays_of(system).ny;
-    for (std::int64_t j = 1; j <= ny; ++j) work.before(j);
-    smooth(system, u);
-    for (std::int64_t j = 2; j <= ny - 1; ++j) work.after(j);
+    work.around(arrays_of(system).ny, [&] { smooth(system, u); });
 }
 
 TableKept Smoother::table_kept(SolverKind kind)

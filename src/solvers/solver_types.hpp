@@ -16,11 +16,11 @@
 
 namespace placatermo {
 
-// The solver's parameters from the input.
 // The order of a Gauss-Seidel sweep: the point sweep's, or red-black (the
 // textbook multigrid cycle's).
 enum class SweepOrder { natural, red_black };
 
+// The solver's parameters from the input.
 struct SolverSettings {
     SolverKind kind = SolverKind::none;
     std::int32_t max_inner_iterations = 0;

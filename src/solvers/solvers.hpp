@@ -59,9 +59,10 @@ void solve_sor(const UniformStencil& system, std::int32_t max_inner_iterations, 
 // Gauss-Seidel in red-black order, the textbook multigrid cycle's smoother:
 // each sweep updates the unknowns whose column and row numbers add up to an
 // even number (red), then the others (black), each by the point update from
-// its neighbours on the grid (no term crosses a row end). No two unknowns of a colour are
-// neighbours, so the order within a colour does not matter: large grids are
-// swept in two bands of rows on two threads, with the same bits.
+// its neighbours on the grid (no term crosses a row end). No two unknowns of
+// a colour are neighbours, so the order within a colour does not matter:
+// large grids are swept in two bands of rows on two threads, with the same
+// bits.
 void solve_gauss_seidel_red_black(const CoefficientTable& system, std::int32_t max_inner_iterations,
                                   std::span<double> t, const Execution& execution = {});
 void solve_gauss_seidel_red_black(const UniformStencil& system, std::int32_t max_inner_iterations,
@@ -74,6 +75,16 @@ void solve_gauss_seidel_red_black(const UniformStencil& system, std::int32_t max
 // <= 0), every before() and then every after().
 struct RowWork {
     std::function<void(std::int64_t)> before, after;
+
+    // The work around a call that does not fold it: every before(), the
+    // call, every after().
+    template <typename Call>
+    void around(std::int64_t ny, Call call) const
+    {
+        for (std::int64_t j = 1; j <= ny; ++j) before(j);
+        call();
+        for (std::int64_t j = 2; j <= ny - 1; ++j) after(j);
+    }
 };
 void solve_gauss_seidel_red_black(const LinearSystem& system, std::int32_t max_inner_iterations, std::span<double> t,
                                   const Execution& execution, const RowWork& work);
