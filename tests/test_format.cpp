@@ -248,6 +248,7 @@ TEST(Layout, LimitsKeepMalformedLayoutsSmall)
     EXPECT_NO_THROW(Layout("(T9999, 'x')"));
     // found by fuzzing: nested repeats, and more digits than a field holds
     EXPECT_THROW(Layout("(9999(9999(9999('x'))))"), std::logic_error);
+    EXPECT_THROW(Layout("(696(5(9615())))"), std::logic_error);  // empty groups repeated
     EXPECT_THROW(Layout("(9999(TR9999, 'x'))"), std::logic_error);
     EXPECT_THROW(Layout("(8(E5.1616))"), std::logic_error);
     EXPECT_EQ(Layout("(E5.99)").format({1.0}), "*****\r\n");

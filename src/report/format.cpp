@@ -300,7 +300,8 @@ void Layout::measure(const std::vector<Item>& items, double& steps, double& colu
         case Kind::group: {
             double inner_steps = 0.0, inner_columns = 0.0;
             measure(item.items, inner_steps, inner_columns);
-            steps += item.width * inner_steps;
+            // every repeat is a step, even of an empty group
+            steps += item.width * (inner_steps + 1.0);
             columns += item.width * inner_columns;
             break;
         }
