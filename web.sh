@@ -21,7 +21,8 @@ if ! { cmake --preset web && cmake --build --preset web -j"$(nproc)"; } >"$log" 
   exit 1
 fi
 rm -f "$log"
-for file in index.html app.js worker.js placatermo.js placatermo.wasm uPlot.iife.min.js; do
+for file in index.html app.js worker.js placatermo.js placatermo.wasm placatermo-fios.js placatermo-fios.wasm \
+    placatermo-fios.worker.js uPlot.iife.min.js; do
   [ -s "build-web/site/$file" ] || { echo "a compilação não gravou build-web/site/$file" >&2; exit 1; }
 done
 exec node web/serve.mjs build-web/site "$port"

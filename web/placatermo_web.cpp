@@ -13,6 +13,9 @@
 // as `--definir` writes it, so that the program given that file writes the
 // same bytes.
 #include <emscripten/emscripten.h>
+#if defined(__EMSCRIPTEN_PTHREADS__)
+#include <emscripten/threading.h>
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -164,6 +167,11 @@ EMSCRIPTEN_KEEPALIVE const char* placatermo_resolver(const char* values_json, co
         options.keep_frames = options_given.value("quadros", false);
         options.analytical = true;
         options.clock = [] { return emscripten_get_now() / 1000.0; };
+#if defined(__EMSCRIPTEN_PTHREADS__)
+        // the module built with threads: the large passes on two, as the
+        // program does on a machine with two cores free
+        if (emscripten_num_logical_cores() >= 2) options.execution.second_thread = second_thread();
+#endif
         const double frame_bytes =
             options.keep_frames ? IterationFrames::memory_bytes(input.grids.nx_of(input.grid_count),
                                                                 input.grids.ny_of(input.grid_count))

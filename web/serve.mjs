@@ -57,6 +57,9 @@ const servidor = createServer(async (pedido, resposta) => {
     'Content-Length': info.size,
     'Cache-Control': 'no-cache',
     'X-Content-Type-Options': 'nosniff',
+    // isolated from other origins, so that the page may use threads
+    'Cross-Origin-Opener-Policy': 'same-origin',
+    'Cross-Origin-Embedder-Policy': 'require-corp',
   });
   if (pedido.method === 'HEAD') return resposta.end();
   createReadStream(arquivo).on('error', () => resposta.destroy()).pipe(resposta);

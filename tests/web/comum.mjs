@@ -23,10 +23,11 @@ export function faltaModulo() {
   return false;
 }
 
-// The module under node, its bytes given so that it fetches nothing.
-export async function carregarModulo() {
-  const fabrica = createRequire(import.meta.url)(join(site, 'placatermo.js'));
-  return fabrica({ wasmBinary: readFileSync(join(site, 'placatermo.wasm')) });
+// The module under node (or the one with threads, placatermo-fios), its
+// bytes given so that it fetches nothing.
+export async function carregarModulo(nome = 'placatermo') {
+  const fabrica = createRequire(import.meta.url)(join(site, `${nome}.js`));
+  return fabrica({ wasmBinary: readFileSync(join(site, `${nome}.wasm`)) });
 }
 
 // The native program in a new folder with this input file; its files by

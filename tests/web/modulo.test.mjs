@@ -3,7 +3,7 @@
 // placatermo.ent (run with --batch --json --vtk), time lines aside; a value
 // the module refuses is refused by the program's reader with the same text.
 import assert from 'node:assert/strict';
-import { before, describe, test } from 'node:test';
+import { after, before, describe, test } from 'node:test';
 
 import { carregarModulo, dadosDoModulo, diferenca, faltaModulo, rodarNativo, semLugar } from './comum.mjs';
 
@@ -22,27 +22,35 @@ const casos = [
   ['Gauss-Seidel sem convergir', { malhas: '1', nx: '66', ny: '66', iteracoes_externas_max: '7' }, null],
   ['SOR divergente', { solver: '3', relaxacao_sor: '2.6', iteracoes_externas_max: '300' }, null],
   ['nenhum solver, ciclo especificado explícito', { solver: '0', tolerancia: '1e-3' }, 'especificado'],
+  // grids wide enough for the second thread of the module with threads
+  ['ciclo clássico até 514 × 130', { malhas: '8', ny: '3', iteracoes_externas_max: '3' }, 'classico'],
 ];
 
 describe('o módulo grava os bytes do programa', { skip: falta }, () => {
-  let M;
+  // the module without threads and the one with them
+  const modulos = {};
   before(async () => {
-    M = await carregarModulo();
+    for (const nome of ['placatermo', 'placatermo-fios']) modulos[nome] = await carregarModulo(nome);
   });
+  // its thread's worker would keep node running
+  after(() => modulos['placatermo-fios']?.PThread.terminateAllThreads());
 
   for (const [nome, valores, ciclo] of casos) {
     test(nome, () => {
-      const r = JSON.parse(M.ccall('placatermo_resolver', 'string', ['string', 'string'],
-        [JSON.stringify(valores), JSON.stringify({ ciclo, agora })]));
-      assert.notEqual(typeof r.erro, 'string', r.erro);
-      const modulo = Object.fromEntries(r.arquivos.map((a) => [a, dadosDoModulo(M, a)]));
-      const nativa = rodarNativo(modulo['placatermo.ent'], ciclo ? [`--multigrid=${ciclo}`] : []);
-      assert.equal(nativa.status, 0, nativa.stderr);
-      assert.equal(r.arquivos.length, 7);
-      for (const arquivo of r.arquivos) {
-        assert.ok(nativa.arquivos[arquivo], `o programa não gravou ${arquivo}`);
-        const d = diferenca(modulo[arquivo], nativa.arquivos[arquivo], valores.cc === '2');
-        assert.equal(d, null, `${arquivo}: ${d}`);
+      let nativa;
+      for (const [modulo, N] of Object.entries(modulos)) {
+        const r = JSON.parse(N.ccall('placatermo_resolver', 'string', ['string', 'string'],
+          [JSON.stringify(valores), JSON.stringify({ ciclo, agora })]));
+        assert.notEqual(typeof r.erro, 'string', r.erro);
+        const arquivos = Object.fromEntries(r.arquivos.map((a) => [a, dadosDoModulo(N, a)]));
+        nativa ??= rodarNativo(arquivos['placatermo.ent'], ciclo ? [`--multigrid=${ciclo}`] : []);
+        assert.equal(nativa.status, 0, nativa.stderr);
+        assert.equal(r.arquivos.length, 7);
+        for (const arquivo of r.arquivos) {
+          assert.ok(nativa.arquivos[arquivo], `o programa não gravou ${arquivo}`);
+          const d = diferenca(arquivos[arquivo], nativa.arquivos[arquivo], valores.cc === '2');
+          assert.equal(d, null, `${modulo}, ${arquivo}: ${d}`);
+        }
       }
     });
   }
@@ -55,6 +63,7 @@ describe('o módulo grava os bytes do programa', { skip: falta }, () => {
     ['malhas', 6, '40'],
   ];
   test('um valor recusado: a mensagem do leitor do programa', () => {
+    const M = modulos.placatermo;
     M.ccall('placatermo_resolver', 'string', ['string', 'string'], ['{}', JSON.stringify({ agora })]);
     const padrao = dadosDoModulo(M, 'placatermo.ent').toString('latin1');
     for (const [nome, linha, texto, outros = {}] of recusas) {

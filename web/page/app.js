@@ -71,7 +71,7 @@
   let idConferencia = 0;
 
   function novoConferidor() {
-    conferidor = new Worker('worker.js');
+    conferidor = new Worker('worker.js', { name: 'conferidor' });
     conferidorPronto = new Promise((pronto, falhou) => {
       conferidor.onmessage = (evento) => {
         const m = evento.data;

@@ -3,7 +3,21 @@
 // the page stops a run by terminating its worker and making a new one.
 /* global Placatermo */
 'use strict';
-importScripts('placatermo.js');
+
+// A page isolated from other origins (its server sends the two headers that
+// say so) may use threads: the module built with them then takes the large
+// passes on two, with the same bits. Elsewhere, in the worker that only
+// checks values, or where that module does not load, the one without.
+function carregar(script) {
+  return new Promise((pronto) => {
+    importScripts(script);
+    // (the thread's own worker loads the same script)
+    pronto(Placatermo({ mainScriptUrlOrBlob: script }));
+  });
+}
+const carregado = self.crossOriginIsolated && self.name !== 'conferidor'
+  ? carregar('placatermo-fios.js').catch(() => carregar('placatermo.js'))
+  : carregar('placatermo.js');
 
 // A browser lets a page's WebAssembly memory grow reliably to 2 GiB, the
 // phones included; what the module already holds when it is ready (its data,
@@ -79,7 +93,7 @@ onmessage = (evento) => {
   else pendentes.push(evento.data);
 };
 
-Placatermo().then((m) => {
+carregado.then((m) => {
   modulo = m;
   memoriaInicial = m.HEAPU8.length;
   postMessage({ tipo: 'pronto', padrao: chamar('placatermo_valores_padrao'), memoria: LIMITE_MEMORIA - memoriaInicial });
