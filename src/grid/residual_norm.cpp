@@ -58,7 +58,6 @@ void row_residuals(const Stencil& u, const double* as, const double* aw, const d
     }
 }
 
-
 // row_residuals of a uniform stencil over Width columns, two at a time,
 // with no test of whether `out` overlaps the field. The compiler's own
 // vectorised loop of row_residuals sits behind such tests; in WebAssembly

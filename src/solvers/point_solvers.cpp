@@ -445,7 +445,6 @@ bool use_plain_loops(const CoefficientTable& system, const Execution& execution)
     return execution.plain() || system.nx < 4 || system.ny < 3;
 }
 
-
 }  // namespace
 
 void solve_gauss_seidel(const CoefficientTable& system, std::int32_t max_inner_iterations, std::span<double> t,

@@ -73,41 +73,33 @@ constexpr bool pairs_written_out = false;
 inline Pair over_ap(const detail::TimesReciprocal& over, Pair x) { return x * pair_of(over.reciprocal); }
 inline Pair over_ap(const detail::DivideByAp& over, Pair x) { return x / pair_of(over.ap); }
 
+// Entries p[0] and p[2].
+inline Pair every_second(const double* p) { return first_lanes(load_pair(p), load_pair(p + 2)); }
+
 // The real volumes at entries q, q + 2, ... of a row, in pairs, while both
 // of a pair are at most `last`; returns the first entry left.
 template <typename P>
 std::int64_t uniform_pairs(const P& u, const double* b, double* t, std::int64_t q, std::int64_t last, std::int64_t nx)
 {
     const Pair as = pair_of(u.as), aw = pair_of(u.aw), ae = pair_of(u.ae), an = pair_of(u.an);
-    // four at a time, the entries between them loaded once
-    for (; q + 6 <= last; q += 8) {
-        const Pair m0 = load_pair(t + q - 1), m1 = load_pair(t + q + 1), m2 = load_pair(t + q + 3);
-        const Pair m3 = load_pair(t + q + 5), m4 = load_pair(t + q + 7);
-        const Pair west0 = first_lanes(m0, m1), east0 = first_lanes(m1, m2);
-        const Pair west1 = first_lanes(m2, m3), east1 = first_lanes(m3, m4);
-        const Pair south0 = first_lanes(load_pair(t + q - nx), load_pair(t + q - nx + 2));
-        const Pair south1 = first_lanes(load_pair(t + q - nx + 4), load_pair(t + q - nx + 6));
-        const Pair north0 = first_lanes(load_pair(t + q + nx), load_pair(t + q + nx + 2));
-        const Pair north1 = first_lanes(load_pair(t + q + nx + 4), load_pair(t + q + nx + 6));
-        const Pair rhs0 = {u.rhs(b, q), u.rhs(b, q + 2)};
-        const Pair rhs1 = {u.rhs(b, q + 4), u.rhs(b, q + 6)};
-        const Pair value0 = over_ap(u.over, rhs0 - (((as * south0 + aw * west0) + ae * east0) + an * north0));
-        const Pair value1 = over_ap(u.over, rhs1 - (((as * south1 + aw * west1) + ae * east1) + an * north1));
-        t[q] = value0[0];
-        t[q + 2] = value0[1];
-        t[q + 4] = value1[0];
-        t[q + 6] = value1[1];
-    }
-    for (; q + 2 <= last; q += 4) {
-        const Pair middle = load_pair(t + q + 1);  // entries q + 1, q + 2
-        const Pair west = first_lanes(load_pair(t + q - 1), middle);
-        const Pair east = first_lanes(middle, load_pair(t + q + 3));
-        const Pair south = first_lanes(load_pair(t + q - nx), load_pair(t + q - nx + 2));
-        const Pair north = first_lanes(load_pair(t + q + nx), load_pair(t + q + nx + 2));
+    // entries q and q + 2 from their neighbours
+    const auto update = [&](std::int64_t q, Pair west, Pair east) {
+        const Pair south = every_second(t + q - nx), north = every_second(t + q + nx);
         const Pair rhs = {u.rhs(b, q), u.rhs(b, q + 2)};
         const Pair value = over_ap(u.over, rhs - (((as * south + aw * west) + ae * east) + an * north));
         t[q] = value[0];
         t[q + 2] = value[1];
+    };
+    // four at a time, the entries between them loaded once
+    for (; q + 6 <= last; q += 8) {
+        const Pair m0 = load_pair(t + q - 1), m1 = load_pair(t + q + 1), m2 = load_pair(t + q + 3);
+        const Pair m3 = load_pair(t + q + 5), m4 = load_pair(t + q + 7);
+        update(q, first_lanes(m0, m1), first_lanes(m1, m2));
+        update(q + 4, first_lanes(m2, m3), first_lanes(m3, m4));
+    }
+    for (; q + 2 <= last; q += 4) {
+        const Pair middle = load_pair(t + q + 1);  // entries q + 1, q + 2
+        update(q, first_lanes(load_pair(t + q - 1), middle), first_lanes(middle, load_pair(t + q + 3)));
     }
     return q;
 }
