@@ -2,11 +2,13 @@
 // scripts and the summary file, checked byte for byte.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <random>
 #include <vector>
 
 #include "results/convergence.hpp"
@@ -204,6 +206,32 @@ TEST(Analytical, SinusoidalValues)
     std::snprintf(rate, sizeof rate, "%26.15E = anal\xEDtica\r\n", -(2.0 / std::tanh(a)));
     EXPECT_NE(text.find(mean), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - std::strlen(rate)), rate);
+}
+
+// The mean reads the field a strip of columns at a time; its sum must still
+// run down each column, west to east: random values, whose sum in another
+// order would differ in the last bits, on shapes around the strip's edges.
+TEST(Analytical, MeanSumsColumnByColumn)
+{
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> value(-1e3, 1e3);
+    const Plate plate{1.5, 0.7};
+    for (const auto& [nx, ny] : {std::pair{3, 3}, {34, 5}, {35, 40}, {66, 3}, {67, 71}, {100, 2}}) {
+        CurrentGrid g;
+        g.nx = nx;
+        g.ny = ny;
+        g.dx = 0.1;
+        g.dy = 0.3;
+        std::vector<double> t(static_cast<std::size_t>(nx * ny));
+        for (double& v : t) v = value(random);
+        double s = 0.0;
+        for (std::int64_t i = 2; i <= nx - 1; ++i)
+            for (std::int64_t j = 2; j <= ny - 1; ++j) s = s + t[static_cast<std::size_t>(volume_number(i, j, nx) - 1)];
+        const double expected = ((s * g.dx) * g.dy) / (plate.lx * plate.ly);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(numerical_mean_temperature(plate, g, t)),
+                  std::bit_cast<std::uint64_t>(expected))
+            << nx << " x " << ny;
+    }
 }
 
 TEST(Profiles, DataFilesAndResultsLines)
