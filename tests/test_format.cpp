@@ -160,7 +160,8 @@ TEST(Text, ProgramTextsBecomeWindows1252Bytes)
 TEST(RealFieldFast, SameBytesAsPrintf)
 {
     std::mt19937_64 random(20261208);
-    const int widths[][2] = {{15, 6}, {22, 9}, {26, 15}, {30, 19}, {20, 9}, {12, 3}, {40, 25}, {8, 0}, {9, 1}};
+    const int widths[][2] = {{15, 6}, {22, 9}, {26, 15}, {30, 19}, {20, 9}, {12, 3},
+                             {40, 25}, {8, 0},  {9, 1},   {13, 6},  {7, 0},  {11, 3}};
     std::vector<double> values = {0.0,
                                   -0.0,
                                   std::numeric_limits<double>::infinity(),
@@ -204,13 +205,18 @@ TEST(RealFieldFast, SameBytesAsPrintf)
                 values.insert(values.end(), {v, std::nextafter(v, 0.0), std::nextafter(v, 1e300)});
         }
     }
-    char fast[64], plain[64];
+    // the field in the middle of a line: nothing written around it
+    char line[80], plain[64];
+    char* const fast = line + 8;
     for (const double v : values) {
         for (const auto& wd : widths) {
+            std::memset(line, '#', sizeof line);
             format_real(fast, wd[0], wd[1], v);
             format_real_printf(plain, wd[0], wd[1], v);
             ASSERT_EQ(std::memcmp(fast, plain, static_cast<std::size_t>(wd[0])), 0)
                 << "value " << std::hexfloat << v << " E" << wd[0] << "." << wd[1];
+            ASSERT_EQ(std::string_view(line, 8), "########");
+            ASSERT_EQ(std::string_view(fast + wd[0], 8), "########");
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "report/format.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -123,13 +124,47 @@ void format_real_with(char* field, int width, int digits, double value, Split sp
 }
 
 #if defined(__SIZEOF_INT128__)
-// The correctly rounded significand "-d.ddd" (d digits after the point) of a
-// finite non-zero value and its decimal exponent, from integer arithmetic:
-// with v = m 2^-s exactly, N = v 10^p is m 10^p / 2^s, rounded half to even
-// by the remainder of the shift. Taken for d <= 17 where m 10^p has no more
-// than 128 bits (about 1e-13 <= |v| < 10^(d+1), the fields and norms of the
-// reports); 0 where it is not taken.
-[[maybe_unused]] std::size_t integer_significand(char* buf, double v, int d, int& exponent)
+// The eight decimal digits of n < 10^8, leading zeros included, as the
+// bytes of a word in memory order (on a little-endian machine): the halves,
+// their hundreds and their tens split in lanes of one multiplication each.
+std::uint64_t eight_digits(std::uint64_t n)
+{
+    std::uint64_t lanes = (n / 10000) | ((n % 10000) << 32);                  // two of 4 digits
+    const std::uint64_t hundreds = ((lanes * 10486) >> 20) & 0x0000007F0000007Full;  // x / 100, x < 10^4
+    lanes = hundreds | ((lanes - hundreds * 100) << 16);                       // four of 2 digits
+    const std::uint64_t tens = ((lanes * 103) >> 10) & 0x000F000F000F000Full;  // x / 10, x < 100
+    lanes = tens | ((lanes - tens * 10) << 8);                                 // eight of 1 digit
+    if constexpr (std::endian::native == std::endian::big) {
+        std::uint64_t reversed = 0;
+        for (int byte = 0; byte < 8; ++byte) reversed = (reversed << 8) | ((lanes >> (8 * byte)) & 0xFF);
+        lanes = reversed;
+    }
+    return lanes | 0x3030303030303030ull;
+}
+
+// The `count` decimal digits of n (n < 10^count, count <= 20) into out,
+// leading zeros included, eight at a time from the right.
+void write_digits(char* out, std::uint64_t n, int count)
+{
+    while (count > 8) {
+        count -= 8;
+        const std::uint64_t word = eight_digits(n % 100000000);
+        std::memcpy(out + count, &word, 8);
+        n /= 100000000;
+    }
+    const std::uint64_t word = eight_digits(n);
+    char last[8];
+    std::memcpy(last, &word, 8);
+    std::memcpy(out, last + (8 - count), static_cast<std::size_t>(count));
+}
+
+// The significand of a finite non-zero value correctly rounded to d + 1
+// digits, as the integer n (10^d <= n < 10^(d+1)), and its decimal exponent,
+// from integer arithmetic: with v = m 2^-s exactly, N = v 10^p is
+// m 10^p / 2^s, rounded half to even by the remainder of the shift. Taken for
+// d <= 17 where m 10^p has no more than 128 bits (about 1e-13 <= |v| <
+// 10^(d+1), the fields and norms of the reports); false where it is not taken.
+[[maybe_unused]] bool integer_significand(double v, int d, std::uint64_t& significand, int& exponent)
 {
     __extension__ typedef unsigned __int128 Wide;
     static constexpr std::uint64_t power_of_ten[20] = {1ull,
@@ -156,15 +191,15 @@ void format_real_with(char* field, int width, int digits, double value, Split sp
     std::memcpy(&bits, &v, sizeof bits);
     const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
     // normal numbers below 2^52 only: a whole significand times 2^-shift
-    if (biased == 0 || d < 0 || d > 17 || biased >= 1075) return 0;
+    if (biased == 0 || d < 0 || d > 17 || biased >= 1075) return false;
     const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
     const int shift = 1075 - biased;
-    if (shift > 127) return 0;
+    if (shift > 127) return false;
     // floor(log10 |v|), or one below it
     int e10 = static_cast<int>(((static_cast<std::int64_t>(biased) - 1023) * 78913) >> 18);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int p = d - e10;
-        if (p < 0 || p > 19) return 0;
+        if (p < 0 || p > 19) return false;
         const Wide scaled = static_cast<Wide>(m) * power_of_ten[p];
         Wide n = scaled >> shift;
         const Wide remainder = scaled - (n << shift);
@@ -178,27 +213,68 @@ void format_real_with(char* field, int width, int digits, double value, Split sp
             --e10;
             continue;
         }
-        char digits[20];
-        auto rest = static_cast<std::uint64_t>(n);
-        for (int i = d; i >= 0; --i) {
-            digits[i] = static_cast<char>('0' + rest % 10);
-            rest /= 10;
-        }
-        char* out = buf;
-        if ((bits >> 63) != 0) *out++ = '-';
-        *out++ = digits[0];
-        if (d > 0) {
-            *out++ = '.';
-            std::memcpy(out, digits + 1, static_cast<std::size_t>(d));
-            out += d;
-        }
+        significand = static_cast<std::uint64_t>(n);
         exponent = e10;
-        return static_cast<std::size_t>(out - buf);
+        return true;
     }
-    return 0;
+    return false;
+}
+
+// The text "-d.ddd" of that significand into buf; its length.
+[[maybe_unused]] std::size_t significand_text(char* buf, bool negative, std::uint64_t significand, int d)
+{
+    char digits[24];
+    write_digits(digits, significand, d + 1);
+    char* out = buf;
+    if (negative) *out++ = '-';
+    *out++ = digits[0];
+    if (d > 0) {
+        *out++ = '.';
+        std::memcpy(out, digits + 1, static_cast<std::size_t>(d));
+        out += d;
+    }
+    return static_cast<std::size_t>(out - buf);
+}
+
+// The whole field, written in place, of a value whose significand the
+// integer arithmetic gives and whose exponent has two digits, when the text
+// fits: the reports' common case; false otherwise.
+[[maybe_unused]] bool integer_field(char* field, int width, int d, double v)
+{
+    std::uint64_t significand;
+    int exponent;
+    if (!(v != 0.0) || !integer_significand(v, d, significand, exponent) || exponent < -99 || exponent > 99)
+        return false;
+    const bool negative = std::signbit(v);
+    // "-d.ddd" and "E+ee"; with d = 0 the point still follows the digit
+    const int length = (negative ? 1 : 0) + d + 6;
+    if (length > width) return false;
+    char* out = field + (width - length) + (negative ? 1 : 0);
+    // the d + 1 digits one place to the right, then the first moved before
+    // the point; up to eight digits in one store of eight, its leading
+    // zeros over the padding written after it
+    if (d <= 7 && (width - length) + (negative ? 1 : 0) + d - 6 >= 0) {
+        const std::uint64_t word = eight_digits(significand);
+        std::memcpy(out + d - 6, &word, 8);
+    } else {
+        write_digits(out + 1, significand, d + 1);
+    }
+    std::memset(field, ' ', static_cast<std::size_t>(width - length));
+    if (negative) out[-1] = '-';
+    out[0] = out[1];
+    out[1] = '.';
+    out += d + 2;
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    out[0] = 'E';
+    out[1] = exponent < 0 ? '-' : '+';
+    out[2] = static_cast<char>('0' + magnitude / 10);
+    out[3] = static_cast<char>('0' + magnitude % 10);
+    return true;
 }
 #else
-[[maybe_unused]] std::size_t integer_significand(char*, double, int, int&) { return 0; }
+[[maybe_unused]] bool integer_significand(double, int, std::uint64_t&, int&) { return false; }
+[[maybe_unused]] std::size_t significand_text(char*, bool, std::uint64_t, int) { return 0; }
+[[maybe_unused]] bool integer_field(char*, int, int, double) { return false; }
 #endif
 
 }  // namespace
@@ -211,8 +287,10 @@ void format_real(char* field, int width, int digits, double value)
     format_real_printf(field, width, digits, value);
 #else
     if constexpr (default_kernels == Kernels::plain) return format_real_printf(field, width, digits, value);
+    if (integer_field(field, width, digits, value)) return;
     format_real_with(field, width, digits, value, [](char* buf, std::size_t size, double v, int d, int& exponent) {
-        if (const std::size_t length = integer_significand(buf, v, d, exponent); length != 0) return length;
+        if (std::uint64_t significand; integer_significand(v, d, significand, exponent))
+            return significand_text(buf, std::signbit(v), significand, d);
         // to_chars gives the correctly rounded "-d.ddde-05": the e right
         // after the sign, one digit, and the point and d digits if d > 0
         const auto result = std::to_chars(buf, buf + size, v, std::chars_format::scientific, d);
