@@ -50,15 +50,24 @@ constexpr int field_width = 15, field_digits = 6;
 void field_parts(std::string& out, std::span<const double> t_values, std::int64_t nx, std::int64_t ny,
                  std::int64_t first, std::int64_t last)
 {
+    constexpr std::int64_t ahead = 4;
     const From1<const double> t(t_values);
     for (std::int64_t part = first; part < last; ++part) {
         part_header().format(out, std::initializer_list<Value>{static_cast<std::int32_t>(part + 1)});
         const std::int64_t offset = 8 * part;
         const std::int64_t width = std::min<std::int64_t>(8, nx - offset);
-        for (std::int64_t j = 1; j <= ny; ++j)
+        for (std::int64_t j = 1; j <= ny; ++j) {
+            // the part's values a few rows up asked for early: each row's
+            // are a whole row of the field apart
+            if (j + ahead <= ny) {
+                const double* later = &t(volume_number(offset + 1, j + ahead, nx));
+                __builtin_prefetch(later);
+                __builtin_prefetch(later + width - 1);
+            }
             format_real_line(
                 out, std::span<const double>(&t(volume_number(offset + 1, j, nx)), static_cast<std::size_t>(width)),
                 field_width, field_digits);
+        }
     }
 }
 
