@@ -236,6 +236,47 @@ void write_digits(char* out, std::uint64_t n, int count)
     return static_cast<std::size_t>(out - buf);
 }
 
+// The same significand from one product in doubles, where that product
+// decides the rounding: for d <= 9 and 10^p exact (p <= 22), x = |v| 10^p
+// is within half an ulp of the exact product, at most 2^-19 below 10^10;
+// unless x is within 2^-16 of a tie, the exact product rounds as x does.
+// False where it does not decide (a tie, or near one; other magnitudes).
+[[maybe_unused]] bool product_significand(double v, int d, std::uint64_t& significand, int& exponent)
+{
+    static constexpr double power_of_ten[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
+    if (biased == 0 || biased == 0x7ff || d < 0 || d > 9) return false;
+    const double magnitude = std::fabs(v);
+    // floor(log10 |v|), or one below it
+    int e10 = static_cast<int>(((static_cast<std::int64_t>(biased) - 1023) * 78913) >> 18);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int p = d - e10;
+        if (p < 0 || p > 22) return false;
+        const double x = magnitude * power_of_ten[p];
+        if (!(x < 1e11)) return false;
+        const auto whole = static_cast<std::uint64_t>(x);
+        const double fraction = x - static_cast<double>(whole);
+        if (std::fabs(fraction - 0.5) < 0x1p-16) return false;
+        const std::uint64_t n = whole + (fraction > 0.5 ? 1 : 0);
+        if (n >= static_cast<std::uint64_t>(power_of_ten[d + 1])) {
+            ++e10;
+            continue;
+        }
+        if (n < static_cast<std::uint64_t>(power_of_ten[d])) {
+            --e10;
+            continue;
+        }
+        significand = n;
+        exponent = e10;
+        return true;
+    }
+    return false;
+}
+
 // The whole field, written in place, of a value whose significand the
 // integer arithmetic gives and whose exponent has two digits, when the text
 // fits: the reports' common case; false otherwise.
@@ -243,7 +284,9 @@ void write_digits(char* out, std::uint64_t n, int count)
 {
     std::uint64_t significand;
     int exponent;
-    if (!(v != 0.0) || !integer_significand(v, d, significand, exponent) || exponent < -99 || exponent > 99)
+    if (!(v != 0.0) ||
+        !(product_significand(v, d, significand, exponent) || integer_significand(v, d, significand, exponent)) ||
+        exponent < -99 || exponent > 99)
         return false;
     const bool negative = std::signbit(v);
     // "-d.ddd" and "E+ee"; with d = 0 the point still follows the digit
@@ -275,6 +318,7 @@ void write_digits(char* out, std::uint64_t n, int count)
 [[maybe_unused]] bool integer_significand(double, int, std::uint64_t&, int&) { return false; }
 [[maybe_unused]] std::size_t significand_text(char*, bool, std::uint64_t, int) { return 0; }
 [[maybe_unused]] bool integer_field(char*, int, int, double) { return false; }
+[[maybe_unused]] bool product_significand(double, int, std::uint64_t&, int&) { return false; }
 #endif
 
 }  // namespace
