@@ -76,6 +76,10 @@ struct Execution {
     // Asks for large pages under the whole such pages of a fresh block before
     // its first touch; none: ordinary pages.
     void (*advise_large_pages)(void* data, std::size_t bytes) = nullptr;
+    // Maps the pages of a fresh block for writing without writing them: with
+    // a second thread, the halves of a large array are mapped side by side
+    // before it is filled. None: the fill's first writes map them.
+    void (*populate_pages)(void* data, std::size_t bytes) = nullptr;
     // Where the solution may be stopped between sweeps; none: it is not.
     const StopPoint* stop = nullptr;
 

@@ -437,6 +437,18 @@ void advise_large_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_
 #endif
 }
 
+void populate_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::uintptr_t page = 4096;
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (first + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (first + bytes) & ~(page - 1);
+    // an older system refuses it: the first writes map the pages instead
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#endif
+}
+
 std::size_t lay_heap_on_large_pages([[maybe_unused]] double bytes)
 {
 #if defined(__GLIBC__) && defined(__linux__)

@@ -121,6 +121,13 @@ unsigned available_cores();
 // one fault for 512 small pages.
 void advise_large_pages(void* data, std::size_t bytes);
 
+// Maps the pages of the `bytes` from `data` for writing, without writing
+// them, ahead of their first touch (Linux 5.14 on; nothing elsewhere, or
+// where the system refuses): the system zeroes them, and on large pages may
+// first have to gather free memory into 2 MiB pieces, here rather than in the
+// first write, so that two threads can share that work for one array.
+void populate_pages(void* data, std::size_t bytes);
+
 // Lays the heap that the next `bytes` of requests come from on 2 MiB pages,
 // on Linux, after keep_released_memory: one block of that size is taken
 // from the system at once, asked for large pages and released, untouched, to

@@ -13,6 +13,7 @@ Execution start_execution(ExecutionThreads threads, Kernels kernels)
     if (kernels == Kernels::plain) return execution;
     if (threads == ExecutionThreads::two_when_free && available_cores() >= 2) execution.second_thread = second_thread();
     execution.advise_large_pages = advise_large_pages;
+    execution.populate_pages = populate_pages;
     return execution;
 }
 
