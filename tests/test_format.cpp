@@ -221,6 +221,48 @@ TEST(RealFieldFast, SameBytesAsPrintf)
     }
 }
 
+// Every digit count 0 to 17 (the eight-digit store ends at 7, the product in
+// doubles at 9, the integer arithmetic at 17) at the tight widths: one short
+// of the text (stars), the text alone, and up to eight blanks more, where the
+// store of eight digits starts before the field or inside it. The values:
+// decimal ties of every length (odd multiples of 2^-s), their neighbours,
+// the carries of 9.99..95 10^k, and the edges of the powers the fast paths
+// take (1e-13 to 1e-16, 1e22, 2^52).
+TEST(RealFieldFast, EveryDigitCountAtTightWidths)
+{
+    std::mt19937_64 random(20261210);
+    std::vector<double> values = {0x1p52, 0x1p52 - 0.5, 0x1p53 - 1.0, 1e22, 1e23, 1e-13, 1e-16, 9.5, 0.125, 0.0625};
+    for (int i = 0; i < 300; ++i) {
+        const double tie =
+            std::ldexp(static_cast<double>((random() >> (11 + random() % 50)) | 1), -1 - (int)(random() % 40));
+        values.insert(values.end(), {tie, std::nextafter(tie, 0.0), std::nextafter(tie, 1e300)});
+    }
+    for (const int k : {-16, -14, -13, -1, 0, 1, 9, 15, 21, 22})
+        for (int digits = 0; digits <= 17; ++digits) {
+            const double nines = (1.0 - 5.0 * std::pow(10.0, -digits - 2)) * std::pow(10.0, k);
+            values.insert(values.end(), {nines, std::nextafter(nines, 0.0), std::nextafter(nines, 1e300)});
+        }
+    char line[96], plain[96];
+    char* const fast = line + 24;
+    for (const double magnitude : values)
+        for (const double v : {magnitude, -magnitude})
+            for (int d = 0; d <= 17; ++d) {
+                format_real_printf(plain, 60, d, v);
+                const int text = 60 - static_cast<int>(std::string_view(plain, 60).find_first_not_of(' '));
+                for (int w = std::max(1, text - 1); w <= text + 8; ++w) {
+                    std::memset(line, '#', sizeof line);
+                    format_real(fast, w, d, v);
+                    format_real_printf(plain, w, d, v);
+                    ASSERT_EQ(std::string_view(fast, static_cast<std::size_t>(w)),
+                              std::string_view(plain, static_cast<std::size_t>(w)))
+                        << "value " << std::hexfloat << v << " E" << w << "." << d;
+                    ASSERT_EQ(std::string_view(line, 24), std::string(24, '#'));
+                    ASSERT_EQ(std::string_view(fast + w, 96 - 24 - static_cast<std::size_t>(w)),
+                              std::string(96 - 24 - static_cast<std::size_t>(w), '#'));
+                }
+            }
+}
+
 // A line of the long listings: the bytes of the layout (n(Ew.d)) for one to
 // eight values of every kind, appended to what the text held.
 TEST(RealLine, SameBytesAsTheLayout)
