@@ -4,12 +4,19 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 
 #include "results/convergence.hpp"
 #include "results/results.hpp"
@@ -233,6 +240,34 @@ TEST(Analytical, MeanSumsColumnByColumn)
             << nx << " x " << ny;
     }
 }
+
+#if defined(__linux__)
+// A tall field three columns wide: the mean's copy of a strip holds its one
+// real column, not 32 (a quarter of a GiB here). The data segment is
+// limited, in a child process, to a little more than what it holds.
+TEST(Analytical, NarrowFieldMeanTakesLittleMemory)
+{
+    CurrentGrid g;
+    g.nx = 3;
+    g.ny = 1 << 20;
+    g.dx = 0.5;
+    g.dy = 0.25;
+    const std::vector<double> t(static_cast<std::size_t>(g.nx) * static_cast<std::size_t>(g.ny), 2.0);
+    const auto limited_mean = [&] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        rlim_t data_kib = 0;
+        while (std::getline(status, line))
+            if (line.rfind("VmData:", 0) == 0) data_kib = std::stoull(line.substr(7));
+        rlimit limit;
+        limit.rlim_cur = (data_kib << 10) + (rlim_t{64} << 20);
+        limit.rlim_max = RLIM_INFINITY;
+        setrlimit(RLIMIT_DATA, &limit);
+        std::exit(numerical_mean_temperature(Plate{1.0, 1.0}, g, t) == 2.0 * (g.ny - 2) * 0.125 ? 0 : 1);
+    };
+    EXPECT_EXIT(limited_mean(), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST(Profiles, DataFilesAndResultsLines)
 {

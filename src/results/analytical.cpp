@@ -12,12 +12,14 @@ double numerical_mean_temperature(const Plate& plate, const CurrentGrid& g, std:
     // large field would cost a cache miss per value: a strip of columns is
     // copied row by row instead (the rows a few ahead asked for early), then
     // summed in the same order. The strip's columns lie a little more than a
-    // power of two apart, so that they do not share cache sets.
+    // power of two apart, so that they do not share cache sets. A narrow
+    // field's strip holds only the columns it has: a tall field three columns
+    // wide would otherwise ask for ten times its own memory.
     constexpr std::int64_t strip = 32, ahead = 8;
     const std::int64_t nx = g.nx;
     const std::int64_t rows = std::max<std::int64_t>(g.ny - 2, 0);
     const std::int64_t stride = rows + 8;
-    std::vector<double> columns(static_cast<std::size_t>(strip * stride));
+    std::vector<double> columns(static_cast<std::size_t>(std::clamp<std::int64_t>(nx - 2, 0, strip) * stride));
     double s = 0.0;
     for (std::int64_t first = 2; first <= nx - 1; first += strip) {
         const std::int64_t width = std::min(strip, nx - first);
