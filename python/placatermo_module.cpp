@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,16 @@ const Execution& module_execution()
 {
     static const Execution execution = start_execution(ExecutionThreads::two_when_free);
     return execution;
+}
+
+// The execution's second thread runs one job at a time, and the kernels keep
+// what they learn of each grid in tables of their own: one solution, or one
+// writing of files, at a time, whichever Python threads ask (each waits
+// with the interpreter released).
+std::mutex& execution_in_use()
+{
+    static std::mutex in_use;
+    return in_use;
 }
 
 // The input's errors as ErroDeEntrada, set by the package.
@@ -214,6 +225,7 @@ py::dict solve_input(const py::bytes& bytes, std::optional<std::string> cycle_na
     std::optional<std::int32_t> stopped_at;
     {
         py::gil_scoped_release released;
+        const std::lock_guard one_at_a_time(execution_in_use());
         try {
             const std::int32_t finest = input.grid_count;
             const double frame_bytes =
@@ -279,6 +291,7 @@ std::vector<std::string> write_files(const py::capsule& kept, const std::string&
     const std::filesystem::path folder = std::filesystem::u8path(folder_utf8);
     std::vector<std::string> names;
     py::gil_scoped_release released;
+    const std::lock_guard one_at_a_time(execution_in_use());
     try {
         std::error_code error;
         std::filesystem::create_directories(folder, error);

@@ -175,3 +175,35 @@ def test_a_studys_rows_are_its_table(tmp_path, monkeypatch):
                 assert value == float(text), key
             else:
                 assert str(value) == text or (text == "" and value != value), key
+
+
+def test_solutions_from_threads_at_once_are_each_alone(tmp_path):
+    # 1026 x 258 with the ghosts, wide enough for the second thread of the
+    # passes: the module runs one solution, or one writing of files, at a
+    # time (without that, four threads at once hung on the second thread)
+    entrada = placatermo.Entrada(solver="gauss-seidel", nx=6, ny=3, ly=0.25, malhas=9, iteracoes_internas_max=2)
+    alone = placatermo.resolver(entrada, multigrid="classico")
+    alone.gravar(tmp_path / "so")
+    got, failed = [], []
+
+    def solve(k):
+        try:
+            for _ in range(2):
+                result = placatermo.resolver(entrada, multigrid="classico")
+                got.append(result.t.tobytes())
+            result.gravar(tmp_path / f"fio{k}")
+        except BaseException as error:  # noqa: B902 - the thread reports it
+            failed.append(error)
+
+    threads = [threading.Thread(target=solve, args=(k,), daemon=True) for k in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=60)
+    assert not any(thread.is_alive() for thread in threads) and not failed
+    assert got == [alone.t.tobytes()] * 8
+    for k in range(4):
+        for path in (tmp_path / "so").iterdir():
+            if path.suffix in (".res", ".dat", ".dis", ".ite"):
+                assert without_clock((tmp_path / f"fio{k}" / path.name).read_bytes()) == without_clock(
+                    path.read_bytes()), path.name
