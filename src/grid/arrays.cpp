@@ -21,25 +21,18 @@ namespace {
                      " valores (" + size + " MiB)");
 }
 
-// Arrays of 4 MiB or more ask for large pages before their first touch,
-// when the execution says how.
-void advise_large_pages(const Execution& execution, double* data, std::size_t count)
-{
-    constexpr std::size_t least = std::size_t{4} << 20;
-    if (execution.advise_large_pages != nullptr && count * sizeof(double) >= least)
-        execution.advise_large_pages(data, count * sizeof(double));
-}
-
-// The pages of a fresh array of 4 MiB or more mapped before its first
-// write, the upper half on the second thread meanwhile, when the execution
-// says how: in a virtual machine a fresh page can cost more than the pass
-// that fills it.
-void map_pages(const Execution& execution, double* data, std::size_t count)
+// The pages of a fresh array of 4 MiB or more, before its first write, when
+// the execution says how: asked for large pages, then mapped, the upper half
+// on the second thread meanwhile (in a virtual machine a fresh page can cost
+// more than the pass that fills it).
+void prepare_pages(const Execution& execution, double* data, std::size_t count)
 {
     constexpr std::size_t least = std::size_t{4} << 20;
     constexpr std::size_t large_page = std::size_t{2} << 20;
     const std::size_t bytes = count * sizeof(double);
-    if (execution.populate_pages == nullptr || execution.second_thread == nullptr || bytes < least) return;
+    if (bytes < least) return;
+    if (execution.advise_large_pages != nullptr) execution.advise_large_pages(data, bytes);
+    if (execution.populate_pages == nullptr || execution.second_thread == nullptr) return;
     const std::size_t half = (bytes / 2) & ~(large_page - 1);
     char* const start = reinterpret_cast<char*>(data);
     HelperJob upper(*execution.second_thread, [&] { execution.populate_pages(start + half, bytes - half); });
@@ -54,8 +47,7 @@ std::vector<double> create_array(const Execution& execution, std::string_view na
     try {
         std::vector<double> values;
         values.reserve(count);
-        advise_large_pages(execution, values.data(), count);
-        map_pages(execution, values.data(), count);
+        prepare_pages(execution, values.data(), count);
         values.assign(count, value);
         return values;
     } catch (const std::bad_alloc&) {
@@ -69,8 +61,7 @@ UninitializedArray::UninitializedArray(const Execution& execution, std::string_v
 {
     try {
         data_.reset(new double[count]);
-        advise_large_pages(execution, data_.get(), count);
-        map_pages(execution, data_.get(), count);
+        prepare_pages(execution, data_.get(), count);
     } catch (const std::bad_alloc&) {
         out_of_memory(name, count);
     }

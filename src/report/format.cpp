@@ -158,53 +158,43 @@ void write_digits(char* out, std::uint64_t n, int count)
     std::memcpy(out, last + (8 - count), static_cast<std::size_t>(count));
 }
 
+constexpr std::uint64_t power_of_ten[20] = {1ull,
+                                             10ull,
+                                             100ull,
+                                             1000ull,
+                                             10000ull,
+                                             100000ull,
+                                             1000000ull,
+                                             10000000ull,
+                                             100000000ull,
+                                             1000000000ull,
+                                             10000000000ull,
+                                             100000000000ull,
+                                             1000000000000ull,
+                                             10000000000000ull,
+                                             100000000000000ull,
+                                             1000000000000000ull,
+                                             10000000000000000ull,
+                                             100000000000000000ull,
+                                             1000000000000000000ull,
+                                             10000000000000000000ull};
+
 // The significand of a finite non-zero value correctly rounded to d + 1
-// digits, as the integer n (10^d <= n < 10^(d+1)), and its decimal exponent,
-// from integer arithmetic: with v = m 2^-s exactly, N = v 10^p is
-// m 10^p / 2^s, rounded half to even by the remainder of the shift. Taken for
-// d <= 17 where m 10^p has no more than 128 bits (about 1e-13 <= |v| <
-// 10^(d+1), the fields and norms of the reports); false where it is not taken.
-[[maybe_unused]] bool integer_significand(double v, int d, std::uint64_t& significand, int& exponent)
+// digits, as the integer n (10^d <= n < 10^(d+1)), and its decimal exponent:
+// `scaled(p, n)` gives |v| 10^p rounded half to even, or false where it
+// cannot tell. The exponent starts from the binary one, floor(log10 |v|) or
+// one below it, and moves by one when n has a digit too many or too few.
+template <typename Scaled>
+bool rounded_significand(double v, int d, std::uint64_t& significand, int& exponent, Scaled scaled)
 {
-    __extension__ typedef unsigned __int128 Wide;
-    static constexpr std::uint64_t power_of_ten[20] = {1ull,
-                                                       10ull,
-                                                       100ull,
-                                                       1000ull,
-                                                       10000ull,
-                                                       100000ull,
-                                                       1000000ull,
-                                                       10000000ull,
-                                                       100000000ull,
-                                                       1000000000ull,
-                                                       10000000000ull,
-                                                       100000000000ull,
-                                                       1000000000000ull,
-                                                       10000000000000ull,
-                                                       100000000000000ull,
-                                                       1000000000000000ull,
-                                                       10000000000000000ull,
-                                                       100000000000000000ull,
-                                                       1000000000000000000ull,
-                                                       10000000000000000000ull};
     std::uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
-    // normal numbers below 2^52 only: a whole significand times 2^-shift
-    if (biased == 0 || d < 0 || d > 17 || biased >= 1075) return false;
-    const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-    const int shift = 1075 - biased;
-    if (shift > 127) return false;
-    // floor(log10 |v|), or one below it
+    if (biased == 0 || biased == 0x7ff || d < 0 || d > 17) return false;
     int e10 = static_cast<int>(((static_cast<std::int64_t>(biased) - 1023) * 78913) >> 18);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int p = d - e10;
-        if (p < 0 || p > 19) return false;
-        const Wide scaled = static_cast<Wide>(m) * power_of_ten[p];
-        Wide n = scaled >> shift;
-        const Wide remainder = scaled - (n << shift);
-        const Wide half = Wide{1} << (shift - 1);
-        if (remainder > half || (remainder == half && (n & 1) != 0)) ++n;
+        std::uint64_t n;
+        if (!scaled(d - e10, n)) return false;
         if (n >= power_of_ten[d + 1]) {
             ++e10;
             continue;
@@ -213,11 +203,37 @@ void write_digits(char* out, std::uint64_t n, int count)
             --e10;
             continue;
         }
-        significand = static_cast<std::uint64_t>(n);
+        significand = n;
         exponent = e10;
         return true;
     }
     return false;
+}
+
+// From integer arithmetic: with v = m 2^-s exactly, v 10^p is m 10^p / 2^s,
+// rounded half to even by the remainder of the shift. Taken for normal
+// numbers below 2^52 where m 10^p has no more than 128 bits (about 1e-13 <=
+// |v| < 10^(d+1), the fields and norms of the reports).
+[[maybe_unused]] bool integer_significand(double v, int d, std::uint64_t& significand, int& exponent)
+{
+    __extension__ typedef unsigned __int128 Wide;
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
+    if (biased >= 1075 || 1075 - biased > 127) return false;
+    const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    const int shift = 1075 - biased;
+    return rounded_significand(v, d, significand, exponent, [&](int p, std::uint64_t& rounded) {
+        if (p < 0 || p > 19) return false;
+        const Wide scaled = static_cast<Wide>(m) * power_of_ten[p];
+        Wide n = scaled >> shift;
+        const Wide remainder = scaled - (n << shift);
+        const Wide half = Wide{1} << (shift - 1);
+        if (remainder > half || (remainder == half && (n & 1) != 0)) ++n;
+        if ((n >> 64) != 0) return false;
+        rounded = static_cast<std::uint64_t>(n);
+        return true;
+    });
 }
 
 // The text "-d.ddd" of that significand into buf; its length.
@@ -236,51 +252,34 @@ void write_digits(char* out, std::uint64_t n, int count)
     return static_cast<std::size_t>(out - buf);
 }
 
-// The same significand from one product in doubles, where that product
-// decides the rounding: for d <= 9 and 10^p exact (p <= 22), x = |v| 10^p
-// is within half an ulp of the exact product, at most 2^-19 below 10^10;
-// unless x is within 2^-16 of a tie, the exact product rounds as x does.
-// False where it does not decide (a tie, or near one; other magnitudes).
+// From one product in doubles, where that product decides the rounding: for
+// d <= 9 and 10^p exact (p <= 22), x = |v| 10^p is within half an ulp of the
+// exact product, at most 2^-19 below 10^10; unless x is within 2^-16 of a
+// tie, the exact product rounds as x does (the tie is a double: a rounding
+// that crossed it would have stopped on it).
 [[maybe_unused]] bool product_significand(double v, int d, std::uint64_t& significand, int& exponent)
 {
-    static constexpr double power_of_ten[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
-    if (biased == 0 || biased == 0x7ff || d < 0 || d > 9) return false;
+    static constexpr double exact_power_of_ten[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (d > 9) return false;
     const double magnitude = std::fabs(v);
-    // floor(log10 |v|), or one below it
-    int e10 = static_cast<int>(((static_cast<std::int64_t>(biased) - 1023) * 78913) >> 18);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const int p = d - e10;
+    return rounded_significand(v, d, significand, exponent, [&](int p, std::uint64_t& rounded) {
         if (p < 0 || p > 22) return false;
-        const double x = magnitude * power_of_ten[p];
+        const double x = magnitude * exact_power_of_ten[p];
         if (!(x < 1e11)) return false;
         const auto whole = static_cast<std::uint64_t>(x);
         const double fraction = x - static_cast<double>(whole);
         if (std::fabs(fraction - 0.5) < 0x1p-16) return false;
-        const std::uint64_t n = whole + (fraction > 0.5 ? 1 : 0);
-        if (n >= static_cast<std::uint64_t>(power_of_ten[d + 1])) {
-            ++e10;
-            continue;
-        }
-        if (n < static_cast<std::uint64_t>(power_of_ten[d])) {
-            --e10;
-            continue;
-        }
-        significand = n;
-        exponent = e10;
+        rounded = whole + (fraction > 0.5 ? 1 : 0);
         return true;
-    }
-    return false;
+    });
 }
 
 // The whole field, written in place, of a value whose significand the
-// integer arithmetic gives and whose exponent has two digits, when the text
-// fits: the reports' common case; false otherwise.
-[[maybe_unused]] bool integer_field(char* field, int width, int d, double v)
+// product or the integer arithmetic gives and whose exponent has two digits,
+// when the text fits: the reports' common case; false otherwise.
+[[maybe_unused]] bool field_in_place(char* field, int width, int d, double v)
 {
     std::uint64_t significand;
     int exponent;
@@ -317,7 +316,7 @@ void write_digits(char* out, std::uint64_t n, int count)
 #else
 [[maybe_unused]] bool integer_significand(double, int, std::uint64_t&, int&) { return false; }
 [[maybe_unused]] std::size_t significand_text(char*, bool, std::uint64_t, int) { return 0; }
-[[maybe_unused]] bool integer_field(char*, int, int, double) { return false; }
+[[maybe_unused]] bool field_in_place(char*, int, int, double) { return false; }
 [[maybe_unused]] bool product_significand(double, int, std::uint64_t&, int&) { return false; }
 #endif
 
@@ -331,7 +330,7 @@ void format_real(char* field, int width, int digits, double value)
     format_real_printf(field, width, digits, value);
 #else
     if constexpr (default_kernels == Kernels::plain) return format_real_printf(field, width, digits, value);
-    if (integer_field(field, width, digits, value)) return;
+    if (field_in_place(field, width, digits, value)) return;
     format_real_with(field, width, digits, value, [](char* buf, std::size_t size, double v, int d, int& exponent) {
         if (std::uint64_t significand; integer_significand(v, d, significand, exponent))
             return significand_text(buf, std::signbit(v), significand, d);
