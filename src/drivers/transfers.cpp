@@ -222,7 +222,11 @@ void with_residual_of(const UniformStencil& fine, std::span<const double> u, F f
     const double* fb = fine.b.data();
     const double* t = u.data();
     with_rhs_inside(fine.rhs_inside, [&](auto rhs) {
-        f([&](std::int64_t q) { return volume_residual<decltype(rhs)::value>(c, fb, t, q, nx); });
+        constexpr RhsInside R = decltype(rhs)::value;
+        if (unit_neighbours(c))
+            f([&](std::int64_t q) { return volume_residual<R, true>(c, fb, t, q, nx); });
+        else
+            f([&](std::int64_t q) { return volume_residual<R>(c, fb, t, q, nx); });
     });
 }
 

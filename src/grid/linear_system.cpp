@@ -62,4 +62,9 @@ double compute_residual_norm(const LinearSystem& system, std::span<const double>
     return std::visit([&](const auto& s) { return compute_residual_norm(s, t, execution); }, system);
 }
 
+bool unit_neighbours(const Stencil& c)
+{
+    return c.as == -1.0 && c.aw == -1.0 && c.ae == -1.0 && c.an == -1.0;
+}
+
 }  // namespace placatermo

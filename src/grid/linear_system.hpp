@@ -130,15 +130,25 @@ double compute_residual_norm_plain(const CoefficientTable& system, std::span<con
 // b - a u of the real volume at entry q (from 0) of a grid nx entries wide,
 // the products as, ap, aw, ae, an summed in this order: the residual as every
 // pass that stores or restricts it computes it. With the stencil's values ...
-template <RhsInside R = RhsInside::stored>
+// (Unit: aw, ae and an are -1, and their terms are subtracted instead, the
+// same bits: x + (-1) * y is x - y for every y, a NaN y included.)
+template <RhsInside R = RhsInside::stored, bool Unit = false>
 inline double volume_residual(const Stencil& c, const double* b, const double* u, std::int64_t q, std::int64_t nx)
 {
     // the neighbours from a pointer to the volume, not as indices from u:
     // where the addressing is not folded into the loads (WebAssembly) the
     // index sums cost more than the residual
     const double* at = u + q;
-    return rhs_at<R>(b, q) - ((((c.as * at[-nx] + c.ap * at[0]) + c.aw * at[-1]) + c.ae * at[1]) + c.an * at[nx]);
+    if constexpr (Unit)
+        return rhs_at<R>(b, q) - ((((c.as * at[-nx] + c.ap * at[0]) - at[-1]) - at[1]) - at[nx]);
+    else
+        return rhs_at<R>(b, q) - ((((c.as * at[-nx] + c.ap * at[0]) + c.aw * at[-1]) + c.ae * at[1]) + c.an * at[nx]);
 }
+// Whether the stencil's neighbour coefficients are all -1 (square cells).
+// Not inline: a compiler that saw the test would take as for the constant -1
+// where it holds, and multiplying by it for a change of sign, which gives
+// the opposite sign to a NaN.
+bool unit_neighbours(const Stencil& c);
 // ... or with a table `a` of n volumes.
 inline double volume_residual(const double* a, std::int64_t n, const double* b, const double* u, std::int64_t q,
                               std::int64_t nx)

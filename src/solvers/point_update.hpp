@@ -87,15 +87,24 @@ inline std::optional<double> exact_reciprocal(double ap)
 }
 
 // The real volumes' coefficients as the fast kernels use them, and how they
-// find b there.
-template <typename Over, RhsInside R = RhsInside::stored>
+// find b there. Unit: the four neighbours' coefficients are -1, as on square
+// cells, and the neighbours after the first are subtracted instead of
+// multiplied by -1 and added. x + (-1) * y is x - y for every y: the product
+// is -y exactly, and a NaN y comes out of both as y made quiet, its sign
+// kept. The same bits, three multiplications fewer.
+template <typename Over, RhsInside R = RhsInside::stored, bool Unit = false>
 struct InteriorPoint {
+    static constexpr RhsInside rhs_inside = R;
+    static constexpr bool unit = Unit;
     double as, aw, ae, an;
     Over over;
     static double rhs(const double* b, std::int64_t q) { return rhs_at<R>(b, q); }
     double value(double b, double south, double west, double east, double north) const
     {
-        return over(b - (((as * south + aw * west) + ae * east) + an * north));
+        if constexpr (Unit)
+            return over(b - (((as * south - west) - east) - north));
+        else
+            return over(b - (((as * south + aw * west) + ae * east) + an * north));
     }
 };
 
@@ -111,7 +120,9 @@ void with_interior_point(const UniformStencil& system, F&& f)
     const Stencil& u = system.interior;
     with_rhs_inside(system.rhs_inside, [&](auto rhs) {
         constexpr RhsInside R = decltype(rhs)::value;
-        if (const std::optional<double> reciprocal = exact_reciprocal(u.ap))
+        if (const std::optional<double> reciprocal = exact_reciprocal(u.ap); reciprocal && unit_neighbours(u))
+            f(InteriorPoint<TimesReciprocal, R, true>{u.as, u.aw, u.ae, u.an, {*reciprocal}});
+        else if (reciprocal)
             f(InteriorPoint<TimesReciprocal, R>{u.as, u.aw, u.ae, u.an, {*reciprocal}});
         else
             f(InteriorPoint<DivideByAp, R>{u.as, u.aw, u.ae, u.an, {u.ap}});
