@@ -125,6 +125,19 @@ void BM_Triad(benchmark::State& state)
     per_unknown(state, n, 24.0);
 }
 
+// One red-black sweep of the plate's stencil in `Bands` bands (two run on
+// the second thread as well, when there is one).
+template <int Bands>
+void BM_RedBlack(benchmark::State& state)
+{
+    PlateGrid& p = plate(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        solve_gauss_seidel_red_black_in_bands(p.system, 1, p.t, Bands, execution);
+        benchmark::ClobberMemory();
+    }
+    per_unknown(state, p.n(), 16.0);
+}
+
 template <bool Fast>
 void BM_GaussSeidel(benchmark::State& state)
 {
@@ -391,6 +404,8 @@ BENCHMARK_TEMPLATE(BM_FirstTouch, true) TOUCH_SIZES;
 BENCHMARK(BM_Triad) SIZES;
 BENCHMARK_TEMPLATE(BM_GaussSeidel, false) SIZES;
 BENCHMARK_TEMPLATE(BM_GaussSeidel, true) SIZES;
+BENCHMARK_TEMPLATE(BM_RedBlack, 1) SIZES;
+BENCHMARK_TEMPLATE(BM_RedBlack, 2) SIZES;
 BENCHMARK_TEMPLATE(BM_Jacobi, false) SIZES;
 BENCHMARK_TEMPLATE(BM_Jacobi, true) SIZES;
 BENCHMARK_TEMPLATE(BM_Sor, false) SIZES;

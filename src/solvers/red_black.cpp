@@ -11,6 +11,7 @@
 // red first and last rows of every band are done before any band starts, so
 // that no band reads a row its neighbour band writes in the meantime.
 #include <algorithm>
+#include <cstring>
 #include <variant>
 #include <vector>
 
@@ -104,11 +105,71 @@ std::int64_t uniform_pairs(const P& u, const double* b, double* t, std::int64_t 
     return q;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define PLACATERMO_QUADS 1
+// With AVX2, four entries at a time from entry q, one of this colour: every
+// entry of the four gets the update (each lane the operations of the scalar
+// one, in its order), and those of this colour, the first and third, are
+// blended into the four as loaded, the others going back unchanged. So the
+// neighbours are plain loads instead of every second entry gathered in
+// pairs. Writing the other colour's entries, even with their own values,
+// is only for rows that no other thread reads meanwhile. Returns the first
+// entry left, as uniform_pairs.
+using Quad = double __attribute__((vector_size(32)));
+__attribute__((target("avx2"), always_inline)) inline Quad load_quad(const double* p)
+{
+    Quad v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+__attribute__((target("avx2"), always_inline)) inline Quad quad_of(double x) { return Quad{x, x, x, x}; }
+
+template <typename P>
+__attribute__((target("avx2"))) std::int64_t uniform_quads(const P& u, const double* b, double* t, std::int64_t q,
+                                                           std::int64_t last, std::int64_t nx)
+{
+    const Quad as = quad_of(u.as), aw = quad_of(u.aw), ae = quad_of(u.ae), an = quad_of(u.an);
+    if (q + 2 > last) return q;
+    // the west neighbours from the four entries loaded before (the last one
+    // of them) and those loaded here, not from memory just stored to
+    Quad before = quad_of(t[q - 1]);
+    for (; q + 2 <= last; q += 4) {
+        const Quad here = load_quad(t + q);
+        Quad rhs = {};
+        if constexpr (P::rhs_inside == RhsInside::stored) rhs = load_quad(b + q);
+        const Quad west = __builtin_shufflevector(before, here, 3, 4, 5, 6);
+        Quad s;
+        if constexpr (P::unit)
+            s = ((as * load_quad(t + q - nx) - west) - load_quad(t + q + 1)) - load_quad(t + q + nx);
+        else
+            s = ((as * load_quad(t + q - nx) + aw * west) + ae * load_quad(t + q + 1)) + an * load_quad(t + q + nx);
+        Quad value;
+        if constexpr (requires { u.over.reciprocal; })
+            value = (rhs - s) * quad_of(u.over.reciprocal);
+        else
+            value = (rhs - s) / quad_of(u.over.ap);
+        const Quad blended = __builtin_shufflevector(value, here, 0, 5, 2, 7);
+        std::memcpy(t + q, &blended, sizeof blended);
+        before = here;
+    }
+    return q;
+}
+bool quads_available()
+{
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return available;
+}
+#endif
+
 // Row j's unknowns of one colour, updated in place: the ghost ones with the
 // side's coefficients, the real ones with the table's or the stencil's (u).
+// row_alone: no other thread reads the row meanwhile.
 template <bool Uniform, typename P, typename C>
 void sweep_row(std::int64_t nx, std::int64_t ny, std::int64_t j, Colour colour, const C& c, From1<const double> b,
-               double* t_data, const P& u)
+               double* t_data, const P& u, bool row_alone)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
@@ -132,6 +193,10 @@ void sweep_row(std::int64_t nx, std::int64_t ny, std::int64_t j, Colour colour, 
     const std::int64_t last = row + nx - 2;  // column nx - 1
     std::int64_t q = row + (i0 == 1 ? 2 : 1);
     if constexpr (Uniform && pairs_written_out) q = uniform_pairs(u, bq, t_data, q, last, nx);
+#if defined(PLACATERMO_QUADS)
+    if constexpr (Uniform)
+        if (row_alone && quads_available()) q = uniform_quads(u, bq, t_data, q, last, nx);
+#endif
     for (; q <= last; q += 2) t_data[q] = interior_value<Uniform>(u, c, bq, t_data, q, nx);
     if ((nx - i0) % 2 == 0) t(row + nx) = point_value<true, true, false, true>(east, b, v, row + nx, nx);
 }
@@ -188,20 +253,23 @@ void sweep_bands(std::int64_t ny, const std::vector<Band>& bands, SecondThread* 
         for (std::int64_t j : {band.first - 1, band.first, band.first + 1, band.last - 1, band.last, band.last + 1})
             work.prepare(j, ny);
     for (const Band& band : bands) {
-        row(band.first, Colour::red);
-        if (band.last > band.first) row(band.last, Colour::red);
+        row(band.first, Colour::red, true);
+        if (band.last > band.first) row(band.last, Colour::red, true);
     }
+    // a band's edge rows are read by its neighbour band meanwhile, when the
+    // bands run on two threads
+    const bool single = thread == nullptr || bands.size() < 2;
     // red row j, then black row j - 1, whose red neighbours are then new on
     // both sides; row j - 2 is then final, and so are its neighbours
     const auto band_sweep = [&](const Band& band) {
         for (std::int64_t j = band.first + 1; j < band.last; ++j) {
             work.prepare(j + 1, ny);
-            row(j, Colour::red);
-            row(j - 1, Colour::black);
+            row(j, Colour::red, true);
+            row(j - 1, Colour::black, j - 1 != band.first || single);
             work.finish(j - 2, band);
         }
         for (std::int64_t j = std::max(band.first, band.last - 1); j <= band.last; ++j) {
-            row(j, Colour::black);
+            row(j, Colour::black, (j != band.first && j != band.last) || single);
             work.finish(j - 1, band);
         }
     };
@@ -237,7 +305,9 @@ void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t 
                              row_work != nullptr && iteration == max_inner_iterations, &prepared};
         sweep_bands(
             ny, bands, thread,
-            [&](std::int64_t j, Colour colour) { sweep_row<Uniform>(nx, ny, j, colour, c, b, t.data(), u); }, work);
+            [&](std::int64_t j, Colour colour, bool alone) {
+                sweep_row<Uniform>(nx, ny, j, colour, c, b, t.data(), u, alone);
+            }, work);
         execution.stop_point();
     }
 }
