@@ -211,7 +211,7 @@ py::dict solve_input(const py::bytes& bytes, std::optional<std::string> cycle_na
     if (cycle_name_given) {
         options.cycle = cycle_from_name(*cycle_name_given);
         if (!options.cycle)
-            refuse("multigrid=\"" + *cycle_name_given + "\": o ciclo é \"especificado\" ou \"classico\"");
+            refuse("multigrid=\"" + *cycle_name_given + "\": o ciclo é \"especificado\", \"classico\" ou \"rapido\"");
     }
     options.execution = module_execution();
     options.keep_history = true;

@@ -105,7 +105,7 @@ TEST(StudyArguments, RefusedWithTheReason)
                                         "tolerancia_msi, iteracoes_internas_max, relaxacao_sor, cc)"},
         {{"e", "--variar", "7="}, "--variar 7=: faltam os valores depois de '='"},
         {{"e", "--variar", "7=6", "--variar", "7=8"}, "o registro 7 é variado duas vezes"},
-        {{"e", "--multigrid=outro"}, "--multigrid=outro: os ciclos são especificado e classico"},
+        {{"e", "--multigrid=outro"}, "--multigrid=outro: os ciclos são especificado, classico e rapido"},
         {{"e", "--variar", "7=6", "--tarefas", "0"},
          "--tarefas 0: o número de execuções ao mesmo tempo é um inteiro de 1 a 9999"},
         {{"e", "--variar", "7=6", "--preparar", "--coletar"}, "--preparar, --coletar e --continuar não vão juntos"},

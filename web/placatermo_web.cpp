@@ -150,7 +150,7 @@ EMSCRIPTEN_KEEPALIVE const char* placatermo_conferir(const char* values_json)
     return reply(json{{"erros", errors}, {"avisos", warnings}});
 }
 
-// opcoes: {"ciclo": "classico" | "especificado" | null, "quadros": bool,
+// opcoes: {"ciclo": "classico" | "rapido" | "especificado" | null, "quadros": bool,
 // "agora": [ano, mês, dia, hora, minuto, segundo], "memoria": bytes free}
 EMSCRIPTEN_KEEPALIVE const char* placatermo_resolver(const char* values_json, const char* options_json)
 {

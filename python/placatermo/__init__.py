@@ -190,7 +190,7 @@ def resolver(entrada=None, multigrid=None, ao_iterar=None, quadros=False):
     ``Resultado``.
 
     ``multigrid``: o ciclo com mais de uma malha, ``"especificado"`` (o
-    padrão) ou ``"classico"``. ``ao_iterar(iteracao, razao)`` é chamada a
+    padrão), ``"classico"`` ou ``"rapido"``. ``ao_iterar(iteracao, razao)`` é chamada a
     cada linha do histórico; se devolve ``False`` a solução para e levanta
     ``Parada``. Durante a solução o GIL fica livre; Ctrl-C a interrompe em
     menos de um décimo de segundo (``KeyboardInterrupt``). Nenhum arquivo é

@@ -20,11 +20,14 @@
 namespace placatermo {
 
 // The multigrid cycle: the one of the program's definition (the default),
-// or a textbook correction-scheme V-cycle (--multigrid=classico).
-enum class MultigridCycle { specified, textbook };
+// a textbook correction-scheme V-cycle (--multigrid=classico), or that
+// cycle with the ghost volumes brought up to date after each interpolation
+// and half the inner iterations on each visit to a coarse grid
+// (--multigrid=rapido).
+enum class MultigridCycle { specified, textbook, fast };
 
-// "especificado", "classico" (the option's values), and back: nothing for
-// any other text.
+// "especificado", "classico", "rapido" (the option's values), and back:
+// nothing for any other text.
 std::string_view cycle_name(MultigridCycle cycle);
 std::optional<MultigridCycle> cycle_from_name(std::string_view name);
 

@@ -8,12 +8,17 @@ namespace placatermo {
 
 std::string_view cycle_name(MultigridCycle cycle)
 {
-    return cycle == MultigridCycle::textbook ? "classico" : "especificado";
+    switch (cycle) {
+    case MultigridCycle::specified: return "especificado";
+    case MultigridCycle::textbook: return "classico";
+    case MultigridCycle::fast: return "rapido";
+    }
+    return "especificado";
 }
 
 std::optional<MultigridCycle> cycle_from_name(std::string_view name)
 {
-    for (const MultigridCycle cycle : {MultigridCycle::specified, MultigridCycle::textbook})
+    for (const MultigridCycle cycle : {MultigridCycle::specified, MultigridCycle::textbook, MultigridCycle::fast})
         if (name == cycle_name(cycle)) return cycle;
     return std::nullopt;
 }

@@ -45,8 +45,10 @@ constexpr std::array<Option, 10> options = {{
     {"--multigrid=", joined, optional, "--multigrid=CICLO", "--multigrid=classico",
      "com mais de uma malha, um ciclo V de livro-texto (restrição pela soma dos\n"
      "quatro resíduos finos, interpolação bilinear entre os centros) em vez do\n"
-     "ciclo especificado (--multigrid=especificado, o padrão); o arquivo de\n"
-     "resultados diz numa linha a mais qual ciclo rodou",
+     "ciclo especificado (--multigrid=especificado, o padrão); com\n"
+     "--multigrid=rapido, esse ciclo V com os volumes fictícios atualizados depois\n"
+     "de cada interpolação e metade das iterações internas em cada visita a uma\n"
+     "malha grossa; o arquivo de resultados diz numa linha a mais qual ciclo rodou",
      [](ProgramCommandLine& line, std::string_view cycle) {
          line.options.cycle = cycle_from_name(cycle);
          return line.options.cycle.has_value();

@@ -12,6 +12,7 @@
 // that no band reads a row its neighbour band writes in the meantime.
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -105,7 +106,7 @@ std::int64_t uniform_pairs(const P& u, const double* b, double* t, std::int64_t 
     return q;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__linux__)
 #define PLACATERMO_QUADS 1
 // With AVX2, four entries at a time from entry q, one of this colour: every
 // entry of the four gets the update (each lane the operations of the scalar
@@ -114,7 +115,8 @@ std::int64_t uniform_pairs(const P& u, const double* b, double* t, std::int64_t 
 // neighbours are plain loads instead of every second entry gathered in
 // pairs. Writing the other colour's entries, even with their own values,
 // is only for rows that no other thread reads meanwhile. Returns the first
-// entry left, as uniform_pairs.
+// entry left, as uniform_pairs. Linux only: MinGW keeps the stack aligned to
+// 16 bytes, and the compiler's spills of 32-byte vectors assume 32.
 using Quad = double __attribute__((vector_size(32)));
 __attribute__((target("avx2"), always_inline)) inline Quad load_quad(const double* p)
 {
@@ -398,6 +400,44 @@ void solve_gauss_seidel_red_black(const LinearSystem& system, std::int32_t max_i
             sweeps_on_their_threads(form, max_inner_iterations, t, execution, &work);
         },
         system);
+}
+
+void update_ghost_volumes(const LinearSystem& system, std::span<double> u, std::int64_t j)
+{
+    std::visit(
+        [&](const auto& form) {
+            const std::int64_t nx = form.nx;
+            const std::int64_t ny = form.ny;
+            const auto update = [&](const auto& c) {
+                const From1<const double> b(form.b);
+                const From1<double> t(u);
+                const From1<const double> v(u.data());
+                const std::int64_t row = (j - 1) * nx;
+                const auto at = [&](std::int64_t i) {
+                    const auto& side = i == 1 ? on_side(c, ghost::west)
+                                       : i == nx ? on_side(c, ghost::east)
+                                       : on_side(c, j == 1 ? ghost::south : ghost::north);
+                    t(row + i) = update_at(side, b, v, row + i, nx, i, j, ny);
+                };
+                if (j == 1 || j == ny)
+                    for (std::int64_t i = 2; i <= nx - 1; ++i) at(i);
+                at(1);
+                at(nx);
+            };
+            if constexpr (std::is_same_v<std::decay_t<decltype(form)>, UniformStencil>)
+                update(GhostCoefficients(nx, form.volume_count));
+            else
+                update(Table(form.a, form.volume_count));
+        },
+        system);
+}
+
+void update_ghost_volumes(const LinearSystem& system, std::span<double> u)
+{
+    const std::int64_t ny = arrays_of(system).ny;
+    for (std::int64_t j = 2; j <= ny - 1; ++j) update_ghost_volumes(system, u, j);
+    update_ghost_volumes(system, u, 1);
+    update_ghost_volumes(system, u, ny);
 }
 
 void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::int32_t max_inner_iterations,

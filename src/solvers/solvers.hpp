@@ -93,6 +93,13 @@ void solve_gauss_seidel_red_black(const LinearSystem& system, std::int32_t max_i
 void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::int32_t max_inner_iterations,
                                            std::span<double> t, int bands, const Execution& execution);
 
+// The ghost volumes of row j of u, each by its point update from the values
+// its neighbours have: on a ghost row the side's volumes first, then the two
+// corners (which read them); elsewhere the first and the last volume.
+void update_ghost_volumes(const LinearSystem& system, std::span<double> u, std::int64_t j);
+// Every row's, the ghost columns first, then the ghost rows.
+void update_ghost_volumes(const LinearSystem& system, std::span<double> u);
+
 // The helper thread of the two-thread sweeps, started at the first call and
 // kept for the program's life; none when it cannot be started (the system's
 // limit on threads or on memory reached), and the program then stays on one

@@ -109,7 +109,7 @@ bool take_cycles(StudyCommandLine& line, std::string_view list)
     for (const auto& variation : line.options.variations)
         if (variation.record == 0) refuse("o ciclo multigrid é variado duas vezes");
     for (const auto& value : cycles.values)
-        if (!cycle_from_name(value)) refuse(shown(argument) + ": os ciclos são especificado e classico");
+        if (!cycle_from_name(value)) refuse(shown(argument) + ": os ciclos são especificado, classico e rapido");
     check_values(argument, cycles.values);
     line.options.variations.push_back(cycles);
     return true;
@@ -145,7 +145,7 @@ constexpr std::array<Option, 8> study_options = {{
      optional,
      {},
      "--multigrid=C1,C2",
-     "os ciclos multigrid (especificado, classico)",
+     "os ciclos multigrid (especificado, classico, rapido)",
      take_cycles},
     {"--tarefas",
      next,

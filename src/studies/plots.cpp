@@ -124,7 +124,11 @@ std::string value_label(const StudyVariation& variation, const std::string& valu
     switch (variation.record) {
     case 0:
         if (const auto cycle = cycle_from_name(value))
-            return *cycle == MultigridCycle::textbook ? "ciclo clássico" : "ciclo especificado";
+            switch (*cycle) {
+            case MultigridCycle::specified: return "ciclo especificado";
+            case MultigridCycle::textbook: return "ciclo clássico";
+            case MultigridCycle::fast: return "ciclo rápido";
+            }
         return "ciclo " + value;
     case 4: return "Lx = " + value;
     case 5: return "Ly = " + value;

@@ -41,7 +41,7 @@ def without_clock(text):
 
 
 CASES = [({"solver": s, "nx": 10, "ny": 10, "malhas": 1}, None) for s in SOLVERS] + [
-    ({"solver": s, "nx": 6, "ny": 6, "malhas": 3}, c) for s in SOLVERS for c in ("especificado", "classico")]
+    ({"solver": s, "nx": 6, "ny": 6, "malhas": 3}, c) for s in SOLVERS for c in ("especificado", "classico", "rapido")]
 
 
 @pytest.mark.parametrize("settings,cycle", CASES)

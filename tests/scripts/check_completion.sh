@@ -73,16 +73,16 @@ while IFS='|' read -r line expected; do
     failures=$((failures + 1))
   fi
 done <<'TABLE'
-placatermo |--animacao --batch --definir --graficos --help --json --multigrid=classico --multigrid=especificado --version --vtk estudo
+placatermo |--animacao --batch --definir --graficos --help --json --multigrid=classico --multigrid=especificado --multigrid=rapido --version --vtk estudo
 placatermo est|estudo
 placatermo --g|--graficos
 placatermo --multigrid=c|classico
-placatermo --multigrid=|classico especificado
+placatermo --multigrid=|classico especificado rapido
 placatermo --batch es|
 placatermo --batch --v|--version --vtk
 placatermo estudo |ordem/ outra/
 placatermo estudo or|ordem/
-placatermo estudo ordem |--coletar --continuar --help --multigrid=classico --multigrid=especificado --multigrid=especificado,classico --preparar --tarefas --variar
+placatermo estudo ordem |--coletar --continuar --help --multigrid=classico --multigrid=especificado --multigrid=especificado,classico --multigrid=rapido --preparar --tarefas --variar
 placatermo estudo ordem --p|--preparar
 placatermo estudo ordem --variar |10= 11= 12= 13= 14= 15= 4= 5= 6= 7= 8= 9= cc= iteracoes_externas_max= iteracoes_internas_max= lx= ly= malhas= nx= ny= relaxacao_sor= solver= tolerancia= tolerancia_msi=
 placatermo estudo ordem --variar 1|10= 11= 12= 13= 14= 15=

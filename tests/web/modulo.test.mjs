@@ -24,6 +24,7 @@ const casos = [
   ['nenhum solver, ciclo especificado explícito', { solver: '0', tolerancia: '1e-3' }, 'especificado'],
   // grids wide enough for the second thread of the module with threads
   ['ciclo clássico até 514 × 130', { malhas: '8', ny: '3', iteracoes_externas_max: '3' }, 'classico'],
+  ['ciclo rápido até 514 × 130', { malhas: '8', ny: '3', iteracoes_externas_max: '3' }, 'rapido'],
 ];
 
 describe('o módulo grava os bytes do programa', { skip: falta }, () => {

@@ -8,6 +8,9 @@
     'tolerancia', 'iteracoes_externas_max', 'solver', 'tolerancia_msi', 'iteracoes_internas_max', 'relaxacao_sor',
     'cc', 'titulo'];
   const SOLVERS = { 1: 'Jacobi', 2: 'Gauss-Seidel', 3: 'SOR', 4: 'ADI', 5: 'MSI' };
+  const NOMES_DOS_CICLOS = { especificado: 'ciclo especificado', classico: 'ciclo clássico', rapido: 'ciclo rápido' };
+  // the cycle named, or the specified one for anything else (a link may carry any text)
+  const cicloDe = (nome) => (nome === 'classico' || nome === 'rapido' ? nome : 'especificado');
   const MAXIMO_EXECUCOES = 4;
   const CORES = ['#0b57a4', '#c2410c', '#15803d', '#7e22ce', '#b91c1c'];
   const CORES_NIVEIS = ['#6b21a8', '#0e7490', '#15803d', '#a16207', '#c2410c', '#b91c1c', '#be185d', '#1d4ed8', '#374151', '#4d7c0f'];
@@ -136,7 +139,7 @@
       }
       controle.value = texto;
     }
-    form.elements.ciclo.value = opcoes.ciclo === 'classico' ? 'classico' : 'especificado';
+    form.elements.ciclo.value = cicloDe(opcoes.ciclo);
     form.elements.quadros.checked = !!opcoes.quadros;
     agendarConferencia(0);
   }
@@ -199,7 +202,7 @@
   function fragmentoDe(valores, opcoes) {
     const parametros = new URLSearchParams();
     for (const nome of NOMES) if (valores[nome] !== padrao[nome]) parametros.set(nome, valores[nome]);
-    if (opcoes.ciclo === 'classico') parametros.set('ciclo', 'classico');
+    if (cicloDe(opcoes.ciclo) !== 'especificado') parametros.set('ciclo', opcoes.ciclo);
     if (opcoes.quadros) parametros.set('quadros', '1');
     return parametros.toString();
   }
@@ -210,7 +213,7 @@
     for (const nome of NOMES) if (parametros.has(nome)) valores[nome] = parametros.get(nome);
     return {
       valores,
-      opcoes: { ciclo: parametros.get('ciclo') === 'classico' ? 'classico' : 'especificado', quadros: parametros.get('quadros') === '1' },
+      opcoes: { ciclo: cicloDe(parametros.get('ciclo')), quadros: parametros.get('quadros') === '1' },
       rodar: parametros.get('rodar') === '1',
     };
   }
@@ -257,7 +260,7 @@
     const agora = new Date();
     const opcoes = {
       // the specified cycle is the program's own without --multigrid: its files say no cycle line
-      ciclo: Number(caso.valores.malhas) > 1 && caso.opcoes.ciclo === 'classico' ? 'classico' : null,
+      ciclo: Number(caso.valores.malhas) > 1 && cicloDe(caso.opcoes.ciclo) !== 'especificado' ? caso.opcoes.ciclo : null,
       quadros: caso.opcoes.quadros,
       agora: [agora.getFullYear(), agora.getMonth() + 1, agora.getDate(), agora.getHours(), agora.getMinutes(), agora.getSeconds()],
     };
@@ -351,7 +354,7 @@
     (e) => SOLVERS[e.caso.valores.solver] || 'solver ' + e.caso.valores.solver,
     (e) => (e.caso.valores.solver === '3' ? 'ω = ' + decimal(e.caso.valores.relaxacao_sor) : ''),
     (e) => (e.resultado.malhas === 1 ? '1 malha' : `${e.resultado.malhas} malhas`),
-    (e) => (e.resultado.malhas > 1 ? (e.resultado.ciclo === 'classico' ? 'ciclo clássico' : 'ciclo especificado') : ''),
+    (e) => (e.resultado.malhas > 1 ? NOMES_DOS_CICLOS[cicloDe(e.resultado.ciclo)] : ''),
     (e) => `${e.resultado.nx} × ${e.resultado.ny}`,
     (e) => (e.caso.valores.cc === '1' ? 'placa linear' : 'placa senoidal'),
     (e) => `${e.caso.valores.iteracoes_internas_max} internas`,

@@ -1,0 +1,8 @@
+set encoding cp1252
+set xlabel 'y'; set ylabel 'T'; set key top left box; set grid
+set table $descarte
+plot 'Ty.dat' using 1:2 with lines linewidth 2 title 'analítica', 'Ty.dat' using 1:3 with points pointtype 7 title 'numérica'
+unset table
+set terminal pngcairo noenhanced size 800,600; set output 'Ty.png'
+set title 'Caso 5 com 3 malhas (8/7/2006)'                               
+replot
