@@ -2,7 +2,8 @@
 """The textbook job against its memory-traffic bound, PETSc and FFTW.
 
 The job: n x n real volumes of the sinusoidal plate, grids from 4 x 4 up,
---multigrid=classico with Gauss-Seidel (2 inner), to a ratio of 1e-8, the
+--multigrid=rapido (or --ciclo=classico) with Gauss-Seidel (2 inner; the
+fast cycle does 1 on each coarse visit), to a ratio of 1e-8, the
 whole process with every file it writes (no plotter). For each size, the
 median of three runs of the job and of PETSc CG + BoomerAMG on the same
 discrete system (bench/petsc_plate.py), alternated; the bytes the job must
@@ -34,8 +35,9 @@ The least traffic of each step, with A_k the bytes of one array of grid k:
 Sweeps that move less than one read and one write of u per sweep (several
 sweeps per pass over memory) are left out: that is another algorithm.
 
-Usage: bound.py [--sem-petsc] EXE TRIAD FFTW [SIZES]   (default "1024 2048 4096")
---sem-petsc leaves PETSc out (at 4096² it takes half a minute a run).
+Usage: bound.py [--sem-petsc] [--ciclo=C] EXE TRIAD FFTW [SIZES]   (default "1024 2048 4096")
+--sem-petsc leaves PETSc out (at 4096² it takes half a minute a run);
+--ciclo=classico times the textbook cycle instead of the fast one.
 """
 import os
 import re
@@ -48,6 +50,12 @@ import time
 
 PETSC_DIR = "/usr/lib/petscdir/petsc3.18/x86_64-linux-gnu-real"
 INNER = 2
+CYCLE = "rapido"
+
+
+def coarse_inner(inner=INNER):
+    """Inner iterations of a visit to a coarse grid."""
+    return (inner + 1) // 2 if CYCLE == "rapido" else inner
 
 
 def grid_sizes(n):
@@ -66,14 +74,15 @@ def least_bytes(sizes, cycles, file_bytes, inner=INNER):
     top = len(a) - 1
     total = sum(a) + a[top]  # b of every grid, t
     total += inner * 3 * a[top] + 2 * a[top]  # first visit: sweeps, norm and residual
+    coarse = coarse_inner(inner)
     for cycle in range(2, cycles + 1):
         for k in range(top - 1, -1, -1):  # descent
             total += a[k] if k == top - 1 else a[k + 1] + a[k]  # restriction
-            total += 2 * a[k] + (inner - 1) * 3 * a[k]  # sweeps from zero
+            total += 2 * a[k] + (coarse - 1) * 3 * a[k]  # sweeps from zero
             if k > 0:
                 total += 3 * a[k]  # residual
         for k in range(1, top):  # ascent
-            total += a[k - 1] + 2 * a[k] + inner * 3 * a[k]
+            total += a[k - 1] + 2 * a[k] + coarse * 3 * a[k]
         total += a[top - 1] + 2 * a[top] + inner * 3 * a[top]  # finest grid
         total += 2 * a[top]  # norm and residual
     return total + file_bytes + a[top]
@@ -108,7 +117,7 @@ def run_job(exe, n, one_core=False):
         write_input(work, n, len(grid_sizes(n)))
         env = {"PATH": "/nonexistent", "HOME": work}
         pin = ["/usr/bin/taskset", "-c", "0"] if one_core else []
-        seconds, peak, _ = timed(pin + [os.path.abspath(exe), "--batch", "--multigrid=classico"], work, env)
+        seconds, peak, _ = timed(pin + [os.path.abspath(exe), "--batch", "--multigrid=" + CYCLE], work, env)
         with open(os.path.join(work, "r.res"), "rb") as f:
             results = f.read()
         history = re.findall(rb"^ +([0-9]+) +[-0-9.E+]+\r$", results, re.M)
@@ -156,6 +165,12 @@ def main():
     args = sys.argv[1:]
     with_petsc = "--sem-petsc" not in args
     args = [a for a in args if a != "--sem-petsc"]
+    global CYCLE
+    for a in [a for a in args if a.startswith("--ciclo=")]:
+        CYCLE = a[len("--ciclo="):]
+        if CYCLE not in ("rapido", "classico"):
+            raise SystemExit(f"{a}: the cycles raced are rapido and classico")
+        args.remove(a)
     exe, triad_exe, fftw_exe = args[0], args[1], args[2]
     sizes = [int(s) for s in (args[3] if len(args) > 3 else "1024 2048 4096").split()]
     bandwidth = triad(triad_exe)
