@@ -299,6 +299,44 @@ TEST(FastKernels, RedBlackBandsAndNormsGiveTheSameBitsAnyWay)
     }
 }
 
+// The fast cycle's ghost volumes, folded into the first red-black sweep row
+// by row (in one band or two, each band's edge rows first), against all of
+// them updated before the sweep: the same bits, with an infinity in the west
+// ghost of one row, which a ghost column's zero coefficients must not spread.
+TEST(FastKernels, GhostVolumesFoldedIntoTheSweepGiveTheWholeUpdatesBits)
+{
+    struct RunsAtOnce final : SecondThread {
+        void start(std::function<void()> job) override { job(); }
+        void wait() override {}
+    } at_once;
+    for (const auto& [nx, ny] : {std::pair{6, 6}, std::pair{10, 12}, std::pair{8, 9}})
+        for (const int row : {3, ny / 2, ny - 2}) {
+            const System s = make_system(KernelCase{nx, ny, false, Field::random, true}, 3);
+            std::vector<double> start = make_field(s, Field::random, 3);
+            start[static_cast<std::size_t>((row - 1) * nx)] = std::numeric_limits<double>::infinity();
+            for (const LinearSystem& system : {LinearSystem{s.table()}, LinearSystem{*s.stencil_without_table()}}) {
+                std::vector<double> whole = start;
+                update_ghost_volumes(system, whole);
+                solve_gauss_seidel_red_black_plain(s.table(), 2, whole);
+                for (SecondThread* thread : {static_cast<SecondThread*>(nullptr), static_cast<SecondThread*>(&at_once)}) {
+                    Execution how{Kernels::fast};
+                    how.second_thread = thread;
+                    how.two_thread_sizes.red_black = {4, 3};
+                    std::vector<double> folded = start;
+                    const RowWork work{[&](std::int64_t j) {
+                                           if (j == 1) return;
+                                           update_ghost_volumes(system, folded, j);
+                                           if (j == 2) update_ghost_volumes(system, folded, 1);
+                                       },
+                                       [](std::int64_t) {}};
+                    solve_gauss_seidel_red_black(system, 2, folded, how, work);
+                    EXPECT_TRUE(same_bits(folded, whole))
+                        << nx << " x " << ny << ", infinity in row " << row << (thread ? ", two bands" : "");
+                }
+            }
+        }
+}
+
 std::vector<KernelCase> kernel_cases()
 {
     std::vector<KernelCase> cases;

@@ -421,9 +421,11 @@ bool Multigrid::visit_finest()
 }
 
 // In the fast cycle, once row j has its interpolation: its ghost volumes,
-// and row 1's once row 2 has it. The rows come ready in increasing order
-// (each ahead of the first sweep's first read of it), and the values are
-// those of update_ghost_volumes() after the whole interpolation.
+// and row 1's once row 2 has it. The rows come ready ahead of the first
+// sweep's first read of each, the edge rows of each band first; rows 2 ...
+// ny - 1 give the same bits in any order, row ny comes after row ny - 1,
+// and the values are those of update_ghost_volumes() after the whole
+// interpolation.
 void Multigrid::update_ghosts_after(const Level& level, std::span<double> u, std::int64_t j) const
 {
     if (!cycle_->updates_ghosts()) return;

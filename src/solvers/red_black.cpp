@@ -419,10 +419,18 @@ void update_ghost_volumes(const LinearSystem& system, std::span<double> u, std::
                                        : on_side(c, j == 1 ? ghost::south : ghost::north);
                     t(row + i) = update_at(side, b, v, row + i, nx, i, j, ny);
                 };
-                if (j == 1 || j == ny)
+                if (j == 1 || j == ny) {
                     for (std::int64_t i = 2; i <= nx - 1; ++i) at(i);
-                at(1);
-                at(nx);
+                    at(1);
+                    at(nx);
+                    return;
+                }
+                // a ghost column's south and north coefficients are zero: its
+                // volumes from their real neighbour alone, so that the rows
+                // may come in any order (the folded passes take the edge rows
+                // of each band first), an infinity or NaN beside them too
+                t(row + 1) = point_value<false, false, true, false>(on_side(c, ghost::west), b, v, row + 1, nx);
+                t(row + nx) = point_value<false, true, false, false>(on_side(c, ghost::east), b, v, row + nx, nx);
             };
             if constexpr (std::is_same_v<std::decay_t<decltype(form)>, UniformStencil>)
                 update(GhostCoefficients(nx, form.volume_count));

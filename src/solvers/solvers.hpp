@@ -95,7 +95,9 @@ void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::in
 
 // The ghost volumes of row j of u, each by its point update from the values
 // its neighbours have: on a ghost row the side's volumes first, then the two
-// corners (which read them); elsewhere the first and the last volume.
+// corners (which read them); elsewhere the first and the last volume, from
+// their real neighbours alone (their other coefficients are zero), so that
+// rows 2 ... ny - 1 give the same bits in any order.
 void update_ghost_volumes(const LinearSystem& system, std::span<double> u, std::int64_t j);
 // Every row's, the ghost columns first, then the ghost rows.
 void update_ghost_volumes(const LinearSystem& system, std::span<double> u);
