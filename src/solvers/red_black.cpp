@@ -171,7 +171,7 @@ bool quads_available()
 // row_alone: no other thread reads the row meanwhile.
 template <bool Uniform, typename P, typename C>
 void sweep_row(std::int64_t nx, std::int64_t ny, std::int64_t j, Colour colour, const C& c, From1<const double> b,
-               double* t_data, const P& u, bool row_alone)
+               double* t_data, const P& u, [[maybe_unused]] bool row_alone)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
