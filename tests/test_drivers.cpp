@@ -404,6 +404,7 @@ struct CycleCase {
     const char* solver;
     const char* grid_count;
     const char* boundary;
+    const char* inner = nullptr;  // the input's default when none
 };
 
 class TextbookCycleRun : public ::testing::TestWithParam<CycleCase> {};
@@ -424,6 +425,7 @@ TEST_P(TextbookCycleRun, ConvergesToTheDirectSolution)
     r.max_outer_iterations = "20000";
     r.sor_relaxation = "1.2";
     r.msi_tolerance = "1e-2";
+    if (GetParam().inner != nullptr) r.max_inner_iterations = GetParam().inner;
     DriverRun specified(r);
     specified.solve();
     for (const MultigridCycle cycle : {MultigridCycle::textbook, MultigridCycle::fast}) {
@@ -443,10 +445,11 @@ TEST_P(TextbookCycleRun, ConvergesToTheDirectSolution)
 INSTANTIATE_TEST_SUITE_P(Kinds, TextbookCycleRun,
                          ::testing::Values(CycleCase{"1", "2", "1"}, CycleCase{"2", "2", "2"}, CycleCase{"3", "3", "1"},
                                            CycleCase{"4", "3", "2"}, CycleCase{"5", "3", "1"},
-                                           CycleCase{"2", "4", "2"}),
+                                           CycleCase{"2", "4", "2"}, CycleCase{"1", "3", "1", "1"}),
                          [](const auto& info) {
                              return solver_identifier(info.param.solver) + "Grids" + info.param.grid_count +
-                                    (std::string(info.param.boundary) == "1" ? "Linear" : "Sinusoidal");
+                                    (std::string(info.param.boundary) == "1" ? "Linear" : "Sinusoidal") +
+                                    (info.param.inner != nullptr ? std::string("Inner") + info.param.inner : "");
                          });
 
 // Every cycle after the first cuts the residual by a factor that does not
