@@ -3,6 +3,7 @@
 // when another thread asks.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -129,16 +130,25 @@ TEST(Experiment, ValuesAreCheckedAndNamed)
 TEST(Experiment, StopsWhenAnotherThreadAsks)
 {
     struct Lines final : SolutionObserver {
-        void history_line(std::int32_t iteration, double) override { last = iteration; }
+        void history_line(std::int32_t iteration, double) override
+        {
+            last = iteration;
+            told = true;
+        }
         std::int32_t last = 0;
+        std::atomic<bool> told = false;
     };
-    const auto stopped_at = [](InputValues values, Kernels kernels, Lines& lines) {
+    // after_a_line: the stop asked for only once a history line is told
+    // (a slow build may take longer than the first wait to build the system)
+    const auto stopped_at = [](InputValues values, Kernels kernels, Lines& lines, bool after_a_line = false) {
         StopFlag stop;
         ExperimentOptions options;
         options.execution.kernels = kernels;
         options.stop_requested = stop.query();
-        std::thread asker([&stop] {
+        std::thread asker([&stop, &lines, after_a_line] {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (int wait = 0; after_a_line && !lines.told && wait < 10000; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             stop.request();
         });
         std::optional<std::int32_t> at;
@@ -167,7 +177,7 @@ TEST(Experiment, StopsWhenAnotherThreadAsks)
     values.max_inner_iterations = 1;
     values.tolerance = 1e-300;
     Lines lines;
-    const auto at = stopped_at(values, Kernels::fast, lines);
+    const auto at = stopped_at(values, Kernels::fast, lines, true);
     ASSERT_TRUE(at);
     EXPECT_GT(*at, 0);
     EXPECT_EQ(*at, lines.last);
