@@ -47,8 +47,9 @@ constexpr std::array<Option, 10> options = {{
      "quatro resíduos finos, interpolação bilinear entre os centros) em vez do\n"
      "ciclo especificado (--multigrid=especificado, o padrão); com\n"
      "--multigrid=rapido, esse ciclo V com os volumes fictícios atualizados depois\n"
-     "de cada interpolação e metade das iterações internas em cada visita a uma\n"
-     "malha grossa; o arquivo de resultados diz numa linha a mais qual ciclo rodou",
+     "de cada interpolação (menos com Jacobi) e metade das iterações internas em\n"
+     "cada visita a uma malha grossa; o arquivo de resultados diz numa linha a mais\n"
+     "qual ciclo rodou",
      [](ProgramCommandLine& line, std::string_view cycle) {
          line.options.cycle = cycle_from_name(cycle);
          return line.options.cycle.has_value();
