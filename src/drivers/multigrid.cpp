@@ -19,11 +19,11 @@
 // and keeps each grid's right-hand side from the descent for its ascent.
 // The fast one (--multigrid=rapido) is the textbook one with the ghost
 // volumes of each grid (but under Jacobi) updated from their equations
-// right after the interpolation, which leaves them as they were: a stale ghost value is
-// then read by its real neighbour in the next sweep and puts back part of
-// the error just corrected (with one red-black sweep a visit, the cycles grew
-// with the grid). With them up to date, half the inner iterations on each
-// coarse visit, down and up, converge as fast.
+// right after the interpolation, which leaves them as they were: a stale
+// ghost value is then read by its real neighbour in the next sweep and puts
+// back part of the error just corrected (with one red-black sweep a visit,
+// the cycles grew with the grid). With them up to date, half the inner
+// iterations on each coarse visit, down and up, converge as fast.
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -215,7 +215,7 @@ public:
           execution_(execution),
           inner_iterations_(solver.max_inner_iterations),
           fast_(fast),
-          updates_ghosts_(fast && solver.kind != SolverKind::jacobi)
+          updates_ghosts_(fast && !Smoother::from_old_values(solver.kind))
     {
     }
     const Transfer& transfer() const override { return transfer_; }
@@ -243,12 +243,12 @@ public:
                                                  execution_);
     }
     void ascent_right_hand_side(Level&) const override {}
-    // Not under Jacobi: its sweep gives the ghost volumes their update from
-    // the real volumes as they were before it, and an update after the
-    // interpolation as well leaves a cycle whose fixed point is not the
-    // solution (one inner iteration: the ratio stops at 15/256 on the
-    // default plate, and on 2 x 2 real volumes the residual is zero with the
-    // ghost equations unmet).
+    // Not under a smoother that sweeps from the old values (Jacobi): its sweep
+    // gives the ghost volumes their update from the real volumes as they were
+    // before it, and an update after the interpolation as well leaves a cycle
+    // whose fixed point is not the solution (one inner iteration: the ratio
+    // stops at 15/256 on the default plate, and on 2 x 2 real volumes the
+    // residual is zero with the ghost equations unmet).
     bool updates_ghosts() const override { return updates_ghosts_; }
     // The fast cycle's coarse grids: half on the way down, half on the way
     // up (rounded up); the finest grid all of them.

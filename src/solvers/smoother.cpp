@@ -47,4 +47,9 @@ int Smoother::work_doubles_per_volume(SolverKind kind)
     return with_solver_type(kind, [](auto type) { return decltype(type)::type::work_doubles_per_volume; });
 }
 
+bool Smoother::from_old_values(SolverKind kind)
+{
+    return with_solver_type(kind, [](auto type) { return decltype(type)::type::from_old_values; });
+}
+
 }  // namespace placatermo

@@ -43,6 +43,10 @@ public:
     static int kept_doubles_per_volume(SolverKind kind);
     static int work_doubles_per_volume(SolverKind kind);
 
+    // Whether a smoother of `kind` sweeps every volume from the values before
+    // the sweep (Jacobi): the ghost volumes then stay a sweep behind.
+    static bool from_old_values(SolverKind kind);
+
 private:
     using Solver = std::variant<NoSolver, JacobiSolver, GaussSeidelSolver, SorSolver, AdiSolver, MsiSolver>;
     SolverSettings settings_;

@@ -37,12 +37,16 @@ struct SolverSettings {
 //   releases (its work arrays, fast or plain loop);
 // - make_system(): the current grid's system in the form its kernels read,
 //   with the solver ready for it;
-// - smooth(): one call on that system, with u as the unknown.
+// - smooth(): one call on that system, with u as the unknown;
+// - from_old_values: whether each sweep updates every volume from the values
+//   before it (Jacobi), the ghost volumes included, so that they stay a
+//   sweep behind the real ones.
 
 // No solver: the iteration changes nothing.
 class NoSolver {
 public:
     static constexpr TableKept table = TableKept::yes;
+    static constexpr bool from_old_values = false;
     static constexpr int kept_doubles_per_volume = 0;
     static constexpr int work_doubles_per_volume = 0;
     NoSolver(const SolverSettings&, const Execution& execution) : execution_(execution) {}
@@ -63,6 +67,7 @@ private:
 class JacobiSolver {
 public:
     static constexpr TableKept table = TableKept::no;
+    static constexpr bool from_old_values = true;
     static constexpr int kept_doubles_per_volume = 1;  // t_old
     static constexpr int work_doubles_per_volume = 0;
     JacobiSolver(const SolverSettings& settings, const Execution& execution)
@@ -89,6 +94,7 @@ private:
 class GaussSeidelSolver {
 public:
     static constexpr TableKept table = TableKept::no;
+    static constexpr bool from_old_values = false;
     static constexpr int kept_doubles_per_volume = 0;
     static constexpr int work_doubles_per_volume = 0;
     GaussSeidelSolver(const SolverSettings& settings, const Execution& execution)
@@ -118,6 +124,7 @@ private:
 class SorSolver {
 public:
     static constexpr TableKept table = TableKept::no;
+    static constexpr bool from_old_values = false;
     static constexpr int kept_doubles_per_volume = 1;  // t_old
     static constexpr int work_doubles_per_volume = 0;
     SorSolver(const SolverSettings& settings, const Execution& execution)
@@ -145,6 +152,7 @@ private:
 class AdiSolver {
 public:
     static constexpr TableKept table = TableKept::yes;
+    static constexpr bool from_old_values = false;
     static constexpr int kept_doubles_per_volume = 0;
     static constexpr int work_doubles_per_volume = 2;  // tdma_p, tdma_q
     AdiSolver(const SolverSettings& settings, const Execution& execution)
@@ -172,6 +180,7 @@ private:
 class MsiSolver {
 public:
     static constexpr TableKept table = TableKept::yes;
+    static constexpr bool from_old_values = false;
     static constexpr int kept_doubles_per_volume = 4 + 3;  // msi_lower, msi_upper
     static constexpr int work_doubles_per_volume = 3;      // the plain loop's residual, forward and correction
     MsiSolver(const SolverSettings& settings, const Execution& execution)
