@@ -47,17 +47,15 @@ wine cmd /c exit >/dev/null 2>&1 || true  # makes the prefix
 # on every other try: such a run is tried once more, and the log says so.
 restarts=0
 folder_state() { stat -c %y "$work/run"; ls -lA --time-style=full-iso "$work/run"; }
+run_once() { (cd "$work/run" && wine "$exe" "$@" >"$work/out" 2>"$work/err"); }
 run_program() {
   local before status=0
   before="$(folder_state)"
-  (cd "$work/run" && wine "$exe" "$@" >"$work/out" 2>"$work/err") || status=$?
-  if [ "$status" -eq 1 ] && [ ! -s "$work/err" ] && [ "$(folder_state)" == "$before" ]; then
-    echo "aviso: o wine não iniciou o programa ($(tr -d '\r' <"$work/out" | tr '\n' ' ')); tentado outra vez"
-    restarts=$((restarts + 1))
-    status=0
-    (cd "$work/run" && wine "$exe" "$@" >"$work/out" 2>"$work/err") || status=$?
-  fi
-  return "$status"
+  run_once "$@" || status=$?
+  [ "$status" -eq 1 ] && [ ! -s "$work/err" ] && [ "$(folder_state)" == "$before" ] || return "$status"
+  echo "aviso: o wine não iniciou o programa ($(tr -d '\r' <"$work/out" | tr '\n' ' ')); tentado outra vez"
+  restarts=$((restarts + 1))
+  run_once "$@"
 }
 
 # A fresh folder with the stand-ins for notepad and wgnuplot.
