@@ -2,8 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -173,6 +179,47 @@ TEST(LayHeapOnLargePages, LaysTheSizeAskedWithinItsBounds)
 #endif
     for (const auto& c : cases) EXPECT_EQ(lay_heap_on_large_pages(c.asked), lays ? c.laid : 0) << c.asked;
 }
+
+#if defined(__GLIBC__) && defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+// Whether the mapping that holds `address` is asked for large pages; nullopt
+// where the system does not say.
+std::optional<bool> asked_for_large_pages(const void* address)
+{
+    std::ifstream maps("/proc/self/smaps");
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    bool inside = false;
+    for (std::string line; std::getline(maps, line);) {
+        std::uintptr_t first = 0, end = 0;
+        if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR " ", &first, &end) == 2 && line.find(':') > line.find(' '))
+            inside = first <= at && at < end;
+        else if (inside && line.rfind("VmFlags:", 0) == 0)
+            return line.find(" hg") != std::string::npos;
+    }
+    return std::nullopt;
+}
+
+// An array made right after the heap is laid lies on large pages from its
+// second small page to its end, wherever the heap ended: the stretch below
+// the first boundary, and the last span, were 512 small faults each. In a
+// child process, which keeps the heap's settings to itself.
+TEST(LayHeapOnLargePages, TheNextArrayLiesOnLargePagesToItsEnd)
+{
+    const int somewhere = 0;
+    if (!asked_for_large_pages(&somewhere).has_value()) GTEST_SKIP() << "the system does not list its mappings' flags";
+    const auto next_arrays = [] {
+        keep_released_memory();
+        int fits = 0;
+        for (const std::size_t mib : {17, 40, 61}) {  // each one moves the heap's end
+            const std::size_t bytes = mib << 20;
+            lay_heap_on_large_pages(static_cast<double>(bytes));
+            auto* const array = static_cast<char*>(std::malloc(bytes));
+            fits += asked_for_large_pages(array + 4096) == true && asked_for_large_pages(array + bytes - 1) == true;
+        }
+        std::exit(3 - fits);
+    };
+    EXPECT_EXIT(next_arrays(), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
 }  // namespace placatermo
