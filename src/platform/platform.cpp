@@ -462,9 +462,9 @@ std::size_t lay_heap_on_large_pages([[maybe_unused]] double bytes)
     // 512 faults, 10 us each in a virtual machine, where a whole large page
     // costs 0.2 ms. That stretch is set aside for the program's life and the
     // block starts just below the boundary; one span more at its end covers
-    // what rounding down leaves out.
-    // A study lays the heap for each of its runs, from several threads: the
-    // stretch is set aside once, and held where the leak checker sees it.
+    // what rounding down leaves out. A study lays the heap for each of its
+    // runs, from several threads: the stretch is set aside once, and held
+    // where the leak checker sees it.
     static std::mutex laying;
     static void* set_aside = nullptr;
     const std::lock_guard lock(laying);
