@@ -645,6 +645,58 @@ TEST(ThreadChoice, TakesTheFasterWayAndTriesTheOtherAgain)
     }
 }
 
+// The caller's share of the rows after sweeps timed as given (rows and
+// seconds of the caller, of the helper, the helper's start delay).
+TEST(BandSplit, GivesTheCallerTheRowsThatHaveBothThreadsFinishTogether)
+{
+    struct Sweep {
+        std::int64_t caller_rows;
+        double caller_seconds;
+        std::int64_t helper_rows;
+        double helper_seconds, delay;
+    };
+    const struct {
+        const char* what;
+        std::vector<Sweep> sweeps;
+        double share;
+    } cases[] = {
+        {"not timed yet", {}, 0.5},
+        {"equal cores", {{500, 1.0, 500, 1.0, 0.0}}, 0.5},
+        {"the helper's core half as fast", {{500, 1.0, 500, 2.0, 0.0}}, 2.0 / 3.0},
+        {"the helper starting 100 rows late", {{500, 1.0, 500, 1.0, 0.2}}, 0.55},
+        {"the last sweeps weigh most", {{500, 1.0, 500, 2.0, 0.0}, {500, 1.0, 500, 1.0, 0.0}}, 0.6},
+        {"the helper's core all but stopped", {{500, 1.0, 500, 100.0, 0.0}}, 0.875},
+        {"the caller's core all but stopped", {{500, 100.0, 500, 1.0, 0.0}}, 0.125},
+        {"a sweep too short for the clock", {{500, 0.0, 500, 1.0, 0.0}}, 0.5},
+    };
+    for (const auto& c : cases) {
+        BandSplit split;
+        for (const Sweep& s : c.sweeps)
+            split.record(s.caller_rows, s.caller_seconds, s.helper_rows, s.helper_seconds, s.delay);
+        EXPECT_NEAR(split.caller_share(), c.share, 1e-12) << c.what;
+    }
+}
+
+// Red-black sweeps on two threads split as lopsided as the timings may make
+// them: the bits of the plain loop.
+TEST(BandSplit, AnySplitGivesTheBitsOfThePlainLoop)
+{
+    const KernelCase c{70, 66, false, Field::random};
+    const System s = make_system(c, 9);
+    const std::vector<double> start = make_field(s, c.field, 9);
+    std::vector<double> plain = start;
+    solve_gauss_seidel_red_black_plain(s.table(), 3, plain);
+    Execution two{Kernels::fast};
+    two.second_thread = sweep_helper();
+    two.two_thread_sizes.red_black = {4, 3};
+    for (const double helper_seconds : {100.0, 0.01, 1.0}) {
+        band_split(c.nx, c.ny).record(33, 1.0, 33, helper_seconds, 0.0);
+        std::vector<double> fast = start;
+        solve_gauss_seidel_red_black(*s.stencil_without_table(), 3, fast, two);
+        EXPECT_TRUE(same_bits(fast, plain)) << helper_seconds;
+    }
+}
+
 // The stencil of a plate grid is the five values every real volume of its
 // table has: bit for bit what a scan of the whole table finds.
 TEST(UniformStencil, HoldsWhatTheTableHas)

@@ -4,13 +4,16 @@
 // at that moment. No two unknowns of one colour are neighbours, so within a
 // colour the updates do not depend on each other: the rows split into bands
 // that threads sweep side by side, and the field has the same bits for any
-// number of bands and any order in which they run.
+// number of bands, any rows each, and any order in which they run. On two
+// threads each takes the rows its core is measured to sweep in the time the
+// other takes for the rest (BandSplit).
 //
 // The fast kernel sweeps each band once per sweep: the red row j, then the
 // black row j - 1, which by then has new red neighbours on both sides; the
 // red first and last rows of every band are done before any band starts, so
 // that no band reads a row its neighbour band writes in the meantime.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <type_traits>
 #include <variant>
@@ -21,6 +24,7 @@
 #include "grid/arrays.hpp"
 #include "solvers/point_update.hpp"
 #include "solvers/solvers.hpp"
+#include "solvers/sweep_helper.hpp"
 
 namespace placatermo {
 
@@ -246,10 +250,11 @@ struct SweepWork {
     }
 };
 
-// One sweep in the bands, the odd ones on the second thread when there is one.
+// One sweep in the bands, the odd ones on the second thread when there is one;
+// with `split`, each thread's part timed for it.
 template <typename Row>
 void sweep_bands(std::int64_t ny, const std::vector<Band>& bands, SecondThread* thread, Row row,
-                 const SweepWork& work)
+                 const SweepWork& work, BandSplit* split)
 {
     for (const Band& band : bands)
         for (std::int64_t j : {band.first - 1, band.first, band.first + 1, band.last - 1, band.last, band.last + 1})
@@ -281,10 +286,30 @@ void sweep_bands(std::int64_t ny, const std::vector<Band>& bands, SecondThread* 
     if (thread == nullptr || bands.size() < 2) {
         some(0);
         some(1);
-    } else {
+    } else if (split == nullptr) {
         HelperJob odd(*thread, [&] { some(1); });
         some(0);
         odd.join();
+    } else {
+        using Clock = std::chrono::steady_clock;
+        const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+        Clock::time_point helper_start, helper_end;
+        const Clock::time_point start = Clock::now();
+        HelperJob odd(*thread, [&] {
+            helper_start = Clock::now();
+            some(1);
+            helper_end = Clock::now();
+        });
+        some(0);
+        const Clock::time_point caller_end = Clock::now();
+        odd.join();
+        const auto rows = [&](std::size_t parity) {
+            std::int64_t count = 0;
+            for (std::size_t m = parity; m < bands.size(); m += 2) count += bands[m].last - bands[m].first + 1;
+            return count;
+        };
+        split->record(rows(0), seconds(caller_end - start), rows(1), seconds(helper_end - helper_start),
+                      seconds(helper_start - start));
     }
     if (!work.after) return;
     for (const Band& band : bands)
@@ -292,15 +317,36 @@ void sweep_bands(std::int64_t ny, const std::vector<Band>& bands, SecondThread* 
             if (j >= 2 && j <= ny - 1 && (j == band.first || band.last > band.first)) work.work->after(j);
 }
 
+// Rows 1 ... ny in two bands, the first about `share` of them, the second
+// from an even row.
+std::vector<Band> two_bands(std::int64_t ny, double share)
+{
+    std::int64_t next = 1 + static_cast<std::int64_t>(share * static_cast<double>(ny));
+    next = std::max<std::int64_t>(std::min(next + next % 2, ny - ny % 2), 2);
+    return {{1, next - 1}, {next, ny}};
+}
+
+// How a call's rows are laid: in `count` bands of about equal rows, or, with
+// `split`, in two as the timings there say.
+struct BandLayout {
+    int count = 1;
+    BandSplit* split = nullptr;
+
+    std::vector<Band> bands(std::int64_t ny) const
+    {
+        return split != nullptr && ny >= 2 ? two_bands(ny, split->caller_share()) : bands_of(ny, count);
+    }
+};
+
 template <bool Uniform, typename P, typename C>
 void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t max_inner_iterations,
-               std::span<double> t, int band_count, SecondThread* thread, const Execution& execution,
+               std::span<double> t, BandLayout layout, SecondThread* thread, const Execution& execution,
                const RowWork* row_work = nullptr)
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
     const From1<const double> b(system.b);
-    const std::vector<Band> bands = bands_of(ny, band_count);
+    const std::vector<Band> bands = layout.bands(ny);
     std::vector<char> prepared(row_work != nullptr ? static_cast<std::size_t>(ny + 2) : 0, 0);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
         const SweepWork work{row_work, row_work != nullptr && iteration == 1,
@@ -309,20 +355,20 @@ void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t 
             ny, bands, thread,
             [&](std::int64_t j, Colour colour, bool alone) {
                 sweep_row<Uniform>(nx, ny, j, colour, c, b, t.data(), u, alone);
-            }, work);
+            }, work, thread != nullptr ? layout.split : nullptr);
         execution.stop_point();
     }
 }
 
 // The fast kernel on either form: the table's coefficients, or the
 // stencil's in registers.
-void sweeps(const CoefficientTable& table, std::int32_t max_inner_iterations, std::span<double> t, int bands,
+void sweeps(const CoefficientTable& table, std::int32_t max_inner_iterations, std::span<double> t, BandLayout bands,
             SecondThread* thread, const Execution& execution, const RowWork* work)
 {
     red_black<false>(table, Table(table.a, table.volume_count), detail::table_only, max_inner_iterations, t, bands,
                      thread, execution, work);
 }
-void sweeps(const UniformStencil& stencil, std::int32_t max_inner_iterations, std::span<double> t, int bands,
+void sweeps(const UniformStencil& stencil, std::int32_t max_inner_iterations, std::span<double> t, BandLayout bands,
             SecondThread* thread, const Execution& execution, const RowWork* work)
 {
     detail::with_interior_point(stencil, [&](const auto& u) {
@@ -350,7 +396,8 @@ void sweeps_on_their_threads(const Form& form, std::int32_t max_inner_iterations
                              const Execution& execution, const RowWork* work = nullptr)
 {
     SecondThread* thread = thread_for(form, execution);
-    sweeps(form, max_inner_iterations, t, thread != nullptr ? 2 : 1, thread, execution, work);
+    const BandLayout layout{1, thread != nullptr ? &band_split(form.nx, form.ny) : nullptr};
+    sweeps(form, max_inner_iterations, t, layout, thread, execution, work);
 }
 
 }  // namespace
@@ -451,7 +498,7 @@ void update_ghost_volumes(const LinearSystem& system, std::span<double> u)
 void solve_gauss_seidel_red_black_in_bands(const UniformStencil& system, std::int32_t max_inner_iterations,
                                            std::span<double> t, int bands, const Execution& execution)
 {
-    sweeps(system, max_inner_iterations, t, bands, execution.second_thread, execution, nullptr);
+    sweeps(system, max_inner_iterations, t, BandLayout{bands}, execution.second_thread, execution, nullptr);
 }
 
 }  // namespace placatermo

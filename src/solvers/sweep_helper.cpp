@@ -71,6 +71,12 @@ ThreadChoice& thread_choice(std::int64_t nx, std::int64_t ny)
     return choices[{nx, ny}];
 }
 
+BandSplit& band_split(std::int64_t nx, std::int64_t ny)
+{
+    static std::map<std::pair<std::int64_t, std::int64_t>, BandSplit> splits;
+    return splits[{nx, ny}];
+}
+
 GroupProgress& group_progress(std::size_t groups)
 {
     static std::unique_ptr<GroupProgress> progress;

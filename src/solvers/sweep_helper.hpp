@@ -3,6 +3,7 @@
 // threads. The thread itself is sweep_helper() (solvers.hpp).
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -76,10 +77,48 @@ private:
     std::int64_t sweeps_ = 0;
 };
 
+// Where two threads split the rows of a sweep between them, found by timing
+// each thread's part. The two cores of a virtual machine are not always
+// equally fast (one sharing its physical core with other work was measured
+// 40 % slower than the other for minutes), and the thread that is asked
+// starts later than the one that asks: halves of equal rows leave the faster
+// core waiting. The caller's share is the one that has both finish together
+// at the per-row seconds and the start delay measured; each of these leans to
+// its latest sweeps, as the machine changes while a run goes on. Where the
+// rows are split does not change the bits of any sweep that takes it.
+class BandSplit {
+public:
+    // The caller's share of the rows, between 1/8 and 7/8.
+    double caller_share() const
+    {
+        if (caller_row_ <= 0.0 || helper_row_ <= 0.0 || rows_ <= 0.0) return 0.5;
+        const double share = (delay_ + rows_ * helper_row_) / (rows_ * (caller_row_ + helper_row_));
+        return std::clamp(share, 0.125, 0.875);
+    }
+    // One sweep: each thread's rows and seconds, and how long after the call
+    // the helper started.
+    void record(std::int64_t caller_rows, double caller_seconds, std::int64_t helper_rows, double helper_seconds,
+                double delay)
+    {
+        if (caller_rows <= 0 || helper_rows <= 0) return;
+        lean(caller_row_, caller_seconds / static_cast<double>(caller_rows));
+        lean(helper_row_, helper_seconds / static_cast<double>(helper_rows));
+        lean(delay_, std::max(delay, 0.0));
+        rows_ = static_cast<double>(caller_rows + helper_rows);
+    }
+
+private:
+    static void lean(double& mean, double seconds) { mean = mean < 0.0 ? seconds : 0.5 * (mean + seconds); }
+    double caller_row_ = -1.0, helper_row_ = -1.0, delay_ = -1.0;  // seconds; < 0 before the first sweep
+    double rows_ = 0.0;
+};
+
 // The timings of the point sweeps of an nx x ny grid, kept for the program's
 // life (called from the solving thread only). ADI's half-steps are not timed:
 // timing them made the ADI runs measured slower.
 ThreadChoice& thread_choice(std::int64_t nx, std::int64_t ny);
+// The same for the split of the red-black sweeps' rows.
+BandSplit& band_split(std::int64_t nx, std::int64_t ny);
 
 // Counters for `groups` groups, zeroed by reset(), kept from call to call
 // (called from the solving thread only).
