@@ -106,6 +106,22 @@ struct System {
         return system;
     }
 
+    // The same, keeping b of the ghost volumes alone (RhsKept::ghosts).
+    std::optional<UniformStencil> stencil_with_ghost_rhs() const
+    {
+        if (!stencil_with_zero_rhs()) return std::nullopt;
+        UniformStencil system(grid.nx, grid.ny, *find_uniform_interior(grid.nx, grid.ny, a), TableKept::no, {},
+                              RhsKept::ghosts);
+        for (std::int64_t p = 1; p <= grid.volume_count; ++p) {
+            const std::int64_t i = (p - 1) % grid.nx + 1, j = (p - 1) / grid.nx + 1;
+            if (i == 1 || i == grid.nx || j == 1 || j == grid.ny)
+                system.ghost_b[static_cast<std::size_t>(ghost_rhs_slot(p, grid.nx, grid.ny))] =
+                    b[static_cast<std::size_t>(p - 1)];
+        }
+        system.rhs_inside = RhsInside::zero;
+        return system;
+    }
+
     // The stencil when there is one, else the table: the form the program
     // would give the kernels.
     LinearSystem linear() const

@@ -72,6 +72,18 @@ System make_system(const KernelCase& c, unsigned seed)
     return s;
 }
 
+// The system with a different b on every ghost volume, so that a kernel
+// that reads another ghost's entry gives itself away.
+System with_distinct_ghost_rhs(System s)
+{
+    const std::int64_t nx = s.grid.nx, ny = s.grid.ny;
+    for (std::int64_t p = 1; p <= s.grid.volume_count; ++p) {
+        const std::int64_t i = (p - 1) % nx + 1, j = (p - 1) / nx + 1;
+        if (i == 1 || i == nx || j == 1 || j == ny) s.b[static_cast<std::size_t>(p - 1)] = 0.25 * static_cast<double>(p);
+    }
+    return s;
+}
+
 bool same_bits(const std::vector<double>& x, const std::vector<double>& y)
 {
     return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
@@ -265,11 +277,11 @@ TEST(FastKernels, RedBlackBandsAndNormsGiveTheSameBitsAnyWay)
     for (const KernelCase& c : {KernelCase{37, 29, false, Field::random, true}, KernelCase{66, 19, false, Field::with_nan},
                                 KernelCase{130, 130, false, Field::zeros, true}, KernelCase{34, 18, false, Field::random},
                                 KernelCase{4, 3, false, Field::random}}) {
-        const System s = make_system(c, 5);
+        const System s = with_distinct_ghost_rhs(make_system(c, 5));
         const std::vector<double> start = make_field(s, c.field, 5);
         std::vector<double> plain = start;
         solve_gauss_seidel_red_black_plain(s.table(), 3, plain);
-        for (const auto& stencil : {s.stencil_without_table(), s.stencil_with_zero_rhs()}) {
+        for (const auto& stencil : {s.stencil_without_table(), s.stencil_with_zero_rhs(), s.stencil_with_ghost_rhs()}) {
             if (!stencil) continue;
             for (SecondThread* thread : {static_cast<SecondThread*>(nullptr), static_cast<SecondThread*>(&at_once),
                                          sweep_helper()})
@@ -311,10 +323,17 @@ TEST(FastKernels, GhostVolumesFoldedIntoTheSweepGiveTheWholeUpdatesBits)
     } at_once;
     for (const auto& [nx, ny] : {std::pair{6, 6}, std::pair{10, 12}, std::pair{8, 9}})
         for (const int row : {3, ny / 2, ny - 2}) {
-            const System s = make_system(KernelCase{nx, ny, false, Field::random, true}, 3);
+            const System s = with_distinct_ghost_rhs(make_system(KernelCase{nx, ny, false, Field::random, true}, 3));
             std::vector<double> start = make_field(s, Field::random, 3);
             start[static_cast<std::size_t>((row - 1) * nx)] = std::numeric_limits<double>::infinity();
-            for (const LinearSystem& system : {LinearSystem{s.table()}, LinearSystem{*s.stencil_without_table()}}) {
+            for (const LinearSystem& system : {LinearSystem{s.table()}, LinearSystem{*s.stencil_without_table()},
+                                               LinearSystem{*s.stencil_with_ghost_rhs()}}) {
+                // b of the ghost volumes alone: the residuals of the whole b
+                for (std::int64_t p = nx + 2; p < (ny - 1) * nx; ++p) {
+                    if (p % nx < 2) continue;  // a ghost column
+                    EXPECT_EQ(std::bit_cast<std::uint64_t>(residual_at(system, start, p)),
+                              std::bit_cast<std::uint64_t>(residual_at(s.table(), start, p)));
+                }
                 std::vector<double> whole = start;
                 update_ghost_volumes(system, whole);
                 solve_gauss_seidel_red_black_plain(s.table(), 2, whole);

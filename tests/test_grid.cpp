@@ -154,7 +154,7 @@ TEST(Grid, ResidualNorm)
     EXPECT_DOUBLE_EQ(norm, ap + std::fabs(coef(s, AS, 2, 3)) + std::fabs(coef(s, AW, 3, 2)));
 }
 
-// Laying the heap on large pages lays no block below 16 MiB (nor for a size
+// Laying the heap on large pages lays no block below 8 MiB (nor for a size
 // that is no number), the size asked from there, and at most 1.5 GiB; where
 // the system has no such request, nothing.
 TEST(LayHeapOnLargePages, LaysTheSizeAskedWithinItsBounds)
@@ -166,9 +166,9 @@ TEST(LayHeapOnLargePages, LaysTheSizeAskedWithinItsBounds)
     } cases[] = {{-1.0, 0},
                  {0.0, 0},
                  {1.0, 0},
-                 {15.9 * mib, 0},
+                 {7.9 * mib, 0},
                  {std::numeric_limits<double>::quiet_NaN(), 0},
-                 {16.0 * mib, std::size_t{16} << 20},
+                 {8.0 * mib, std::size_t{8} << 20},
                  {64.5 * mib, static_cast<std::size_t>(64.5 * mib)},
                  {1e30, std::size_t{1536} << 20},
                  {std::numeric_limits<double>::infinity(), std::size_t{1536} << 20}};

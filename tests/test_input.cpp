@@ -418,12 +418,17 @@ TEST(Input, MemoryNeedCountsTheArraysHeld)
         EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse()), c.doubles * 8)
             << "solver " << c.solver << ", " << c.grid_count << " grids from " << c.n;
     }
-    // the textbook cycle keeps no residual (its restriction computes them)
+    // the textbook cycle keeps no residual (its restriction computes them),
+    // and its red-black sweeps (two or more a visit) b of the finest grid's
+    // ghost volumes alone (2 * 10 + 2 * 8)
     InputRecords r;
     r.grid_count = "3";
     r.nx = "4";
     r.ny = "4";
+    EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse(), MultigridCycle::textbook), (2 * 16 + 2 * 36 + 36 + 100) * 8);
+    r.max_inner_iterations = "1";
     EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse(), MultigridCycle::textbook), (2 * 16 + 2 * 36 + 100 + 100) * 8);
+    EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse(), MultigridCycle::fast), (2 * 16 + 2 * 36 + 36 + 100) * 8);
     EXPECT_DOUBLE_EQ(required_memory_bytes(r.parse(), MultigridCycle::specified),
                      (3 * 16 + 3 * 36 + 2 * 100 + 100) * 8);
 }

@@ -128,8 +128,9 @@ void solve_multigrid(const SolutionProblem& problem, SolutionControl& control, S
 // The bytes of the arrays that solving on these grids with this solver
 // holds at most (what each grid's system, smoother, residual and correction
 // hold, t, and one call's work arrays).
-// The textbook cycle keeps no residual.
-double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver,
+// The textbook cycles keep no residual, nor, under red-black Gauss-Seidel,
+// b of the finest grid's real volumes.
+double solution_memory_bytes(const GridHierarchy& grids, const SolverSettings& solver,
                              MultigridCycle cycle = MultigridCycle::specified, const Execution& execution = {});
 
 // The transfers of the multigrid cycle. The spans are one grid's arrays

@@ -42,10 +42,11 @@ namespace {
 // coefficients are the same on every visit, and only the right-hand side b
 // changes (on the coarse grids it is the restricted residual).
 struct Level {
-    Level(const SolutionProblem& problem, int k, bool keeps_residual, SweepOrder order, std::int32_t inner)
+    Level(const SolutionProblem& problem, int k, bool keeps_residual, SweepOrder order, std::int32_t inner,
+          RhsKept rhs)
         : smoother(settings(problem.solver, order, inner), problem.execution),
           grid(entered(problem, k)),
-          system(smoother.make_system(grid, problem.plate)),
+          system(smoother.make_system(grid, problem.plate, rhs)),
           residual(keeps_residual
                        ? create_array(problem.execution, "residual", static_cast<std::size_t>(grid.volume_count))
                        : std::vector<double>()),
@@ -205,6 +206,19 @@ private:
     Execution execution_;
 };
 
+// Red-black from two sweeps a visit on. With one, a red-black sweep leaves
+// too much of the error the coarse grids do not see, and the cycles grow
+// with the grid (measured, ratio 1e-6 from 4 x 4: 69 cycles at 66², 180 at
+// 258², against 23 and 24 in the point sweep's order); with two, 8 cycles
+// against 9 at any size.
+// The fast cycle, its ghost volumes up to date, in red-black order from one
+// sweep on (ratio 1e-8 at 1026² from 4 x 4: 20 cycles, against 200 and not
+// there without the update).
+SweepOrder textbook_sweep_order(bool fast, std::int32_t inner_iterations)
+{
+    return fast || inner_iterations >= 2 ? SweepOrder::red_black : SweepOrder::natural;
+}
+
 // Gauss-Seidel in red-black order; each residual summed as it is computed,
 // on the finest grid in the one pass over t that also gives its norm; each
 // grid's right-hand side kept from the descent.
@@ -219,18 +233,7 @@ public:
     {
     }
     const Transfer& transfer() const override { return transfer_; }
-    // Red-black from two sweeps a visit on. With one, a red-black sweep
-    // leaves too much of the error the coarse grids do not see, and the
-    // cycles grow with the grid (measured, ratio 1e-6 from 4 x 4: 69 cycles
-    // at 66², 180 at 258², against 23 and 24 in the point sweep's order);
-    // with two, 8 cycles against 9 at any size.
-    // The fast cycle, its ghost volumes up to date, in red-black order from
-    // one sweep on (ratio 1e-8 at 1026² from 4 x 4: 20 cycles, against 200
-    // and not there without the update).
-    SweepOrder gauss_seidel_order() const override
-    {
-        return fast_ || inner_iterations_ >= 2 ? SweepOrder::red_black : SweepOrder::natural;
-    }
+    SweepOrder gauss_seidel_order() const override { return textbook_sweep_order(fast_, inner_iterations_); }
     bool keeps_residuals() const override { return false; }
     void restrict_to(const Level& fine, std::span<const double> u, Level& coarse, bool from_finest) const override
     {
@@ -488,9 +491,14 @@ void Multigrid::run()
     solution_.t =
         create_array(problem_.execution, "t", static_cast<std::size_t>(problem_.grids.volume_count_of(count)));
     levels_.reserve(static_cast<std::size_t>(count));
+    // the finest grid's b is never written in the textbook cycles: its ghost
+    // volumes' entries alone where the smoother reads no other (a third of
+    // the memory, and of the fresh pages a run waits for)
     for (int k = 1; k <= count; ++k)
         levels_.emplace_back(problem_, k, k > 1 && cycle_->keeps_residuals(), cycle_->gauss_seidel_order(),
-                             cycle_->inner_iterations(k, count, problem_.solver.max_inner_iterations));
+                             cycle_->inner_iterations(k, count, problem_.solver.max_inner_iterations),
+                             k == count && problem_.cycle != MultigridCycle::specified ? RhsKept::ghosts
+                                                                                       : RhsKept::whole);
     solution_.grid = level(count).grid;
     folded_ = problem_.cycle != MultigridCycle::specified && level(count).smoother.folds_row_work();
 
@@ -513,26 +521,33 @@ void solve_multigrid(const SolutionProblem& problem, SolutionControl& control, S
     cycle.run();
 }
 
-double solution_memory_bytes(const GridHierarchy& grids, SolverKind solver, MultigridCycle cycle,
+double solution_memory_bytes(const GridHierarchy& grids, const SolverSettings& solver, MultigridCycle cycle,
                              const Execution& execution)
 {
     // Per volume of a grid: b, the table unless the grid's system is a
     // stencil without one, and the smoother's kept tables; with several grids
     // each grid's residual (in the specified cycle only) and, but on the
-    // finest grid, its correction.
+    // finest grid, its correction. The finest grid of the textbook cycles
+    // under red-black Gauss-Seidel: b of its ghost volumes alone.
     // Once: t, and the largest call's work arrays (the finest grid's).
     const int count = grids.count();
+    const bool finest_ghost_rhs = count > 1 && cycle != MultigridCycle::specified &&
+                                  solver.kind == SolverKind::gauss_seidel &&
+                                  textbook_sweep_order(cycle == MultigridCycle::fast, solver.max_inner_iterations) ==
+                                      SweepOrder::red_black;
     double doubles = 0.0;
     for (int k = 1; k <= count; ++k) {
-        const bool table =
-            Smoother::table_kept(solver) == TableKept::yes || !stencil_fits(grids.nx_of(k), grids.ny_of(k), execution);
-        double per_volume = 1.0 + (table ? 5.0 : 0.0) + Smoother::kept_doubles_per_volume(solver);
+        const bool stencil = stencil_fits(grids.nx_of(k), grids.ny_of(k), execution);
+        const bool table = Smoother::table_kept(solver.kind) == TableKept::yes || !stencil;
+        const bool ghost_rhs = k == count && finest_ghost_rhs && stencil;
+        double per_volume = (ghost_rhs ? 0.0 : 1.0) + (table ? 5.0 : 0.0) + Smoother::kept_doubles_per_volume(solver.kind);
         if (count > 1 && k < count) per_volume += 1.0;  // the correction
         if (count > 1 && cycle == MultigridCycle::specified) per_volume += 1.0;
         doubles += per_volume * grids.volume_count_of(k);
+        if (ghost_rhs) doubles += static_cast<double>(ghost_rhs_count(grids.nx_of(k), grids.ny_of(k)));
     }
     const double finest = grids.volume_count_of(count);
-    doubles += finest * (1.0 + Smoother::work_doubles_per_volume(solver));
+    doubles += finest * (1.0 + Smoother::work_doubles_per_volume(solver.kind));
     return doubles * 8.0;
 }
 

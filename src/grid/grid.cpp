@@ -16,8 +16,10 @@ void enter_grid(CurrentGrid& grid, const Plate& plate, const GridHierarchy& grid
 
 namespace {
 
-// The ghost rows of b, and of the table when `a` is not empty.
-void set_ghost_entries(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b_values)
+// The ghost rows of b (b(p) its entry for volume p), and of the table when
+// `a` is not empty.
+template <typename B>
+void set_ghost_entries(const CurrentGrid& grid, const Plate& plate, std::span<double> a, B b)
 {
     const std::int64_t nx = grid.nx;
     const std::int64_t ny = grid.ny;
@@ -25,7 +27,6 @@ void set_ghost_entries(const CurrentGrid& grid, const Plate& plate, std::span<do
     double* column[5] = {};
     if (table)
         for (int m = 0; m < 5; ++m) column[m] = a.data() + m * std::int64_t{grid.volume_count};
-    From1<double> b(b_values);
     const auto set_row = [&](std::int64_t p, const std::array<double, 5>& side, double rhs) {
         if (table)
             for (int m = 0; m < 5; ++m) column[m][p - 1] = side[static_cast<std::size_t>(m)];
@@ -57,7 +58,14 @@ void set_ghost_entries(const CurrentGrid& grid, const Plate& plate, std::span<do
 
 void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b)
 {
-    set_ghost_entries(grid, plate, a, b);
+    set_ghost_entries(grid, plate, a, From1<double>(b));
+}
+
+void build_ghost_rhs(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> ghost_b)
+{
+    set_ghost_entries(grid, plate, a, [&](std::int64_t p) -> double& {
+        return ghost_b[static_cast<std::size_t>(ghost_rhs_slot(p, grid.nx, grid.ny))];
+    });
 }
 
 std::array<double, 5> interior_coefficients(const CurrentGrid& grid)
@@ -77,7 +85,7 @@ namespace {
 void build_columns(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b,
                    int first_column)
 {
-    set_ghost_entries(grid, plate, a, b);
+    set_ghost_entries(grid, plate, a, From1<double>(b));
     const std::int64_t nx = grid.nx;
     const std::int64_t ny = grid.ny;
     const std::array<double, 5> interior = interior_coefficients(grid);

@@ -147,4 +147,19 @@ struct SideCoefficients {
 // The ghost rows: west column, east column, south row, north row.
 void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> b);
 
+// b of the ghost volumes alone, for a grid whose real volumes' b is +0.0:
+// rows 1 and ny whole, then the first and the last entry of each row
+// between, ghost_rhs_count() values; entry ghost_rhs_slot(p) (from 0) for
+// ghost volume p (from 1).
+inline std::int64_t ghost_rhs_count(std::int64_t nx, std::int64_t ny) { return 2 * nx + 2 * (ny - 2); }
+inline std::int64_t ghost_rhs_slot(std::int64_t p, std::int64_t nx, std::int64_t ny)
+{
+    if (p <= nx) return p - 1;
+    if (p > (ny - 1) * nx) return p - 1 - (ny - 2) * nx;
+    return 2 * nx + 2 * ((p - 1) / nx - 1) + ((p - 1) % nx == 0 ? 0 : 1);
+}
+// The ghost rows as build_boundary_coefficients() sets them, b's in that
+// layout.
+void build_ghost_rhs(const CurrentGrid& grid, const Plate& plate, std::span<double> a, std::span<double> ghost_b);
+
 }  // namespace placatermo

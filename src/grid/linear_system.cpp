@@ -6,19 +6,24 @@
 
 namespace placatermo {
 
-SystemArrays::SystemArrays(std::int32_t nx_, std::int32_t ny_, TableKept table, const Execution& execution)
+SystemArrays::SystemArrays(std::int32_t nx_, std::int32_t ny_, TableKept table, const Execution& execution,
+                           RhsKept rhs)
     : nx(nx_),
       ny(ny_),
       volume_count(nx_ * ny_),
       a(table == TableKept::yes ? UninitializedArray(execution, "a", 5 * static_cast<std::size_t>(volume_count))
                                 : UninitializedArray()),
-      b(execution, "b", static_cast<std::size_t>(volume_count))
+      b(rhs == RhsKept::whole ? UninitializedArray(execution, "b", static_cast<std::size_t>(volume_count))
+                              : UninitializedArray()),
+      ghost_b(rhs == RhsKept::ghosts ? UninitializedArray(execution, "b", static_cast<std::size_t>(
+                                                                                  ghost_rhs_count(nx_, ny_)))
+                                     : UninitializedArray())
 {
 }
 
 UniformStencil::UniformStencil(std::int32_t nx_, std::int32_t ny_, const Stencil& interior_, TableKept table,
-                               const Execution& execution)
-    : SystemArrays(nx_, ny_, table, execution), interior(interior_)
+                               const Execution& execution, RhsKept rhs)
+    : SystemArrays(nx_, ny_, table, execution, rhs), interior(interior_)
 {
 }
 
@@ -30,12 +35,16 @@ std::optional<Stencil> shared_interior(const CurrentGrid& grid, const Execution&
     return Stencil{value[0], value[1], value[2], value[3], value[4]};
 }
 
-LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table, const Execution& execution)
+LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table, const Execution& execution,
+                          RhsKept rhs)
 {
     if (const std::optional<Stencil> interior = shared_interior(grid, execution)) {
-        UniformStencil system(grid.nx, grid.ny, *interior, table, execution);
-        build_boundary_coefficients(grid, plate, system.a, system.b);
-        system.rhs_inside = RhsInside::zero;  // the real volumes' b, set to +0.0 above
+        UniformStencil system(grid.nx, grid.ny, *interior, table, execution, rhs);
+        if (rhs == RhsKept::ghosts)
+            build_ghost_rhs(grid, plate, system.a, system.ghost_b);
+        else
+            build_boundary_coefficients(grid, plate, system.a, system.b);
+        system.rhs_inside = RhsInside::zero;  // the real volumes' b, set to +0.0 above or not kept
         return system;
     }
     return build_table(grid, plate, execution);

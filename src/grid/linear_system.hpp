@@ -31,12 +31,54 @@ struct Stencil {
 // compute them (GhostCoefficients).
 enum class TableKept { yes, no };
 
+// Whether a system holds b for every volume, or for its ghost volumes alone
+// (a UniformStencil whose real volumes' b is +0.0 for its whole life: the
+// finest grid of the textbook cycles, whose kernels then read no other entry).
+enum class RhsKept { whole, ghosts };
+
 // What both forms hold: the sizes, the table `a` (5 volume_count values,
-// column by column, or none) and the right-hand side `b`, created but not set.
+// column by column, or none) and the right-hand side `b`, created but not set;
+// or, b kept for the ghost volumes alone, `b` empty and `ghost_b` in the
+// layout of ghost_rhs_slot().
 struct SystemArrays {
-    SystemArrays(std::int32_t nx, std::int32_t ny, TableKept table = TableKept::yes, const Execution& execution = {});
+    SystemArrays(std::int32_t nx, std::int32_t ny, TableKept table = TableKept::yes, const Execution& execution = {},
+                 RhsKept rhs = RhsKept::whole);
     std::int32_t nx, ny, volume_count;
-    UninitializedArray a, b;
+    UninitializedArray a, b, ghost_b;
+};
+
+// b of the ghost volumes of row j, by entry k (from 1): every entry of rows
+// 1 and ny, the first and the last of any other row. From b, or from
+// ghost_b where the system keeps no more.
+class GhostRowRhs {
+public:
+    GhostRowRhs(const SystemArrays& s, std::int64_t j)
+    {
+        if (s.ghost_b.size() == 0) {
+            base_ = s.b.data();
+            return;
+        }
+        if (j == 1) {
+            base_ = s.ghost_b.data();
+        } else if (j == s.ny) {
+            base_ = s.ghost_b.data() + s.nx;
+            first_ = (j - 1) * s.nx + 1;
+        } else {
+            base_ = s.ghost_b.data() + 2 * s.nx + 2 * (j - 2);
+            first_ = (j - 1) * s.nx + 1;
+            ends_only_ = true;
+        }
+    }
+    double operator()(std::int64_t k) const
+    {
+        if (ends_only_) return base_[k == first_ ? 0 : 1];
+        return base_[k - first_];
+    }
+
+private:
+    const double* base_ = nullptr;
+    std::int64_t first_ = 1;  // the entry at base_[0]
+    bool ends_only_ = false;
 };
 
 // Every entry of `a` is set and may be read.
@@ -57,7 +99,7 @@ enum class RhsInside { stored, zero };
 // which every fast kernel needs.
 struct UniformStencil : SystemArrays {
     UniformStencil(std::int32_t nx, std::int32_t ny, const Stencil& interior, TableKept table = TableKept::yes,
-                   const Execution& execution = {});
+                   const Execution& execution = {}, RhsKept rhs = RhsKept::whole);
     Stencil interior;
     RhsInside rhs_inside = RhsInside::stored;
 };
@@ -99,8 +141,10 @@ std::optional<Stencil> shared_interior(const CurrentGrid& grid, const Execution&
 // The plate's system for the current grid: a stencil with the ghost rows of
 // b (and of `a` when the table is kept) when shared_interior() gives one,
 // else the whole table.
+// RhsKept::ghosts keeps b of the ghost volumes alone when the system is a
+// stencil (its b is then never written again).
 LinearSystem build_system(const CurrentGrid& grid, const Plate& plate, TableKept table = TableKept::yes,
-                          const Execution& execution = {});
+                          const Execution& execution = {}, RhsKept rhs = RhsKept::whole);
 // The whole table of the current grid, for what reads every entry (the MSI
 // factorisation) ...
 CoefficientTable build_table(const CurrentGrid& grid, const Plate& plate, const Execution& execution = {});

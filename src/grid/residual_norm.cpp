@@ -173,7 +173,10 @@ double residual_at(const LinearSystem& system, std::span<const double> t, std::i
 {
     const SystemArrays& arrays = arrays_of(system);
     if (const auto* uniform = std::get_if<UniformStencil>(&system))
-        return volume_residual(uniform->interior, arrays.b.data(), t.data(), p - 1, arrays.nx);
+        return with_rhs_inside(uniform->rhs_inside, [&](auto rhs) {
+            return volume_residual<decltype(rhs)::value>(uniform->interior, arrays.b.data(), t.data(), p - 1,
+                                                         arrays.nx);
+        });
     return volume_residual(arrays.a.data(), arrays.volume_count, arrays.b.data(), t.data(), p - 1, arrays.nx);
 }
 

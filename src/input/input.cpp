@@ -514,7 +514,7 @@ std::string default_input_file()
 
 double required_memory_bytes(const InputParameters& in, MultigridCycle cycle)
 {
-    return solution_memory_bytes(in.grids, in.solver(), cycle);
+    return solution_memory_bytes(in.grids, SolverSettings{in.solver(), in.max_inner_iterations}, cycle);
 }
 
 double check_memory(const InputParameters& in, double available_bytes, std::string_view file_name, MultigridCycle cycle,

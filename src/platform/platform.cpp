@@ -453,7 +453,7 @@ void populate_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t by
 std::size_t lay_heap_on_large_pages([[maybe_unused]] double bytes)
 {
 #if defined(__GLIBC__) && defined(__linux__)
-    constexpr double least = 16.0 * 1024 * 1024;
+    constexpr double least = 8.0 * 1024 * 1024;
     constexpr double most = 1536.0 * 1024 * 1024;  // below keep_released_memory's trim threshold, which keeps it
     if (!(bytes >= least)) return 0;
     const auto size = static_cast<std::size_t>(std::min(bytes, most));

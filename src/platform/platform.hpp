@@ -133,7 +133,7 @@ void populate_pages(void* data, std::size_t bytes);
 // from the system at once, asked for large pages and released, untouched, to
 // the heap. Arrays created from it then fault in 2 MiB at a time, from end
 // to end: the heap below the block's first 2 MiB boundary is set aside.
-// Nothing is done below 16 MiB, and no more than 1.5 GiB is laid.
+// Nothing is done below 8 MiB, and no more than 1.5 GiB is laid.
 // Gives the bytes laid (0 where nothing was).
 std::size_t lay_heap_on_large_pages(double bytes);
 

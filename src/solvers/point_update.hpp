@@ -13,9 +13,10 @@
 
 namespace placatermo::detail {
 
-// C is a Coefficients table or, on ghost volumes, GhostCoefficients.
-template <bool S, bool W, bool E, bool N, typename C>
-inline double point_value(const C& c, From1<const double> b, From1<const double> v, std::int64_t k, std::int64_t nx)
+// C is a Coefficients table or, on ghost volumes, GhostCoefficients; B gives
+// b's entry k (From1, or GhostRowRhs on ghost volumes).
+template <bool S, bool W, bool E, bool N, typename C, typename B = From1<const double>>
+inline double point_value(const C& c, const B& b, From1<const double> v, std::int64_t k, std::int64_t nx)
 {
     double s;
     if constexpr (S) {

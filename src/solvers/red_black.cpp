@@ -41,9 +41,9 @@ enum class Colour { red = 0, black = 1 };
 // grid: none beyond the sides, so that no term crosses a row end (the point
 // sweep's order gives the ghost columns one, with a zero coefficient in the
 // plate's tables; here it would join two unknowns of one colour).
-template <typename C>
-double update_at(const C& c, From1<const double> b, From1<const double> v, std::int64_t k, std::int64_t nx,
-                 std::int64_t i, std::int64_t j, std::int64_t ny)
+template <typename C, typename B>
+double update_at(const C& c, const B& b, From1<const double> v, std::int64_t k, std::int64_t nx, std::int64_t i,
+                 std::int64_t j, std::int64_t ny)
 {
     if (j == 1) {
         if (i == 1) return point_value<false, false, true, true>(c, b, v, k, nx);
@@ -171,11 +171,12 @@ bool quads_available()
 #endif
 
 // Row j's unknowns of one colour, updated in place: the ghost ones with the
-// side's coefficients, the real ones with the table's or the stencil's (u).
+// side's coefficients and b as ghost_b gives it, the real ones with the
+// table's or the stencil's (u) and b (not read where the stencil's is +0.0).
 // row_alone: no other thread reads the row meanwhile.
 template <bool Uniform, typename P, typename C>
-void sweep_row(std::int64_t nx, std::int64_t ny, std::int64_t j, Colour colour, const C& c, From1<const double> b,
-               double* t_data, const P& u, [[maybe_unused]] bool row_alone)
+void sweep_row(std::int64_t nx, std::int64_t ny, std::int64_t j, Colour colour, const C& c, const double* bq,
+               const GhostRowRhs& ghost_b, double* t_data, const P& u, [[maybe_unused]] bool row_alone)
 {
     const From1<double> t(t_data);
     const From1<const double> v(t_data);
@@ -187,14 +188,13 @@ void sweep_row(std::int64_t nx, std::int64_t ny, std::int64_t j, Colour colour, 
         const auto side = on_side(c, j == 1 ? ghost::south : ghost::north);
         for (std::int64_t i = i0; i <= nx; i += 2) {
             const std::int64_t k = row + i;
-            t(k) = i == 1    ? update_at(west, b, v, k, nx, i, j, ny)
-                   : i == nx ? update_at(east, b, v, k, nx, i, j, ny)
-                             : update_at(side, b, v, k, nx, i, j, ny);
+            t(k) = i == 1    ? update_at(west, ghost_b, v, k, nx, i, j, ny)
+                   : i == nx ? update_at(east, ghost_b, v, k, nx, i, j, ny)
+                             : update_at(side, ghost_b, v, k, nx, i, j, ny);
         }
         return;
     }
-    if (i0 == 1) t(row + 1) = point_value<true, false, true, true>(west, b, v, row + 1, nx);
-    const double* bq = &b(1);
+    if (i0 == 1) t(row + 1) = point_value<true, false, true, true>(west, ghost_b, v, row + 1, nx);
     // entries from 0: column i is entry row + i - 1
     const std::int64_t last = row + nx - 2;  // column nx - 1
     std::int64_t q = row + (i0 == 1 ? 2 : 1);
@@ -204,7 +204,7 @@ void sweep_row(std::int64_t nx, std::int64_t ny, std::int64_t j, Colour colour, 
         if (row_alone && quads_available()) q = uniform_quads(u, bq, t_data, q, last, nx);
 #endif
     for (; q <= last; q += 2) t_data[q] = interior_value<Uniform>(u, c, bq, t_data, q, nx);
-    if ((nx - i0) % 2 == 0) t(row + nx) = point_value<true, true, false, true>(east, b, v, row + nx, nx);
+    if ((nx - i0) % 2 == 0) t(row + nx) = point_value<true, true, false, true>(east, ghost_b, v, row + nx, nx);
 }
 
 struct Band {
@@ -345,7 +345,7 @@ void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t 
 {
     const std::int64_t nx = system.nx;
     const std::int64_t ny = system.ny;
-    const From1<const double> b(system.b);
+    const double* b = system.b.data();  // none where only the ghost volumes' entries are kept
     const std::vector<Band> bands = layout.bands(ny);
     std::vector<char> prepared(row_work != nullptr ? static_cast<std::size_t>(ny + 2) : 0, 0);
     for (std::int32_t iteration = 1; iteration <= max_inner_iterations; ++iteration) {
@@ -354,7 +354,7 @@ void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t 
         sweep_bands(
             ny, bands, thread,
             [&](std::int64_t j, Colour colour, bool alone) {
-                sweep_row<Uniform>(nx, ny, j, colour, c, b, t.data(), u, alone);
+                sweep_row<Uniform>(nx, ny, j, colour, c, b, GhostRowRhs(system, j), t.data(), u, alone);
             }, work, thread != nullptr ? layout.split : nullptr);
         execution.stop_point();
     }
@@ -456,7 +456,7 @@ void update_ghost_volumes(const LinearSystem& system, std::span<double> u, std::
             const std::int64_t nx = form.nx;
             const std::int64_t ny = form.ny;
             const auto update = [&](const auto& c) {
-                const From1<const double> b(form.b);
+                const GhostRowRhs b(form, j);
                 const From1<double> t(u);
                 const From1<const double> v(u.data());
                 const std::int64_t row = (j - 1) * nx;

@@ -9,8 +9,9 @@ Smoother::Smoother(const SolverSettings& settings, const Execution& execution)
 {
 }
 
-LinearSystem Smoother::make_system(const CurrentGrid& grid, const Plate& plate)
+LinearSystem Smoother::make_system(const CurrentGrid& grid, const Plate& plate, RhsKept rhs)
 {
+    if (auto* gauss_seidel = std::get_if<GaussSeidelSolver>(&solver_)) return gauss_seidel->make_system(grid, plate, rhs);
     return std::visit([&](auto& solver) { return solver.make_system(grid, plate); }, solver_);
 }
 

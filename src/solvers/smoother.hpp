@@ -17,8 +17,10 @@ public:
     Smoother(const SolverSettings& settings, const Execution& execution = {});
 
     // The current grid's system in the form the solver's kernels read, with
-    // the smoother ready for it.
-    LinearSystem make_system(const CurrentGrid& grid, const Plate& plate);
+    // the smoother ready for it. RhsKept::ghosts, for a system whose b is
+    // never written: b of the ghost volumes alone where the solver's kernels
+    // read no other entry (red-black Gauss-Seidel on a stencil).
+    LinearSystem make_system(const CurrentGrid& grid, const Plate& plate, RhsKept rhs = RhsKept::whole);
 
     // One call of the selected solver on the system it was made ready for,
     // with u as the unknown.

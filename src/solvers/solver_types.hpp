@@ -101,9 +101,12 @@ public:
         : iterations_(settings.max_inner_iterations), order_(settings.gauss_seidel_order), execution_(execution)
     {
     }
-    LinearSystem make_system(const CurrentGrid& grid, const Plate& plate)
+    // b of the ghost volumes alone (rhs) only for the red-black sweeps, the
+    // one kernel here that reads no other entry of a stencil's b
+    LinearSystem make_system(const CurrentGrid& grid, const Plate& plate, RhsKept rhs = RhsKept::whole)
     {
-        return build_system(grid, plate, table, execution_);
+        return build_system(grid, plate, table, execution_,
+                            order_ == SweepOrder::red_black ? rhs : RhsKept::whole);
     }
     template <typename Form>
     void smooth(const Form& form, std::span<double> u)
