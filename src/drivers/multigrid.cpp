@@ -531,10 +531,10 @@ double solution_memory_bytes(const GridHierarchy& grids, const SolverSettings& s
     // under red-black Gauss-Seidel: b of its ghost volumes alone.
     // Once: t, and the largest call's work arrays (the finest grid's).
     const int count = grids.count();
-    const bool finest_ghost_rhs = count > 1 && cycle != MultigridCycle::specified &&
-                                  solver.kind == SolverKind::gauss_seidel &&
-                                  textbook_sweep_order(cycle == MultigridCycle::fast, solver.max_inner_iterations) ==
-                                      SweepOrder::red_black;
+    const bool finest_ghost_rhs =
+        count > 1 && cycle != MultigridCycle::specified &&
+        Smoother::folds_row_work(solver.kind,
+                                 textbook_sweep_order(cycle == MultigridCycle::fast, solver.max_inner_iterations));
     double doubles = 0.0;
     for (int k = 1; k <= count; ++k) {
         const bool stencil = stencil_fits(grids.nx_of(k), grids.ny_of(k), execution);

@@ -152,11 +152,20 @@ void set_ghost_rows(const CurrentGrid& grid, const Plate& plate, std::span<doubl
 // between, ghost_rhs_count() values; entry ghost_rhs_slot(p) (from 0) for
 // ghost volume p (from 1).
 inline std::int64_t ghost_rhs_count(std::int64_t nx, std::int64_t ny) { return 2 * nx + 2 * (ny - 2); }
+// The slot of row j's first entry.
+inline std::int64_t ghost_rhs_row_start(std::int64_t j, std::int64_t nx, std::int64_t ny)
+{
+    if (j == 1) return 0;
+    if (j == ny) return nx;
+    return 2 * nx + 2 * (j - 2);
+}
 inline std::int64_t ghost_rhs_slot(std::int64_t p, std::int64_t nx, std::int64_t ny)
 {
-    if (p <= nx) return p - 1;
-    if (p > (ny - 1) * nx) return p - 1 - (ny - 2) * nx;
-    return 2 * nx + 2 * ((p - 1) / nx - 1) + ((p - 1) % nx == 0 ? 0 : 1);
+    const std::int64_t j = (p - 1) / nx + 1;
+    const std::int64_t i = p - (j - 1) * nx;
+    const std::int64_t start = ghost_rhs_row_start(j, nx, ny);
+    if (j == 1 || j == ny) return start + i - 1;
+    return start + (i == 1 ? 0 : 1);
 }
 // The ghost rows as build_boundary_coefficients() sets them, b's in that
 // layout.

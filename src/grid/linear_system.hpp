@@ -58,16 +58,9 @@ public:
             base_ = s.b.data();
             return;
         }
-        if (j == 1) {
-            base_ = s.ghost_b.data();
-        } else if (j == s.ny) {
-            base_ = s.ghost_b.data() + s.nx;
-            first_ = (j - 1) * s.nx + 1;
-        } else {
-            base_ = s.ghost_b.data() + 2 * s.nx + 2 * (j - 2);
-            first_ = (j - 1) * s.nx + 1;
-            ends_only_ = true;
-        }
+        base_ = s.ghost_b.data() + ghost_rhs_row_start(j, s.nx, s.ny);
+        first_ = (j - 1) * s.nx + 1;
+        ends_only_ = j != 1 && j != s.ny;
     }
     double operator()(std::int64_t k) const
     {

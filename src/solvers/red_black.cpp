@@ -250,8 +250,8 @@ struct SweepWork {
     }
 };
 
-// One sweep in the bands, the odd ones on the second thread when there is one;
-// with `split`, each thread's part timed for it.
+// One sweep in the bands, the odd ones on the second thread when there is one,
+// each thread's part timed for `split` when there is one.
 template <typename Row>
 void sweep_bands(std::int64_t ny, const std::vector<Band>& bands, SecondThread* thread, Row row,
                  const SweepWork& work, BandSplit* split)
@@ -286,10 +286,6 @@ void sweep_bands(std::int64_t ny, const std::vector<Band>& bands, SecondThread* 
     if (thread == nullptr || bands.size() < 2) {
         some(0);
         some(1);
-    } else if (split == nullptr) {
-        HelperJob odd(*thread, [&] { some(1); });
-        some(0);
-        odd.join();
     } else {
         using Clock = std::chrono::steady_clock;
         const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
@@ -308,8 +304,9 @@ void sweep_bands(std::int64_t ny, const std::vector<Band>& bands, SecondThread* 
             for (std::size_t m = parity; m < bands.size(); m += 2) count += bands[m].last - bands[m].first + 1;
             return count;
         };
-        split->record(rows(0), seconds(caller_end - start), rows(1), seconds(helper_end - helper_start),
-                      seconds(helper_start - start));
+        if (split != nullptr)
+            split->record(rows(0), seconds(caller_end - start), rows(1), seconds(helper_end - helper_start),
+                          seconds(helper_start - start));
     }
     if (!work.after) return;
     for (const Band& band : bands)
@@ -334,7 +331,7 @@ struct BandLayout {
 
     std::vector<Band> bands(std::int64_t ny) const
     {
-        return split != nullptr && ny >= 2 ? two_bands(ny, split->caller_share()) : bands_of(ny, count);
+        return split != nullptr && ny >= 2 ? two_bands(ny, split->caller_share(ny)) : bands_of(ny, count);
     }
 };
 
@@ -355,7 +352,7 @@ void red_black(const SystemArrays& system, const C& c, const P& u, std::int32_t 
             ny, bands, thread,
             [&](std::int64_t j, Colour colour, bool alone) {
                 sweep_row<Uniform>(nx, ny, j, colour, c, b, GhostRowRhs(system, j), t.data(), u, alone);
-            }, work, thread != nullptr ? layout.split : nullptr);
+            }, work, layout.split);
         execution.stop_point();
     }
 }

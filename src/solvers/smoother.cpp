@@ -11,7 +11,9 @@ Smoother::Smoother(const SolverSettings& settings, const Execution& execution)
 
 LinearSystem Smoother::make_system(const CurrentGrid& grid, const Plate& plate, RhsKept rhs)
 {
-    if (auto* gauss_seidel = std::get_if<GaussSeidelSolver>(&solver_)) return gauss_seidel->make_system(grid, plate, rhs);
+    // the folding kernels (red-black Gauss-Seidel) read no other entry of b
+    if (rhs == RhsKept::ghosts && folds_row_work())
+        return std::get<GaussSeidelSolver>(solver_).make_system(grid, plate, rhs);
     return std::visit([&](auto& solver) { return solver.make_system(grid, plate); }, solver_);
 }
 
@@ -20,9 +22,11 @@ void Smoother::smooth(const LinearSystem& system, std::span<double> u)
     std::visit([&](auto& solver, const auto& form) { solver.smooth(form, u); }, solver_, system);
 }
 
-bool Smoother::folds_row_work() const
+bool Smoother::folds_row_work() const { return folds_row_work(settings_.kind, settings_.gauss_seidel_order); }
+
+bool Smoother::folds_row_work(SolverKind kind, SweepOrder gauss_seidel_order)
 {
-    return settings_.kind == SolverKind::gauss_seidel && settings_.gauss_seidel_order == SweepOrder::red_black;
+    return kind == SolverKind::gauss_seidel && gauss_seidel_order == SweepOrder::red_black;
 }
 
 void Smoother::smooth(const LinearSystem& system, std::span<double> u, const Execution& execution,

@@ -31,6 +31,7 @@ public:
     // before and after the call, row by row.
     void smooth(const LinearSystem& system, std::span<double> u, const Execution& execution, const RowWork& work);
     bool folds_row_work() const;
+    static bool folds_row_work(SolverKind kind, SweepOrder gauss_seidel_order);
 
     const SolverSettings& settings() const { return settings_; }
 

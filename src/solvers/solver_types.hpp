@@ -101,12 +101,9 @@ public:
         : iterations_(settings.max_inner_iterations), order_(settings.gauss_seidel_order), execution_(execution)
     {
     }
-    // b of the ghost volumes alone (rhs) only for the red-black sweeps, the
-    // one kernel here that reads no other entry of a stencil's b
     LinearSystem make_system(const CurrentGrid& grid, const Plate& plate, RhsKept rhs = RhsKept::whole)
     {
-        return build_system(grid, plate, table, execution_,
-                            order_ == SweepOrder::red_black ? rhs : RhsKept::whole);
+        return build_system(grid, plate, table, execution_, rhs);
     }
     template <typename Form>
     void smooth(const Form& form, std::span<double> u)

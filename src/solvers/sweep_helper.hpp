@@ -88,11 +88,12 @@ private:
 // rows are split does not change the bits of any sweep that takes it.
 class BandSplit {
 public:
-    // The caller's share of the rows, between 1/8 and 7/8.
-    double caller_share() const
+    // The caller's share of `rows` rows, between 1/8 and 7/8.
+    double caller_share(std::int64_t rows) const
     {
-        if (caller_row_ <= 0.0 || helper_row_ <= 0.0 || rows_ <= 0.0) return 0.5;
-        const double share = (delay_ + rows_ * helper_row_) / (rows_ * (caller_row_ + helper_row_));
+        if (caller_row_ <= 0.0 || helper_row_ <= 0.0 || rows <= 0) return 0.5;
+        const auto n = static_cast<double>(rows);
+        const double share = (delay_ + n * helper_row_) / (n * (caller_row_ + helper_row_));
         return std::clamp(share, 0.125, 0.875);
     }
     // One sweep: each thread's rows and seconds, and how long after the call
@@ -104,13 +105,11 @@ public:
         lean(caller_row_, caller_seconds / static_cast<double>(caller_rows));
         lean(helper_row_, helper_seconds / static_cast<double>(helper_rows));
         lean(delay_, std::max(delay, 0.0));
-        rows_ = static_cast<double>(caller_rows + helper_rows);
     }
 
 private:
     static void lean(double& mean, double seconds) { mean = mean < 0.0 ? seconds : 0.5 * (mean + seconds); }
     double caller_row_ = -1.0, helper_row_ = -1.0, delay_ = -1.0;  // seconds; < 0 before the first sweep
-    double rows_ = 0.0;
 };
 
 // The timings of the point sweeps of an nx x ny grid, kept for the program's
