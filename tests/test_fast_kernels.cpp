@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include <limits>
 #include <optional>
 #include <random>
+#include <stdexcept>
+#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -698,6 +701,26 @@ TEST(BandSplit, GivesTheCallerTheRowsThatHaveBothThreadsFinishTogether)
 
 // Red-black sweeps on two threads split as lopsided as the timings may make
 // them: the bits of the plain loop.
+// The helper watches for its next job for a while after each one, then
+// sleeps: jobs that come at once, within the watch and after it each run
+// once, their writes seen by the caller after join(), a failure too.
+TEST(SweepHelper, RunsEachJobOnceWhetherItWatchedOrSlept)
+{
+    SecondThread* const helper = sweep_helper();
+    if (helper == nullptr) GTEST_SKIP() << "no thread could be started";
+    for (const int gap_us : {0, 300, 3000}) {
+        std::vector<int> written(64, 0);
+        for (int n = 0; n < 64; ++n) {
+            HelperJob job(*helper, [&written, n] { written[static_cast<std::size_t>(n)] += n + 1; });
+            job.join();
+            std::this_thread::sleep_for(std::chrono::microseconds(gap_us));
+        }
+        for (int n = 0; n < 64; ++n) EXPECT_EQ(written[static_cast<std::size_t>(n)], n + 1) << gap_us << " us apart";
+        HelperJob failing(*helper, [] { throw std::runtime_error("falhou"); });
+        EXPECT_THROW(failing.join(), std::runtime_error) << gap_us << " us apart";
+    }
+}
+
 TEST(BandSplit, AnySplitGivesTheBitsOfThePlainLoop)
 {
     const KernelCase c{70, 66, false, Field::random};

@@ -58,8 +58,9 @@ struct TwoThreadSizes {
     // The field listing: two blocks of text formatted side by side from this
     // many values on.
     std::int64_t field_listing_values = std::int64_t{1} << 18;
-    // Red-black Gauss-Seidel: two bands of rows, each sweep a wait for both.
-    TwoThreadSize red_black{500, 64};
+    // Red-black Gauss-Seidel: two bands of rows, each sweep a wait for both
+    // (a few microseconds while the helper watches for its next job).
+    TwoThreadSize red_black{250, 64};
 };
 
 // A value made with no choice runs the fast kernels on one thread and on

@@ -1,6 +1,8 @@
 #include "solvers/sweep_helper.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -17,6 +19,13 @@ namespace {
 // One helper thread that lives as long as the program and runs one job at a
 // time for the sweeps. Starting a thread per sweep costs more than the sweep
 // gains on mid-sized grids.
+//
+// Waking a sleeping thread costs 30-50 us in a virtual machine, and the
+// passes of a cycle hand over a job every 50-400 us: so the helper, once a
+// job is done, watches for the next one for a millisecond before it sleeps,
+// and the caller watches for the end of a job for a while before it sleeps.
+// Neither watches on a busy machine: a watch that loses its core to another
+// thread ends at once, and the threads then sleep at once for a while.
 class SweepHelper final : public SecondThread {
 public:
     SweepHelper();
@@ -28,13 +37,54 @@ public:
 
 private:
     void loop();
+    template <typename Ready>
+    bool watch_for(Ready ready, std::chrono::microseconds watch, bool give_way);
 
     std::mutex mutex_;
     std::condition_variable wake_, idle_;
     std::function<void()> job_;
-    bool busy_ = false, stop_ = false;
+    // written under the mutex; read without it by a watching thread
+    std::atomic<bool> busy_ = false, stop_ = false;
+    // the steady clock's count before which neither thread watches
+    std::atomic<std::chrono::steady_clock::rep> no_watch_before_ = 0;
     std::thread thread_;
 };
+
+constexpr std::chrono::microseconds helper_watch{1000};
+constexpr std::chrono::microseconds caller_watch{200};
+// a pause between two looks at the clock this long: the core was lent
+constexpr std::chrono::microseconds lent_core{50};
+constexpr std::chrono::milliseconds no_watch_after_lending{100};
+
+// Waits up to `watch` for ready() without sleeping, between looks at the clock
+// giving the core to any thread ready to run on it when `give_way`; whether
+// ready() holds. Once the core has been lent (or the thread kept off it),
+// neither thread watches for a while.
+template <typename Ready>
+bool SweepHelper::watch_for(Ready ready, std::chrono::microseconds watch, bool give_way)
+{
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point now = Clock::now();
+    if (now.time_since_epoch().count() < no_watch_before_.load(std::memory_order_relaxed)) return ready();
+    const Clock::time_point until = now + watch;
+    for (;;) {
+        for (int spins = 0; spins < 64; ++spins) {
+            if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        const Clock::time_point before = now;
+        now = Clock::now();
+        if (now - before > lent_core) {
+            no_watch_before_.store((now + no_watch_after_lending).time_since_epoch().count(),
+                                   std::memory_order_relaxed);
+            return ready();
+        }
+        if (now >= until) return ready();
+        if (give_way) std::this_thread::yield();
+    }
+}
 
 }  // namespace
 
@@ -98,6 +148,7 @@ void SweepHelper::start(std::function<void()> job)
 
 void SweepHelper::wait()
 {
+    if (watch_for([&] { return !busy_.load(std::memory_order_acquire); }, caller_watch, false)) return;
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [&] { return !busy_; });
 }
@@ -106,6 +157,12 @@ void SweepHelper::loop()
 {
     std::unique_lock lock(mutex_);
     for (;;) {
+        if (!busy_ && !stop_) {
+            lock.unlock();
+            watch_for([&] { return busy_.load(std::memory_order_acquire) || stop_.load(std::memory_order_acquire); },
+                      helper_watch, true);
+            lock.lock();
+        }
         wake_.wait(lock, [&] { return busy_ || stop_; });
         if (stop_) return;
         lock.unlock();
