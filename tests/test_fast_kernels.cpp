@@ -699,8 +699,6 @@ TEST(BandSplit, GivesTheCallerTheRowsThatHaveBothThreadsFinishTogether)
     }
 }
 
-// Red-black sweeps on two threads split as lopsided as the timings may make
-// them: the bits of the plain loop.
 // The helper watches for its next job for a while after each one, then
 // sleeps: jobs that come at once, within the watch and after it each run
 // once, their writes seen by the caller after join(), a failure too.
@@ -721,6 +719,8 @@ TEST(SweepHelper, RunsEachJobOnceWhetherItWatchedOrSlept)
     }
 }
 
+// Red-black sweeps on two threads split as lopsided as the timings may make
+// them: the bits of the plain loop.
 TEST(BandSplit, AnySplitGivesTheBitsOfThePlainLoop)
 {
     const KernelCase c{70, 66, false, Field::random};

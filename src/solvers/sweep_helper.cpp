@@ -23,9 +23,11 @@ namespace {
 // Waking a sleeping thread costs 30-50 us in a virtual machine, and the
 // passes of a cycle hand over a job every 50-400 us: so the helper, once a
 // job is done, watches for the next one for a millisecond before it sleeps,
-// and the caller watches for the end of a job for a while before it sleeps.
-// Neither watches on a busy machine: a watch that loses its core to another
-// thread ends at once, and the threads then sleep at once for a while.
+// and the caller, once the helper has taken the job, watches for its end for
+// a while before it sleeps (a job not yet taken may be waiting for the
+// caller's own core). Neither watches on a busy machine: a watch that loses
+// its core to another thread ends at once, and the threads then sleep at once
+// for a second.
 class SweepHelper final : public SecondThread {
 public:
     SweepHelper();
@@ -44,7 +46,7 @@ private:
     std::condition_variable wake_, idle_;
     std::function<void()> job_;
     // written under the mutex; read without it by a watching thread
-    std::atomic<bool> busy_ = false, stop_ = false;
+    std::atomic<bool> busy_ = false, taken_ = false, stop_ = false;
     // the steady clock's count before which neither thread watches
     std::atomic<std::chrono::steady_clock::rep> no_watch_before_ = 0;
     std::thread thread_;
@@ -54,7 +56,7 @@ constexpr std::chrono::microseconds helper_watch{1000};
 constexpr std::chrono::microseconds caller_watch{200};
 // a pause between two looks at the clock this long: the core was lent
 constexpr std::chrono::microseconds lent_core{50};
-constexpr std::chrono::milliseconds no_watch_after_lending{100};
+constexpr std::chrono::milliseconds no_watch_after_lending{1000};
 
 // Waits up to `watch` for ready() without sleeping, between looks at the clock
 // giving the core to any thread ready to run on it when `give_way`; whether
@@ -141,6 +143,7 @@ void SweepHelper::start(std::function<void()> job)
     {
         std::lock_guard lock(mutex_);
         job_ = std::move(job);
+        taken_ = false;
         busy_ = true;
     }
     wake_.notify_one();
@@ -148,7 +151,9 @@ void SweepHelper::start(std::function<void()> job)
 
 void SweepHelper::wait()
 {
-    if (watch_for([&] { return !busy_.load(std::memory_order_acquire); }, caller_watch, false)) return;
+    if (taken_.load(std::memory_order_relaxed) &&
+        watch_for([&] { return !busy_.load(std::memory_order_acquire); }, caller_watch, false))
+        return;
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [&] { return !busy_; });
 }
@@ -165,6 +170,7 @@ void SweepHelper::loop()
         }
         wake_.wait(lock, [&] { return busy_ || stop_; });
         if (stop_) return;
+        taken_ = true;
         lock.unlock();
         job_();
         lock.lock();
